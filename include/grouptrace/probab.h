@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+
+#include "grouptrace/types.h"
+
+namespace grouptrace {
+
+// Every random decision of a run comes from this one stream, so a trace is a
+// function of the parameters and the seed alone. The stream is the POSIX 48-bit
+// linear congruential generator (the drand48 family) written out here rather
+// than taken from the C library: its state before any seeding must be the GNU C
+// library's all-zero state on every platform, and other C libraries differ.
+//
+// Not thread-safe: there is one stream per process, as in a trace generator that
+// runs one scenario at a time.
+class Probab {
+ public:
+  static constexpr std::uint64_t kMultiplier = 0x5DEECE66Dull;
+  static constexpr std::uint64_t kAddend = 0xB;
+  static constexpr std::uint64_t kMask = (std::uint64_t{1} << 48) - 1;
+  static constexpr double kScale = 1.0 / 281474976710656.0;  // 2^-48
+
+  // srand48: the high 32 bits of the state take the seed, the low 16 bits 0x330E.
+  static void initRandomProb(SEED_type seed) {
+    state = (std::uint64_t{static_cast<std::uint32_t>(seed)} << 16) | 0x330Eu;
+  }
+
+  // The state a fresh process starts from before any seeding (all zeros). Each
+  // scenario restores it so that its sources do not depend on earlier scenarios
+  // built in the same process.
+  static void restoreInitialState() { state = 0; }
+
+  // One step of the generator; the 48-bit state it returns is the draw times 2^48.
+  static std::uint64_t nextRaw() {
+    state = (state * kMultiplier + kAddend) & kMask;
+    return state;
+  }
+
+  // drand48(): uniform in [0, 1). The argument is ignored; callers pass 0.
+  static double randomProb(SEED_type /*seed*/) { return static_cast<double>(nextRaw()) * kScale; }
+
+  // Rounded uniform integer between min and max (either may be the larger).
+  // min and max must hold whole numbers in the signed 32-bit range, which every
+  // bound of a scenario does because the parameter stream truncates them.
+  static int uni_inter_Prob(double min, double max, SEED_type /*seed*/) {
+    return scaleDraw(nextRaw(), min, max);
+  }
+
+  // 1 when a draw is strictly greater than bias.
+  static int biasedCoin(double bias) { return randomProb(0) > bias ? 1 : 0; }
+  static int coinFlip() { return biasedCoin(0.5); }
+
+  // The arithmetic of uni_inter_Prob for a given 48-bit draw x:
+  // trunc(v + 0.5), where v = min + (x / 2^48) * (max - min) is evaluated with
+  // each of its three operations rounded to a 64-bit significand (the x87
+  // extended format the stored traces were made with) and then rounded to a
+  // double once. It is computed here in exact integer arithmetic so that the
+  // result does not depend on the platform's long double.
+  static int scaleDraw(std::uint64_t x, double min, double max);
+
+ private:
+  static inline std::uint64_t state = 0;
+};
+
+}  // namespace grouptrace

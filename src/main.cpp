@@ -1,0 +1,5 @@
+#include "grouptrace/command_line.h"
+
+int main(int argc, char* argv[]) {
+  return grouptrace::runCommandLine(argc, argv);
+}

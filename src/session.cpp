@@ -1,0 +1,53 @@
+#include "grouptrace/session.h"
+
+#include "grouptrace/probab.h"
+
+namespace grouptrace {
+
+Session::Session(std::int32_t s, NODEID nodes, TraceWriter& writer)
+    : source(0), nNodes(nodes), Parti(nodes), id(s), writer(&writer) {
+  source = Probab::uni_inter_Prob(0, nNodes - 1, 0);
+  setParti(source, 1);
+}
+
+void Session::setQoS(std::int32_t levels, double maxBand, double minBand, double minDelay,
+                     double maxDelay, HOPS minHops, HOPS maxHops) {
+  nQoSLevels = levels;
+  this->maxBand = maxBand;
+  this->minBand = minBand;
+  this->minDelay = minDelay;
+  this->maxDelay = maxDelay;
+  this->minHops = minHops;
+  this->maxHops = maxHops;
+}
+
+int Session::newJoin() {
+  // The candidates are the non-members in node order; draw k names the k-th.
+  const Count count = nNodes - Parti.size();
+  if (count == 0) return 0;
+  const int idx = Probab::uni_inter_Prob(0, static_cast<double>(count - 1), 0);
+  const NODEID node = Parti.nthNonMember(idx);
+  // All four draws come before anything is written, in this order.
+  const double band = Probab::uni_inter_Prob(minBand, maxBand, 0);
+  const double del = Probab::uni_inter_Prob(minDelay, maxDelay, 0);
+  const HOPS hops = Probab::uni_inter_Prob(minHops, maxHops, 0);
+  printJoin(node, band, del, hops);
+  setParti(node, 1);
+  return 1;
+}
+
+int Session::newRemove() {
+  // The candidates are the members other than the source, in node order and
+  // numbered from 1.
+  const Count count = Parti.size() - 1;
+  if (count == 0) return 0;
+  const Count idx = Probab::uni_inter_Prob(1, static_cast<double>(count), 0);
+  const Count sourceRank = Parti.rank(source);
+  const Count k = idx - 1;
+  const NODEID node = Parti.nthMember(k < sourceRank ? k : k + 1);
+  printRemove(node);
+  setParti(node, 0);
+  return 1;
+}
+
+}  // namespace grouptrace
