@@ -1,0 +1,615 @@
+#include "grouptrace/member_set.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+#include <new>
+
+namespace grouptrace {
+namespace {
+
+using Key = std::int32_t;
+
+// A leaf is a single int32 block: [0] is the key count, [1] the capacity, the sorted keys
+// follow. Capacities are 2^j - 2 so every block is a power-of-two number of bytes: 32, 64,
+// 128, then 256 for a full-size leaf. Only a root leaf is ever smaller than full size, which is
+// what keeps a session of a handful of members down to one short allocation.
+constexpr int kLeafMax = 62;
+constexpr int kLeafMinCap = 6;
+// Leaves under an inner node never hold fewer keys than this, so memory stays within about
+// twice the members and a merge always fits in one leaf.
+constexpr int kLeafMin = kLeafMax / 2;
+
+// Children per inner node. Sixteen keeps each per-node scan within a couple of cache lines;
+// larger fan-outs measured no faster on churn and made the scans longer.
+constexpr int kFan = 16;
+constexpr int kFanMin = kFan / 2;
+
+// Every inner node but the root has at least kFanMin children and every leaf kLeafMin keys,
+// so a tree of height h holds at least 2 * 8^(h-1) * 31 members; 2^31 members stay under
+// height 10. Descents keep their path in fixed arrays of this depth.
+constexpr int kMaxHeight = 32;
+
+struct Inner {
+  std::int32_t n;          // children in use
+  std::int32_t cnt[kFan];  // members under each child
+  Key maxKey[kFan];        // largest member under each child
+  void* child[kFan];       // leaves on the level above the leaves, inner nodes elsewhere
+};
+
+inline int& leafSize(Key* leaf) {
+  return leaf[0];
+}
+inline int leafSize(const Key* leaf) {
+  return leaf[0];
+}
+inline int leafCap(const Key* leaf) {
+  return leaf[1];
+}
+inline Key* leafKeys(Key* leaf) {
+  return leaf + 2;
+}
+inline const Key* leafKeys(const Key* leaf) {
+  return leaf + 2;
+}
+inline std::size_t leafBytes(int cap) {
+  return (static_cast<std::size_t>(cap) + 2) * sizeof(Key);
+}
+
+// Allocation failures come back as null so an update can obtain everything it needs before it
+// changes anything.
+Key* allocLeaf(int cap) noexcept {
+  Key* leaf = new (std::nothrow) Key[static_cast<std::size_t>(cap) + 2];
+  if (leaf != nullptr) {
+    leaf[0] = 0;
+    leaf[1] = cap;
+  }
+  return leaf;
+}
+
+void freeLeaf(Key* leaf) noexcept {
+  delete[] leaf;
+}
+
+inline Key* asLeaf(void* p) {
+  return static_cast<Key*>(p);
+}
+inline const Key* asLeaf(const void* p) {
+  return static_cast<const Key*>(p);
+}
+inline Inner* asInner(void* p) {
+  return static_cast<Inner*>(p);
+}
+inline const Inner* asInner(const void* p) {
+  return static_cast<const Inner*>(p);
+}
+
+// First index in the sorted a[0..n) whose value is >= x, n if none. Branch-free: the loop runs
+// a fixed number of rounds for a given n, so random probes cost no mispredictions.
+inline int lowerBound(const Key* a, int n, Key x) {
+  if (n == 0) return 0;
+  const Key* base = a;
+  int len = n;
+  while (len > 1) {
+    const int half = len / 2;
+    base = base[half] < x ? base + half : base;
+    len -= half;
+  }
+  return static_cast<int>(base - a) + (*base < x ? 1 : 0);
+}
+
+// Within a leaf whose first key is the before-th member overall: the first index t with
+// keys[t] - (before + t) > k, n if none. keys[t] - t never decreases, so this bisects too.
+inline int firstGapAbove(const Key* keys, int n, Count before, Count k) {
+  if (n == 0) return 0;
+  const Count bound = k + before;
+  int lo = 0;
+  int len = n;
+  while (len > 1) {
+    const int half = len / 2;
+    lo = static_cast<Count>(keys[lo + half]) - (lo + half) <= bound ? lo + half : lo;
+    len -= half;
+  }
+  return lo + (static_cast<Count>(keys[lo]) - lo <= bound ? 1 : 0);
+}
+
+inline Key lastKey(const void* node, bool isLeaf) {
+  if (isLeaf) {
+    const Key* leaf = asLeaf(node);
+    return leafKeys(leaf)[leafSize(leaf) - 1];
+  }
+  const Inner* in = asInner(node);
+  return in->maxKey[in->n - 1];
+}
+
+inline int fillOf(const void* node, bool isLeaf) {
+  return isLeaf ? leafSize(asLeaf(node)) : asInner(node)->n;
+}
+
+// Visits every node below root once, children before their parent, without recursion and
+// without allocating (the destructor relies on both).
+template <class LeafFn, class InnerFn>
+void forEachNode(void* root, int height, LeafFn onLeaf, InnerFn onInner) {
+  if (root == nullptr) return;
+  if (height == 0) {
+    onLeaf(asLeaf(root));
+    return;
+  }
+  Inner* stack[kMaxHeight];
+  int next[kMaxHeight];
+  int top = 0;
+  stack[0] = asInner(root);
+  next[0] = 0;
+  while (top >= 0) {
+    Inner* in = stack[top];
+    if (next[top] == in->n) {
+      onInner(in);
+      --top;
+      continue;
+    }
+    void* c = in->child[next[top]++];
+    if (top + 1 == height) {
+      onLeaf(asLeaf(c));
+    } else {
+      ++top;
+      stack[top] = asInner(c);
+      next[top] = 0;
+    }
+  }
+}
+
+// Evens out, or merges, the children a and a+1 of parent, one of which has fallen below its
+// minimum fill. A merge keeps the left node and frees the right.
+void rebalance(Inner* parent, int a, bool leaves) {
+  const int b = a + 1;
+  void* left = parent->child[a];
+  void* right = parent->child[b];
+  const int nl = fillOf(left, leaves);
+  const int nr = fillOf(right, leaves);
+  const int total = nl + nr;
+  const int cap = leaves ? kLeafMax : kFan;
+
+  if (total <= cap) {
+    if (leaves) {
+      Key* l = asLeaf(left);
+      Key* r = asLeaf(right);
+      assert(leafCap(l) >= total);
+      std::memcpy(leafKeys(l) + nl, leafKeys(r), static_cast<std::size_t>(nr) * sizeof(Key));
+      leafSize(l) = total;
+      freeLeaf(r);
+    } else {
+      Inner* l = asInner(left);
+      Inner* r = asInner(right);
+      std::memcpy(l->cnt + nl, r->cnt, static_cast<std::size_t>(nr) * sizeof(r->cnt[0]));
+      std::memcpy(l->maxKey + nl, r->maxKey, static_cast<std::size_t>(nr) * sizeof(Key));
+      std::memcpy(l->child + nl, r->child, static_cast<std::size_t>(nr) * sizeof(void*));
+      l->n = total;
+      delete r;
+    }
+    parent->cnt[a] += parent->cnt[b];
+    parent->maxKey[a] = parent->maxKey[b];
+    const int tail = parent->n - b - 1;
+    std::memmove(parent->cnt + b, parent->cnt + b + 1,
+                 static_cast<std::size_t>(tail) * sizeof(parent->cnt[0]));
+    std::memmove(parent->maxKey + b, parent->maxKey + b + 1,
+                 static_cast<std::size_t>(tail) * sizeof(Key));
+    std::memmove(parent->child + b, parent->child + b + 1,
+                 static_cast<std::size_t>(tail) * sizeof(void*));
+    --parent->n;
+    return;
+  }
+
+  // Too many for one node: share them out evenly. The right node's largest key is unchanged
+  // either way, and the pair's member count is too.
+  const int newLeft = total / 2;
+  const std::int32_t pairCount = parent->cnt[a] + parent->cnt[b];
+  if (leaves) {
+    Key* l = leafKeys(asLeaf(left));
+    Key* r = leafKeys(asLeaf(right));
+    if (newLeft > nl) {
+      const int moved = newLeft - nl;
+      std::memcpy(l + nl, r, static_cast<std::size_t>(moved) * sizeof(Key));
+      std::memmove(r, r + moved, static_cast<std::size_t>(nr - moved) * sizeof(Key));
+    } else {
+      const int moved = nl - newLeft;
+      std::memmove(r + moved, r, static_cast<std::size_t>(nr) * sizeof(Key));
+      std::memcpy(r, l + newLeft, static_cast<std::size_t>(moved) * sizeof(Key));
+    }
+    leafSize(asLeaf(left)) = newLeft;
+    leafSize(asLeaf(right)) = total - newLeft;
+    parent->cnt[a] = newLeft;
+    parent->maxKey[a] = l[newLeft - 1];
+  } else {
+    Inner* l = asInner(left);
+    Inner* r = asInner(right);
+    if (newLeft > nl) {
+      const auto moved = static_cast<std::size_t>(newLeft - nl);
+      const auto rest = static_cast<std::size_t>(nr) - moved;
+      std::memcpy(l->cnt + nl, r->cnt, moved * sizeof(r->cnt[0]));
+      std::memcpy(l->maxKey + nl, r->maxKey, moved * sizeof(Key));
+      std::memcpy(l->child + nl, r->child, moved * sizeof(void*));
+      std::memmove(r->cnt, r->cnt + moved, rest * sizeof(r->cnt[0]));
+      std::memmove(r->maxKey, r->maxKey + moved, rest * sizeof(Key));
+      std::memmove(r->child, r->child + moved, rest * sizeof(void*));
+    } else {
+      const auto moved = static_cast<std::size_t>(nl - newLeft);
+      const auto nrs = static_cast<std::size_t>(nr);
+      std::memmove(r->cnt + moved, r->cnt, nrs * sizeof(r->cnt[0]));
+      std::memmove(r->maxKey + moved, r->maxKey, nrs * sizeof(Key));
+      std::memmove(r->child + moved, r->child, nrs * sizeof(void*));
+      std::memcpy(r->cnt, l->cnt + newLeft, moved * sizeof(r->cnt[0]));
+      std::memcpy(r->maxKey, l->maxKey + newLeft, moved * sizeof(Key));
+      std::memcpy(r->child, l->child + newLeft, moved * sizeof(void*));
+    }
+    l->n = newLeft;
+    r->n = total - newLeft;
+    std::int32_t leftCount = 0;
+    for (int i = 0; i < newLeft; ++i) leftCount += l->cnt[i];
+    parent->cnt[a] = leftCount;
+    parent->maxKey[a] = l->maxKey[newLeft - 1];
+  }
+  parent->cnt[b] = pairCount - parent->cnt[a];
+}
+
+}  // namespace
+
+MemberSet::MemberSet(NODEID nNodes) : nNodes_(nNodes) {
+  assert(nNodes >= 1);
+}
+
+MemberSet::MemberSet(MemberSet&& other) noexcept
+    : root_(other.root_), nNodes_(other.nNodes_), size_(other.size_), height_(other.height_) {
+  other.root_ = nullptr;
+  other.size_ = 0;
+  other.height_ = 0;
+}
+
+MemberSet& MemberSet::operator=(MemberSet&& other) noexcept {
+  if (this != &other) {
+    release();
+    root_ = other.root_;
+    nNodes_ = other.nNodes_;
+    size_ = other.size_;
+    height_ = other.height_;
+    other.root_ = nullptr;
+    other.size_ = 0;
+    other.height_ = 0;
+  }
+  return *this;
+}
+
+MemberSet::~MemberSet() {
+  release();
+}
+
+void MemberSet::release() noexcept {
+  forEachNode(
+      root_, height_, [](Key* leaf) { freeLeaf(leaf); }, [](Inner* in) { delete in; });
+  root_ = nullptr;
+  size_ = 0;
+  height_ = 0;
+}
+
+std::size_t MemberSet::memoryBytes() const {
+  std::size_t bytes = 0;
+  forEachNode(
+      root_, height_, [&bytes](Key* leaf) { bytes += leafBytes(leafCap(leaf)); },
+      [&bytes](Inner*) { bytes += sizeof(Inner); });
+  return bytes;
+}
+
+bool MemberSet::contains(NODEID node) const {
+  const void* p = root_;
+  if (p == nullptr) return false;
+  for (int d = 0; d < height_; ++d) {
+    const Inner* in = asInner(p);
+    const int j = lowerBound(in->maxKey, in->n, node);
+    if (j == in->n) return false;
+    p = in->child[j];
+  }
+  const Key* leaf = asLeaf(p);
+  const int n = leafSize(leaf);
+  const int pos = lowerBound(leafKeys(leaf), n, node);
+  return pos < n && leafKeys(leaf)[pos] == node;
+}
+
+Count MemberSet::rank(NODEID node) const {
+  assert(0 <= node && node < nNodes_);
+  const void* p = root_;
+  if (p == nullptr) return 0;
+  Count below = 0;
+  for (int d = 0; d < height_; ++d) {
+    const Inner* in = asInner(p);
+    const int j = lowerBound(in->maxKey, in->n, node);
+    for (int i = 0; i < j; ++i) below += in->cnt[i];
+    if (j == in->n) return below;
+    p = in->child[j];
+  }
+  const Key* leaf = asLeaf(p);
+  return below + lowerBound(leafKeys(leaf), leafSize(leaf), node);
+}
+
+NODEID MemberSet::nthMember(Count k) const {
+  assert(0 <= k && k < size_);
+  const void* p = root_;
+  for (int d = 0; d < height_; ++d) {
+    const Inner* in = asInner(p);
+    int j = 0;
+    while (k >= in->cnt[j]) {
+      k -= in->cnt[j];
+      ++j;
+      assert(j < in->n);
+    }
+    p = in->child[j];
+  }
+  return leafKeys(asLeaf(p))[k];
+}
+
+NODEID MemberSet::nthNonMember(Count k) const {
+  assert(0 <= k && k < static_cast<Count>(nNodes_) - size_);
+  // With members m_0 < m_1 < ..., m_i - i counts the non-members below m_i and never
+  // decreases. The answer is k + i for the first i with m_i - i > k (i = size if none), and a
+  // child holds that i exactly when it is the first whose last member passes the test.
+  const void* p = root_;
+  if (p == nullptr) return static_cast<NODEID>(k);
+  Count before = 0;
+  for (int d = 0; d < height_; ++d) {
+    const Inner* in = asInner(p);
+    int j = 0;
+    for (; j < in->n; ++j) {
+      const Count through = before + in->cnt[j];
+      if (static_cast<Count>(in->maxKey[j]) - (through - 1) > k) break;
+      before = through;
+    }
+    if (j == in->n) return static_cast<NODEID>(k + before);
+    p = in->child[j];
+  }
+  const Key* leaf = asLeaf(p);
+  return static_cast<NODEID>(k + before + firstGapAbove(leafKeys(leaf), leafSize(leaf), before, k));
+}
+
+void MemberSet::insert(NODEID node) {
+  assert(0 <= node && node < nNodes_);
+  assert(!contains(node));
+  if (root_ == nullptr) {
+    Key* leaf = allocLeaf(kLeafMinCap);
+    if (leaf == nullptr) throw std::bad_alloc();
+    leafKeys(leaf)[0] = node;
+    leafSize(leaf) = 1;
+    root_ = leaf;
+    size_ = 1;
+    return;
+  }
+
+  Inner* path[kMaxHeight];
+  int slot[kMaxHeight];
+  void* p = root_;
+  for (int d = 0; d < height_; ++d) {
+    Inner* in = asInner(p);
+    // A key above every member goes to the last child, whose largest key then grows.
+    const int j = std::min(lowerBound(in->maxKey, in->n, node), in->n - 1);
+    path[d] = in;
+    slot[d] = j;
+    p = in->child[j];
+  }
+  Key* leaf = asLeaf(p);
+  const int n = leafSize(leaf);
+  const int pos = lowerBound(leafKeys(leaf), n, node);
+
+  if (n < kLeafMax) {
+    if (n == leafCap(leaf)) {
+      // Only a root leaf is short; it doubles until full size.
+      Key* grown = allocLeaf(std::min(2 * (leafCap(leaf) + 2) - 2, kLeafMax));
+      if (grown == nullptr) throw std::bad_alloc();
+      std::memcpy(leafKeys(grown), leafKeys(leaf), static_cast<std::size_t>(n) * sizeof(Key));
+      leafSize(grown) = n;
+      if (height_ == 0) {
+        root_ = grown;
+      } else {
+        path[height_ - 1]->child[slot[height_ - 1]] = grown;
+      }
+      freeLeaf(leaf);
+      leaf = grown;
+    }
+    Key* keys = leafKeys(leaf);
+    std::memmove(keys + pos + 1, keys + pos, static_cast<std::size_t>(n - pos) * sizeof(Key));
+    keys[pos] = node;
+    leafSize(leaf) = n + 1;
+    for (int d = height_ - 1; d >= 0; --d) {
+      Inner* in = path[d];
+      const int j = slot[d];
+      ++in->cnt[j];
+      in->maxKey[j] = std::max(in->maxKey[j], node);
+    }
+    ++size_;
+    return;
+  }
+
+  // The leaf is full: it splits, and so does every full inner node directly above it. All the
+  // nodes this needs are obtained first, so running out of memory leaves the set as it was.
+  int firstSplit = height_;  // shallowest inner level that splits
+  while (firstSplit > 0 && path[firstSplit - 1]->n == kFan) --firstSplit;
+  const int innerNeeded = height_ - firstSplit + (firstSplit == 0 ? 1 : 0);
+  assert(firstSplit > 0 || height_ + 1 < kMaxHeight);
+  Inner* spare[kMaxHeight + 1];
+  Key* rightLeaf = allocLeaf(kLeafMax);
+  int got = 0;
+  if (rightLeaf != nullptr) {
+    for (; got < innerNeeded; ++got) {
+      spare[got] = new (std::nothrow) Inner;
+      if (spare[got] == nullptr) break;
+    }
+  }
+  if (rightLeaf == nullptr || got < innerNeeded) {
+    for (int i = 0; i < got; ++i) delete spare[i];
+    freeLeaf(rightLeaf);
+    throw std::bad_alloc();
+  }
+
+  // n + 1 keys: the left leaf keeps the lower half, the new right leaf takes the rest.
+  constexpr int leftN = (kLeafMax + 1) / 2;
+  constexpr int rightN = kLeafMax + 1 - leftN;
+  Key* lk = leafKeys(leaf);
+  Key* rk = leafKeys(rightLeaf);
+  if (pos < leftN) {
+    std::memcpy(rk, lk + leftN - 1, static_cast<std::size_t>(rightN) * sizeof(Key));
+    std::memmove(lk + pos + 1, lk + pos, static_cast<std::size_t>(leftN - 1 - pos) * sizeof(Key));
+    lk[pos] = node;
+  } else {
+    const int head = pos - leftN;
+    std::memcpy(rk, lk + leftN, static_cast<std::size_t>(head) * sizeof(Key));
+    rk[head] = node;
+    std::memcpy(rk + head + 1, lk + pos, static_cast<std::size_t>(n - pos) * sizeof(Key));
+  }
+  leafSize(leaf) = leftN;
+  leafSize(rightLeaf) = rightN;
+
+  // Carried up while levels split: the left part's count and largest key, and the new right
+  // sibling with its count and largest key.
+  std::int32_t leftCount = leftN;
+  Key leftMax = lk[leftN - 1];
+  void* newNode = rightLeaf;
+  std::int32_t newCount = rightN;
+  Key newMax = rk[rightN - 1];
+
+  int d = height_ - 1;
+  for (; d >= 0 && newNode != nullptr; --d) {
+    Inner* in = path[d];
+    const int j = slot[d];
+    in->cnt[j] = leftCount;
+    in->maxKey[j] = leftMax;
+    if (in->n < kFan) {
+      const auto tail = static_cast<std::size_t>(in->n - j - 1);
+      std::memmove(in->cnt + j + 2, in->cnt + j + 1, tail * sizeof(in->cnt[0]));
+      std::memmove(in->maxKey + j + 2, in->maxKey + j + 1, tail * sizeof(Key));
+      std::memmove(in->child + j + 2, in->child + j + 1, tail * sizeof(void*));
+      in->cnt[j + 1] = newCount;
+      in->maxKey[j + 1] = newMax;
+      in->child[j + 1] = newNode;
+      ++in->n;
+      newNode = nullptr;
+      continue;
+    }
+    // Full: lay out the kFan + 1 entries in order, then deal them to this node and its new
+    // right sibling.
+    std::int32_t cnt[kFan + 1];
+    Key maxKey[kFan + 1];
+    void* child[kFan + 1];
+    for (int i = 0, o = 0; i <= kFan; ++i) {
+      if (i == j + 1) {
+        cnt[i] = newCount;
+        maxKey[i] = newMax;
+        child[i] = newNode;
+      } else {
+        cnt[i] = in->cnt[o];
+        maxKey[i] = in->maxKey[o];
+        child[i] = in->child[o];
+        ++o;
+      }
+    }
+    Inner* sib = spare[--got];
+    constexpr int leftK = (kFan + 1) / 2;
+    in->n = leftK;
+    sib->n = kFan + 1 - leftK;
+    leftCount = 0;
+    for (int i = 0; i < leftK; ++i) {
+      in->cnt[i] = cnt[i];
+      in->maxKey[i] = maxKey[i];
+      in->child[i] = child[i];
+      leftCount += cnt[i];
+    }
+    newCount = 0;
+    for (int i = leftK; i <= kFan; ++i) {
+      sib->cnt[i - leftK] = cnt[i];
+      sib->maxKey[i - leftK] = maxKey[i];
+      sib->child[i - leftK] = child[i];
+      newCount += cnt[i];
+    }
+    leftMax = in->maxKey[leftK - 1];
+    newMax = sib->maxKey[sib->n - 1];
+    newNode = sib;
+  }
+  for (; d >= 0; --d) {
+    Inner* in = path[d];
+    const int j = slot[d];
+    ++in->cnt[j];
+    in->maxKey[j] = std::max(in->maxKey[j], node);
+  }
+  if (newNode != nullptr) {
+    Inner* top = spare[--got];
+    top->n = 2;
+    top->cnt[0] = leftCount;
+    top->maxKey[0] = leftMax;
+    top->child[0] = root_;
+    top->cnt[1] = newCount;
+    top->maxKey[1] = newMax;
+    top->child[1] = newNode;
+    root_ = top;
+    ++height_;
+  }
+  assert(got == 0);
+  ++size_;
+}
+
+void MemberSet::erase(NODEID node) {
+  assert(contains(node));
+  Inner* path[kMaxHeight];
+  int slot[kMaxHeight];
+  void* p = root_;
+  for (int d = 0; d < height_; ++d) {
+    Inner* in = asInner(p);
+    const int j = lowerBound(in->maxKey, in->n, node);
+    path[d] = in;
+    slot[d] = j;
+    p = in->child[j];
+  }
+  Key* leaf = asLeaf(p);
+  const int n = leafSize(leaf);
+  Key* keys = leafKeys(leaf);
+  const int pos = lowerBound(keys, n, node);
+  std::memmove(keys + pos, keys + pos + 1, static_cast<std::size_t>(n - pos - 1) * sizeof(Key));
+  leafSize(leaf) = n - 1;
+  --size_;
+
+  for (int d = height_ - 1; d >= 0; --d) {
+    Inner* in = path[d];
+    const int j = slot[d];
+    const bool leaves = d == height_ - 1;
+    void* c = in->child[j];
+    --in->cnt[j];
+    // Never empty here: the child held at least its minimum fill before this erase.
+    in->maxKey[j] = lastKey(c, leaves);
+    if (fillOf(c, leaves) < (leaves ? kLeafMin : kFanMin)) {
+      rebalance(in, j > 0 ? j - 1 : j, leaves);
+    }
+  }
+
+  if (height_ > 0 && asInner(root_)->n == 1) {
+    Inner* old = asInner(root_);
+    root_ = old->child[0];
+    delete old;
+    --height_;
+  }
+  if (height_ == 0) {
+    Key* rootLeaf = asLeaf(root_);
+    const int left = leafSize(rootLeaf);
+    const int cap = leafCap(rootLeaf);
+    if (left == 0) {
+      freeLeaf(rootLeaf);
+      root_ = nullptr;
+    } else if (cap > kLeafMinCap && left <= ((cap + 2) / 2 - 2) / 2) {
+      // Give memory back once a root leaf is a quarter full; shrinking is optional, so a
+      // failed allocation just keeps the larger leaf.
+      Key* smaller = allocLeaf((cap + 2) / 2 - 2);
+      if (smaller != nullptr) {
+        std::memcpy(leafKeys(smaller), leafKeys(rootLeaf),
+                    static_cast<std::size_t>(left) * sizeof(Key));
+        leafSize(smaller) = left;
+        freeLeaf(rootLeaf);
+        root_ = smaller;
+      }
+    }
+  }
+}
+
+}  // namespace grouptrace

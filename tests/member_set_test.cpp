@@ -1,0 +1,481 @@
+#include "grouptrace/member_set.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace grouptrace {
+namespace {
+
+constexpr NODEID kMaxNodes = std::numeric_limits<NODEID>::max();  // 2^31 - 1
+// Networks up to this size also keep one flag per node and the list of non-members.
+constexpr NODEID kFlagLimit = 1 << 20;
+
+// The plain answer to every query: sorted member ids, and for small networks a flag per node
+// plus the sorted non-member ids. Linear work per update, nothing clever.
+class Model {
+ public:
+  explicit Model(NODEID nNodes) : nNodes_(nNodes) {
+    if (nNodes <= kFlagLimit) {
+      flags_.assign(static_cast<std::size_t>(nNodes), false);
+      nonMembers_.resize(static_cast<std::size_t>(nNodes));
+      for (NODEID v = 0; v < nNodes; ++v) nonMembers_[static_cast<std::size_t>(v)] = v;
+    }
+  }
+
+  NODEID nNodes() const { return nNodes_; }
+  bool small() const { return !flags_.empty(); }
+  Count size() const { return static_cast<Count>(members_.size()); }
+  Count nonMembers() const { return nNodes_ - size(); }
+  const std::vector<NODEID>& members() const { return members_; }
+  const std::vector<bool>& flags() const { return flags_; }
+
+  bool contains(NODEID v) const { return std::binary_search(members_.begin(), members_.end(), v); }
+
+  void insert(NODEID v) {
+    members_.insert(std::lower_bound(members_.begin(), members_.end(), v), v);
+    if (small()) {
+      flags_[static_cast<std::size_t>(v)] = true;
+      nonMembers_.erase(std::lower_bound(nonMembers_.begin(), nonMembers_.end(), v));
+    }
+  }
+
+  void erase(NODEID v) {
+    members_.erase(std::lower_bound(members_.begin(), members_.end(), v));
+    if (small()) {
+      flags_[static_cast<std::size_t>(v)] = false;
+      nonMembers_.insert(std::lower_bound(nonMembers_.begin(), nonMembers_.end(), v), v);
+    }
+  }
+
+  Count rank(NODEID v) const {
+    return std::lower_bound(members_.begin(), members_.end(), v) - members_.begin();
+  }
+
+  NODEID nthMember(Count k) const { return members_[static_cast<std::size_t>(k)]; }
+
+  NODEID nthNonMember(Count k) const {
+    if (small()) return nonMembers_[static_cast<std::size_t>(k)];
+    // Every member at or below the running answer pushes it up by one.
+    Count answer = k;
+    for (NODEID m : members_) {
+      if (m > answer) break;
+      ++answer;
+    }
+    return static_cast<NODEID>(answer);
+  }
+
+ private:
+  NODEID nNodes_;
+  std::vector<NODEID> members_;
+  std::vector<bool> flags_;
+  std::vector<NODEID> nonMembers_;
+};
+
+// Drives a MemberSet and the model through the same updates and compares their answers.
+class Harness {
+ public:
+  explicit Harness(NODEID nNodes, std::uint64_t seed = 12345)
+      : set(nNodes), model(nNodes), rng(seed) {}
+
+  Count pick(Count bound) {  // uniform in [0, bound)
+    return std::uniform_int_distribution<Count>(0, bound - 1)(rng);
+  }
+  NODEID pickNode() { return static_cast<NODEID>(pick(model.nNodes())); }
+
+  void insert(NODEID v) {
+    set.insert(v);
+    model.insert(v);
+  }
+  void erase(NODEID v) {
+    set.erase(v);
+    model.erase(v);
+  }
+  // A join as the generator makes it: the k-th non-member for a random k.
+  void join() { insert(model.nthNonMember(pick(model.nonMembers()))); }
+  void leave() { erase(model.nthMember(pick(model.size()))); }
+  // Joins while below target, leaves while above, random either way when at it.
+  void stepToward(Count target) {
+    const bool grow = model.size() < target || (model.size() == target && pick(2) == 0);
+    if (grow && model.nonMembers() > 0) {
+      join();
+    } else if (model.size() > 0) {
+      leave();
+    } else {
+      join();
+    }
+  }
+
+  // A handful of random queries of each kind against the model.
+  ::testing::AssertionResult spotCheck() {
+    if (set.size() != model.size()) {
+      return ::testing::AssertionFailure() << "size " << set.size() << " expected " << model.size();
+    }
+    for (int i = 0; i < 3; ++i) {
+      const NODEID v = pickNode();
+      if (set.contains(v) != model.contains(v)) {
+        return ::testing::AssertionFailure() << "contains(" << v << ") wrong";
+      }
+      if (set.rank(v) != model.rank(v)) {
+        return ::testing::AssertionFailure()
+               << "rank(" << v << ") = " << set.rank(v) << " expected " << model.rank(v);
+      }
+      if (model.size() > 0) {
+        const Count k = pick(model.size());
+        if (set.nthMember(k) != model.nthMember(k)) {
+          return ::testing::AssertionFailure() << "nthMember(" << k << ") = " << set.nthMember(k)
+                                               << " expected " << model.nthMember(k);
+        }
+      }
+      if (model.nonMembers() > 0) {
+        const Count k = pick(model.nonMembers());
+        if (set.nthNonMember(k) != model.nthNonMember(k)) {
+          return ::testing::AssertionFailure()
+                 << "nthNonMember(" << k << ") = " << set.nthNonMember(k) << " expected "
+                 << model.nthNonMember(k);
+        }
+      }
+    }
+    return ::testing::AssertionSuccess();
+  }
+
+  // Every answer the set can give: for small networks by scanning the flags over all nodes,
+  // for huge ones at every member, next to every member and at the ends of the id range.
+  ::testing::AssertionResult fullCheck() const {
+    if (set.size() != model.size()) {
+      return ::testing::AssertionFailure() << "size " << set.size() << " expected " << model.size();
+    }
+    return model.small() ? scanFlags() : checkAroundMembers();
+  }
+
+  MemberSet set;
+  Model model;
+  std::mt19937_64 rng;
+
+ private:
+  ::testing::AssertionResult scanFlags() const {
+    Count below = 0;
+    Count gaps = 0;
+    const std::vector<bool>& flags = model.flags();
+    for (NODEID v = 0; v < model.nNodes(); ++v) {
+      const bool member = flags[static_cast<std::size_t>(v)];
+      if (set.contains(v) != member) {
+        return ::testing::AssertionFailure() << "contains(" << v << ") should be " << member;
+      }
+      if (set.rank(v) != below) {
+        return ::testing::AssertionFailure()
+               << "rank(" << v << ") = " << set.rank(v) << " expected " << below;
+      }
+      if (member) {
+        if (set.nthMember(below) != v) {
+          return ::testing::AssertionFailure()
+                 << "nthMember(" << below << ") = " << set.nthMember(below) << " expected " << v;
+        }
+        ++below;
+      } else {
+        if (set.nthNonMember(gaps) != v) {
+          return ::testing::AssertionFailure()
+                 << "nthNonMember(" << gaps << ") = " << set.nthNonMember(gaps) << " expected "
+                 << v;
+        }
+        ++gaps;
+      }
+    }
+    return ::testing::AssertionSuccess();
+  }
+
+  ::testing::AssertionResult checkNode(NODEID v) const {
+    const bool member = model.contains(v);
+    const Count below = model.rank(v);
+    if (set.contains(v) != member) {
+      return ::testing::AssertionFailure() << "contains(" << v << ") should be " << member;
+    }
+    if (set.rank(v) != below) {
+      return ::testing::AssertionFailure()
+             << "rank(" << v << ") = " << set.rank(v) << " expected " << below;
+    }
+    if (member && set.nthMember(below) != v) {
+      return ::testing::AssertionFailure()
+             << "nthMember(" << below << ") = " << set.nthMember(below) << " expected " << v;
+    }
+    // Below a non-member v lie v - below other non-members.
+    if (!member && set.nthNonMember(v - below) != v) {
+      return ::testing::AssertionFailure()
+             << "nthNonMember(" << v - below << ") = " << set.nthNonMember(v - below)
+             << " expected " << v;
+    }
+    return ::testing::AssertionSuccess();
+  }
+
+  ::testing::AssertionResult checkAroundMembers() const {
+    const NODEID top = model.nNodes() - 1;
+    std::vector<NODEID> probes = {0, top};
+    for (NODEID m : model.members()) {
+      probes.push_back(m);
+      if (m > 0) probes.push_back(m - 1);
+      if (m < top) probes.push_back(m + 1);
+    }
+    for (NODEID v : probes) {
+      ::testing::AssertionResult r = checkNode(v);
+      if (!r) return r;
+    }
+    if (model.nonMembers() > 0) {
+      const Count last = model.nonMembers() - 1;
+      if (set.nthNonMember(last) != model.nthNonMember(last)) {
+        return ::testing::AssertionFailure() << "last non-member " << set.nthNonMember(last)
+                                             << " expected " << model.nthNonMember(last);
+      }
+    }
+    return ::testing::AssertionSuccess();
+  }
+};
+
+// Growing to `target` members and back down by random joins and leaves, checking as it goes.
+void churnTo(Harness& h, Count target, int steps, int fullEvery) {
+  for (int i = 0; i < steps; ++i) {
+    h.stepToward(target);
+    ASSERT_TRUE(h.spotCheck()) << "after step " << i << " toward " << target;
+    if ((i + 1) % fullEvery == 0) {
+      ASSERT_TRUE(h.fullCheck()) << "after step " << i;
+    }
+  }
+  ASSERT_TRUE(h.fullCheck());
+}
+
+// Once more than one leaf is in use, leaves are at least half full: memory stays within about
+// twice the members' own bytes, however the set got to its size.
+void expectCompact(const MemberSet& set) {
+  EXPECT_LE(set.memoryBytes(), static_cast<std::size_t>(10 * set.size() + 1024))
+      << "size " << set.size();
+}
+
+TEST(MemberSetTest, EmptySetAnswersFromNodeIdsAlone) {
+  for (NODEID n : {1, 2, 1000, kMaxNodes}) {
+    MemberSet set(n);
+    EXPECT_EQ(set.size(), 0);
+    EXPECT_EQ(set.memoryBytes(), 0u);
+    EXPECT_FALSE(set.contains(0));
+    EXPECT_FALSE(set.contains(n - 1));
+    EXPECT_EQ(set.rank(n - 1), 0);
+    EXPECT_EQ(set.nthNonMember(0), 0);
+    EXPECT_EQ(set.nthNonMember(n - 1), n - 1);
+    EXPECT_EQ(set.nthNonMember(n / 2), n / 2);
+  }
+}
+
+TEST(MemberSetTest, TinyNetworksPassThroughEmptyAndFull) {
+  for (NODEID n : {1, 2, 3}) {
+    Harness h(n, 7 + static_cast<std::uint64_t>(n));
+    for (int i = 0; i < 3000; ++i) {
+      // Target cycles over every size 0..n so full and empty both come up often.
+      h.stepToward(static_cast<Count>((i / 4) % (n + 1)));
+      ASSERT_TRUE(h.fullCheck()) << "n " << n << " step " << i;
+    }
+  }
+  MemberSet one(1);
+  one.insert(0);
+  EXPECT_TRUE(one.contains(0));
+  EXPECT_EQ(one.nthMember(0), 0);
+  EXPECT_EQ(one.rank(0), 0);
+  one.erase(0);
+  EXPECT_EQ(one.nthNonMember(0), 0);
+  EXPECT_EQ(one.memoryBytes(), 0u);
+}
+
+TEST(MemberSetTest, SparseSetsInTheFullIdRange) {
+  Harness h(kMaxNodes, 2024);
+  // The highest ids and the lowest, where off-by-one and overflow faults would show.
+  for (NODEID v : {kMaxNodes - 1, kMaxNodes - 2, kMaxNodes - 4, 0, 1, 3}) h.insert(v);
+  ASSERT_TRUE(h.fullCheck());
+  EXPECT_EQ(h.set.nthNonMember(kMaxNodes - 7), kMaxNodes - 3);
+  EXPECT_EQ(h.set.nthNonMember(kMaxNodes - 8), kMaxNodes - 5);
+  EXPECT_EQ(h.set.nthNonMember(0), 2);
+  EXPECT_EQ(h.set.rank(kMaxNodes - 1), 5);
+  EXPECT_EQ(h.set.nthMember(5), kMaxNodes - 1);
+
+  // Random ids across the range, grown past several levels and churned.
+  for (int round = 0; round < 3; ++round) {
+    while (h.model.size() < 4000) {
+      NODEID v = h.pickNode();
+      if (!h.model.contains(v)) h.insert(v);
+    }
+    ASSERT_TRUE(h.fullCheck()) << "round " << round;
+    expectCompact(h.set);
+    ASSERT_NO_FATAL_FAILURE(churnTo(h, 4000, 3000, 1000));
+    ASSERT_NO_FATAL_FAILURE(churnTo(h, 10, 6000, 1000));
+    expectCompact(h.set);
+  }
+}
+
+TEST(MemberSetTest, ClusteredIdsAtTheTopOfTheRange) {
+  Harness h(kMaxNodes, 99);
+  // A run of consecutive top ids: the non-members below them must be counted exactly.
+  for (NODEID v = kMaxNodes - 1; v >= kMaxNodes - 3000; --v) h.insert(v);
+  ASSERT_TRUE(h.fullCheck());
+  EXPECT_EQ(h.set.nthNonMember(kMaxNodes - 3001), kMaxNodes - 3001);
+  for (int i = 0; i < 2000; ++i) h.erase(h.model.nthMember(h.pick(h.model.size())));
+  ASSERT_TRUE(h.fullCheck());
+  expectCompact(h.set);
+}
+
+TEST(MemberSetTest, DenseSetsStayExact) {
+  for (NODEID n : {1000, 10000, 100000}) {
+    Harness h(n, static_cast<std::uint64_t>(n));
+    const Count target = n - n / 100;
+    while (h.model.size() < target) h.join();
+    ASSERT_TRUE(h.fullCheck()) << "n " << n;
+    expectCompact(h.set);
+    const int fullEvery = n >= 100000 ? 5000 : 500;
+    ASSERT_NO_FATAL_FAILURE(churnTo(h, target, 20000, fullEvery)) << "n " << n;
+    // Down to 95% and back up, through a phase of mostly leaves.
+    ASSERT_NO_FATAL_FAILURE(churnTo(h, n - n / 20, n / 20 + 2000, fullEvery)) << "n " << n;
+    expectCompact(h.set);
+  }
+}
+
+TEST(MemberSetTest, FullSetAndBackToEmpty) {
+  for (NODEID n : {1000, 5000}) {
+    Harness h(n, 3 * static_cast<std::uint64_t>(n));
+    while (h.model.nonMembers() > 1) h.join();
+    ASSERT_TRUE(h.fullCheck());
+    const NODEID lastOut = h.model.nthNonMember(0);
+    EXPECT_EQ(h.set.nthNonMember(0), lastOut);
+    h.insert(lastOut);
+    ASSERT_TRUE(h.fullCheck());
+    EXPECT_EQ(h.set.size(), n);
+    EXPECT_EQ(h.set.rank(n - 1), n - 1);
+    EXPECT_EQ(h.set.nthMember(n - 1), n - 1);
+    expectCompact(h.set);
+    while (h.model.size() > 0) {
+      h.leave();
+      ASSERT_TRUE(h.spotCheck());
+    }
+    ASSERT_TRUE(h.fullCheck());
+    EXPECT_EQ(h.set.memoryBytes(), 0u);
+  }
+}
+
+TEST(MemberSetTest, OrderedInsertsAndErasesSplitAndMergeAtTheEdges) {
+  const NODEID n = 50000;
+  Harness h(n, 5);
+  // Ascending inserts always split the rightmost nodes; descending, the leftmost.
+  for (NODEID v = 0; v < 20000; v += 2) h.insert(v);
+  ASSERT_TRUE(h.fullCheck());
+  for (NODEID v = n - 1; v >= 30000; v -= 3) h.insert(v);
+  ASSERT_TRUE(h.fullCheck());
+  expectCompact(h.set);
+  // Erasing from the front underflows the leftmost leaves, from the back the rightmost.
+  for (NODEID v = 0; v < 16000; v += 2) h.erase(v);
+  ASSERT_TRUE(h.fullCheck());
+  expectCompact(h.set);
+  for (NODEID v = 30000 + (n - 1 - 30000) % 3; v < 48000; v += 3) h.erase(v);
+  ASSERT_TRUE(h.fullCheck());
+  expectCompact(h.set);
+  // Erasing every other member thins all leaves at once.
+  std::vector<NODEID> members = h.model.members();
+  for (std::size_t i = 0; i < members.size(); i += 2) h.erase(members[i]);
+  ASSERT_TRUE(h.fullCheck());
+  expectCompact(h.set);
+}
+
+TEST(MemberSetTest, RepeatedGrowAndShrinkGivesMemoryBack) {
+  Harness h(100000, 77);
+  for (int cycle = 0; cycle < 6; ++cycle) {
+    const Count high = 500 + h.pick(6000);
+    while (h.model.size() < high) h.join();
+    ASSERT_TRUE(h.fullCheck()) << "cycle " << cycle;
+    expectCompact(h.set);
+    const Count low = h.pick(30);
+    ASSERT_NO_FATAL_FAILURE(churnTo(h, low, static_cast<int>(2 * high), 2000));
+    // The churn wanders by one around its target; settle exactly on it.
+    while (h.model.size() > low) h.leave();
+    while (h.model.size() < low) h.join();
+    ASSERT_TRUE(h.fullCheck());
+    // Back to a single leaf that has shrunk with its contents.
+    EXPECT_LE(h.set.memoryBytes(), 512u) << "cycle " << cycle << " size " << low;
+  }
+}
+
+TEST(MemberSetTest, SmallSetsInAHugeNetworkCostAFewHundredBytes) {
+  std::mt19937_64 rng(11);
+  std::uniform_int_distribution<NODEID> anyNode(0, kMaxNodes - 1);
+  MemberSet set(kMaxNodes);
+  set.insert(kMaxNodes - 1);
+  EXPECT_LE(set.memoryBytes(), 64u);
+  while (set.size() < 20) {
+    const NODEID v = anyNode(rng);
+    if (!set.contains(v)) set.insert(v);
+  }
+  EXPECT_GT(set.memoryBytes(), 0u);
+  EXPECT_LE(set.memoryBytes(), 512u);
+
+  // Grown large and erased back to 20 members, it returns to the same order of size.
+  while (set.size() < 20000) {
+    const NODEID v = anyNode(rng);
+    if (!set.contains(v)) set.insert(v);
+  }
+  EXPECT_GT(set.memoryBytes(), 20000u * sizeof(NODEID));
+  expectCompact(set);
+  while (set.size() > 20) {
+    set.erase(set.nthMember(static_cast<Count>(rng() % static_cast<std::uint64_t>(set.size()))));
+  }
+  EXPECT_LE(set.memoryBytes(), 512u);
+  while (set.size() > 0) set.erase(set.nthMember(0));
+  EXPECT_EQ(set.memoryBytes(), 0u);
+}
+
+TEST(MemberSetTest, TenThousandSmallSessions) {
+  std::mt19937_64 rng(5);
+  std::uniform_int_distribution<NODEID> anyNode(0, kMaxNodes - 1);
+  std::vector<MemberSet> sessions;
+  std::vector<std::vector<NODEID>> expected(10000);
+  for (int s = 0; s < 10000; ++s) {
+    sessions.emplace_back(kMaxNodes);
+    while (sessions.back().size() < 20) {
+      const NODEID v = anyNode(rng);
+      if (!sessions.back().contains(v)) {
+        sessions.back().insert(v);
+        expected[static_cast<std::size_t>(s)].push_back(v);
+      }
+    }
+  }
+  std::size_t total = 0;
+  for (const MemberSet& set : sessions) total += set.memoryBytes();
+  EXPECT_LE(total, 10000u * 256u);
+  // The vector moved every set as it grew; each must still hold exactly its own members.
+  for (std::size_t s = 0; s < sessions.size(); ++s) {
+    std::vector<NODEID> want = expected[s];
+    std::sort(want.begin(), want.end());
+    for (Count k = 0; k < 20; ++k) {
+      ASSERT_EQ(sessions[s].nthMember(k), want[static_cast<std::size_t>(k)]) << "session " << s;
+    }
+  }
+}
+
+TEST(MemberSetTest, MovesCarryTheMembersAndLeaveAnEmptySet) {
+  Harness h(100000, 8);
+  for (int i = 0; i < 3000; ++i) h.join();
+  MemberSet moved(std::move(h.set));
+  EXPECT_EQ(h.set.size(), 0);
+  EXPECT_EQ(h.set.memoryBytes(), 0u);
+  EXPECT_FALSE(h.set.contains(h.model.nthMember(0)));
+
+  // The moved-from set is still usable, and assignment over a populated set frees it.
+  h.set = std::move(moved);
+  ASSERT_TRUE(h.fullCheck());
+  MemberSet other(100000);
+  for (NODEID v = 0; v < 500; ++v) other.insert(v * 7);
+  other = std::move(h.set);
+  h.set = std::move(other);
+  ASSERT_TRUE(h.fullCheck());
+  ASSERT_NO_FATAL_FAILURE(churnTo(h, 2000, 3000, 1000));
+}
+
+}  // namespace
+}  // namespace grouptrace

@@ -1,0 +1,136 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "grouptrace/byte_sink.h"
+#include "grouptrace/trace_output.h"
+#include "grouptrace/trace_writer.h"
+
+namespace grouptrace::testing {
+
+Parameters exampleParameters() {
+  Parameters p;
+  p.nNodes = 3;
+  p.nSessions = 2;
+  p.maxTrans = 6;
+  p.currTrans = 0;
+  p.avgSize = 2;
+  p.nQoSLevels = 1;
+  p.maxBand = 100;
+  p.minBand = 10;
+  p.minDelay = 1;
+  p.maxDelay = 5;
+  p.minHops = 1;
+  p.maxHops = 4;
+  p.orderedJoinLeave = 1;
+  return p;
+}
+
+namespace {
+
+template <class Output>
+RunStatus runInto(Output& output, const Parameters& parameters, SEED_type seed) {
+  BasicTraceWriter<Output> writer(output);
+  Creation creation(parameters, writer);
+  return creation.run(seed);
+}
+
+}  // namespace
+
+std::string generateTrace(const Parameters& parameters, SEED_type seed, RunStatus* status) {
+  if constexpr (kBaselineBuild) {
+    std::ostringstream os;
+    StreamOutput output(os);
+    const RunStatus s = runInto(output, parameters, seed);
+    if (status != nullptr) *status = s;
+    return os.str();
+  } else {
+    StringSink sink;
+    BlockOutput output(sink);
+    const RunStatus s = runInto(output, parameters, seed);
+    if (status != nullptr) *status = s;
+    return sink.text();
+  }
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+namespace {
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string temporaryPath(const char* stem) {
+  const char* dir = std::getenv("TMPDIR");
+  std::string pattern = std::string(dir != nullptr ? dir : "/tmp") + "/" + stem + "XXXXXX";
+  const int fd = mkstemp(pattern.data());
+  if (fd < 0) throw std::runtime_error("mkstemp failed");
+  close(fd);
+  return pattern;
+}
+
+}  // namespace
+
+ProcessResult runGrouptrace(const std::vector<std::string>& args, const std::string& input,
+                            const char* outPath, std::size_t addressSpace) {
+  const std::string inFile = temporaryPath("grouptrace-in");
+  const std::string outFile = outPath != nullptr ? outPath : temporaryPath("grouptrace-out");
+  const std::string errFile = temporaryPath("grouptrace-err");
+  std::ofstream(inFile, std::ios::binary) << input;
+
+  std::vector<char*> argv;
+  std::string program = GROUPTRACE_BINARY;
+  argv.push_back(program.data());
+  std::vector<std::string> copies = args;
+  for (auto& a : copies) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in = open(inFile.c_str(), O_RDONLY);
+    const int out = open(outFile.c_str(), O_WRONLY | O_TRUNC);
+    const int err = open(errFile.c_str(), O_WRONLY | O_TRUNC);
+    if (in < 0 || out < 0 || err < 0) _exit(127);
+    if (addressSpace != 0) {
+      const rlimit limit{addressSpace, addressSpace};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
+    }
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+
+  ProcessResult result;
+  if (outPath == nullptr) result.out = readFile(outFile);
+  result.err = readFile(errFile);
+  if (WIFEXITED(wstatus)) result.exitStatus = WEXITSTATUS(wstatus);
+  if (WIFSIGNALED(wstatus)) result.signal = WTERMSIG(wstatus);
+  std::remove(inFile.c_str());
+  std::remove(errFile.c_str());
+  if (outPath == nullptr) std::remove(outFile.c_str());
+  return result;
+}
+
+}  // namespace grouptrace::testing
