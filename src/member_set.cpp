@@ -37,13 +37,13 @@ struct Inner {
   void* child[kFan];       // leaves on the level above the leaves, inner nodes elsewhere
 };
 
-inline int& leafSize(Key* leaf) {
+inline std::int32_t& leafSize(Key* leaf) {
   return leaf[0];
 }
-inline int leafSize(const Key* leaf) {
+inline std::int32_t leafSize(const Key* leaf) {
   return leaf[0];
 }
-inline int leafCap(const Key* leaf) {
+inline std::int32_t leafCap(const Key* leaf) {
   return leaf[1];
 }
 inline Key* leafKeys(Key* leaf) {

@@ -5,10 +5,39 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <new>
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
+
+// The set takes its nodes from the non-throwing allocation functions. Replacing them here lets
+// a test make the n-th of them fail; -1 means none does. Everything else in this program
+// allocates as usual.
+static int gNothrowFailsAfter = -1;
+
+static bool nothrowShouldFail() {
+  if (gNothrowFailsAfter < 0) return false;
+  return gNothrowFailsAfter-- == 0;
+}
+
+void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept {
+  if (nothrowShouldFail()) return nullptr;
+  try {
+    return ::operator new(bytes);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept {
+  if (nothrowShouldFail()) return nullptr;
+  try {
+    return ::operator new[](bytes);
+  } catch (...) {
+    return nullptr;
+  }
+}
 
 namespace grouptrace {
 namespace {
@@ -426,7 +455,10 @@ TEST(MemberSetTest, SmallSetsInAHugeNetworkCostAFewHundredBytes) {
     set.erase(set.nthMember(static_cast<Count>(rng() % static_cast<std::uint64_t>(set.size()))));
   }
   EXPECT_LE(set.memoryBytes(), 512u);
-  while (set.size() > 0) set.erase(set.nthMember(0));
+  // A lone survivor goes back to the smallest leaf.
+  while (set.size() > 1) set.erase(set.nthMember(set.size() - 1));
+  EXPECT_LE(set.memoryBytes(), 64u);
+  set.erase(set.nthMember(0));
   EXPECT_EQ(set.memoryBytes(), 0u);
 }
 
@@ -456,6 +488,51 @@ TEST(MemberSetTest, TenThousandSmallSessions) {
       ASSERT_EQ(sessions[s].nthMember(k), want[static_cast<std::size_t>(k)]) << "session " << s;
     }
   }
+}
+
+TEST(MemberSetTest, FailedAllocationLeavesTheSetUnchanged) {
+  // Each insert is first tried with its first, second, ... allocation failing until one
+  // attempt needs no more than that; a failed attempt must throw and change nothing. Sizes
+  // reach several inner levels, so leaf, inner and new-root allocations all get refused.
+  Harness h(100000, 31);
+  int refusals = 0;
+  int refusedInner = 0;
+  while (h.model.size() < 6000) {
+    const NODEID v = h.model.nthNonMember(h.pick(h.model.nonMembers()));
+    for (int failAt = 0;; ++failAt) {
+      gNothrowFailsAfter = failAt;
+      bool threw = false;
+      try {
+        h.set.insert(v);
+      } catch (const std::bad_alloc&) {
+        threw = true;
+      }
+      gNothrowFailsAfter = -1;
+      if (!threw) break;
+      ++refusals;
+      if (failAt > 0) ++refusedInner;
+      ASSERT_EQ(h.set.size(), h.model.size());
+      ASSERT_FALSE(h.set.contains(v));
+      ASSERT_TRUE(h.spotCheck());
+    }
+    h.model.insert(v);
+    ASSERT_TRUE(h.set.contains(v));
+  }
+  ASSERT_TRUE(h.fullCheck());
+  EXPECT_GT(refusals, 100);
+  EXPECT_GT(refusedInner, 10);
+  // Shrinking a root leaf is optional: refused, the set keeps the larger leaf and stays
+  // correct; the next erase shrinks it. At 8 members the root leaf has room for 30.
+  while (h.model.size() > 8) h.leave();
+  const std::size_t before = h.set.memoryBytes();
+  gNothrowFailsAfter = 0;
+  h.leave();
+  gNothrowFailsAfter = -1;
+  ASSERT_TRUE(h.fullCheck());
+  EXPECT_EQ(h.set.memoryBytes(), before);
+  h.leave();
+  ASSERT_TRUE(h.fullCheck());
+  EXPECT_LT(h.set.memoryBytes(), before);
 }
 
 TEST(MemberSetTest, MovesCarryTheMembersAndLeaveAnEmptySet) {
