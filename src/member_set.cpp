@@ -8,123 +8,7 @@
 namespace grouptrace {
 namespace {
 
-using Key = std::int32_t;
-
-// A leaf is a single int32 block: [0] is the key count, [1] the capacity, the sorted keys
-// follow. Capacities are 2^j - 2 so every block is a power-of-two number of bytes: 32, 64,
-// 128, then 256 for a full-size leaf. Only a root leaf is ever smaller than full size, which is
-// what keeps a session of a handful of members down to one short allocation.
-constexpr int kLeafMax = 62;
-constexpr int kLeafMinCap = 6;
-// Leaves under an inner node never hold fewer keys than this, so memory stays within about
-// twice the members and a merge always fits in one leaf.
-constexpr int kLeafMin = kLeafMax / 2;
-
-// Children per inner node. Sixteen keeps each per-node scan within a couple of cache lines;
-// larger fan-outs measured no faster on churn and made the scans longer.
-constexpr int kFan = 16;
-constexpr int kFanMin = kFan / 2;
-
-// Every inner node but the root has at least kFanMin children and every leaf kLeafMin keys,
-// so a tree of height h holds at least 2 * 8^(h-1) * 31 members; 2^31 members stay under
-// height 10. Descents keep their path in fixed arrays of this depth.
-constexpr int kMaxHeight = 32;
-
-struct Inner {
-  std::int32_t n;          // children in use
-  std::int32_t cnt[kFan];  // members under each child
-  Key maxKey[kFan];        // largest member under each child
-  void* child[kFan];       // leaves on the level above the leaves, inner nodes elsewhere
-};
-
-inline std::int32_t& leafSize(Key* leaf) {
-  return leaf[0];
-}
-inline std::int32_t leafSize(const Key* leaf) {
-  return leaf[0];
-}
-inline std::int32_t leafCap(const Key* leaf) {
-  return leaf[1];
-}
-inline Key* leafKeys(Key* leaf) {
-  return leaf + 2;
-}
-inline const Key* leafKeys(const Key* leaf) {
-  return leaf + 2;
-}
-inline std::size_t leafBytes(int cap) {
-  return (static_cast<std::size_t>(cap) + 2) * sizeof(Key);
-}
-
-// Allocation failures come back as null so an update can obtain everything it needs before it
-// changes anything.
-Key* allocLeaf(int cap) noexcept {
-  Key* leaf = new (std::nothrow) Key[static_cast<std::size_t>(cap) + 2];
-  if (leaf != nullptr) {
-    leaf[0] = 0;
-    leaf[1] = cap;
-  }
-  return leaf;
-}
-
-void freeLeaf(Key* leaf) noexcept {
-  delete[] leaf;
-}
-
-inline Key* asLeaf(void* p) {
-  return static_cast<Key*>(p);
-}
-inline const Key* asLeaf(const void* p) {
-  return static_cast<const Key*>(p);
-}
-inline Inner* asInner(void* p) {
-  return static_cast<Inner*>(p);
-}
-inline const Inner* asInner(const void* p) {
-  return static_cast<const Inner*>(p);
-}
-
-// First index in the sorted a[0..n) whose value is >= x, n if none. Branch-free: the loop runs
-// a fixed number of rounds for a given n, so random probes cost no mispredictions.
-inline int lowerBound(const Key* a, int n, Key x) {
-  if (n == 0) return 0;
-  const Key* base = a;
-  int len = n;
-  while (len > 1) {
-    const int half = len / 2;
-    base = base[half] < x ? base + half : base;
-    len -= half;
-  }
-  return static_cast<int>(base - a) + (*base < x ? 1 : 0);
-}
-
-// Within a leaf whose first key is the before-th member overall: the first index t with
-// keys[t] - (before + t) > k, n if none. keys[t] - t never decreases, so this bisects too.
-inline int firstGapAbove(const Key* keys, int n, Count before, Count k) {
-  if (n == 0) return 0;
-  const Count bound = k + before;
-  int lo = 0;
-  int len = n;
-  while (len > 1) {
-    const int half = len / 2;
-    lo = static_cast<Count>(keys[lo + half]) - (lo + half) <= bound ? lo + half : lo;
-    len -= half;
-  }
-  return lo + (static_cast<Count>(keys[lo]) - lo <= bound ? 1 : 0);
-}
-
-inline Key lastKey(const void* node, bool isLeaf) {
-  if (isLeaf) {
-    const Key* leaf = asLeaf(node);
-    return leafKeys(leaf)[leafSize(leaf) - 1];
-  }
-  const Inner* in = asInner(node);
-  return in->maxKey[in->n - 1];
-}
-
-inline int fillOf(const void* node, bool isLeaf) {
-  return isLeaf ? leafSize(asLeaf(node)) : asInner(node)->n;
-}
+using namespace member_set_detail;
 
 // Visits every node below root once, children before their parent, without recursion and
 // without allocating (the destructor relies on both).
@@ -258,7 +142,12 @@ MemberSet::MemberSet(NODEID nNodes) : nNodes_(nNodes) {
 }
 
 MemberSet::MemberSet(MemberSet&& other) noexcept
-    : root_(other.root_), nNodes_(other.nNodes_), size_(other.size_), height_(other.height_) {
+    : root_(other.root_),
+      word_(other.word_),
+      nNodes_(other.nNodes_),
+      size_(other.size_),
+      height_(other.height_) {
+  other.word_ = 0;
   other.root_ = nullptr;
   other.size_ = 0;
   other.height_ = 0;
@@ -268,12 +157,14 @@ MemberSet& MemberSet::operator=(MemberSet&& other) noexcept {
   if (this != &other) {
     release();
     root_ = other.root_;
+    word_ = other.word_;
     nNodes_ = other.nNodes_;
     size_ = other.size_;
     height_ = other.height_;
     other.root_ = nullptr;
     other.size_ = 0;
     other.height_ = 0;
+    other.word_ = 0;
   }
   return *this;
 }
@@ -286,6 +177,7 @@ void MemberSet::release() noexcept {
   forEachNode(
       root_, height_, [](Key* leaf) { freeLeaf(leaf); }, [](Inner* in) { delete in; });
   root_ = nullptr;
+  word_ = 0;
   size_ = 0;
   height_ = 0;
 }
@@ -298,77 +190,7 @@ std::size_t MemberSet::memoryBytes() const {
   return bytes;
 }
 
-bool MemberSet::contains(NODEID node) const {
-  const void* p = root_;
-  if (p == nullptr) return false;
-  for (int d = 0; d < height_; ++d) {
-    const Inner* in = asInner(p);
-    const int j = lowerBound(in->maxKey, in->n, node);
-    if (j == in->n) return false;
-    p = in->child[j];
-  }
-  const Key* leaf = asLeaf(p);
-  const int n = leafSize(leaf);
-  const int pos = lowerBound(leafKeys(leaf), n, node);
-  return pos < n && leafKeys(leaf)[pos] == node;
-}
-
-Count MemberSet::rank(NODEID node) const {
-  assert(0 <= node && node < nNodes_);
-  const void* p = root_;
-  if (p == nullptr) return 0;
-  Count below = 0;
-  for (int d = 0; d < height_; ++d) {
-    const Inner* in = asInner(p);
-    const int j = lowerBound(in->maxKey, in->n, node);
-    for (int i = 0; i < j; ++i) below += in->cnt[i];
-    if (j == in->n) return below;
-    p = in->child[j];
-  }
-  const Key* leaf = asLeaf(p);
-  return below + lowerBound(leafKeys(leaf), leafSize(leaf), node);
-}
-
-NODEID MemberSet::nthMember(Count k) const {
-  assert(0 <= k && k < size_);
-  const void* p = root_;
-  for (int d = 0; d < height_; ++d) {
-    const Inner* in = asInner(p);
-    int j = 0;
-    while (k >= in->cnt[j]) {
-      k -= in->cnt[j];
-      ++j;
-      assert(j < in->n);
-    }
-    p = in->child[j];
-  }
-  return leafKeys(asLeaf(p))[k];
-}
-
-NODEID MemberSet::nthNonMember(Count k) const {
-  assert(0 <= k && k < static_cast<Count>(nNodes_) - size_);
-  // With members m_0 < m_1 < ..., m_i - i counts the non-members below m_i and never
-  // decreases. The answer is k + i for the first i with m_i - i > k (i = size if none), and a
-  // child holds that i exactly when it is the first whose last member passes the test.
-  const void* p = root_;
-  if (p == nullptr) return static_cast<NODEID>(k);
-  Count before = 0;
-  for (int d = 0; d < height_; ++d) {
-    const Inner* in = asInner(p);
-    int j = 0;
-    for (; j < in->n; ++j) {
-      const Count through = before + in->cnt[j];
-      if (static_cast<Count>(in->maxKey[j]) - (through - 1) > k) break;
-      before = through;
-    }
-    if (j == in->n) return static_cast<NODEID>(k + before);
-    p = in->child[j];
-  }
-  const Key* leaf = asLeaf(p);
-  return static_cast<NODEID>(k + before + firstGapAbove(leafKeys(leaf), leafSize(leaf), before, k));
-}
-
-void MemberSet::insert(NODEID node) {
+void MemberSet::insertAnywhere(NODEID node) {
   assert(0 <= node && node < nNodes_);
   assert(!contains(node));
   if (root_ == nullptr) {
@@ -551,7 +373,7 @@ void MemberSet::insert(NODEID node) {
   ++size_;
 }
 
-void MemberSet::erase(NODEID node) {
+void MemberSet::eraseAnywhere(NODEID node) {
   assert(contains(node));
   Inner* path[kMaxHeight];
   int slot[kMaxHeight];
@@ -597,7 +419,7 @@ void MemberSet::erase(NODEID node) {
     if (left == 0) {
       freeLeaf(rootLeaf);
       root_ = nullptr;
-    } else if (cap > kLeafMinCap && left <= ((cap + 2) / 2 - 2) / 2) {
+    } else if (left <= rootLeafShrinkSize(cap)) {
       // Give memory back once a root leaf is a quarter full; shrinking is optional, so a
       // failed allocation just keeps the larger leaf.
       Key* smaller = allocLeaf((cap + 2) / 2 - 2);

@@ -14,41 +14,55 @@ int bitLength(UInt128 m) {
   return 64 - std::countl_zero(static_cast<std::uint64_t>(m));
 }
 
-// Rounds v to `bits` significant binary digits, ties to even: what a binary
-// floating-point operation with a `bits`-bit significand does to an exact result.
-Int128 roundToSignificand(Int128 v, int bits) {
+// A value of the x87 extended format: (negative ? -1 : 1) * significand * 2^exponent.
+struct Extended {
+  bool negative;
+  std::uint64_t significand;
+  int exponent;
+};
+
+// Rounds an exact integer to a 64-bit significand, ties to even: what an
+// extended-precision operation does to its exact result.
+Extended toExtended(Int128 v) {
   const bool negative = v < 0;
-  UInt128 m = negative ? -static_cast<UInt128>(v) : static_cast<UInt128>(v);
+  const UInt128 m = negative ? -static_cast<UInt128>(v) : static_cast<UInt128>(v);
   const int length = bitLength(m);
-  if (length <= bits) return v;
-  const int shift = length - bits;
-  UInt128 q = m >> shift;
+  if (length <= 64) return {negative, static_cast<std::uint64_t>(m), 0};
+  int shift = length - 64;
+  auto q = static_cast<std::uint64_t>(m >> shift);
   const UInt128 rest = m & ((UInt128{1} << shift) - 1);
   const UInt128 half = UInt128{1} << (shift - 1);
-  if (rest > half || (rest == half && (q & 1) != 0)) ++q;
-  m = q << shift;
-  return negative ? -static_cast<Int128>(m) : static_cast<Int128>(m);
+  if (rest > half || (rest == half && (q & 1) != 0)) {
+    if (++q == 0) {  // carried out of 64 bits
+      q = std::uint64_t{1} << 63;
+      ++shift;
+    }
+  }
+  return {negative, q, shift};
+}
+
+Int128 toInteger(const Extended& e) {
+  const auto magnitude = static_cast<Int128>(static_cast<UInt128>(e.significand) << e.exponent);
+  return e.negative ? -magnitude : magnitude;
+}
+
+// 2^e as a double, for the normal range.
+double powerOfTwo(int e) {
+  return std::bit_cast<double>(static_cast<std::uint64_t>(1023 + e) << 52);
 }
 
 }  // namespace
 
-int Probab::scaleDraw(std::uint64_t x, double min, double max) {
-  // All quantities are kept as integers in units of 2^-48, the resolution of a
-  // draw: the product x * (max - min) needs at most 48 + 33 bits and the sum
-  // with min at most 82, well inside 128.
-  const auto lo = static_cast<std::int64_t>(min);
-  const auto hi = static_cast<std::int64_t>(max);
-  const Int128 product = roundToSignificand(static_cast<Int128>(x) * (hi - lo), 64);
-  const Int128 sum = roundToSignificand((static_cast<Int128>(lo) << 48) + product, 64);
-  // Extended to double is a second rounding, not a rounding of the exact sum.
-  const Int128 asDouble = roundToSignificand(sum, 53);
-  // At most 53 significant bits: the conversions below are exact, and the common
-  // case of a value below 2^15 in magnitude takes the cheap 64-bit one.
-  constexpr Int128 kInt64Limit = Int128{1} << 62;
-  const double units = (asDouble < kInt64Limit && asDouble > -kInt64Limit)
-                           ? static_cast<double>(static_cast<std::int64_t>(asDouble))
-                           : static_cast<double>(asDouble);
-  const double value = units * kScale;
+int Probab::scaleWideDraw(std::uint64_t x, std::int64_t lo, std::int64_t width) {
+  // The product x * width needs at most 48 + 33 bits and the sum with lo at
+  // most 82, well inside 128, so every step below is exact until it rounds.
+  const Extended product = toExtended(static_cast<Int128>(x) * width);
+  const Extended sum = toExtended(static_cast<Int128>(lo) * (Int128{1} << 48) + toInteger(product));
+  // Extended to double is a second rounding, not a rounding of the exact sum:
+  // converting the 64-bit significand rounds it to 53 bits, to nearest even,
+  // and scaling by a power of two is exact.
+  const double magnitude = static_cast<double>(sum.significand) * powerOfTwo(sum.exponent - 48);
+  const double value = sum.negative ? -magnitude : magnitude;
   return static_cast<int>(value + 0.5);
 }
 

@@ -16,8 +16,8 @@ BlockOutput::BlockOutput(ByteSink& sink)
 void BlockOutput::makeRoom(std::size_t size) {
   flush();
   if (size > kBlockSize) {
-    // Too long for any block: only a caller's own text can be this long.
-    throw std::length_error("text longer than an output block");
+    // Only a writer that reserved more than a block could ask this.
+    throw std::length_error("a trace line longer than an output block");
   }
 }
 
@@ -27,20 +27,10 @@ void BlockOutput::flush() {
   if (size > 0) sink_.write(buffer_.get(), size);
 }
 
-void BlockOutput::integer(std::int64_t v) {
-  if (static_cast<std::size_t>(end_ - next_) < kNumberRoom) makeRoom(kNumberRoom);
-  next_ = std::to_chars(next_, end_, v).ptr;
-}
-
-void BlockOutput::real(double v) {
-  if (static_cast<std::size_t>(end_ - next_) < kNumberRoom) makeRoom(kNumberRoom);
-  // %g with six significant digits writes a whole number below one million in
-  // magnitude as its plain digits; only larger ones need the general conversion.
-  if (v > -1e6 && v < 1e6 && v == std::trunc(v) && !(v == 0.0 && std::signbit(v))) {
-    next_ = std::to_chars(next_, end_, static_cast<std::int64_t>(v)).ptr;
-  } else {
-    next_ = std::to_chars(next_, end_, v, std::chars_format::general, 6).ptr;
-  }
+void BlockOutput::generalReal(double v) {
+  assert(kNumberRoom <= static_cast<std::size_t>(end_ - next_));
+  // Six significant digits and an exponent of at most three: "-1.23457e+308".
+  next_ = std::to_chars(next_, next_ + kNumberRoom, v, std::chars_format::general, 6).ptr;
 }
 
 void StreamOutput::flush() {

@@ -1,16 +1,150 @@
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 
 #include "grouptrace/types.h"
+#include "grouptrace/word_select.h"
 
 namespace grouptrace {
+
+namespace member_set_detail {
+
+using Key = std::int32_t;
+
+// A leaf is a single int32 block: [0] is the key count, [1] the capacity, the sorted keys
+// follow. Capacities are 2^j - 2 so every block is a power-of-two number of bytes: 32, 64,
+// 128, then 256 for a full-size leaf. Only a root leaf is ever smaller than full size, which is
+// what keeps a session of a handful of members down to one short allocation.
+inline constexpr int kLeafMax = 62;
+inline constexpr int kLeafMinCap = 6;
+// Leaves under an inner node never hold fewer keys than this, so memory stays within about
+// twice the members and a merge always fits in one leaf.
+inline constexpr int kLeafMin = kLeafMax / 2;
+
+// Children per inner node. Sixteen keeps each per-node scan within a couple of cache lines;
+// larger fan-outs measured no faster on churn and made the scans longer.
+inline constexpr int kFan = 16;
+inline constexpr int kFanMin = kFan / 2;
+
+// Every inner node but the root has at least kFanMin children and every leaf kLeafMin keys,
+// so a tree of height h holds at least 2 * 8^(h-1) * 31 members; 2^31 members stay under
+// height 10. Descents keep their path in fixed arrays of this depth.
+inline constexpr int kMaxHeight = 32;
+
+struct Inner {
+  std::int32_t n;          // children in use
+  std::int32_t cnt[kFan];  // members under each child
+  Key maxKey[kFan];        // largest member under each child
+  void* child[kFan];       // leaves on the level above the leaves, inner nodes elsewhere
+};
+
+inline std::int32_t& leafSize(Key* leaf) {
+  return leaf[0];
+}
+inline std::int32_t leafSize(const Key* leaf) {
+  return leaf[0];
+}
+inline std::int32_t leafCap(const Key* leaf) {
+  return leaf[1];
+}
+inline Key* leafKeys(Key* leaf) {
+  return leaf + 2;
+}
+inline const Key* leafKeys(const Key* leaf) {
+  return leaf + 2;
+}
+inline std::size_t leafBytes(int cap) {
+  return (static_cast<std::size_t>(cap) + 2) * sizeof(Key);
+}
+
+// Allocation failures come back as null so an update can obtain everything it needs before it
+// changes anything.
+inline Key* allocLeaf(int cap) noexcept {
+  Key* leaf = new (std::nothrow) Key[static_cast<std::size_t>(cap) + 2];
+  if (leaf != nullptr) {
+    leaf[0] = 0;
+    leaf[1] = cap;
+  }
+  return leaf;
+}
+
+inline void freeLeaf(Key* leaf) noexcept {
+  delete[] leaf;
+}
+
+inline Key* asLeaf(void* p) {
+  return static_cast<Key*>(p);
+}
+inline const Key* asLeaf(const void* p) {
+  return static_cast<const Key*>(p);
+}
+inline Inner* asInner(void* p) {
+  return static_cast<Inner*>(p);
+}
+inline const Inner* asInner(const void* p) {
+  return static_cast<const Inner*>(p);
+}
+
+// First index in the sorted a[0..n) whose value is >= x, n if none. Branch-free: the loop runs
+// a fixed number of rounds for a given n, so random probes cost no mispredictions.
+inline int lowerBound(const Key* a, int n, Key x) {
+  if (n == 0) return 0;
+  const Key* base = a;
+  int len = n;
+  while (len > 1) {
+    const int half = len / 2;
+    base = base[half] < x ? base + half : base;
+    len -= half;
+  }
+  return static_cast<int>(base - a) + (*base < x ? 1 : 0);
+}
+
+// Within a leaf whose first key is the before-th member overall: the first index t with
+// keys[t] - (before + t) > k, n if none. keys[t] - t never decreases, so this bisects too.
+inline int firstGapAbove(const Key* keys, int n, Count before, Count k) {
+  if (n == 0) return 0;
+  const Count bound = k + before;
+  int lo = 0;
+  int len = n;
+  while (len > 1) {
+    const int half = len / 2;
+    lo = static_cast<Count>(keys[lo + half]) - (lo + half) <= bound ? lo + half : lo;
+    len -= half;
+  }
+  return lo + (static_cast<Count>(keys[lo]) - lo <= bound ? 1 : 0);
+}
+
+inline Key lastKey(const void* node, bool isLeaf) {
+  if (isLeaf) {
+    const Key* leaf = asLeaf(node);
+    return leafKeys(leaf)[leafSize(leaf) - 1];
+  }
+  const Inner* in = asInner(node);
+  return in->maxKey[in->n - 1];
+}
+
+inline int fillOf(const void* node, bool isLeaf) {
+  return isLeaf ? leafSize(asLeaf(node)) : asInner(node)->n;
+}
+
+// The largest member count at which a root leaf of this capacity is replaced by
+// a smaller one (a quarter full); 0 for the smallest leaf, which is only freed.
+inline int rootLeafShrinkSize(int cap) {
+  return cap > kLeafMinCap ? ((cap + 2) / 2 - 2) / 2 : 0;
+}
+
+}  // namespace member_set_detail
 
 // The members of one multicast session, kept so that the selections a request needs (the k-th
 // non-member for a join, the k-th member and a member's rank for a leave) each cost one descent
 // of a counted B+tree: O(log members), whatever the size of the network. Memory follows the
 // members: an empty set holds nothing on the heap and a small one a single short leaf.
+//
+// The queries, and updates that stay within a root leaf, are defined here so that they inline
+// into the request path: most sessions are small enough to live in one leaf.
 class MemberSet {
  public:
   // An empty set over nodes 0..nNodes-1 (nNodes >= 1).
@@ -39,15 +173,155 @@ class MemberSet {
   std::size_t memoryBytes() const;
 
  private:
+  // Networks of at most 64 nodes keep the members as the bits of one word:
+  // every operation is then a few bit operations, with no branch to mispredict.
+  static constexpr NODEID kWordNodes = 64;
+  bool inWord() const { return nNodes_ <= kWordNodes; }
+  std::uint64_t wordNodes() const {
+    return nNodes_ == kWordNodes ? ~std::uint64_t{0} : (std::uint64_t{1} << nNodes_) - 1;
+  }
+
+  // The general updates: allocation, splits, merges and root changes.
+  void insertAnywhere(NODEID node);
+  void eraseAnywhere(NODEID node);
   void release() noexcept;
 
-  // A leaf when height_ == 0, otherwise an inner node; null while the set is empty.
+  // A leaf when height_ == 0, otherwise an inner node; null while the set is empty
+  // or the members fit in word_.
   void* root_ = nullptr;
+  std::uint64_t word_ = 0;
   NODEID nNodes_;
   // Members never outnumber the nodes, so 32 bits hold the count.
   std::int32_t size_ = 0;
   // Inner levels above the leaves.
   std::int32_t height_ = 0;
 };
+
+inline bool MemberSet::contains(NODEID node) const {
+  using namespace member_set_detail;
+  if (inWord()) return ((word_ >> node) & 1u) != 0;
+  const void* p = root_;
+  if (p == nullptr) return false;
+  for (int d = 0; d < height_; ++d) {
+    const Inner* in = asInner(p);
+    const int j = lowerBound(in->maxKey, in->n, node);
+    if (j == in->n) return false;
+    p = in->child[j];
+  }
+  const Key* leaf = asLeaf(p);
+  const int n = leafSize(leaf);
+  const int pos = lowerBound(leafKeys(leaf), n, node);
+  return pos < n && leafKeys(leaf)[pos] == node;
+}
+
+inline Count MemberSet::rank(NODEID node) const {
+  using namespace member_set_detail;
+  if (inWord()) return countBits(word_ & ((std::uint64_t{1} << node) - 1));
+  assert(0 <= node && node < nNodes_);
+  const void* p = root_;
+  if (p == nullptr) return 0;
+  Count below = 0;
+  for (int d = 0; d < height_; ++d) {
+    const Inner* in = asInner(p);
+    const int j = lowerBound(in->maxKey, in->n, node);
+    for (int i = 0; i < j; ++i) below += in->cnt[i];
+    if (j == in->n) return below;
+    p = in->child[j];
+  }
+  const Key* leaf = asLeaf(p);
+  return below + lowerBound(leafKeys(leaf), leafSize(leaf), node);
+}
+
+inline NODEID MemberSet::nthMember(Count k) const {
+  using namespace member_set_detail;
+  if (inWord()) return selectBit(word_, static_cast<unsigned>(k));
+  assert(0 <= k && k < size_);
+  const void* p = root_;
+  for (int d = 0; d < height_; ++d) {
+    const Inner* in = asInner(p);
+    int j = 0;
+    while (k >= in->cnt[j]) {
+      k -= in->cnt[j];
+      ++j;
+      assert(j < in->n);
+    }
+    p = in->child[j];
+  }
+  return leafKeys(asLeaf(p))[k];
+}
+
+inline NODEID MemberSet::nthNonMember(Count k) const {
+  using namespace member_set_detail;
+  if (inWord()) return selectBit(~word_ & wordNodes(), static_cast<unsigned>(k));
+  assert(0 <= k && k < static_cast<Count>(nNodes_) - size_);
+  // With members m_0 < m_1 < ..., m_i - i counts the non-members below m_i and never
+  // decreases. The answer is k + i for the first i with m_i - i > k (i = size if none), and a
+  // child holds that i exactly when it is the first whose last member passes the test.
+  const void* p = root_;
+  if (p == nullptr) return static_cast<NODEID>(k);
+  Count before = 0;
+  for (int d = 0; d < height_; ++d) {
+    const Inner* in = asInner(p);
+    int j = 0;
+    for (; j < in->n; ++j) {
+      const Count through = before + in->cnt[j];
+      if (static_cast<Count>(in->maxKey[j]) - (through - 1) > k) break;
+      before = through;
+    }
+    if (j == in->n) return static_cast<NODEID>(k + before);
+    p = in->child[j];
+  }
+  const Key* leaf = asLeaf(p);
+  return static_cast<NODEID>(k + before + firstGapAbove(leafKeys(leaf), leafSize(leaf), before, k));
+}
+
+inline void MemberSet::insert(NODEID node) {
+  using namespace member_set_detail;
+  if (inWord()) {
+    assert(!contains(node));
+    word_ |= std::uint64_t{1} << node;
+    ++size_;
+    return;
+  }
+  if (height_ == 0 && root_ != nullptr) {
+    Key* leaf = asLeaf(root_);
+    const int n = leafSize(leaf);
+    if (n < leafCap(leaf)) {
+      assert(0 <= node && node < nNodes_);
+      assert(!contains(node));
+      Key* keys = leafKeys(leaf);
+      int i = n;
+      for (; i > 0 && keys[i - 1] > node; --i) keys[i] = keys[i - 1];
+      keys[i] = node;
+      leafSize(leaf) = n + 1;
+      ++size_;
+      return;
+    }
+  }
+  insertAnywhere(node);
+}
+
+inline void MemberSet::erase(NODEID node) {
+  using namespace member_set_detail;
+  if (inWord()) {
+    assert(contains(node));
+    word_ &= ~(std::uint64_t{1} << node);
+    --size_;
+    return;
+  }
+  if (height_ == 0) {
+    assert(contains(node));
+    Key* leaf = asLeaf(root_);
+    const int n = leafSize(leaf);
+    if (n - 1 > rootLeafShrinkSize(leafCap(leaf))) {
+      Key* keys = leafKeys(leaf);
+      for (int i = lowerBound(keys, n, node); i + 1 < n; ++i) keys[i] = keys[i + 1];
+      leafSize(leaf) = n - 1;
+      --size_;
+      return;
+    }
+  }
+  eraseAnywhere(node);
+}
 
 }  // namespace grouptrace

@@ -55,11 +55,27 @@ class Probab {
   // trunc(v + 0.5), where v = min + (x / 2^48) * (max - min) is evaluated with
   // each of its three operations rounded to a 64-bit significand (the x87
   // extended format the stored traces were made with) and then rounded to a
-  // double once. It is computed here in exact integer arithmetic so that the
-  // result does not depend on the platform's long double.
-  static int scaleDraw(std::uint64_t x, double min, double max);
+  // double once. It is computed in exact integer arithmetic, in units of 2^-48,
+  // so that the result does not depend on the platform's long double.
+  static int scaleDraw(std::uint64_t x, double min, double max) {
+    const auto lo = static_cast<std::int64_t>(min);
+    const std::int64_t width = static_cast<std::int64_t>(max) - lo;
+    constexpr std::int64_t kNarrow = std::int64_t{1} << 14;
+    if (lo > -kNarrow && lo < kNarrow && width > -kNarrow && width < kNarrow) {
+      // Both terms stay below 2^62, so the sum is exact in 63 bits: the
+      // extended steps round nothing, and the conversion to double is the one
+      // rounding left.
+      const std::int64_t units =
+          lo * (std::int64_t{1} << 48) + static_cast<std::int64_t>(x) * width;
+      return static_cast<int>(static_cast<double>(units) * kScale + 0.5);
+    }
+    return scaleWideDraw(x, lo, width);
+  }
 
  private:
+  // scaleDraw for bounds whose products need the rounding steps.
+  static int scaleWideDraw(std::uint64_t x, std::int64_t lo, std::int64_t width);
+
   static inline std::uint64_t state = 0;
 };
 

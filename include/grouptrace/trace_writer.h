@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <type_traits>
 
 #include "grouptrace/build_config.h"
@@ -18,6 +20,7 @@ class BasicTraceWriter {
 
   // The commented header, up to the opening of the session table.
   void header(std::int32_t avgSize, std::int32_t orderedJoinLeave) {
+    out_.reserve(kLineRoom);
     out_.text(
         "// Print Group requests GRP: \n"
         "//  node: session: type of request: band:  del:  hops\n"
@@ -29,6 +32,7 @@ class BasicTraceWriter {
   }
 
   void sessionEntry(std::int32_t session, NODEID source) {
+    out_.reserve(kLineRoom);
     out_.text("S : ");
     out_.integer(session);
     out_.text(" : ");
@@ -36,19 +40,21 @@ class BasicTraceWriter {
     out_.text("\n");
   }
 
-  void sessionTableEnd() { out_.text("} \n"); }
+  void sessionTableEnd() { line("} \n"); }
 
   void groupBlock(std::int32_t session) {
+    out_.reserve(kLineRoom);
     out_.text("GRP_REQ {\nI : ");
     out_.integer(session);
     out_.text("\n}\n");
   }
 
-  void beefUpMarker() { out_.text("// Start: Beef up session \n"); }
-  void joinLeaveMarker() { out_.text("// JOIN-LEAVE  Join-Delete Randomly \n"); }
-  void endOfSessionMarker() { out_.text(" // LEAVE end of session \n"); }
+  void beefUpMarker() { line("// Start: Beef up session \n"); }
+  void joinLeaveMarker() { line("// JOIN-LEAVE  Join-Delete Randomly \n"); }
+  void endOfSessionMarker() { line(" // LEAVE end of session \n"); }
 
   void join(NODEID node, std::int32_t session, double band, double del, HOPS hops) {
+    out_.reserve(kLineRoom);
     out_.text("GRP_REQ {\nI : 0 \nU : ");
     out_.integer(node);
     out_.text(" : ");
@@ -63,6 +69,7 @@ class BasicTraceWriter {
   }
 
   void leave(NODEID node, std::int32_t session) {
+    out_.reserve(kLineRoom);
     out_.text("GRP_REQ {\nI : 0 \nU : ");
     out_.integer(node);
     out_.text(" : ");
@@ -71,6 +78,7 @@ class BasicTraceWriter {
   }
 
   void summary(Count currTrans, Count nJoins, Count nRemoves) {
+    out_.reserve(kLineRoom);
     out_.text(" // Trans: ");
     out_.integer(currTrans);
     out_.text(" J: ");
@@ -83,6 +91,15 @@ class BasicTraceWriter {
   void flush() { out_.flush(); }
 
  private:
+  // Room for the longest text any one operation writes: the header's fixed
+  // text and two numbers, a record's fixed text and five numbers.
+  static constexpr std::size_t kLineRoom = 512;
+
+  void line(std::string_view text) {
+    out_.reserve(text.size());
+    out_.text(text);
+  }
+
   Output& out_;
 };
 

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Builds the fast generator and the straightforward one (per-request flag scan
+# and stream insertion, -DGROUPTRACE_BASELINE=ON) and runs the scale workloads
+# on both, side by side: wall time, user+system time, trace throughput,
+# requests per second and peak resident memory. The traces of both builds are
+# compared byte for byte wherever the straightforward build finishes.
+#
+# usage: bench/run.sh [--quick] [--skip-baseline WORKLOAD...]
+#   --quick  runs the slow straightforward build only on the workloads where it
+#            takes seconds, not minutes (node-bound is then fast-only)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+quick=0
+skip=" huge "
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --quick) quick=1; skip+=" node-bound "; shift ;;
+    --skip-baseline) shift; while [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; do skip+=" $1 "; shift; done ;;
+    *) echo "usage: bench/run.sh [--quick] [--skip-baseline WORKLOAD...]" >&2; exit 2 ;;
+  esac
+done
+
+fast=build-bench/fast
+base=build-bench/baseline
+cmake -S . -B "$fast" -DCMAKE_BUILD_TYPE=Release -DGROUPTRACE_BUILD_TESTS=OFF >/dev/null
+cmake --build "$fast" -j "$(nproc)" --target grouptrace >/dev/null
+cmake -S . -B "$base" -DCMAKE_BUILD_TYPE=Release -DGROUPTRACE_BUILD_TESTS=OFF \
+  -DGROUPTRACE_BASELINE=ON >/dev/null
+cmake --build "$base" -j "$(nproc)" --target grouptrace >/dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# name nNodes nSessions maxTrans avgSize orderedJoinLeave
+workloads=(
+  "output-bound 16 4 5000000 4 0"
+  "node-bound 100000 1000 100000 50 0"
+  "dense 10000 10 120000 9500 0"
+  "huge 2147483647 10000 1000000 20 0"
+  "full-passes 50 1000 0 2147483647 0"
+)
+
+params() {  # nNodes nSessions maxTrans avgSize ordered
+  printf '%s\n' "$1" "$2" "$3" 0 "$4" 1 512 64 5 50 1 6 "$5"
+}
+
+# run BINARY PARAMS OUT -> prints "wall cpu peak_kB"
+run() {
+  /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$1" 7 <"$2" >"$3"
+  read -r wall user sys rss <"$work/time"
+  echo "$wall $(echo "$user + $sys" | bc) $rss"
+}
+
+# The fast build writes to /dev/null, as a trace consumer reading at memory
+# speed would; its trace is then made once more for the comparison. The
+# straightforward build writes its trace to a file, which costs it little next
+# to its own formatting.
+printf '%-13s %-9s %9s %9s %9s %12s %8s %s\n' workload build wall_s cpu_s MB/s requests/s peak_MB trace
+for w in "${workloads[@]}"; do
+  read -r name nodes sessions maxtrans avg ordered <<<"$w"
+  params "$nodes" "$sessions" "$maxtrans" "$avg" "$ordered" >"$work/params"
+  "$fast/grouptrace" 7 <"$work/params" >"$work/fast.trace"
+  bytes=$(stat -c %s "$work/fast.trace")
+  requests=$(tail -n 1 "$work/fast.trace" | awk '{print $5 + $7}')
+  for build in fast baseline; do
+    if [ "$build" = fast ]; then
+      read -r wall cpu rss <<<"$(run "$fast/grouptrace" "$work/params" /dev/null)"
+      same=""
+    elif [[ "$skip" == *" $name "* ]]; then
+      printf '%-13s %-9s %9s\n' "$name" "$build" "skipped"
+      continue
+    else
+      read -r wall cpu rss <<<"$(run "$base/grouptrace" "$work/params" "$work/base.trace")"
+      if cmp -s "$work/base.trace" "$work/fast.trace"; then same="identical"; else same="DIFFERS"; fi
+      rm -f "$work/base.trace"
+    fi
+    mbps=$(echo "scale=1; $bytes / 1000000 / ($wall + 0.005)" | bc)
+    rps=$(echo "scale=0; $requests / ($wall + 0.005)" | bc)
+    printf '%-13s %-9s %9s %9s %9s %12s %8s %s\n' "$name" "$build" "$wall" "$cpu" "$mbps" "$rps" \
+      "$((rss / 1024))" "$same"
+  done
+  rm -f "$work/fast.trace"
+done
+echo
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
