@@ -20,6 +20,17 @@ class LineSource {
   // at the end of the input. Throws TraceError for a line longer than the buffer.
   bool next(std::string_view& line);
 
+  // The bytes read but not yet returned, which may end inside a line: a caller
+  // can parse whole lines in place and then skip() past them.
+  std::string_view buffered() const {
+    return std::string_view(next_, static_cast<std::size_t>(end_ - next_));
+  }
+  // Consumes the first `bytes` of buffered(), which hold `lines` whole lines.
+  void skip(std::size_t bytes, std::uint64_t lines) {
+    next_ += bytes;
+    number_ += lines;
+  }
+
   // The 1-based number of the line last returned (0 before the first).
   std::uint64_t number() const { return number_; }
   // True when the line last returned was cut off by the end of the input.

@@ -87,6 +87,10 @@ class TraceReader {
   bool readBody(std::string_view text, TraceEvent& event);
   void startPhase(Stage stage, TracePhase phase, TraceEvent& event);
   void readRecord(TraceEvent& event);
+  // Reads a whole record straight from the buffer when it is complete there
+  // and in the usual form; false leaves everything to the line-by-line path,
+  // which also words every error.
+  bool readRecordInPlace(TraceEvent& event);
   void applyJoin(const JoinRecord& join);
   void applyLeave(const LeaveRecord& leave);
   void readSummary(std::string_view text, TraceEvent& event);

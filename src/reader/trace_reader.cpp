@@ -59,6 +59,39 @@ std::size_t splitFields(std::string_view text, std::string_view* fields, std::si
   }
 }
 
+// Reads a decimal of at most 10 digits at p, advancing p; false when there
+// is no digit or too many. Leading zeros and the range are the caller's.
+inline bool scanDigits(const char*& p, const char* end, std::int64_t& value) {
+  const char* const start = p;
+  std::int64_t v = 0;
+  while (p != end && static_cast<unsigned>(*p - '0') < 10) {
+    v = v * 10 + (*p - '0');
+    if (++p - start > 10) return false;
+  }
+  value = v;
+  // A leading zero is only the number 0 itself.
+  return p != start && (*start != '0' || p - start == 1);
+}
+
+inline bool scanSigned(const char*& p, const char* end, std::int64_t& value) {
+  const bool negative = p != end && *p == '-';
+  if (negative) ++p;
+  if (!scanDigits(p, end, value)) return false;
+  if (negative) {
+    if (value == 0) return false;
+    value = -value;
+  }
+  return true;
+}
+
+inline bool skipText(const char*& p, const char* end, std::string_view text) {
+  if (static_cast<std::size_t>(end - p) < text.size() || std::string_view(p, text.size()) != text) {
+    return false;
+  }
+  p += text.size();
+  return true;
+}
+
 }  // namespace
 
 TraceReader::TraceReader(ByteSource& source, std::size_t bufferSize) : lines_(source, bufferSize) {
@@ -214,6 +247,7 @@ bool TraceReader::next(TraceEvent& event) {
       case Stage::beefUp:
       case Stage::joinLeave:
       case Stage::endOfSession: {
+        if (readRecordInPlace(event)) return true;
         std::string_view text;
         if (!lines_.next(text)) {
           failAt(lines_.number() + 1,
@@ -356,27 +390,78 @@ void TraceReader::readRecord(TraceEvent& event) {
   eventLine_ = requestLine;
 }
 
+bool TraceReader::readRecordInPlace(TraceEvent& event) {
+  constexpr std::string_view kHead = "GRP_REQ {\nI : 0 \nU : ";
+  const std::string_view rest = lines_.buffered();
+  if (!rest.starts_with(kHead)) return false;
+  const char* p = rest.data() + kHead.size();
+  const char* const end = rest.data() + rest.size();
+  std::int64_t node = 0;
+  std::int64_t session = 0;
+  if (!scanDigits(p, end, node) || node > kInt32Max || !skipText(p, end, kSeparator) ||
+      !scanDigits(p, end, session) || session >= sessionCount() || !skipText(p, end, kSeparator)) {
+    return false;
+  }
+  bool join = false;
+  std::int64_t band = 0;
+  std::int64_t delay = 0;
+  std::int64_t hops = 0;
+  if (skipText(p, end, "1 : ")) {
+    // Six digits at most: a million and more is written with an exponent.
+    join = scanSigned(p, end, band) && band > -1000000 && band < 1000000 &&
+           skipText(p, end, kSeparator) && scanSigned(p, end, delay) && delay > -1000000 &&
+           delay < 1000000 && skipText(p, end, kSeparator) && scanSigned(p, end, hops) &&
+           hops >= kInt32Min && hops <= kInt32Max;
+    if (!join) return false;
+  } else if (!skipText(p, end, "2 : 0 : 0 : 0")) {
+    return false;
+  }
+  if (!skipText(p, end, "\n}\n")) return false;
+
+  // Up to the request line for any refusal to name it, then past the brace.
+  const auto requestEnd = static_cast<std::size_t>(p - rest.data()) - 2;
+  lines_.skip(requestEnd, 3);
+  const std::uint64_t requestLine = lines_.number();
+  const auto s = static_cast<std::int32_t>(session);
+  if (join) {
+    const JoinRecord record{static_cast<NODEID>(node), s, static_cast<double>(band),
+                            static_cast<double>(delay), static_cast<HOPS>(hops)};
+    applyJoin(record);
+    event = record;
+  } else {
+    const LeaveRecord record{static_cast<NODEID>(node), s};
+    applyLeave(record);
+    event = record;
+  }
+  lines_.skip(2, 1);
+  eventLine_ = requestLine;
+  return true;
+}
+
 void TraceReader::applyJoin(const JoinRecord& join) {
-  const std::string who =
-      "node " + std::to_string(join.node) + " joins session " + std::to_string(join.session);
+  // The message is only put together when the join is refused.
+  auto who = [&] {
+    return "node " + std::to_string(join.node) + " joins session " + std::to_string(join.session);
+  };
   if (stage_ == Stage::endOfSession) {
-    fail("a join in the end-of-session phase, which only has leaves (" + who + ")");
+    fail("a join in the end-of-session phase, which only has leaves (" + who() + ")");
   }
   if (stage_ == Stage::beefUp) {
     const Count passes = header_.avgSize > 1 ? header_.avgSize - 1 : 0;
     if (beefUpNext_ == 0 && beefUpPasses_ >= passes) {
-      fail(who + " beyond the beef-up phase's " + std::to_string(passes) +
+      fail(who() + " beyond the beef-up phase's " + std::to_string(passes) +
            " passes over the sessions (average group size " + std::to_string(header_.avgSize) +
            ")");
     }
     if (join.session != beefUpNext_) {
-      fail(who + " where session " + std::to_string(beefUpNext_) +
+      fail(who() + " where session " + std::to_string(beefUpNext_) +
            " comes next: the beef-up phase joins each session once per pass, in index order");
     }
   }
-  if (join.node == source(join.session))
-    fail(who + ", whose source it is: a source is a member throughout");
-  if (!members_.insert(join.session, join.node)) fail(who + " but is already a member");
+  if (join.node == source(join.session)) {
+    fail(who() + ", whose source it is: a source is a member throughout");
+  }
+  if (!members_.insert(join.session, join.node)) fail(who() + " but is already a member");
   ++extraMembers_[static_cast<std::size_t>(join.session)];
   ++joins_;
   if (stage_ == Stage::beefUp && ++beefUpNext_ == sessionCount()) {
@@ -386,13 +471,17 @@ void TraceReader::applyJoin(const JoinRecord& join) {
 }
 
 void TraceReader::applyLeave(const LeaveRecord& leave) {
-  const std::string who =
-      "node " + std::to_string(leave.node) + " leaves session " + std::to_string(leave.session);
-  if (stage_ == Stage::beefUp)
-    fail("a leave in the beef-up phase, which only has joins (" + who + ")");
-  if (leave.node == source(leave.session))
-    fail(who + ", whose source it is: a source never leaves");
-  if (!members_.erase(leave.session, leave.node)) fail(who + " but is not a member");
+  auto who = [&] {
+    return "node " + std::to_string(leave.node) + " leaves session " +
+           std::to_string(leave.session);
+  };
+  if (stage_ == Stage::beefUp) {
+    fail("a leave in the beef-up phase, which only has joins (" + who() + ")");
+  }
+  if (leave.node == source(leave.session)) {
+    fail(who() + ", whose source it is: a source never leaves");
+  }
+  if (!members_.erase(leave.session, leave.node)) fail(who() + " but is not a member");
   --extraMembers_[static_cast<std::size_t>(leave.session)];
   ++leaves_;
 }
