@@ -85,7 +85,8 @@ int inspect(const InspectOptions& options, ByteSource& source) {
       while (reader.next(event)) {
         if (const auto* s = std::get_if<TraceSummary>(&event)) summary = *s;
       }
-      const std::string line = "valid: " + std::to_string(reader.sessionCount()) + " sessions, " +
+      const std::string line = "valid: " + std::to_string(reader.sessionCount()) +
+                               (reader.sessionCount() == 1 ? " session, " : " sessions, ") +
                                std::to_string(summary.joins + summary.leaves) + " requests (" +
                                std::to_string(summary.joins) + " joins, " +
                                std::to_string(summary.leaves) + " leaves), Trans " +

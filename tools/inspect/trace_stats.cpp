@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <type_traits>
+#include <vector>
 
 namespace grouptrace {
 namespace {
@@ -25,17 +26,23 @@ std::string histogramLines(const char* name, const ValueHistogram& h) {
   while (h.binCount(first) == 0) ++first;
   while (h.binCount(last) == 0) --last;
   Count most = 0;
-  for (int i = first; i <= last; ++i) most = std::max(most, h.binCount(i));
-  constexpr int kBar = 40;
+  std::size_t labelWidth = 0;
+  std::vector<std::string> labels;
   for (int i = first; i <= last; ++i) {
+    most = std::max(most, h.binCount(i));
     const long long low = h.binLow(i);
     const long long high = low + h.binWidth() - 1;
+    labels.push_back(h.binWidth() == 1 ? format("%lld", low) : format("%lld .. %lld", low, high));
+    labelWidth = std::max(labelWidth, labels.back().size());
+  }
+  constexpr int kBar = 40;
+  for (int i = first; i <= last; ++i) {
     const Count n = h.binCount(i);
     const int bar = static_cast<int>((n * kBar + most - 1) / most);
-    const std::string range =
-        h.binWidth() == 1 ? format("%lld", low) : format("%lld .. %lld", low, high);
-    out += format("  %25s  %-*s %lld\n", range.c_str(), kBar, std::string(bar, '#').c_str(),
-                  static_cast<long long>(n));
+    out +=
+        format("  %*s  %-*s %lld\n", static_cast<int>(labelWidth),
+               labels[static_cast<std::size_t>(i - first)].c_str(), kBar,
+               std::string(static_cast<std::size_t>(bar), '#').c_str(), static_cast<long long>(n));
   }
   return out;
 }
@@ -112,8 +119,8 @@ std::string TraceStats::report() const {
     allLeaves += leaves_[p];
   }
   std::string out =
-      format("%d sessions, %lld requests (%lld joins, %lld leaves); summary Trans %lld\n", n,
-             static_cast<long long>(steps_), static_cast<long long>(allJoins),
+      format("%d session%s, %lld requests (%lld joins, %lld leaves); summary Trans %lld\n", n,
+             n == 1 ? "" : "s", static_cast<long long>(steps_), static_cast<long long>(allJoins),
              static_cast<long long>(allLeaves), static_cast<long long>(summary_.trans));
   out += format("average group size %d, join-leave %s\n\n", header_.avgSize,
                 header_.orderedJoinLeave != 0 ? "ordered" : "random");
