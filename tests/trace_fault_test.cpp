@@ -67,6 +67,7 @@ std::optional<TraceError> firstError(const std::string& text,
     while (reader.next(event)) {
     }
   } catch (const TraceError& e) {
+    EXPECT_FALSE(reader.next(event)) << "an event after the refusal";
     return e;
   }
   return std::nullopt;

@@ -40,7 +40,8 @@ class TraceReader {
   // Reads up to the next event and stores it. False once the summary, the last
   // event, has been handed out: the summary only comes once the input has been
   // seen to end after it. Throws TraceError at the first faulty line, and
-  // std::system_error when the source cannot be read.
+  // std::system_error when the source cannot be read. After a TraceError the
+  // reader hands out nothing more: next() returns false.
   bool next(TraceEvent& event);
 
   // The line of the event last handed out: for a request record, its "U" line.
@@ -78,9 +79,10 @@ class TraceReader {
 
   // The next line, or a TraceError saying the trace ends before `expected`.
   std::string_view need(std::string_view expected);
-  [[noreturn]] void fail(const std::string& reason) const;
-  [[noreturn]] void failAt(std::uint64_t line, const std::string& reason) const;
-  [[noreturn]] void expected(std::string_view what, std::string_view found) const;
+  // Each throws the TraceError and leaves the reader spent.
+  [[noreturn]] void fail(const std::string& reason);
+  [[noreturn]] void failAt(std::uint64_t line, const std::string& reason);
+  [[noreturn]] void expected(std::string_view what, std::string_view found);
 
   void readGroupBlocks();
   // A line of the phase body: a record, the next marker or the summary.
@@ -94,7 +96,7 @@ class TraceReader {
   void applyJoin(const JoinRecord& join);
   void applyLeave(const LeaveRecord& leave);
   void readSummary(std::string_view text, TraceEvent& event);
-  std::int32_t sessionIndex(std::int64_t value, std::string_view role) const;
+  std::int32_t sessionIndex(std::int64_t value, std::string_view role);
 
   LineSource lines_;
   Stage stage_ = Stage::title;

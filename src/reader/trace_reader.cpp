@@ -115,15 +115,17 @@ std::optional<TracePhase> TraceReader::phase() const {
   }
 }
 
-void TraceReader::failAt(std::uint64_t line, const std::string& reason) const {
+void TraceReader::failAt(std::uint64_t line, const std::string& reason) {
+  // Nothing after a faulty line can be trusted, nor the place reading stopped.
+  stage_ = Stage::done;
   throw TraceError(line, reason);
 }
 
-void TraceReader::fail(const std::string& reason) const {
+void TraceReader::fail(const std::string& reason) {
   failAt(lines_.number(), reason);
 }
 
-void TraceReader::expected(std::string_view what, std::string_view found) const {
+void TraceReader::expected(std::string_view what, std::string_view found) {
   std::string reason = "expected " + std::string(what) + ", found " + quote(found);
   if (!found.empty() && found.back() == '\r') {
     reason += " (a carriage return ends the line; trace lines end with a bare newline)";
@@ -143,7 +145,7 @@ std::string_view TraceReader::need(std::string_view expectedText) {
   return text;
 }
 
-std::int32_t TraceReader::sessionIndex(std::int64_t value, std::string_view role) const {
+std::int32_t TraceReader::sessionIndex(std::int64_t value, std::string_view role) {
   if (value < 0 || value >= sessionCount()) {
     fail(std::string(role) + " " + std::to_string(value) +
          " is not in the session table (sessions 0 to " + std::to_string(sessionCount() - 1) + ")");
