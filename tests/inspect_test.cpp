@@ -149,6 +149,27 @@ TEST(GroupSizeSeries, MemoryStaysFixedOverALongRun) {
   EXPECT_EQ(series.bucketWidth(), 2048);
 }
 
+// A sound trace of `sessions` sessions, every source node 0, with the given
+// records (whole "GRP_REQ {" blocks) in each phase.
+std::string traceOf(int sessions, int avgSize, const std::string& beefUp,
+                    const std::string& joinLeave, long long joins, long long leaves) {
+  std::string text =
+      "// Print Group requests GRP: \n//  node: session: type of request: band:  del:  hops\n"
+      "// Average Group Size: " +
+      std::to_string(avgSize) + "\n// Is Join-Leave ordered? (1=YES ): 0\n SESSIONS { \n";
+  for (int s = 0; s < sessions; ++s) text += "S : " + std::to_string(s) + " : 0\n";
+  text += "} \n";
+  for (int s = 0; s < sessions; ++s) text += "GRP_REQ {\nI : " + std::to_string(s) + "\n}\n";
+  return text + "// Start: Beef up session \n" + beefUp + "// JOIN-LEAVE  Join-Delete Randomly \n" +
+         joinLeave + " // LEAVE end of session \n // Trans: " + std::to_string(joins + leaves) +
+         " J: " + std::to_string(joins) + " R: " + std::to_string(leaves) + "\n";
+}
+
+std::string record(int node, int session, bool join) {
+  return "GRP_REQ {\nI : 0 \nU : " + std::to_string(node) + " : " + std::to_string(session) +
+         (join ? " : 1 : 5 : 5 : 5\n}\n" : " : 2 : 0 : 0 : 0\n}\n");
+}
+
 std::vector<TraceEvent> eventsOf(const std::string& text) {
   MemorySource source(text);
   TraceReader reader(source);
@@ -202,15 +223,7 @@ TEST(TraceStats, TheWorkedExampleByHand) {
 }
 
 TEST(TraceStats, ManySessionsAreSummarisedNotListed) {
-  std::string text =
-      "// Print Group requests GRP: \n//  node: session: type of request: band:  del:  hops\n"
-      "// Average Group Size: 0\n// Is Join-Leave ordered? (1=YES ): 0\n SESSIONS { \n";
-  for (int s = 0; s < 30; ++s) text += "S : " + std::to_string(s) + " : 0\n";
-  text += "} \n";
-  for (int s = 0; s < 30; ++s) text += "GRP_REQ {\nI : " + std::to_string(s) + "\n}\n";
-  text +=
-      "// Start: Beef up session \n// JOIN-LEAVE  Join-Delete Randomly \n"
-      " // LEAVE end of session \n // Trans: 0 J: 0 R: 0\n";
+  const std::string text = traceOf(30, 0, "", "", 0, 0);
   TraceStats stats;
   for (const auto& e : eventsOf(text)) stats.add(e);
   const std::string report = stats.report();
@@ -267,19 +280,9 @@ TEST(SvgPlot, FewSessionsAreLinesAndManyABand) {
   EXPECT_NE(few.find("session 1 (source 0)"), std::string::npos);
   EXPECT_EQ(few.find("<polygon"), std::string::npos);
 
-  std::string text =
-      "// Print Group requests GRP: \n//  node: session: type of request: band:  del:  hops\n"
-      "// Average Group Size: 2\n// Is Join-Leave ordered? (1=YES ): 0\n SESSIONS { \n";
-  for (int s = 0; s < 9; ++s) text += "S : " + std::to_string(s) + " : 0\n";
-  text += "} \n";
-  for (int s = 0; s < 9; ++s) text += "GRP_REQ {\nI : " + std::to_string(s) + "\n}\n";
-  text += "// Start: Beef up session \n";
-  for (int s = 0; s < 9; ++s) {
-    text += "GRP_REQ {\nI : 0 \nU : 1 : " + std::to_string(s) + " : 1 : 5 : 5 : 5\n}\n";
-  }
-  text +=
-      "// JOIN-LEAVE  Join-Delete Randomly \n // LEAVE end of session \n"
-      " // Trans: 9 J: 9 R: 0\n";
+  std::string beefUp;
+  for (int s = 0; s < 9; ++s) beefUp += record(1, s, true);
+  const std::string text = traceOf(9, 2, beefUp, "", 9, 0);
   const std::string many = plotOf(text, "many");
   EXPECT_EQ(xmlProblem(many), "");
   EXPECT_EQ(occurrences(many, "<polygon"), 1u);
@@ -289,16 +292,9 @@ TEST(SvgPlot, FewSessionsAreLinesAndManyABand) {
 
 TEST(SvgPlot, ALongTraceStaysASmallPicture) {
   // 400,000 requests on one session of two nodes: node 1 joins and leaves.
-  std::string text =
-      "// Print Group requests GRP: \n//  node: session: type of request: band:  del:  hops\n"
-      "// Average Group Size: 1\n// Is Join-Leave ordered? (1=YES ): 1\n SESSIONS { \nS : 0 : 0\n"
-      "} \nGRP_REQ {\nI : 0\n}\n// Start: Beef up session \n// JOIN-LEAVE  Join-Delete Randomly \n";
-  for (int i = 0; i < 200000; ++i) {
-    text +=
-        "GRP_REQ {\nI : 0 \nU : 1 : 0 : 1 : 9 : 9 : 9\n}\nGRP_REQ {\nI : 0 \nU : 1 : 0 : 2 : 0 : 0 "
-        ": 0\n}\n";
-  }
-  text += " // LEAVE end of session \n // Trans: 400000 J: 200000 R: 200000\n";
+  std::string joinLeave;
+  for (int i = 0; i < 200000; ++i) joinLeave += record(1, 0, true) + record(1, 0, false);
+  const std::string text = traceOf(1, 1, "", joinLeave, 200000, 200000);
   const std::string svg = plotOf(text, "long");
   EXPECT_EQ(xmlProblem(svg), "");
   EXPECT_LT(svg.size(), 100000u);

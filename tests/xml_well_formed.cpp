@@ -7,216 +7,128 @@
 namespace grouptrace::testing {
 namespace {
 
-class Checker {
- public:
-  explicit Checker(std::string_view text) : text_(text) {}
-
-  std::string run() {
-    skipProlog();
-    bool rootSeen = false;
-    while (at_ < text_.size()) {
-      if (text_.compare(at_, 4, "<!--") == 0) {
-        if (!comment()) return problem_;
-        continue;
-      }
-      if (text_[at_] == '<') {
-        if (text_.compare(at_, 2, "</") == 0) {
-          if (!closeTag()) return problem_;
-        } else if (text_.compare(at_, 2, "<?") == 0 || text_.compare(at_, 2, "<!") == 0) {
-          return fail("declaration inside the document");
-        } else {
-          if (open_.empty() && rootSeen) return fail("a second root element");
-          rootSeen = true;
-          if (!openTag()) return problem_;
-        }
-        continue;
-      }
-      if (open_.empty()) {
-        if (!std::isspace(static_cast<unsigned char>(text_[at_]))) {
-          return fail("text outside the root element");
-        }
-        ++at_;
-        continue;
-      }
-      if (!character()) return problem_;
-    }
-    if (!rootSeen) return fail("no root element");
-    if (!open_.empty()) return fail("<" + open_.back() + "> is never closed");
-    return {};
-  }
-
- private:
-  std::string fail(const std::string& what) {
-    problem_ = what + " at byte " + std::to_string(at_);
-    return problem_;
-  }
-
-  void skipProlog() {
-    while (at_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[at_]))) ++at_;
-    if (text_.compare(at_, 5, "<?xml") == 0) {
-      const auto end = text_.find("?>", at_);
-      at_ = end == std::string_view::npos ? text_.size() : end + 2;
-    }
-  }
-
-  bool comment() {
-    const auto end = text_.find("-->", at_ + 4);
-    if (end == std::string_view::npos) {
-      fail("unterminated comment");
-      return false;
-    }
-    at_ = end + 3;
-    return true;
-  }
-
-  static bool nameChar(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.' ||
-           c == ':';
-  }
-
-  std::string name() {
-    const std::size_t start = at_;
-    if (at_ < text_.size() && (std::isalpha(static_cast<unsigned char>(text_[at_])) ||
-                               text_[at_] == '_' || text_[at_] == ':')) {
-      while (at_ < text_.size() && nameChar(text_[at_])) ++at_;
-    }
-    return std::string(text_.substr(start, at_ - start));
-  }
-
-  void spaces() {
-    while (at_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[at_]))) ++at_;
-  }
-
-  // One character of an attribute value or of text (where '<' never gets
-  // here: it starts markup), entities included.
-  bool character() {
-    const char c = text_[at_];
-    if (c == '<') {
-      fail("'<' inside an attribute value");
-      return false;
-    }
-    if (c == '&') {
-      const auto end = text_.find(';', at_);
-      if (end == std::string_view::npos) {
-        fail("unterminated entity");
-        return false;
-      }
-      const std::string_view entity = text_.substr(at_ + 1, end - at_ - 1);
-      static const std::set<std::string_view> kKnown = {"lt", "gt", "amp", "quot", "apos"};
-      bool ok = kKnown.count(entity) > 0;
-      if (!ok && entity.size() > 1 && entity[0] == '#') {
-        const bool hex = entity[1] == 'x';
-        const std::string_view digits = entity.substr(hex ? 2 : 1);
-        ok = !digits.empty();
-        for (const char d : digits) {
-          ok = ok && (hex ? std::isxdigit(static_cast<unsigned char>(d)) != 0
-                          : std::isdigit(static_cast<unsigned char>(d)) != 0);
-        }
-      }
-      if (!ok) {
-        fail("unknown entity &" + std::string(entity) + ";");
-        return false;
-      }
-      at_ = end + 1;
-      return true;
-    }
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 && c != '\n' && c != '\r' && c != '\t') {
-      fail("a control character");
-      return false;
-    }
-    ++at_;
-    return true;
-  }
-
-  bool openTag() {
-    ++at_;
-    const std::string tag = name();
-    if (tag.empty()) {
-      fail("a tag without a name");
-      return false;
-    }
-    std::set<std::string> attributes;
-    for (;;) {
-      const std::size_t before = at_;
-      spaces();
-      if (at_ >= text_.size()) {
-        fail("unterminated tag <" + tag + ">");
-        return false;
-      }
-      if (text_.compare(at_, 2, "/>") == 0) {
-        at_ += 2;
-        return true;
-      }
-      if (text_[at_] == '>') {
-        ++at_;
-        open_.push_back(tag);
-        return true;
-      }
-      if (at_ == before) {
-        fail("attributes of <" + tag + "> not separated by blanks");
-        return false;
-      }
-      const std::string attribute = name();
-      if (attribute.empty()) {
-        fail("a malformed attribute in <" + tag + ">");
-        return false;
-      }
-      if (!attributes.insert(attribute).second) {
-        fail("attribute " + attribute + " twice in <" + tag + ">");
-        return false;
-      }
-      spaces();
-      if (at_ >= text_.size() || text_[at_] != '=') {
-        fail("attribute " + attribute + " without a value");
-        return false;
-      }
-      ++at_;
-      spaces();
-      if (at_ >= text_.size() || (text_[at_] != '"' && text_[at_] != '\'')) {
-        fail("attribute " + attribute + " value not quoted");
-        return false;
-      }
-      const char quote = text_[at_++];
-      while (at_ < text_.size() && text_[at_] != quote) {
-        if (!character()) return false;
-      }
-      if (at_ >= text_.size()) {
-        fail("unterminated value of attribute " + attribute);
-        return false;
-      }
-      ++at_;
-    }
-  }
-
-  bool closeTag() {
-    at_ += 2;
-    const std::string tag = name();
-    spaces();
-    if (at_ >= text_.size() || text_[at_] != '>') {
-      fail("malformed closing tag </" + tag + ">");
-      return false;
-    }
-    ++at_;
-    if (open_.empty() || open_.back() != tag) {
-      fail("</" + tag + "> does not close " +
-           (open_.empty() ? "anything" : "<" + open_.back() + ">"));
-      return false;
-    }
-    open_.pop_back();
-    return true;
-  }
-
-  std::string_view text_;
-  std::size_t at_ = 0;
-  std::vector<std::string> open_;
-  std::string problem_;
-};
+bool isSpace(char c) {
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+bool nameStart(char c) {
+  return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == ':';
+}
+bool nameChar(char c) {
+  return nameStart(c) || std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '.';
+}
 
 }  // namespace
 
 std::string xmlProblem(std::string_view text) {
-  return Checker(text).run();
+  std::size_t at = 0;
+  auto problem = [&](const std::string& what) { return what + " at byte " + std::to_string(at); };
+  auto skipSpaces = [&] {
+    while (at < text.size() && isSpace(text[at])) ++at;
+  };
+  auto name = [&] {
+    const std::size_t start = at;
+    if (at < text.size() && nameStart(text[at])) {
+      while (at < text.size() && nameChar(text[at])) ++at;
+    }
+    return std::string(text.substr(start, at - start));
+  };
+  // One character of text or of an attribute value; '<' never reaches here in
+  // text, where it starts markup.
+  auto character = [&]() -> std::string {
+    const char c = text[at];
+    if (c == '<') return problem("'<' in an attribute value");
+    if (static_cast<unsigned char>(c) < 0x20 && !isSpace(c)) return problem("a control character");
+    if (c != '&') {
+      ++at;
+      return {};
+    }
+    const std::size_t end = text.find(';', at);
+    if (end == std::string_view::npos) return problem("an unterminated entity");
+    const std::string_view entity = text.substr(at + 1, end - at - 1);
+    static const std::set<std::string_view> kNamed = {"lt", "gt", "amp", "quot", "apos"};
+    bool known = kNamed.count(entity) > 0;
+    if (!known && entity.size() > 1 && entity[0] == '#') {
+      const bool hex = entity[1] == 'x';
+      const std::string_view digits = entity.substr(hex ? 2 : 1);
+      known = !digits.empty();
+      for (const char d : digits) {
+        known = known && (hex ? std::isxdigit(static_cast<unsigned char>(d))
+                              : std::isdigit(static_cast<unsigned char>(d))) != 0;
+      }
+    }
+    if (!known) return problem("an unknown entity &" + std::string(entity) + ";");
+    at = end + 1;
+    return {};
+  };
+
+  skipSpaces();
+  if (text.compare(at, 5, "<?xml") == 0) {
+    const std::size_t end = text.find("?>", at);
+    if (end == std::string_view::npos) return problem("an unterminated declaration");
+    at = end + 2;
+  }
+  std::vector<std::string> open;
+  bool rootSeen = false;
+  while (at < text.size()) {
+    if (text.compare(at, 4, "<!--") == 0) {
+      const std::size_t end = text.find("-->", at + 4);
+      if (end == std::string_view::npos) return problem("an unterminated comment");
+      at = end + 3;
+    } else if (text.compare(at, 2, "</") == 0) {
+      at += 2;
+      const std::string tag = name();
+      skipSpaces();
+      if (at >= text.size() || text[at] != '>') return problem("a malformed </" + tag + ">");
+      if (open.empty() || open.back() != tag) return problem("</" + tag + "> closes nothing open");
+      open.pop_back();
+      ++at;
+    } else if (text[at] == '<') {
+      ++at;
+      const std::string tag = name();
+      if (tag.empty()) return problem("markup that is not a tag");
+      if (open.empty() && rootSeen) return problem("a second root element");
+      rootSeen = true;
+      std::set<std::string> attributes;
+      for (;;) {
+        const std::size_t before = at;
+        skipSpaces();
+        if (at >= text.size()) return problem("an unterminated <" + tag + ">");
+        if (text.compare(at, 2, "/>") == 0) {
+          at += 2;
+          break;
+        }
+        if (text[at] == '>') {
+          ++at;
+          open.push_back(tag);
+          break;
+        }
+        const std::string attribute = at == before ? "" : name();
+        if (attribute.empty()) return problem("a malformed attribute in <" + tag + ">");
+        if (!attributes.insert(attribute).second) return problem(attribute + " given twice");
+        skipSpaces();
+        if (at >= text.size() || text[at] != '=') return problem(attribute + " without a value");
+        ++at;
+        skipSpaces();
+        if (at >= text.size() || (text[at] != '"' && text[at] != '\'')) {
+          return problem(attribute + " not quoted");
+        }
+        const char quote = text[at++];
+        while (at < text.size() && text[at] != quote) {
+          if (auto wrong = character(); !wrong.empty()) return wrong;
+        }
+        if (at >= text.size()) return problem("an unterminated value of " + attribute);
+        ++at;
+      }
+    } else if (open.empty()) {
+      if (!isSpace(text[at])) return problem("text outside the root element");
+      ++at;
+    } else if (auto wrong = character(); !wrong.empty()) {
+      return wrong;
+    }
+  }
+  if (!rootSeen) return problem("no root element");
+  if (!open.empty()) return problem("<" + open.back() + "> never closed");
+  return {};
 }
 
 }  // namespace grouptrace::testing
