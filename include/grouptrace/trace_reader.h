@@ -9,7 +9,7 @@
 
 #include "grouptrace/byte_source.h"
 #include "grouptrace/line_source.h"
-#include "grouptrace/member_set.h"
+#include "grouptrace/membership_table.h"
 #include "grouptrace/trace_event.h"
 #include "grouptrace/types.h"
 
@@ -104,7 +104,7 @@ class TraceReader {
   TraceHeader header_;
   std::vector<NODEID> sources_;
   std::vector<Count> extraMembers_;
-  MemberSet members_;
+  MembershipTable members_;
   Count joins_ = 0;
   Count leaves_ = 0;
   // The beef-up phase joins every session once per pass, in index order, for

@@ -1,4 +1,4 @@
-#include "grouptrace/member_set.h"
+#include "grouptrace/membership_table.h"
 
 #include <gtest/gtest.h>
 
@@ -12,14 +12,14 @@ namespace {
 // Long random runs against std::set, with few enough distinct keys that erases
 // hit long probe runs and wrap around the table's end: the cases where a
 // backward-shift removal can lose or duplicate an entry.
-TEST(MemberSet, AgreesWithAnOrderedSetOverLongRandomRuns) {
+TEST(MembershipTable, AgreesWithAnOrderedSetOverLongRandomRuns) {
   for (const int nodes : {8, 300, 5000}) {
     SCOPED_TRACE(nodes);
     std::mt19937 random(static_cast<unsigned>(nodes));
     std::uniform_int_distribution<int> session(0, 3);
     std::uniform_int_distribution<int> node(0, nodes - 1);
     std::uniform_int_distribution<int> action(0, 9);
-    MemberSet set;
+    MembershipTable set;
     std::set<std::pair<int, int>> reference;
     for (int i = 0; i < 200000; ++i) {
       const int s = session(random);
@@ -40,8 +40,8 @@ TEST(MemberSet, AgreesWithAnOrderedSetOverLongRandomRuns) {
   }
 }
 
-TEST(MemberSet, ExtremeIdentifiersAreDistinctKeys) {
-  MemberSet set;
+TEST(MembershipTable, ExtremeIdentifiersAreDistinctKeys) {
+  MembershipTable set;
   EXPECT_TRUE(set.insert(0, 2147483647));
   EXPECT_TRUE(set.insert(2147483647, 0));
   EXPECT_TRUE(set.insert(2147483647, 2147483647));

@@ -13,9 +13,9 @@ namespace grouptrace {
 // grows with the members present, not with the largest node identifier seen.
 // Open addressing with linear probing; removal shifts later entries back, so
 // no tombstones pile up over a long join-leave phase.
-class MemberSet {
+class MembershipTable {
  public:
-  MemberSet();
+  MembershipTable();
 
   // False when the node already was a member.
   bool insert(std::int32_t session, NODEID node);

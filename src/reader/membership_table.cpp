@@ -1,4 +1,4 @@
-#include "grouptrace/member_set.h"
+#include "grouptrace/membership_table.h"
 
 namespace grouptrace {
 namespace {
@@ -7,19 +7,19 @@ constexpr unsigned kInitialBits = 10;
 
 }  // namespace
 
-MemberSet::MemberSet()
+MembershipTable::MembershipTable()
     : slots_(std::size_t{1} << kInitialBits, kEmpty),
       mask_((std::size_t{1} << kInitialBits) - 1),
       shift_(64 - kInitialBits) {
 }
 
-std::size_t MemberSet::home(std::uint64_t key) const {
+std::size_t MembershipTable::home(std::uint64_t key) const {
   // Fibonacci hashing: the high bits of the product mix every bit of the key,
   // so consecutive nodes of one session spread over the table.
   return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
 }
 
-void MemberSet::grow() {
+void MembershipTable::grow() {
   std::vector<std::uint64_t> old(slots_.size() * 2, kEmpty);
   old.swap(slots_);
   mask_ = slots_.size() - 1;
@@ -32,7 +32,7 @@ void MemberSet::grow() {
   }
 }
 
-bool MemberSet::contains(std::int32_t session, NODEID node) const {
+bool MembershipTable::contains(std::int32_t session, NODEID node) const {
   const std::uint64_t key = keyOf(session, node);
   for (std::size_t i = home(key);; i = (i + 1) & mask_) {
     if (slots_[i] == key) return true;
@@ -40,7 +40,7 @@ bool MemberSet::contains(std::int32_t session, NODEID node) const {
   }
 }
 
-bool MemberSet::insert(std::int32_t session, NODEID node) {
+bool MembershipTable::insert(std::int32_t session, NODEID node) {
   const std::uint64_t key = keyOf(session, node);
   std::size_t i = home(key);
   for (; slots_[i] != kEmpty; i = (i + 1) & mask_) {
@@ -52,7 +52,7 @@ bool MemberSet::insert(std::int32_t session, NODEID node) {
   return true;
 }
 
-bool MemberSet::erase(std::int32_t session, NODEID node) {
+bool MembershipTable::erase(std::int32_t session, NODEID node) {
   const std::uint64_t key = keyOf(session, node);
   std::size_t hole = home(key);
   for (; slots_[hole] != key; hole = (hole + 1) & mask_) {
