@@ -1,0 +1,518 @@
+#include "grouptrace/trace_reader.h"
+
+#include <limits>
+#include <string>
+
+#include "grouptrace/trace_error.h"
+#include "trace_text.h"
+
+namespace grouptrace {
+namespace {
+
+using trace_text::quote;
+
+constexpr std::string_view kTitle = "// Print Group requests GRP: ";
+constexpr std::string_view kColumns = "//  node: session: type of request: band:  del:  hops";
+constexpr std::string_view kAverageSize = "// Average Group Size: ";
+constexpr std::string_view kOrdered = "// Is Join-Leave ordered? (1=YES ): ";
+constexpr std::string_view kTableOpen = " SESSIONS { ";
+constexpr std::string_view kTableEntry = "S : ";
+constexpr std::string_view kTableClose = "} ";
+constexpr std::string_view kBlockOpen = "GRP_REQ {";
+constexpr std::string_view kBlockIndex = "I : ";
+constexpr std::string_view kBlockClose = "}";
+constexpr std::string_view kRecordIndex = "I : 0 ";
+constexpr std::string_view kRequest = "U : ";
+constexpr std::string_view kSeparator = " : ";
+constexpr std::string_view kSummary = " // Trans: ";
+constexpr std::string_view kSummaryJoins = " J: ";
+constexpr std::string_view kSummaryLeaves = " R: ";
+
+constexpr std::string_view kMarkers[] = {
+    "// Start: Beef up session ",
+    "// JOIN-LEAVE  Join-Delete Randomly ",
+    " // LEAVE end of session ",
+};
+constexpr std::string_view kMarkerNames[] = {"beef-up", "join-leave", "end-of-session"};
+
+constexpr std::int64_t kInt32Min = std::numeric_limits<std::int32_t>::min();
+constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
+
+// Which marker the line is, or -1.
+int markerIndex(std::string_view text) {
+  for (int i = 0; i < 3; ++i) {
+    if (text == kMarkers[i]) return i;
+  }
+  return -1;
+}
+
+// Splits "a : b : c" into at most `room` fields; returns how many there were,
+// or room + 1 when there were more.
+std::size_t splitFields(std::string_view text, std::string_view* fields, std::size_t room) {
+  std::size_t n = 0;
+  for (;;) {
+    const std::size_t at = text.find(kSeparator);
+    if (n == room) return room + 1;
+    fields[n++] = text.substr(0, at);
+    if (at == std::string_view::npos) return n;
+    text.remove_prefix(at + kSeparator.size());
+  }
+}
+
+// Reads a decimal of at most 10 digits at p, advancing p; false when there
+// is no digit or too many. Leading zeros and the range are the caller's.
+inline bool scanDigits(const char*& p, const char* end, std::int64_t& value) {
+  const char* const start = p;
+  std::int64_t v = 0;
+  while (p != end && static_cast<unsigned>(*p - '0') < 10) {
+    v = v * 10 + (*p - '0');
+    if (++p - start > 10) return false;
+  }
+  value = v;
+  // A leading zero is only the number 0 itself.
+  return p != start && (*start != '0' || p - start == 1);
+}
+
+inline bool scanSigned(const char*& p, const char* end, std::int64_t& value) {
+  const bool negative = p != end && *p == '-';
+  if (negative) ++p;
+  if (!scanDigits(p, end, value)) return false;
+  if (negative) {
+    if (value == 0) return false;
+    value = -value;
+  }
+  return true;
+}
+
+inline bool skipText(const char*& p, const char* end, std::string_view text) {
+  if (static_cast<std::size_t>(end - p) < text.size() || std::string_view(p, text.size()) != text) {
+    return false;
+  }
+  p += text.size();
+  return true;
+}
+
+}  // namespace
+
+TraceReader::TraceReader(ByteSource& source, std::size_t bufferSize) : lines_(source, bufferSize) {
+}
+
+bool TraceReader::isMember(std::int32_t session, NODEID node) const {
+  return node == source(session) || members_.contains(session, node);
+}
+
+std::optional<TracePhase> TraceReader::phase() const {
+  switch (stage_) {
+    case Stage::beefUp:
+      return TracePhase::beefUp;
+    case Stage::joinLeave:
+      return TracePhase::joinLeave;
+    case Stage::endOfSession:
+    case Stage::done:
+      return TracePhase::endOfSession;
+    default:
+      return std::nullopt;
+  }
+}
+
+void TraceReader::failAt(std::uint64_t line, const std::string& reason) {
+  // Nothing after a faulty line can be trusted, nor the place reading stopped.
+  stage_ = Stage::done;
+  throw TraceError(line, reason);
+}
+
+void TraceReader::fail(const std::string& reason) {
+  failAt(lines_.number(), reason);
+}
+
+void TraceReader::expected(std::string_view what, std::string_view found) {
+  std::string reason = "expected " + std::string(what) + ", found " + quote(found);
+  if (!found.empty() && found.back() == '\r') {
+    reason += " (a carriage return ends the line; trace lines end with a bare newline)";
+  }
+  fail(reason);
+}
+
+std::string_view TraceReader::need(std::string_view expectedText) {
+  std::string_view text;
+  if (!lines_.next(text)) {
+    failAt(lines_.number() + 1,
+           "the trace ends here, before " + std::string(expectedText) + ": it is truncated");
+  }
+  if (lines_.unterminated()) {
+    fail("the trace ends inside this line, which has no newline: it is truncated");
+  }
+  return text;
+}
+
+std::int32_t TraceReader::sessionIndex(std::int64_t value, std::string_view role) {
+  if (value < 0 || value >= sessionCount()) {
+    fail(std::string(role) + " " + std::to_string(value) +
+         " is not in the session table (sessions 0 to " + std::to_string(sessionCount() - 1) + ")");
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+bool TraceReader::next(TraceEvent& event) {
+  for (;;) {
+    switch (stage_) {
+      case Stage::title: {
+        const std::string_view text = need("the header");
+        if (text != kTitle) expected(quote(kTitle) + " (the trace's first line)", text);
+        stage_ = Stage::columns;
+        break;
+      }
+      case Stage::columns: {
+        const std::string_view text = need("the header's column line");
+        if (text != kColumns) expected("the column line " + quote(kColumns), text);
+        stage_ = Stage::averageSize;
+        break;
+      }
+      case Stage::averageSize: {
+        const std::string_view text = need("the average group size");
+        if (!text.starts_with(kAverageSize)) {
+          expected(quote(std::string(kAverageSize) + "<size>"), text);
+        }
+        const auto value = trace_text::parseInteger(text.substr(kAverageSize.size()));
+        if (!value || *value < kInt32Min || *value > kInt32Max) {
+          fail("the average group size " + quote(text.substr(kAverageSize.size())) +
+               " is not a 32-bit integer");
+        }
+        header_.avgSize = static_cast<std::int32_t>(*value);
+        stage_ = Stage::ordered;
+        break;
+      }
+      case Stage::ordered: {
+        const std::string_view text = need("the ordered flag");
+        if (!text.starts_with(kOrdered)) expected(quote(std::string(kOrdered) + "<flag>"), text);
+        const auto value = trace_text::parseInteger(text.substr(kOrdered.size()));
+        if (!value || *value < kInt32Min || *value > kInt32Max) {
+          fail("the ordered flag " + quote(text.substr(kOrdered.size())) +
+               " is not a 32-bit integer");
+        }
+        header_.orderedJoinLeave = static_cast<std::int32_t>(*value);
+        stage_ = Stage::tableOpen;
+        eventLine_ = lines_.number();
+        event = header_;
+        return true;
+      }
+      case Stage::tableOpen: {
+        const std::string_view text = need("the session table");
+        if (text != kTableOpen) expected("the session table's opening " + quote(kTableOpen), text);
+        stage_ = Stage::table;
+        break;
+      }
+      case Stage::table: {
+        const std::string_view text = need("the end of the session table");
+        if (text == kTableClose) {
+          if (sources_.empty())
+            fail("the session table is empty: a trace has at least one session");
+          readGroupBlocks();
+          const std::string_view marker = need("the beef-up marker");
+          if (marker != kMarkers[0]) {
+            if (marker == kBlockOpen) {
+              fail("expected the beef-up marker " + quote(kMarkers[0]) + ", found " +
+                   quote(marker) + ": a group block beyond the " + std::to_string(sessionCount()) +
+                   " sessions of the table, or a record before the marker");
+            }
+            expected("the beef-up marker " + quote(kMarkers[0]), marker);
+          }
+          startPhase(Stage::beefUp, TracePhase::beefUp, event);
+          return true;
+        }
+        std::string_view fields[2];
+        if (!text.starts_with(kTableEntry) ||
+            splitFields(text.substr(kTableEntry.size()), fields, 2) != 2) {
+          expected("a session line \"S : <session> : <source>\" or the table's end " +
+                       quote(kTableClose),
+                   text);
+        }
+        const auto session = trace_text::parseInteger(fields[0]);
+        const auto source = trace_text::parseInteger(fields[1]);
+        if (!session) fail("the session " + quote(fields[0]) + " is not a whole number");
+        if (*session != sessionCount()) {
+          fail("session " + std::to_string(*session) + " in the table where session " +
+               std::to_string(sessionCount()) + " comes next (sessions are listed from 0 up)");
+        }
+        if (!source || *source < 0 || *source > kInt32Max) {
+          fail("the source " + quote(fields[1]) + " is not a node (0 to 2147483647)");
+        }
+        if (sources_.size() == static_cast<std::size_t>(kInt32Max)) {
+          fail("more sessions than a 32-bit index can number");
+        }
+        sources_.push_back(static_cast<NODEID>(*source));
+        extraMembers_.push_back(0);
+        eventLine_ = lines_.number();
+        event = SessionEntry{static_cast<std::int32_t>(*session), static_cast<NODEID>(*source)};
+        return true;
+      }
+      case Stage::beefUp:
+      case Stage::joinLeave:
+      case Stage::endOfSession: {
+        if (readRecordInPlace(event)) return true;
+        std::string_view text;
+        if (!lines_.next(text)) {
+          failAt(lines_.number() + 1,
+                 "the trace ends here, before its summary line: it is truncated");
+        }
+        if (lines_.unterminated()) {
+          fail("the trace ends inside this line, which has no newline: it is truncated");
+        }
+        if (readBody(text, event)) return true;
+        break;
+      }
+      case Stage::done:
+        return false;
+    }
+  }
+}
+
+void TraceReader::readGroupBlocks() {
+  const std::int32_t n = sessionCount();
+  for (std::int32_t i = 0; i < n; ++i) {
+    const std::string_view open = need("the sessions' group blocks");
+    if (open != kBlockOpen) {
+      if (open == kMarkers[0]) {
+        fail("the beef-up marker after " + std::to_string(i) + " of the " + std::to_string(n) +
+             " group blocks (one per session)");
+      }
+      expected("the group block of session " + std::to_string(i) + " " + quote(kBlockOpen), open);
+    }
+    const std::string wanted = std::string(kBlockIndex) + std::to_string(i);
+    const std::string_view index = need("the group block's index line");
+    if (index != wanted) expected(quote(wanted), index);
+    const std::string_view close = need("the group block's closing brace");
+    if (close != kBlockClose) expected(quote(kBlockClose), close);
+  }
+}
+
+void TraceReader::startPhase(Stage stage, TracePhase phase, TraceEvent& event) {
+  stage_ = stage;
+  eventLine_ = lines_.number();
+  event = PhaseStart{phase};
+}
+
+bool TraceReader::readBody(std::string_view text, TraceEvent& event) {
+  if (text == kBlockOpen) {
+    readRecord(event);
+    return true;
+  }
+  const int current = static_cast<int>(stage_) - static_cast<int>(Stage::beefUp);
+  if (text.starts_with(kSummary)) {
+    if (current < 2) {
+      fail("the summary line comes before the " + std::string(kMarkerNames[current + 1]) +
+           " marker");
+    }
+    readSummary(text, event);
+    return true;
+  }
+  const int marker = markerIndex(text);
+  if (marker < 0) {
+    expected("a request record " + quote(kBlockOpen) + ", the next phase marker or the summary",
+             text);
+  }
+  if (marker == current) fail("a second " + std::string(kMarkerNames[marker]) + " marker");
+  if (marker < current) {
+    fail("the " + std::string(kMarkerNames[marker]) + " marker after the " +
+         std::string(kMarkerNames[current]) + " marker");
+  }
+  if (marker > current + 1) {
+    fail("the " + std::string(kMarkerNames[marker]) + " marker comes before the " +
+         std::string(kMarkerNames[current + 1]) + " marker");
+  }
+  if (stage_ == Stage::beefUp && beefUpNext_ != 0) {
+    fail("the beef-up phase ends in the middle of a pass: sessions " + std::to_string(beefUpNext_) +
+         " to " + std::to_string(sessionCount() - 1) +
+         " have not joined in it, yet sessions all grow alike and so fill in the same pass");
+  }
+  if (marker == 1) {
+    startPhase(Stage::joinLeave, TracePhase::joinLeave, event);
+  } else {
+    startPhase(Stage::endOfSession, TracePhase::endOfSession, event);
+  }
+  return true;
+}
+
+void TraceReader::readRecord(TraceEvent& event) {
+  const std::string_view index = need("the request record's \"I : 0 \" line");
+  if (index != kRecordIndex) {
+    if (index == kRecordIndex.substr(0, kRecordIndex.size() - 1)) {
+      fail("the record's index line lacks the blank that ends \"I : 0 \"");
+    }
+    expected("the record's index line " + quote(kRecordIndex), index);
+  }
+  const std::string_view text = need("the request line");
+  const std::uint64_t requestLine = lines_.number();
+  if (!text.starts_with(kRequest)) {
+    expected("the request line \"U : node : session : type : band : delay : hops\"", text);
+  }
+  std::string_view f[6];
+  const std::size_t count = splitFields(text.substr(kRequest.size()), f, 6);
+  if (count != 6) {
+    fail("the request line has " +
+         (count > 6 ? std::string("more than 6") : std::to_string(count)) +
+         " fields; it has 6: node : session : type : band : delay : hops");
+  }
+  const auto node = trace_text::parseInteger(f[0]);
+  if (!node || *node < 0 || *node > kInt32Max) {
+    fail("the node " + quote(f[0]) + " is not a node (0 to 2147483647)");
+  }
+  const auto session = trace_text::parseInteger(f[1]);
+  if (!session) fail("the session " + quote(f[1]) + " is not a whole number");
+  const std::int32_t s = sessionIndex(*session, "session");
+  const std::string_view type = f[2];
+  if (type == "1") {
+    JoinRecord join{static_cast<NODEID>(*node), s, 0, 0, 0};
+    const auto band = trace_text::parseWholeReal(f[3]);
+    if (!band) fail("the band " + quote(f[3]) + " is not a whole number as the trace writes it");
+    const auto delay = trace_text::parseWholeReal(f[4]);
+    if (!delay) fail("the delay " + quote(f[4]) + " is not a whole number as the trace writes it");
+    const auto hops = trace_text::parseInteger(f[5]);
+    if (!hops || *hops < kInt32Min || *hops > kInt32Max) {
+      fail("the hop count " + quote(f[5]) + " is not a 32-bit integer");
+    }
+    join.band = *band;
+    join.delay = *delay;
+    join.hops = static_cast<HOPS>(*hops);
+    applyJoin(join);
+    event = join;
+  } else if (type == "2") {
+    if (f[3] != "0" || f[4] != "0" || f[5] != "0") {
+      fail("a leave record carries band, delay and hops \"0 : 0 : 0\", found " +
+           quote(std::string(f[3]) + " : " + std::string(f[4]) + " : " + std::string(f[5])));
+    }
+    const LeaveRecord leave{static_cast<NODEID>(*node), s};
+    applyLeave(leave);
+    event = leave;
+  } else {
+    fail("the request type " + quote(type) + " is neither 1 (join) nor 2 (leave)");
+  }
+  const std::string_view close = need("the request record's closing brace");
+  if (close != kBlockClose) expected("the record's closing " + quote(kBlockClose), close);
+  eventLine_ = requestLine;
+}
+
+bool TraceReader::readRecordInPlace(TraceEvent& event) {
+  constexpr std::string_view kHead = "GRP_REQ {\nI : 0 \nU : ";
+  const std::string_view rest = lines_.buffered();
+  if (!rest.starts_with(kHead)) return false;
+  const char* p = rest.data() + kHead.size();
+  const char* const end = rest.data() + rest.size();
+  std::int64_t node = 0;
+  std::int64_t session = 0;
+  if (!scanDigits(p, end, node) || node > kInt32Max || !skipText(p, end, kSeparator) ||
+      !scanDigits(p, end, session) || session >= sessionCount() || !skipText(p, end, kSeparator)) {
+    return false;
+  }
+  bool join = false;
+  std::int64_t band = 0;
+  std::int64_t delay = 0;
+  std::int64_t hops = 0;
+  if (skipText(p, end, "1 : ")) {
+    // Six digits at most: a million and more is written with an exponent.
+    join = scanSigned(p, end, band) && band > -1000000 && band < 1000000 &&
+           skipText(p, end, kSeparator) && scanSigned(p, end, delay) && delay > -1000000 &&
+           delay < 1000000 && skipText(p, end, kSeparator) && scanSigned(p, end, hops) &&
+           hops >= kInt32Min && hops <= kInt32Max;
+    if (!join) return false;
+  } else if (!skipText(p, end, "2 : 0 : 0 : 0")) {
+    return false;
+  }
+  if (!skipText(p, end, "\n}\n")) return false;
+
+  // Up to the request line for any refusal to name it, then past the brace.
+  const auto requestEnd = static_cast<std::size_t>(p - rest.data()) - 2;
+  lines_.skip(requestEnd, 3);
+  const std::uint64_t requestLine = lines_.number();
+  const auto s = static_cast<std::int32_t>(session);
+  if (join) {
+    const JoinRecord record{static_cast<NODEID>(node), s, static_cast<double>(band),
+                            static_cast<double>(delay), static_cast<HOPS>(hops)};
+    applyJoin(record);
+    event = record;
+  } else {
+    const LeaveRecord record{static_cast<NODEID>(node), s};
+    applyLeave(record);
+    event = record;
+  }
+  lines_.skip(2, 1);
+  eventLine_ = requestLine;
+  return true;
+}
+
+void TraceReader::applyJoin(const JoinRecord& join) {
+  // The message is only put together when the join is refused.
+  auto who = [&] {
+    return "node " + std::to_string(join.node) + " joins session " + std::to_string(join.session);
+  };
+  if (stage_ == Stage::endOfSession) {
+    fail("a join in the end-of-session phase, which only has leaves (" + who() + ")");
+  }
+  if (stage_ == Stage::beefUp) {
+    const Count passes = header_.avgSize > 1 ? header_.avgSize - 1 : 0;
+    if (beefUpNext_ == 0 && beefUpPasses_ >= passes) {
+      fail(who() + " beyond the beef-up phase's " + std::to_string(passes) +
+           " passes over the sessions (average group size " + std::to_string(header_.avgSize) +
+           ")");
+    }
+    if (join.session != beefUpNext_) {
+      fail(who() + " where session " + std::to_string(beefUpNext_) +
+           " comes next: the beef-up phase joins each session once per pass, in index order");
+    }
+  }
+  if (join.node == source(join.session)) {
+    fail(who() + ", whose source it is: a source is a member throughout");
+  }
+  if (!members_.insert(join.session, join.node)) fail(who() + " but is already a member");
+  ++extraMembers_[static_cast<std::size_t>(join.session)];
+  ++joins_;
+  if (stage_ == Stage::beefUp && ++beefUpNext_ == sessionCount()) {
+    beefUpNext_ = 0;
+    ++beefUpPasses_;
+  }
+}
+
+void TraceReader::applyLeave(const LeaveRecord& leave) {
+  auto who = [&] {
+    return "node " + std::to_string(leave.node) + " leaves session " +
+           std::to_string(leave.session);
+  };
+  if (stage_ == Stage::beefUp) {
+    fail("a leave in the beef-up phase, which only has joins (" + who() + ")");
+  }
+  if (leave.node == source(leave.session)) {
+    fail(who() + ", whose source it is: a source never leaves");
+  }
+  if (!members_.erase(leave.session, leave.node)) fail(who() + " but is not a member");
+  --extraMembers_[static_cast<std::size_t>(leave.session)];
+  ++leaves_;
+}
+
+void TraceReader::readSummary(std::string_view text, TraceEvent& event) {
+  const std::string_view form = "the summary \" // Trans: <count> J: <joins> R: <leaves>\"";
+  std::string_view rest = text.substr(kSummary.size());
+  const std::size_t j = rest.find(kSummaryJoins);
+  const std::size_t r = rest.find(kSummaryLeaves);
+  if (j == std::string_view::npos || r == std::string_view::npos || r < j) expected(form, text);
+  const auto trans = trace_text::parseInteger(rest.substr(0, j));
+  const auto joins =
+      trace_text::parseInteger(rest.substr(j + kSummaryJoins.size(), r - j - kSummaryJoins.size()));
+  const auto leaves = trace_text::parseInteger(rest.substr(r + kSummaryLeaves.size()));
+  if (!trans || !joins || !leaves) expected(form, text);
+  if (*joins != joins_) {
+    fail("the summary counts J: " + std::to_string(*joins) + " but the trace holds " +
+         std::to_string(joins_) + " join records");
+  }
+  if (*leaves != leaves_) {
+    fail("the summary counts R: " + std::to_string(*leaves) + " but the trace holds " +
+         std::to_string(leaves_) + " leave records");
+  }
+  const std::uint64_t summaryLine = lines_.number();
+  std::string_view extra;
+  if (lines_.next(extra)) fail("text after the summary line, which ends the trace");
+  stage_ = Stage::done;
+  eventLine_ = summaryLine;
+  event = TraceSummary{*trans, *joins, *leaves};
+}
+
+}  // namespace grouptrace

@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "grouptrace/file_source.h"
+#include "grouptrace/trace_error.h"
+#include "grouptrace/trace_reader.h"
+#include "inspect_test_support.h"
+
+namespace grouptrace {
+namespace {
+
+using testing::readFile;
+using testing::runCommand;
+using testing::ScratchDir;
+using testing::shellQuoted;
+
+const std::string kGenerator = shellQuoted(GROUPTRACE_BINARY);
+const std::string kInspect = shellQuoted(GROUPTRACE_INSPECT_BINARY);
+
+struct Scenario {
+  int nodes, sessions, maxTrans, startTrans, avgSize, levels;
+  int maxBand, minBand, minDelay, maxDelay, minHops, maxHops, ordered;
+  int seed;
+};
+
+// A parameter stream over the whole range of shapes: single nodes and
+// sessions, targets beyond the network, inverted and negative bounds, bounds
+// of a million and more, both modes and a nonzero ordered flag.
+Scenario randomScenario(std::mt19937& random) {
+  auto pick = [&](int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(random);
+  };
+  Scenario s{};
+  s.nodes = pick(0, 9) == 0 ? 1 : pick(2, 60);
+  s.sessions = pick(1, 12);
+  s.maxTrans = pick(0, 2500);
+  s.startTrans = pick(-40, 40);
+  s.avgSize = pick(-2, 30);
+  s.levels = pick(0, 4);
+  const int scale = pick(0, 2) == 0 ? 2000000000 : 500;
+  s.maxBand = pick(-scale, scale);
+  s.minBand = pick(-scale, scale);
+  s.minDelay = pick(-scale, scale);
+  s.maxDelay = pick(-scale, scale);
+  s.minHops = pick(-20, 20);
+  s.maxHops = pick(-20, 20);
+  s.ordered = pick(0, 2) == 0 ? 0 : pick(0, 1) == 0 ? 1 : 5;
+  s.seed = pick(-1000000, 1000000);
+  return s;
+}
+
+std::string parameterStream(const Scenario& s) {
+  std::ostringstream out;
+  for (const int v : {s.nodes, s.sessions, s.maxTrans, s.startTrans, s.avgSize, s.levels, s.maxBand,
+                      s.minBand, s.minDelay, s.maxDelay, s.minHops, s.maxHops, s.ordered}) {
+    out << v << "\n";
+  }
+  return out.str();
+}
+
+// Every "GRP_REQ {" line opens either a header group block or a record; an
+// independent count of what the reader reports.
+long long blockCount(const std::string& text) {
+  long long n = 0;
+  for (std::size_t at = text.find("GRP_REQ {\n"); at != std::string::npos;
+       at = text.find("GRP_REQ {\n", at + 1)) {
+    ++n;
+  }
+  return n;
+}
+
+TEST(GeneratedTraces, EveryRandomScenarioReadsAsASoundTrace) {
+  ScratchDir scratch;
+  std::mt19937 random(20240611);
+  for (int run = 0; run < 40; ++run) {
+    const Scenario s = randomScenario(random);
+    const std::string params = parameterStream(s);
+    SCOPED_TRACE("run " + std::to_string(run) + ", seed " + std::to_string(s.seed) +
+                 ", parameters:\n" + params);
+    testing::writeFile(scratch / "params", params);
+    const auto trace = scratch / "trace";
+    const auto generated = runCommand(kGenerator + " " + std::to_string(s.seed) + " <" +
+                                          shellQuoted((scratch / "params").string()) + " >" +
+                                          shellQuoted(trace.string()),
+                                      scratch);
+    // A single-node network cannot progress and says so, but still finishes its trace.
+    ASSERT_EQ(generated.status, s.nodes == 1 && s.startTrans < s.maxTrans ? 1 : 0) << generated.err;
+
+    FileSource source(trace.string());
+    TraceReader reader(source);
+    TraceEvent event;
+    TraceSummary summary;
+    Count performed = 0;
+    try {
+      while (reader.next(event)) {
+        if (const auto* sum = std::get_if<TraceSummary>(&event)) summary = *sum;
+        if (std::holds_alternative<JoinRecord>(event) ||
+            std::holds_alternative<LeaveRecord>(event)) {
+          ++performed;
+        }
+      }
+    } catch (const TraceError& e) {
+      FAIL() << e.what();
+    }
+    EXPECT_EQ(reader.sessionCount(), s.sessions);
+    EXPECT_EQ(summary.trans - performed, s.startTrans);
+    EXPECT_EQ(blockCount(readFile(trace)), s.sessions + performed);
+    long long members = 0;
+    for (std::int32_t i = 0; i < reader.sessionCount(); ++i) members += reader.groupSize(i) - 1;
+    EXPECT_EQ(members, summary.joins - summary.leaves);
+  }
+}
+
+TEST(GeneratedTraces, TheToolChecksAndReportsOnGeneratorOutput) {
+  ScratchDir scratch;
+  testing::writeFile(scratch / "params", "40\n6\n3000\n0\n8\n1\n150\n20\n1\n30\n1\n9\n0\n");
+  const auto trace = (scratch / "trace").string();
+  ASSERT_EQ(runCommand(kGenerator + " 99 <" + shellQuoted((scratch / "params").string()) + " >" +
+                           shellQuoted(trace),
+                       scratch)
+                .status,
+            0);
+
+  const auto check = runCommand(kInspect + " check " + shellQuoted(trace), scratch);
+  EXPECT_EQ(check.status, 0) << check.err;
+  EXPECT_EQ(check.err, "");
+  EXPECT_EQ(check.out.rfind("valid: 6 sessions, ", 0), 0u) << check.out;
+  EXPECT_EQ(check.out.find('\n'), check.out.size() - 1) << "one line: " << check.out;
+
+  const auto fromStdin = runCommand(kInspect + " check - <" + shellQuoted(trace), scratch);
+  EXPECT_EQ(fromStdin.status, 0);
+  EXPECT_EQ(fromStdin.out, check.out);
+  const auto piped = runCommand(kInspect + " stats <" + shellQuoted(trace), scratch);
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_NE(piped.out.find("requests by phase"), std::string::npos);
+
+  const auto svg = (scratch / "plot.svg").string();
+  const auto plot =
+      runCommand(kInspect + " plot " + shellQuoted(trace) + " -o " + shellQuoted(svg), scratch);
+  EXPECT_EQ(plot.status, 0) << plot.err;
+  EXPECT_EQ(readFile(svg).rfind("<?xml", 0), 0u);
+
+  // The same trace with one leave turned into a leave of the source.
+  std::string text = readFile(trace);
+  const std::size_t leave = text.find(" : 2 : 0 : 0 : 0\n");
+  ASSERT_NE(leave, std::string::npos);
+  const std::size_t lineStart = text.rfind('\n', leave) + 1;
+  const long long lineNumber =
+      std::count(text.begin(), text.begin() + static_cast<long>(lineStart), '\n') + 1;
+  const std::string record = text.substr(lineStart, leave - lineStart);  // "U : node : session"
+  const std::string session = record.substr(record.rfind(' ') + 1);
+  const std::size_t tableLine = text.find("S : " + session + " : ");
+  const std::string source =
+      text.substr(tableLine, text.find('\n', tableLine) - tableLine).substr(7 + session.size());
+  text.replace(lineStart, leave - lineStart, "U : " + source + " : " + session);
+  testing::writeFile(scratch / "bad", text);
+  for (const char* command : {" check ", " stats ", " plot -o /dev/null "}) {
+    const auto bad =
+        runCommand(kInspect + command + shellQuoted((scratch / "bad").string()), scratch);
+    EXPECT_EQ(bad.status, 1) << command;
+    EXPECT_EQ(bad.out, "") << command;
+    EXPECT_EQ(bad.err.rfind("line " + std::to_string(lineNumber) + ": node " + source +
+                                " leaves session " + session,
+                            0),
+              0u)
+        << command << bad.err;
+  }
+
+  const auto missing =
+      runCommand(kInspect + " check " + shellQuoted((scratch / "none").string()), scratch);
+  EXPECT_EQ(missing.status, 2);
+  const auto usage = runCommand(kInspect + " plot " + shellQuoted(trace), scratch);
+  EXPECT_EQ(usage.status, 2);
+  EXPECT_NE(usage.err.find("-o"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace grouptrace

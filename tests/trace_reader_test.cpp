@@ -1,0 +1,167 @@
+#include "grouptrace/trace_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "grouptrace/byte_sink.h"
+#include "grouptrace/memory_source.h"
+#include "grouptrace/trace_error.h"
+#include "grouptrace/trace_output.h"
+#include "grouptrace/trace_writer.h"
+#include "inspect_test_support.h"
+
+namespace grouptrace {
+namespace {
+
+using testing::goldenTraces;
+using testing::readFile;
+
+std::vector<TraceEvent> readAll(const std::string& text, std::size_t bufferSize) {
+  MemorySource source(text);
+  TraceReader reader(source, bufferSize);
+  std::vector<TraceEvent> events;
+  TraceEvent event;
+  while (reader.next(event)) events.push_back(event);
+  return events;
+}
+
+// Writes the events back through the generator's own trace writer.
+std::string rewrite(const std::vector<TraceEvent>& events) {
+  StringSink sink;
+  {
+    BlockOutput output(sink);
+    BasicTraceWriter<BlockOutput> writer(output);
+    std::int32_t sessions = 0;
+    for (const TraceEvent& event : events) {
+      if (const auto* h = std::get_if<TraceHeader>(&event)) {
+        writer.header(h->avgSize, h->orderedJoinLeave);
+      } else if (const auto* s = std::get_if<SessionEntry>(&event)) {
+        writer.sessionEntry(s->session, s->source);
+        ++sessions;
+      } else if (const auto* p = std::get_if<PhaseStart>(&event)) {
+        if (p->phase == TracePhase::beefUp) {
+          writer.sessionTableEnd();
+          for (std::int32_t i = 0; i < sessions; ++i) writer.groupBlock(i);
+          writer.beefUpMarker();
+        } else if (p->phase == TracePhase::joinLeave) {
+          writer.joinLeaveMarker();
+        } else {
+          writer.endOfSessionMarker();
+        }
+      } else if (const auto* j = std::get_if<JoinRecord>(&event)) {
+        writer.join(j->node, j->session, j->band, j->delay, j->hops);
+      } else if (const auto* l = std::get_if<LeaveRecord>(&event)) {
+        writer.leave(l->node, l->session);
+      } else if (const auto* sum = std::get_if<TraceSummary>(&event)) {
+        writer.summary(sum->trans, sum->joins, sum->leaves);
+      }
+    }
+    output.flush();
+  }
+  return sink.text();
+}
+
+TEST(TraceReaderGolden, EveryStoredTraceReadsBackByteForByte) {
+  const auto traces = goldenTraces();
+  ASSERT_GE(traces.size(), 12u);
+  for (const auto& path : traces) {
+    SCOPED_TRACE(path.filename().string());
+    const std::string text = readFile(path);
+    std::vector<TraceEvent> events;
+    ASSERT_NO_THROW(events = readAll(text, TraceReader::kDefaultBufferSize));
+    ASSERT_FALSE(events.empty());
+    EXPECT_TRUE(std::holds_alternative<TraceSummary>(events.back()));
+    EXPECT_EQ(rewrite(events), text);
+  }
+}
+
+TEST(TraceReaderGolden, LinesSplitAcrossRefillsGiveTheSameEvents) {
+  for (const auto& path : goldenTraces()) {
+    SCOPED_TRACE(path.filename().string());
+    const std::string text = readFile(path);
+    const auto whole = readAll(text, TraceReader::kDefaultBufferSize);
+    // 64 bytes is just above the longest line these traces hold, so almost
+    // every refill cuts a line in two.
+    for (const std::size_t size : {64u, 67u, 100u, 4096u}) {
+      EXPECT_EQ(readAll(text, size), whole) << "buffer of " << size << " bytes";
+    }
+  }
+}
+
+TEST(TraceReaderGolden, WorkedExampleEventsAndState) {
+  const std::string text = readFile(std::string(GROUPTRACE_GOLDEN_DIR) + "/000.out");
+  MemorySource source(text);
+  TraceReader reader(source);
+  TraceEvent event;
+
+  ASSERT_TRUE(reader.next(event));
+  EXPECT_EQ(std::get<TraceHeader>(event), (TraceHeader{2, 1}));
+  EXPECT_EQ(reader.line(), 4u);
+  ASSERT_TRUE(reader.next(event));
+  EXPECT_EQ(std::get<SessionEntry>(event), (SessionEntry{0, 0}));
+  ASSERT_TRUE(reader.next(event));
+  EXPECT_EQ(std::get<SessionEntry>(event), (SessionEntry{1, 0}));
+  EXPECT_FALSE(reader.phase().has_value());
+  ASSERT_TRUE(reader.next(event));
+  EXPECT_EQ(std::get<PhaseStart>(event).phase, TracePhase::beefUp);
+  EXPECT_EQ(reader.line(), 15u);
+  ASSERT_TRUE(reader.next(event));
+  EXPECT_EQ(std::get<JoinRecord>(event), (JoinRecord{1, 0, 77, 1, 4}));
+  EXPECT_EQ(reader.line(), 18u);
+  EXPECT_EQ(reader.groupSize(0), 2);
+  EXPECT_TRUE(reader.isMember(0, 1));
+  EXPECT_TRUE(reader.isMember(0, 0));
+  EXPECT_FALSE(reader.isMember(1, 1));
+
+  // On to the first leave: node 1 leaves session 0 on line 31.
+  while (reader.next(event) && !std::holds_alternative<LeaveRecord>(event)) {
+  }
+  EXPECT_EQ(std::get<LeaveRecord>(event), (LeaveRecord{1, 0}));
+  EXPECT_EQ(reader.line(), 31u);
+  EXPECT_EQ(reader.phase(), TracePhase::joinLeave);
+  EXPECT_EQ(reader.groupSize(0), 1);
+  EXPECT_FALSE(reader.isMember(0, 1));
+  EXPECT_EQ(reader.groupSize(1), 3);
+
+  TraceSummary summary;
+  while (reader.next(event)) {
+    if (const auto* s = std::get_if<TraceSummary>(&event)) summary = *s;
+  }
+  EXPECT_EQ(summary, (TraceSummary{7, 4, 3}));
+  EXPECT_EQ(reader.line(), 46u);
+  EXPECT_EQ(reader.joins(), 4);
+  EXPECT_EQ(reader.leaves(), 3);
+  EXPECT_EQ(reader.groupSize(1), 2);
+  EXPECT_EQ(reader.joinedMembers(), 1u);
+  EXPECT_FALSE(reader.next(event)) << "nothing comes after the summary";
+}
+
+TEST(TraceReaderNumbers, BandAndDelayOfAMillionAndMoreComeBackInSixDigits) {
+  const std::string text =
+      "// Print Group requests GRP: \n"
+      "//  node: session: type of request: band:  del:  hops\n"
+      "// Average Group Size: 2\n"
+      "// Is Join-Leave ordered? (1=YES ): 0\n"
+      " SESSIONS { \n"
+      "S : 0 : 3\n"
+      "} \n"
+      "GRP_REQ {\nI : 0\n}\n"
+      "// Start: Beef up session \n"
+      "GRP_REQ {\nI : 0 \nU : 2147483647 : 0 : 1 : -2.14748e+09 : 1e+06 : -2147483648\n}\n"
+      "// JOIN-LEAVE  Join-Delete Randomly \n"
+      "GRP_REQ {\nI : 0 \nU : 0 : 0 : 1 : 999999 : -999999 : 0\n}\n"
+      " // LEAVE end of session \n"
+      " // Trans: -2147483646 J: 2 R: 0\n";
+  const auto events = readAll(text, TraceReader::kDefaultBufferSize);
+  ASSERT_EQ(events.size(), 8u);
+  EXPECT_EQ(std::get<JoinRecord>(events[3]),
+            (JoinRecord{2147483647, 0, -2147480000.0, 1000000.0, -2147483647 - 1}));
+  EXPECT_EQ(std::get<JoinRecord>(events[5]), (JoinRecord{0, 0, 999999.0, -999999.0, 0}));
+  EXPECT_EQ(std::get<TraceSummary>(events[7]), (TraceSummary{-2147483646, 2, 0}));
+  EXPECT_EQ(rewrite(events), text);
+}
+
+}  // namespace
+}  // namespace grouptrace

@@ -1,0 +1,68 @@
+#include "group_size_series.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace grouptrace {
+
+GroupSizeSeries::GroupSizeSeries(std::int32_t sessions, std::int32_t mostLines,
+                                 std::size_t maxBuckets)
+    : perSession_(sessions <= mostLines),
+      series_(perSession_ ? static_cast<std::size_t>(sessions) : 1),
+      maxBuckets_(maxBuckets),
+      buckets_(maxBuckets * series_) {
+  if (sessions < 1) throw std::invalid_argument("a trace has at least one session");
+  if (maxBuckets < 2 || maxBuckets % 2 != 0) {
+    throw std::invalid_argument("the bucket count must be even and at least 2");
+  }
+}
+
+Count GroupSizeSeries::lastStep(std::size_t b) const {
+  return std::min(firstStep(b) + width_, steps_) - 1;
+}
+
+void GroupSizeSeries::mergePairs() {
+  for (std::size_t b = 0; b < maxBuckets_ / 2; ++b) {
+    for (std::size_t s = 0; s < series_; ++s) {
+      const SizeBucket& x = buckets_[(2 * b) * series_ + s];
+      const SizeBucket& y = buckets_[(2 * b + 1) * series_ + s];
+      buckets_[b * series_ + s] = SizeBucket{std::min(x.min, y.min), std::max(x.max, y.max),
+                                             x.sum + y.sum, x.samples + y.samples};
+    }
+  }
+  std::fill(buckets_.begin() + static_cast<std::ptrdiff_t>(maxBuckets_ / 2 * series_),
+            buckets_.end(), SizeBucket{});
+  used_ = maxBuckets_ / 2;
+  width_ *= 2;
+}
+
+void GroupSizeSeries::add(std::size_t series, Count min, Count max, double value) {
+  SizeBucket& bucket = buckets_[(used_ - 1) * series_ + series];
+  if (bucket.samples == 0) {
+    bucket.min = min;
+    bucket.max = max;
+  } else {
+    bucket.min = std::min(bucket.min, min);
+    bucket.max = std::max(bucket.max, max);
+  }
+  bucket.sum += value;
+  ++bucket.samples;
+}
+
+void GroupSizeSeries::sample(const SizeSpread& sizes) {
+  const auto b = static_cast<std::size_t>(steps_ / width_);
+  if (b == maxBuckets_) mergePairs();
+  if (static_cast<std::size_t>(steps_ / width_) == used_) ++used_;
+  ++steps_;
+  largest_ = std::max(largest_, sizes.max());
+  if (perSession_) {
+    for (std::size_t s = 0; s < series_; ++s) {
+      const Count size = sizes.size(static_cast<std::int32_t>(s));
+      add(s, size, size, static_cast<double>(size));
+    }
+  } else {
+    add(0, sizes.min(), sizes.max(), sizes.mean());
+  }
+}
+
+}  // namespace grouptrace

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "grouptrace/trace_event.h"
+#include "grouptrace/types.h"
+#include "value_histogram.h"
+
+namespace grouptrace {
+
+// What a trace holds, gathered event by event in one pass: requests per phase,
+// each session's group size over the request sequence, and the spread of the
+// QoS requirements the joins ask for.
+class TraceStats {
+ public:
+  // Up to this many sessions the report lists each one.
+  static constexpr std::int32_t kListedSessions = 20;
+
+  // Takes the events of a sound trace, in order, as a TraceReader hands them out.
+  void add(const TraceEvent& event);
+
+  // The plain-text report; the trace must have been read to its summary.
+  std::string report() const;
+
+  Count joins(TracePhase phase) const { return joins_[index(phase)]; }
+  Count leaves(TracePhase phase) const { return leaves_[index(phase)]; }
+  Count requests() const { return steps_; }
+  std::int32_t sessions() const { return static_cast<std::int32_t>(groups_.size()); }
+  Count sizeAtEnd(std::int32_t session) const { return group(session).size; }
+  Count largestSize(std::int32_t session) const { return group(session).largest; }
+  // The size averaged over the states after each request (the start when the
+  // trace has none).
+  double meanSize(std::int32_t session) const;
+  const ValueHistogram& band() const { return band_; }
+  const ValueHistogram& delay() const { return delay_; }
+  const ValueHistogram& hops() const { return hops_; }
+
+ private:
+  struct Group {
+    NODEID source = 0;
+    Count size = 1;
+    Count largest = 1;
+    // Sum of the sizes after requests 1 .. since.
+    double area = 0;
+    Count since = 0;
+  };
+
+  static std::size_t index(TracePhase phase) { return static_cast<std::size_t>(phase); }
+  const Group& group(std::int32_t session) const {
+    return groups_[static_cast<std::size_t>(session)];
+  }
+  void change(std::int32_t session, int delta);
+
+  TraceHeader header_;
+  TraceSummary summary_;
+  TracePhase phase_ = TracePhase::beefUp;
+  std::array<Count, 3> joins_{};
+  std::array<Count, 3> leaves_{};
+  std::vector<Group> groups_;
+  Count steps_ = 0;
+  ValueHistogram band_;
+  ValueHistogram delay_;
+  ValueHistogram hops_;
+};
+
+}  // namespace grouptrace
