@@ -18,6 +18,7 @@ Creation::Creation(const Parameters& p, TraceWriter& writer)
       maxDelay(p.maxDelay),
       minHops(p.minHops),
       maxHops(p.maxHops),
+      sessionRange(0, p.nSessions - 1),
       writer(writer) {
   Probab::restoreInitialState();
   allSess.reserve(static_cast<std::size_t>(nSessions));

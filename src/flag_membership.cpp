@@ -1,6 +1,7 @@
 #include "grouptrace/flag_membership.h"
 
 #include <cassert>
+#include <memory>
 
 namespace grouptrace {
 
@@ -20,25 +21,25 @@ void FlagMembership::erase(NODEID node) {
 }
 
 NODEID FlagMembership::nthNonMember(Count k) const {
+  const auto candidates = std::make_unique_for_overwrite<NODEID[]>(flags_.size());
+  std::size_t count = 0;
   for (std::size_t ni = 0; ni < flags_.size(); ++ni) {
-    if (flags_[ni] == 0 && k-- == 0) return static_cast<NODEID>(ni);
+    if (flags_[ni] == 0) candidates[count++] = static_cast<NODEID>(ni);
   }
-  assert(false && "fewer non-members than asked for");
-  return -1;
+  assert(static_cast<std::size_t>(k) < count);
+  return candidates[static_cast<std::size_t>(k)];
 }
 
-NODEID FlagMembership::nthMember(Count k) const {
+NODEID FlagMembership::nthMemberExcept(Count k, NODEID excluded) const {
+  const auto candidates = std::make_unique_for_overwrite<NODEID[]>(flags_.size());
+  std::size_t count = 0;
   for (std::size_t ni = 0; ni < flags_.size(); ++ni) {
-    if (flags_[ni] != 0 && k-- == 0) return static_cast<NODEID>(ni);
+    if (flags_[ni] != 0 && static_cast<NODEID>(ni) != excluded) {
+      candidates[count++] = static_cast<NODEID>(ni);
+    }
   }
-  assert(false && "fewer members than asked for");
-  return -1;
-}
-
-Count FlagMembership::rank(NODEID node) const {
-  Count below = 0;
-  for (std::size_t ni = 0; ni < static_cast<std::size_t>(node); ++ni) below += flags_[ni];
-  return below;
+  assert(static_cast<std::size_t>(k) < count);
+  return candidates[static_cast<std::size_t>(k)];
 }
 
 }  // namespace grouptrace

@@ -19,6 +19,9 @@ void Session::setQoS(std::int32_t levels, double maxBand, double minBand, double
   this->maxDelay = maxDelay;
   this->minHops = minHops;
   this->maxHops = maxHops;
+  bandRange = Probab::DrawRange(minBand, maxBand);
+  delRange = Probab::DrawRange(minDelay, maxDelay);
+  hopsRange = Probab::DrawRange(minHops, maxHops);
 }
 
 int Session::newJoin() {
@@ -28,9 +31,9 @@ int Session::newJoin() {
   const int idx = Probab::uni_inter_Prob(0, static_cast<double>(count - 1), 0);
   const NODEID node = Parti.nthNonMember(idx);
   // All four draws come before anything is written, in this order.
-  const double band = Probab::uni_inter_Prob(minBand, maxBand, 0);
-  const double del = Probab::uni_inter_Prob(minDelay, maxDelay, 0);
-  const HOPS hops = Probab::uni_inter_Prob(minHops, maxHops, 0);
+  const double band = Probab::uni_inter_Prob(bandRange);
+  const double del = Probab::uni_inter_Prob(delRange);
+  const HOPS hops = Probab::uni_inter_Prob(hopsRange);
   printJoin(node, band, del, hops);
   setParti(node, 1);
   return 1;
@@ -42,9 +45,7 @@ int Session::newRemove() {
   const Count count = Parti.size() - 1;
   if (count == 0) return 0;
   const Count idx = Probab::uni_inter_Prob(1, static_cast<double>(count), 0);
-  const Count sourceRank = Parti.rank(source);
-  const Count k = idx - 1;
-  const NODEID node = Parti.nthMember(k < sourceRank ? k : k + 1);
+  const NODEID node = Parti.nthMemberExcept(idx - 1, source);
   printRemove(node);
   setParti(node, 0);
   return 1;

@@ -27,10 +27,9 @@ void BlockOutput::flush() {
   if (size > 0) sink_.write(buffer_.get(), size);
 }
 
-void BlockOutput::generalReal(double v) {
-  assert(kNumberRoom <= static_cast<std::size_t>(end_ - next_));
+char* BlockOutput::generalReal(char* next, double v) {
   // Six significant digits and an exponent of at most three: "-1.23457e+308".
-  next_ = std::to_chars(next_, next_ + kNumberRoom, v, std::chars_format::general, 6).ptr;
+  return std::to_chars(next, next + kNumberRoom, v, std::chars_format::general, 6).ptr;
 }
 
 void StreamOutput::flush() {

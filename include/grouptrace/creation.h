@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "grouptrace/parameters.h"
+#include "grouptrace/probab.h"
 #include "grouptrace/session.h"
 #include "grouptrace/trace_writer.h"
 #include "grouptrace/types.h"
@@ -56,6 +57,8 @@ class Creation {
   double maxDelay;
   HOPS minHops;
   HOPS maxHops;
+  // The bounds of selectSess's draw, 0 to nSessions - 1.
+  Probab::DrawRange sessionRange;
   TraceWriter& writer;
 };
 

@@ -6,9 +6,10 @@
 
 namespace grouptrace {
 
-// One int flag per node of the network, answered by scanning: the plain layout,
-// kept as the measured baseline and as the reference the fast set is checked
-// against. Memory and the cost of a selection grow with the network, not the group.
+// One int flag per node of the network, and for every selection a candidate
+// list of the network's size, filled by a scan: the plain design, kept as the
+// measured baseline. Memory and the cost of a request grow with the network,
+// not with the group.
 class FlagMembership {
  public:
   explicit FlagMembership(NODEID nNodes);
@@ -20,10 +21,8 @@ class FlagMembership {
 
   // The k-th (0-based) node in increasing order that is not a member.
   NODEID nthNonMember(Count k) const;
-  // The k-th (0-based) member in increasing node order.
-  NODEID nthMember(Count k) const;
-  // The number of members below node.
-  Count rank(NODEID node) const;
+  // The k-th (0-based) member in increasing node order when `excluded` is left out.
+  NODEID nthMemberExcept(Count k, NODEID excluded) const;
 
  private:
   std::vector<int> flags_;

@@ -168,6 +168,9 @@ class MemberSet {
   NODEID nthMember(Count k) const;
   // The number of members below node, for 0 <= node < nNodes.
   Count rank(NODEID node) const;
+  // The k-th (0-based) member in increasing node order when `excluded`, a
+  // member, is left out; 0 <= k < size() - 1.
+  NODEID nthMemberExcept(Count k, NODEID excluded) const;
 
   // Heap bytes the set holds as requested from the allocator (its bookkeeping not included).
   std::size_t memoryBytes() const;
@@ -273,6 +276,13 @@ inline NODEID MemberSet::nthNonMember(Count k) const {
   }
   const Key* leaf = asLeaf(p);
   return static_cast<NODEID>(k + before + firstGapAbove(leafKeys(leaf), leafSize(leaf), before, k));
+}
+
+inline NODEID MemberSet::nthMemberExcept(Count k, NODEID excluded) const {
+  if (inWord()) {
+    return selectBit(word_ & ~(std::uint64_t{1} << excluded), static_cast<unsigned>(k));
+  }
+  return nthMember(k < rank(excluded) ? k : k + 1);
 }
 
 inline void MemberSet::insert(NODEID node) {

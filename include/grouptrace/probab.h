@@ -40,36 +40,56 @@ class Probab {
   // drand48(): uniform in [0, 1). The argument is ignored; callers pass 0.
   static double randomProb(SEED_type /*seed*/) { return static_cast<double>(nextRaw()) * kScale; }
 
+  // The bounds of a uniform integer draw. min and max must hold whole numbers
+  // in the signed 32-bit range, which every bound of a scenario does because
+  // the parameter stream truncates them. Draws that repeat their bounds (a
+  // session's QoS bounds) keep them prepared, so the request path does no
+  // more than the arithmetic.
+  class DrawRange {
+   public:
+    DrawRange(double min, double max)
+        : lo_(static_cast<std::int64_t>(min)),
+          width_(static_cast<std::int64_t>(max) - lo_),
+          narrow_(lo_ > -kNarrow && lo_ < kNarrow && width_ > -kNarrow && width_ < kNarrow) {}
+
+    // trunc(v + 0.5), where v = min + (x / 2^48) * (max - min) is evaluated
+    // with each of its three operations rounded to a 64-bit significand (the
+    // x87 extended format the stored traces were made with) and then rounded
+    // to a double once. It is computed in exact integer arithmetic, in units
+    // of 2^-48, so that the result does not depend on the platform's long
+    // double.
+    int scale(std::uint64_t x) const {
+      if (narrow_) {
+        // Both terms stay below 2^62, so the sum is exact in 63 bits: the
+        // extended steps round nothing, and the conversion to double is the
+        // one rounding left.
+        const std::int64_t units =
+            lo_ * (std::int64_t{1} << 48) + static_cast<std::int64_t>(x) * width_;
+        return static_cast<int>(static_cast<double>(units) * kScale + 0.5);
+      }
+      return scaleWideDraw(x, lo_, width_);
+    }
+
+   private:
+    static constexpr std::int64_t kNarrow = std::int64_t{1} << 14;
+    std::int64_t lo_;
+    std::int64_t width_;
+    bool narrow_;
+  };
+
   // Rounded uniform integer between min and max (either may be the larger).
-  // min and max must hold whole numbers in the signed 32-bit range, which every
-  // bound of a scenario does because the parameter stream truncates them.
   static int uni_inter_Prob(double min, double max, SEED_type /*seed*/) {
-    return scaleDraw(nextRaw(), min, max);
+    return DrawRange(min, max).scale(nextRaw());
   }
+  static int uni_inter_Prob(const DrawRange& range) { return range.scale(nextRaw()); }
 
   // 1 when a draw is strictly greater than bias.
   static int biasedCoin(double bias) { return randomProb(0) > bias ? 1 : 0; }
   static int coinFlip() { return biasedCoin(0.5); }
 
-  // The arithmetic of uni_inter_Prob for a given 48-bit draw x:
-  // trunc(v + 0.5), where v = min + (x / 2^48) * (max - min) is evaluated with
-  // each of its three operations rounded to a 64-bit significand (the x87
-  // extended format the stored traces were made with) and then rounded to a
-  // double once. It is computed in exact integer arithmetic, in units of 2^-48,
-  // so that the result does not depend on the platform's long double.
+  // The arithmetic of uni_inter_Prob for a given 48-bit draw x.
   static int scaleDraw(std::uint64_t x, double min, double max) {
-    const auto lo = static_cast<std::int64_t>(min);
-    const std::int64_t width = static_cast<std::int64_t>(max) - lo;
-    constexpr std::int64_t kNarrow = std::int64_t{1} << 14;
-    if (lo > -kNarrow && lo < kNarrow && width > -kNarrow && width < kNarrow) {
-      // Both terms stay below 2^62, so the sum is exact in 63 bits: the
-      // extended steps round nothing, and the conversion to double is the one
-      // rounding left.
-      const std::int64_t units =
-          lo * (std::int64_t{1} << 48) + static_cast<std::int64_t>(x) * width;
-      return static_cast<int>(static_cast<double>(units) * kScale + 0.5);
-    }
-    return scaleWideDraw(x, lo, width);
+    return DrawRange(min, max).scale(x);
   }
 
  private:

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "grouptrace/membership.h"
+#include "grouptrace/probab.h"
 #include "grouptrace/trace_writer.h"
 #include "grouptrace/types.h"
 
@@ -57,6 +58,10 @@ class Session {
   double maxDelay = 0;
   HOPS minHops = 0;
   HOPS maxHops = 0;
+  // The three bounds above as every join draws them.
+  Probab::DrawRange bandRange{0, 0};
+  Probab::DrawRange delRange{0, 0};
+  Probab::DrawRange hopsRange{0, 0};
   TraceWriter* writer;
 };
 

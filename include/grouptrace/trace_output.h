@@ -16,9 +16,9 @@ namespace grouptrace {
 
 // The two ways the trace writer can put its pieces of text out. Both give the
 // same bytes: strings as they are, integers in plain decimal, and reals as a
-// stream's default formatting (printf's %g) writes them. Before each line or
-// record the writer reserves room for the longest text it can take, so the
-// pieces themselves need no checks.
+// stream's default formatting (printf's %g) writes them. The writer asks for a
+// line with room for the longest text it can take, then writes its pieces
+// into it without further checks.
 
 // Formats into one large buffer and hands the sink whole blocks: the trace is
 // written at memory speed.
@@ -32,50 +32,62 @@ class BlockOutput {
   BlockOutput(const BlockOutput&) = delete;
   BlockOutput& operator=(const BlockOutput&) = delete;
 
-  // Makes sure the next `size` bytes fit without a flush in between.
-  void reserve(std::size_t size) {
+  // Writes the pieces of one line or record into the buffer through a local
+  // cursor, which stays in a register: stores of characters could otherwise
+  // alias the buffer's own pointer and force it back to memory at every piece.
+  class Line {
+   public:
+    Line(BlockOutput& out, char* next) : out_(out), next_(next) {}
+    Line(const Line&) = delete;
+    Line& operator=(const Line&) = delete;
+    ~Line() { out_.next_ = next_; }
+
+    void text(std::string_view s) {
+      assert(s.size() <= static_cast<std::size_t>(out_.end_ - next_));
+      std::memcpy(next_, s.data(), s.size());
+      next_ += s.size();
+    }
+
+    void integer(std::int64_t v) {
+      assert(kNumberRoom <= static_cast<std::size_t>(out_.end_ - next_));
+      // Most numbers of a trace (sessions, types, hops, bounds, nodes of small
+      // networks) have at most four digits: those skip the general conversion.
+      if (v >= 0 && v < SmallDecimals::kCount) {
+        std::memcpy(next_, kSmallDecimals.digits[v], 4);
+        next_ += kSmallDecimals.length[v];
+      } else {
+        next_ = std::to_chars(next_, next_ + kNumberRoom, v).ptr;
+      }
+    }
+
+    // Every real of a trace is a whole number; %g with six significant digits
+    // writes those below one million in magnitude as their plain digits.
+    void real(double v) {
+      if (v > -1e6 && v < 1e6 && v == static_cast<double>(static_cast<std::int32_t>(v)) &&
+          !(v == 0.0 && std::signbit(v))) {
+        integer(static_cast<std::int32_t>(v));
+      } else {
+        next_ = generalReal(next_, v);
+      }
+    }
+
+   private:
+    BlockOutput& out_;
+    char* next_;
+  };
+
+  // A line of at most `size` bytes: they fit without a flush in between.
+  Line line(std::size_t size) {
     if (size > static_cast<std::size_t>(end_ - next_)) makeRoom(size);
-  }
-
-  void text(std::string_view s) {
-    assert(s.size() <= static_cast<std::size_t>(end_ - next_));
-    std::memcpy(next_, s.data(), s.size());
-    next_ += s.size();
-  }
-
-  void integer(std::int64_t v) {
-    assert(kNumberRoom <= static_cast<std::size_t>(end_ - next_));
-    // Most numbers of a trace (sessions, types, hops, bounds, nodes of small
-    // networks) have at most four digits: those skip the general conversion.
-    if (v >= 0 && v < SmallDecimals::kCount) {
-      next_ = smallDecimal(next_, static_cast<unsigned>(v));
-    } else {
-      next_ = std::to_chars(next_, next_ + kNumberRoom, v).ptr;
-    }
-  }
-
-  // Every real of a trace is a whole number; %g with six significant digits
-  // writes those below one million in magnitude as their plain digits.
-  void real(double v) {
-    if (v > -1e6 && v < 1e6 && v == static_cast<double>(static_cast<std::int32_t>(v)) &&
-        !(v == 0.0 && std::signbit(v))) {
-      integer(static_cast<std::int32_t>(v));
-    } else {
-      generalReal(v);
-    }
+    return Line(*this, next_);
   }
 
   // Hands everything buffered to the sink.
   void flush();
 
  private:
-  static char* smallDecimal(char* p, unsigned v) {
-    std::memcpy(p, kSmallDecimals.digits[v], 4);
-    return p + kSmallDecimals.length[v];
-  }
-
   void makeRoom(std::size_t size);
-  void generalReal(double v);
+  static char* generalReal(char* next, double v);
 
   ByteSink& sink_;
   std::unique_ptr<char[]> buffer_;
@@ -88,10 +100,19 @@ class BlockOutput {
 class StreamOutput {
  public:
   explicit StreamOutput(std::ostream& os) : os_(os) {}
-  void reserve(std::size_t /*size*/) {}
-  void text(std::string_view s) { os_ << s; }
-  void integer(std::int64_t v) { os_ << v; }
-  void real(double v) { os_ << v; }
+
+  class Line {
+   public:
+    explicit Line(std::ostream& os) : os_(os) {}
+    void text(std::string_view s) { os_ << s; }
+    void integer(std::int64_t v) { os_ << v; }
+    void real(double v) { os_ << v; }
+
+   private:
+    std::ostream& os_;
+  };
+
+  Line line(std::size_t /*size*/) { return Line(os_); }
   void flush();
 
  private:

@@ -20,72 +20,72 @@ class BasicTraceWriter {
 
   // The commented header, up to the opening of the session table.
   void header(std::int32_t avgSize, std::int32_t orderedJoinLeave) {
-    out_.reserve(kLineRoom);
-    out_.text(
+    auto line = out_.line(kLineRoom);
+    line.text(
         "// Print Group requests GRP: \n"
         "//  node: session: type of request: band:  del:  hops\n"
         "// Average Group Size: ");
-    out_.integer(avgSize);
-    out_.text("\n// Is Join-Leave ordered? (1=YES ): ");
-    out_.integer(orderedJoinLeave);
-    out_.text("\n SESSIONS { \n");
+    line.integer(avgSize);
+    line.text("\n// Is Join-Leave ordered? (1=YES ): ");
+    line.integer(orderedJoinLeave);
+    line.text("\n SESSIONS { \n");
   }
 
   void sessionEntry(std::int32_t session, NODEID source) {
-    out_.reserve(kLineRoom);
-    out_.text("S : ");
-    out_.integer(session);
-    out_.text(" : ");
-    out_.integer(source);
-    out_.text("\n");
+    auto line = out_.line(kLineRoom);
+    line.text("S : ");
+    line.integer(session);
+    line.text(" : ");
+    line.integer(source);
+    line.text("\n");
   }
 
-  void sessionTableEnd() { line("} \n"); }
+  void sessionTableEnd() { wholeLine("} \n"); }
 
   void groupBlock(std::int32_t session) {
-    out_.reserve(kLineRoom);
-    out_.text("GRP_REQ {\nI : ");
-    out_.integer(session);
-    out_.text("\n}\n");
+    auto line = out_.line(kLineRoom);
+    line.text("GRP_REQ {\nI : ");
+    line.integer(session);
+    line.text("\n}\n");
   }
 
-  void beefUpMarker() { line("// Start: Beef up session \n"); }
-  void joinLeaveMarker() { line("// JOIN-LEAVE  Join-Delete Randomly \n"); }
-  void endOfSessionMarker() { line(" // LEAVE end of session \n"); }
+  void beefUpMarker() { wholeLine("// Start: Beef up session \n"); }
+  void joinLeaveMarker() { wholeLine("// JOIN-LEAVE  Join-Delete Randomly \n"); }
+  void endOfSessionMarker() { wholeLine(" // LEAVE end of session \n"); }
 
   void join(NODEID node, std::int32_t session, double band, double del, HOPS hops) {
-    out_.reserve(kLineRoom);
-    out_.text("GRP_REQ {\nI : 0 \nU : ");
-    out_.integer(node);
-    out_.text(" : ");
-    out_.integer(session);
-    out_.text(" : 1 : ");
-    out_.real(band);
-    out_.text(" : ");
-    out_.real(del);
-    out_.text(" : ");
-    out_.integer(hops);
-    out_.text("\n}\n");
+    auto line = out_.line(kLineRoom);
+    line.text("GRP_REQ {\nI : 0 \nU : ");
+    line.integer(node);
+    line.text(" : ");
+    line.integer(session);
+    line.text(" : 1 : ");
+    line.real(band);
+    line.text(" : ");
+    line.real(del);
+    line.text(" : ");
+    line.integer(hops);
+    line.text("\n}\n");
   }
 
   void leave(NODEID node, std::int32_t session) {
-    out_.reserve(kLineRoom);
-    out_.text("GRP_REQ {\nI : 0 \nU : ");
-    out_.integer(node);
-    out_.text(" : ");
-    out_.integer(session);
-    out_.text(" : 2 : 0 : 0 : 0\n}\n");
+    auto line = out_.line(kLineRoom);
+    line.text("GRP_REQ {\nI : 0 \nU : ");
+    line.integer(node);
+    line.text(" : ");
+    line.integer(session);
+    line.text(" : 2 : 0 : 0 : 0\n}\n");
   }
 
   void summary(Count currTrans, Count nJoins, Count nRemoves) {
-    out_.reserve(kLineRoom);
-    out_.text(" // Trans: ");
-    out_.integer(currTrans);
-    out_.text(" J: ");
-    out_.integer(nJoins);
-    out_.text(" R: ");
-    out_.integer(nRemoves);
-    out_.text("\n");
+    auto line = out_.line(kLineRoom);
+    line.text(" // Trans: ");
+    line.integer(currTrans);
+    line.text(" J: ");
+    line.integer(nJoins);
+    line.text(" R: ");
+    line.integer(nRemoves);
+    line.text("\n");
   }
 
   void flush() { out_.flush(); }
@@ -95,10 +95,7 @@ class BasicTraceWriter {
   // text and two numbers, a record's fixed text and five numbers.
   static constexpr std::size_t kLineRoom = 512;
 
-  void line(std::string_view text) {
-    out_.reserve(text.size());
-    out_.text(text);
-  }
+  void wholeLine(std::string_view text) { out_.line(text.size()).text(text); }
 
   Output& out_;
 };

@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "grouptrace/flag_membership.h"
+#include "grouptrace/member_set.h"
+#include "grouptrace/word_select.h"
+
+namespace grouptrace {
+namespace {
+
+TEST(WordSelect, FindsTheKthSetBitOfAnyWord) {
+  std::mt19937_64 random(17);
+  std::vector<std::uint64_t> words = {1, ~std::uint64_t{0}, std::uint64_t{1} << 63,
+                                      0x8000000000000001ull, 0x00FF00FF00FF00FFull};
+  for (int i = 0; i < 20000; ++i) words.push_back(random() & random());
+  for (std::uint64_t w : words) {
+    ASSERT_EQ(countBits(w), __builtin_popcountll(w));
+    unsigned k = 0;
+    for (int bit = 0; bit < 64; ++bit) {
+      if ((w >> bit) & 1u) {
+        ASSERT_EQ(selectBit(w, k++), bit) << std::hex << w;
+      }
+    }
+  }
+}
+
+// The fast set (one word up to 64 nodes, a tree above) and the flag scan of the
+// straightforward build must name the same node for every selection, or the
+// two builds would write different traces.
+TEST(Membership, FastSetAndFlagScanChooseTheSameNodes) {
+  std::mt19937_64 random(23);
+  for (NODEID nNodes : {1, 2, 7, 63, 64, 65, 300, 5000}) {
+    MemberSet fast(nNodes);
+    FlagMembership plain(nNodes);
+    const NODEID source = static_cast<NODEID>(random() % static_cast<std::uint64_t>(nNodes));
+    fast.insert(source);
+    plain.insert(source);
+    for (int step = 0; step < 4000; ++step) {
+      const Count free = nNodes - fast.size();
+      const Count others = fast.size() - 1;
+      // Lean towards growing for the first half and shrinking for the second,
+      // so groups pass through sparse, dense and full.
+      const bool grow = free > 0 && (others == 0 || random() % 100 < (step < 2000 ? 70u : 30u));
+      if (grow) {
+        const Count k = static_cast<Count>(random() % static_cast<std::uint64_t>(free));
+        const NODEID node = fast.nthNonMember(k);
+        ASSERT_EQ(node, plain.nthNonMember(k)) << nNodes << " step " << step;
+        ASSERT_FALSE(plain.contains(node));
+        fast.insert(node);
+        plain.insert(node);
+      } else if (others > 0) {
+        const Count k = static_cast<Count>(random() % static_cast<std::uint64_t>(others));
+        const NODEID node = fast.nthMemberExcept(k, source);
+        ASSERT_EQ(node, plain.nthMemberExcept(k, source)) << nNodes << " step " << step;
+        ASSERT_NE(node, source);
+        fast.erase(node);
+        plain.erase(node);
+      }
+      ASSERT_EQ(fast.size(), plain.size());
+    }
+    for (NODEID node = 0; node < nNodes; ++node) {
+      ASSERT_EQ(fast.contains(node), plain.contains(node)) << nNodes << " node " << node;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace grouptrace
