@@ -47,9 +47,12 @@ params() {  # nNodes nSessions maxTrans avgSize ordered
 
 # run BINARY PARAMS OUT -> prints "wall cpu peak_kB"
 run() {
-  /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$1" 7 <"$2" >"$3"
-  read -r wall user sys rss <"$work/time"
-  echo "$wall $(echo "$user + $sys" | bc) $rss"
+  local start end
+  start=$(date +%s.%N)
+  /usr/bin/time -f '%U %S %M' -o "$work/time" "$1" 7 <"$2" >"$3"
+  end=$(date +%s.%N)
+  read -r user sys rss <"$work/time"
+  printf '%.3f %.2f %s\n' "$(echo "$end - $start" | bc)" "$(echo "$user + $sys" | bc)" "$rss"
 }
 
 # The fast build writes to /dev/null, as a trace consumer reading at memory
@@ -75,8 +78,8 @@ for w in "${workloads[@]}"; do
       if cmp -s "$work/base.trace" "$work/fast.trace"; then same="identical"; else same="DIFFERS"; fi
       rm -f "$work/base.trace"
     fi
-    mbps=$(echo "scale=1; $bytes / 1000000 / ($wall + 0.005)" | bc)
-    rps=$(echo "scale=0; $requests / ($wall + 0.005)" | bc)
+    mbps=$(echo "scale=1; $bytes / 1000000 / $wall" | bc)
+    rps=$(echo "scale=0; $requests / $wall" | bc)
     printf '%-13s %-9s %9s %9s %9s %12s %8s %s\n' "$name" "$build" "$wall" "$cpu" "$mbps" "$rps" \
       "$((rss / 1024))" "$same"
   done

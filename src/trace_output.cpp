@@ -1,5 +1,6 @@
 #include "grouptrace/trace_output.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -28,8 +29,46 @@ void BlockOutput::flush() {
 }
 
 char* BlockOutput::generalReal(char* next, double v) {
+  // Bounds in bit/s put most bands at a million and more: whole numbers of the
+  // 32-bit range get their six significant digits by integer arithmetic.
+  constexpr double kLimit = 4294967296.0;
+  if (std::fabs(v) >= 1e6 && std::fabs(v) < kLimit && v == std::trunc(v)) {
+    if (v < 0) *next++ = '-';
+    return wholeInExponentForm(next, static_cast<std::uint64_t>(std::fabs(v)));
+  }
   // Six significant digits and an exponent of at most three: "-1.23457e+308".
   return std::to_chars(next, next + kNumberRoom, v, std::chars_format::general, 6).ptr;
+}
+
+char* BlockOutput::wholeInExponentForm(char* next, std::uint64_t u) {
+  // u, at least a million, has 7 to 10 digits. Keep six, rounding the exact decimal value half to
+  // even as printf does, which may carry into a seventh digit.
+  int exponent = 6;
+  std::uint64_t unit = 10;
+  while (u / unit >= 1000000) {
+    unit *= 10;
+    ++exponent;
+  }
+  std::uint64_t digits = u / unit;
+  const std::uint64_t rest = u % unit;
+  if (rest > unit / 2 || (rest == unit / 2 && (digits & 1) != 0)) ++digits;
+  if (digits == 1000000) {
+    digits = 100000;
+    ++exponent;
+  }
+  // "d.ddddd" without trailing zeros, then "e+NN".
+  while (digits % 10 == 0) digits /= 10;
+  char buffer[8];
+  char* end = std::to_chars(buffer, buffer + sizeof buffer, digits).ptr;
+  *next++ = buffer[0];
+  if (end - buffer > 1) {
+    *next++ = '.';
+    next = std::copy(buffer + 1, end, next);
+  }
+  *next++ = 'e';
+  *next++ = '+';
+  if (exponent < 10) *next++ = '0';
+  return std::to_chars(next, next + 2, exponent).ptr;
 }
 
 void StreamOutput::flush() {

@@ -88,6 +88,7 @@ class BlockOutput {
  private:
   void makeRoom(std::size_t size);
   static char* generalReal(char* next, double v);
+  static char* wholeInExponentForm(char* next, std::uint64_t magnitude);
 
   ByteSink& sink_;
   std::unique_ptr<char[]> buffer_;
