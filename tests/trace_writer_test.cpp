@@ -106,8 +106,11 @@ TEST(TraceWriter, RealsInTheDefaultStreamFormat) {
 // The fast output must give the bytes stream insertion gives, for every whole
 // value a bound or draw can take.
 TEST(TraceWriter, BlockOutputMatchesStreamInsertion) {
-  std::vector<double> reals = {0,       1,        -1,      999999,  1000000,   -1000000, 1000005,
-                               9999995, 10000005, INT_MAX, INT_MIN, 100000000, 123456789};
+  std::vector<double> reals = {
+      0,         -0.0,      1,        -1,           999999,       1000000,
+      -1000000,  1000005,   9999995,  9999994,      10000005,     999999500,
+      999999499, INT_MAX,   INT_MIN,  4294967295.0, 4294967296.0, 1e15,
+      -2.5e12,   100000000, 123456789};
   std::mt19937_64 random(99);
   for (int i = 0; i < 200000; ++i) {
     const int magnitude = static_cast<int>(random() % 32);
