@@ -45,14 +45,26 @@ params() {  # nNodes nSessions maxTrans avgSize ordered
   printf '%s\n' "$1" "$2" "$3" 0 "$4" 1 512 64 5 50 1 6 "$5"
 }
 
-# run BINARY PARAMS OUT -> prints "wall cpu peak_kB"
-run() {
+# once BINARY PARAMS OUT -> prints "wall cpu peak_kB"
+once() {
   local start end
-  start=$(date +%s.%N)
+  start=$EPOCHREALTIME
   /usr/bin/time -f '%U %S %M' -o "$work/time" "$1" 7 <"$2" >"$3"
-  end=$(date +%s.%N)
+  end=$EPOCHREALTIME
   read -r user sys rss <"$work/time"
   printf '%.3f %.2f %s\n' "$(echo "$end - $start" | bc)" "$(echo "$user + $sys" | bc)" "$rss"
+}
+
+# run BINARY PARAMS OUT -> the fastest of several runs (a shared machine only
+# ever adds time), repeated while they take under ten seconds each.
+run() {
+  local best="" result
+  for _ in 1 2 3 4 5; do
+    result=$(once "$@")
+    if [ -z "$best" ] || [ "$(echo "${result%% *} < ${best%% *}" | bc)" = 1 ]; then best=$result; fi
+    [ "$(echo "${result%% *} > 10" | bc)" = 1 ] && break
+  done
+  echo "$best"
 }
 
 # The fast build writes to /dev/null, as a trace consumer reading at memory
