@@ -8,6 +8,7 @@
 // program must do: the reader against the C++ library's own extraction of a double, the seed
 // against strtoll, and the trace against the rules of its format and of the run phases.
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cmath>
@@ -211,8 +212,7 @@ std::optional<Parameters> readAndCheck(std::string& bytes, std::size_t& consumed
 std::optional<SEED_type> seedAndCheck(const char* text) {
   const std::optional<SEED_type> seed = parseSeedArgument(text);
   errno = 0;
-  char* end = nullptr;
-  const long long reference = std::strtoll(text, &end, 10);
+  const long long reference = std::strtoll(text, nullptr, 10);
   const bool fits = errno != ERANGE && reference >= std::numeric_limits<SEED_type>::min() &&
                     reference <= std::numeric_limits<SEED_type>::max();
   CHECK(seed.has_value() == fits, "seed \"%s\": %s, strtoll gives %lld%s", text,
@@ -271,9 +271,26 @@ RunStatus runInto(Output& output, const Parameters& p, SEED_type seed) {
 
 void checkTrace(const Parameters& p, const Plan& plan, RunStatus status, std::string_view trace);
 
+// Keeps what follows the first `skip` bytes written to it.
+class TailSink final : public ByteSink {
+ public:
+  explicit TailSink(std::size_t skip) : skip_(skip) {}
+  void write(const char* data, std::size_t size) override {
+    const std::size_t skipped = std::min(size, skip_);
+    skip_ -= skipped;
+    text_.append(data + skipped, size - skipped);
+  }
+  const std::string& text() const { return text_; }
+
+ private:
+  std::size_t skip_;
+  std::string text_;
+};
+
 // Traces stay far below one output block, so the block boundary is brought to them: text
 // written ahead of the trace leaves only `room` bytes of the first block, and the boundary falls
 // inside the trace at a place that changes from input to input (in a number, a record, a marker).
+// A byte lost or repeated there shifts the whole trace, which its checks see.
 void runAndCheck(const Parameters& p, const Plan& plan, SEED_type seed, std::size_t room) {
   if constexpr (kBaselineBuild) {
     std::ostringstream os;
@@ -283,13 +300,11 @@ void runAndCheck(const Parameters& p, const Plan& plan, SEED_type seed, std::siz
   } else {
     static const std::string filler(BlockOutput::kBlockSize, '#');
     const std::string_view lead = std::string_view(filler).substr(room);
-    StringSink sink;
+    TailSink sink(lead.size());
     BlockOutput output(sink);
     output.text(lead);
     const RunStatus status = runInto(output, p, seed);
-    const std::string_view text = sink.text();
-    CHECK(text.substr(0, lead.size()) == lead, "the text ahead of the trace was changed");
-    checkTrace(p, plan, status, text.substr(lead.size()));
+    checkTrace(p, plan, status, sink.text());
   }
 }
 
