@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 #include "test_support.h"
 
@@ -122,21 +123,25 @@ TEST(CommandLine, WriteFailuresAreNotHidden) {
 TEST(CommandLine, MemoryExhaustionIsReportedNotACrash) {
   // Two billion sessions cannot fit in any machine this runs on: refused
   // before anything is allocated on credit or written.
-  const std::string huge =
-      "2147483647\n2147483647\n10\n0\n2\n1\n100\n10\n1\n5\n1\n4\n0\n";
+  const std::string huge = "2147483647\n2147483647\n10\n0\n2\n1\n100\n10\n1\n5\n1\n4\n0\n";
   ProcessResult r = runGrouptrace({}, huge);
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("out of memory"), std::string::npos) << r.err;
 
-#ifndef GROUPTRACE_ADDRESS_SANITIZER  // it needs an unlimited address space
   // A million sessions fit the machine but not a 64 MiB address space: an
-  // allocation really fails.
-  const std::string million = "100\n1000000\n10\n0\n2\n1\n100\n10\n1\n5\n1\n4\n0\n";
-  r = runGrouptrace({}, million, nullptr, std::size_t{64} << 20);
-  EXPECT_EQ(r.exitStatus, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_NE(r.err.find("out of memory"), std::string::npos) << r.err;
+  // allocation really fails. The limit needs an unlimited address space to
+  // start from (no address sanitizer), and must bind the program itself, not
+  // an emulator running it: qemu-user would search the whole address space
+  // for every mapping it cannot get, for minutes.
+#ifndef GROUPTRACE_ADDRESS_SANITIZER
+  if (std::string_view(GROUPTRACE_LAUNCHER).empty()) {
+    const std::string million = "100\n1000000\n10\n0\n2\n1\n100\n10\n1\n5\n1\n4\n0\n";
+    r = runGrouptrace({}, million, nullptr, std::size_t{64} << 20);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("out of memory"), std::string::npos) << r.err;
+  }
 #endif
 }
 

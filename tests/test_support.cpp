@@ -97,6 +97,8 @@ ProcessResult runGrouptrace(const std::vector<std::string>& args, const std::str
   std::ofstream(inFile, std::ios::binary) << input;
 
   std::vector<char*> argv;
+  std::string launcher = GROUPTRACE_LAUNCHER;
+  if (!launcher.empty()) argv.push_back(launcher.data());
   std::string program = GROUPTRACE_BINARY;
   argv.push_back(program.data());
   std::vector<std::string> copies = args;
@@ -116,7 +118,7 @@ ProcessResult runGrouptrace(const std::vector<std::string>& args, const std::str
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
-    execv(program.c_str(), argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
   }
   int wstatus = 0;
