@@ -73,8 +73,9 @@ myIO::Value myIO::readNL() {
   const bool complete = !text.empty() && *end == '\0';
   if (!complete) {
     result.status = Status::notANumber;
-    // Show what stood there instead of a number: the rest of the line.
-    for (int c = peek(); c != EOF && c != '\n' && text.size() < 40; c = peek()) {
+    // Keep what stood there instead of a number for the message: enough of
+    // the rest of the line for a message to show its start.
+    for (int c = peek(); c != EOF && c != '\n' && text.size() < 64; c = peek()) {
       text += static_cast<char>(c);
       advance();
     }

@@ -7,9 +7,17 @@
 namespace grouptrace {
 namespace {
 
+// At most this many characters of a value are shown in a message: a number of
+// a thousand digits still gets a message of one readable line.
+constexpr std::size_t kShown = 40;
+
+std::string excerpt(const std::string& text) {
+  return text.size() <= kShown ? text : text.substr(0, kShown) + "...";
+}
+
 std::string quoted(const std::string& text) {
   std::string out = "\"";
-  for (unsigned char c : text) {
+  for (unsigned char c : excerpt(text)) {
     if (c == '\r') continue;
     if (c < 0x20 || c == 0x7f) {
       static constexpr char kHex[] = "0123456789abcdef";
@@ -31,7 +39,7 @@ std::int32_t readValue(myIO& io, int line) {
     case myIO::Status::notANumber:
       throw ParameterError(line, "expected a number, found " + quoted(value.text));
     case myIO::Status::outOfRange:
-      throw ParameterError(line, value.text + " is outside the signed 32-bit range");
+      throw ParameterError(line, excerpt(value.text) + " is outside the signed 32-bit range");
     case myIO::Status::ok:
       break;
   }
@@ -40,7 +48,7 @@ std::int32_t readValue(myIO& io, int line) {
   constexpr double kBelow = static_cast<double>(std::numeric_limits<std::int32_t>::min()) - 1.0;
   constexpr double kAbove = static_cast<double>(std::numeric_limits<std::int32_t>::max()) + 1.0;
   if (!(value.number > kBelow && value.number < kAbove)) {
-    throw ParameterError(line, value.text + " is outside the signed 32-bit range");
+    throw ParameterError(line, excerpt(value.text) + " is outside the signed 32-bit range");
   }
   return static_cast<std::int32_t>(value.number);
 }

@@ -143,6 +143,9 @@ TEST(ParameterStream, BadStreamsNameTheLineAndParameter) {
       {streamWith(1, "-4"), 1, "(nNodes): a network needs at least 1 node, got -4"},
       {streamWith(2, "0.9"), 2, "(nSessions): a scenario needs at least 1 session, got 0"},
       {streamWith(4, std::string("\x01\x02", 2)), 4, "found \"\\x01\\x02\""},
+      {streamWith(8, "1" + std::string(5000, '0')), 8,
+       "(minBand): 1000000000000000000000000000000000000000... is outside"},
+      {streamWith(8, "x" + std::string(5000, 'y')), 8, "yyy...\""},
   };
   for (const BadStream& c : cases) {
     try {
