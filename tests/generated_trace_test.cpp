@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <random>
 #include <sstream>
 #include <string>
@@ -119,6 +120,26 @@ TEST(GeneratedTraces, EveryRandomScenarioReadsAsASoundTrace) {
     for (std::int32_t i = 0; i < reader.sessionCount(); ++i) members += reader.groupSize(i) - 1;
     EXPECT_EQ(members, summary.joins - summary.leaves);
   }
+}
+
+// The parameter files a researcher starts from must give sound traces.
+TEST(GeneratedTraces, EveryExampleGivesATraceThatChecks) {
+  ScratchDir scratch;
+  int examples = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(GROUPTRACE_EXAMPLES_DIR)) {
+    if (entry.path().extension() != ".params") continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    const auto trace = (scratch / "trace").string();
+    ASSERT_EQ(runCommand(kGenerator + " 7 <" + shellQuoted(entry.path().string()) + " >" +
+                             shellQuoted(trace),
+                         scratch)
+                  .status,
+              0);
+    const auto check = runCommand(kInspect + " check " + shellQuoted(trace), scratch);
+    EXPECT_EQ(check.status, 0) << check.err;
+    ++examples;
+  }
+  EXPECT_GE(examples, 4);
 }
 
 TEST(GeneratedTraces, TheToolChecksAndReportsOnGeneratorOutput) {

@@ -1,0 +1,95 @@
+#include "grouptrace/session.h"
+
+#include <gtest/gtest.h>
+
+#include "grouptrace/probab.h"
+
+namespace grouptrace {
+namespace {
+
+// A session writing into memory, with its source drawn from the stream as a
+// scenario draws it.
+struct Fixture {
+  StringSink sink;
+  BlockOutput output{sink};
+  TraceWriter writer{output};
+  Session session;
+
+  // The stream starts from its initial state before the source is drawn.
+  explicit Fixture(NODEID nNodes) : session((Probab::restoreInitialState(), 0), nNodes, writer) {
+    session.setQoS(1, 100, 10, 1, 5, 1, 4);
+  }
+  std::string text() {
+    writer.flush();
+    return sink.text();
+  }
+};
+
+TEST(Session, AFullSessionJoinsNobodyAndDrawsNothing) {
+  // The same seed and joins twice; only the second run then asks a full
+  // session for one more join. Output and the stream after it must agree.
+  Fixture plain(3);
+  Probab::initRandomProb(5);
+  while (plain.session.memberCount() < 3) ASSERT_EQ(plain.session.newJoin(), 1);
+  const std::uint64_t nextDraw = Probab::nextRaw();
+
+  Fixture full(3);
+  Probab::initRandomProb(5);
+  while (full.session.memberCount() < 3) full.session.newJoin();
+  EXPECT_EQ(full.session.newJoin(), 0);
+  EXPECT_EQ(Probab::nextRaw(), nextDraw) << "a join without candidates drew";
+  EXPECT_EQ(full.text(), plain.text());
+}
+
+TEST(Session, TheSourceAloneNeverLeaves) {
+  Fixture f(4);
+  Probab::initRandomProb(1);
+  EXPECT_EQ(f.session.newRemove(), 0);
+  EXPECT_EQ(f.text(), "");
+  EXPECT_EQ(f.session.isInSession(f.session.getSource()), 1);
+}
+
+// With the source and two other members, a leave takes either of the two, each
+// about half the time, and never the source.
+TEST(Session, LeavesChooseEvenlyAmongMembersOtherThanTheSource) {
+  Fixture f(6);
+  const NODEID source = f.session.getSource();
+  const NODEID first = (source + 2) % 6;
+  const NODEID second = (source + 5) % 6;
+  int firstLeft = 0;
+  const int rounds = 4000;
+  Probab::initRandomProb(9);
+  for (int i = 0; i < rounds; ++i) {
+    f.session.setParti(first, 1);
+    f.session.setParti(second, 1);
+    ASSERT_EQ(f.session.newRemove(), 1);
+    ASSERT_EQ(f.session.isInSession(source), 1);
+    const bool firstGone = f.session.isInSession(first) == 0;
+    ASSERT_NE(firstGone, f.session.isInSession(second) == 0) << "exactly one of the two leaves";
+    firstLeft += firstGone ? 1 : 0;
+    f.session.setParti(firstGone ? second : first, 0);
+  }
+  EXPECT_NEAR(firstLeft, rounds / 2, rounds / 20);
+}
+
+TEST(Session, EqualBoundsStillDrawAndJoinedNodesAreMembers) {
+  Fixture f(50);
+  f.session.setQoS(1, 64, 64, 7, 7, 3, 3);
+  Probab::initRandomProb(2);
+  for (int i = 0; i < 10; ++i) ASSERT_EQ(f.session.newJoin(), 1);
+  EXPECT_EQ(f.session.memberCount(), 11);
+  const std::string text = f.text();
+  std::size_t records = 0;
+  for (std::size_t at = text.find("U : "); at != std::string::npos;
+       at = text.find("U : ", at + 1)) {
+    const std::string line = text.substr(at, text.find('\n', at) - at);
+    EXPECT_NE(line.find(" : 1 : 64 : 7 : 3"), std::string::npos) << line;
+    const NODEID node = std::stoi(line.substr(4));
+    EXPECT_EQ(f.session.isInSession(node), 1);
+    ++records;
+  }
+  EXPECT_EQ(records, 10u);
+}
+
+}  // namespace
+}  // namespace grouptrace
