@@ -122,6 +122,15 @@ TEST(GeneratedTraces, EveryRandomScenarioReadsAsASoundTrace) {
   }
 }
 
+// Runs the generator on a parameter file, writing the trace to `trace`; its exit status.
+int generate(const std::string& params, const char* seed, const std::string& trace,
+             const ScratchDir& scratch) {
+  return runCommand(
+             kGenerator + " " + seed + " <" + shellQuoted(params) + " >" + shellQuoted(trace),
+             scratch)
+      .status;
+}
+
 // The parameter files a researcher starts from must give sound traces.
 TEST(GeneratedTraces, EveryExampleGivesATraceThatChecks) {
   ScratchDir scratch;
@@ -130,11 +139,7 @@ TEST(GeneratedTraces, EveryExampleGivesATraceThatChecks) {
     if (entry.path().extension() != ".params") continue;
     SCOPED_TRACE(entry.path().filename().string());
     const auto trace = (scratch / "trace").string();
-    ASSERT_EQ(runCommand(kGenerator + " 7 <" + shellQuoted(entry.path().string()) + " >" +
-                             shellQuoted(trace),
-                         scratch)
-                  .status,
-              0);
+    ASSERT_EQ(generate(entry.path().string(), "7", trace, scratch), 0);
     const auto check = runCommand(kInspect + " check " + shellQuoted(trace), scratch);
     EXPECT_EQ(check.status, 0) << check.err;
     ++examples;
@@ -146,11 +151,7 @@ TEST(GeneratedTraces, TheToolChecksAndReportsOnGeneratorOutput) {
   ScratchDir scratch;
   testing::writeFile(scratch / "params", "40\n6\n3000\n0\n8\n1\n150\n20\n1\n30\n1\n9\n0\n");
   const auto trace = (scratch / "trace").string();
-  ASSERT_EQ(runCommand(kGenerator + " 99 <" + shellQuoted((scratch / "params").string()) + " >" +
-                           shellQuoted(trace),
-                       scratch)
-                .status,
-            0);
+  ASSERT_EQ(generate((scratch / "params").string(), "99", trace, scratch), 0);
 
   const auto check = runCommand(kInspect + " check " + shellQuoted(trace), scratch);
   EXPECT_EQ(check.status, 0) << check.err;
