@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "grouptrace/probab.h"
+#include "test_support.h"
 
 namespace grouptrace {
 namespace {
@@ -10,19 +11,15 @@ namespace {
 // A session writing into memory, with its source drawn from the stream as a
 // scenario draws it.
 struct Fixture {
-  StringSink sink;
-  BlockOutput output{sink};
-  TraceWriter writer{output};
+  testing::CapturedTrace trace;
   Session session;
 
   // The stream starts from its initial state before the source is drawn.
-  explicit Fixture(NODEID nNodes) : session((Probab::restoreInitialState(), 0), nNodes, writer) {
+  explicit Fixture(NODEID nNodes)
+      : session((Probab::restoreInitialState(), 0), nNodes, trace.writer()) {
     session.setQoS(1, 100, 10, 1, 5, 1, 4);
   }
-  std::string text() {
-    writer.flush();
-    return sink.text();
-  }
+  std::string text() { return trace.text(); }
 };
 
 TEST(Session, AFullSessionJoinsNobodyAndDrawsNothing) {

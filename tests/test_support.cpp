@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <type_traits>
 
 #include "grouptrace/byte_sink.h"
 #include "grouptrace/trace_output.h"
@@ -37,29 +38,33 @@ Parameters exampleParameters() {
 
 namespace {
 
+// The build's output, writing into memory: a stream, or a sink for blocks.
 template <class Output>
-RunStatus runInto(Output& output, const Parameters& parameters, SEED_type seed) {
-  BasicTraceWriter<Output> writer(output);
-  Creation creation(parameters, writer);
-  return creation.run(seed);
+Output memoryOutput(std::ostringstream& stream, StringSink& sink) {
+  if constexpr (std::is_same_v<Output, StreamOutput>) {
+    return Output(stream);
+  } else {
+    return Output(sink);
+  }
 }
 
 }  // namespace
 
+CapturedTrace::CapturedTrace()
+    : output_(memoryOutput<TraceOutput>(stream_, sink_)), writer_(output_) {
+}
+
+std::string CapturedTrace::text() {
+  writer_.flush();
+  return kBaselineBuild ? stream_.str() : sink_.text();
+}
+
 std::string generateTrace(const Parameters& parameters, SEED_type seed, RunStatus* status) {
-  if constexpr (kBaselineBuild) {
-    std::ostringstream os;
-    StreamOutput output(os);
-    const RunStatus s = runInto(output, parameters, seed);
-    if (status != nullptr) *status = s;
-    return os.str();
-  } else {
-    StringSink sink;
-    BlockOutput output(sink);
-    const RunStatus s = runInto(output, parameters, seed);
-    if (status != nullptr) *status = s;
-    return sink.text();
-  }
+  CapturedTrace trace;
+  Creation creation(parameters, trace.writer());
+  const RunStatus s = creation.run(seed);
+  if (status != nullptr) *status = s;
+  return trace.text();
 }
 
 std::vector<std::string> splitLines(const std::string& text) {

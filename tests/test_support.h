@@ -1,10 +1,12 @@
 #pragma once
 
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "grouptrace/creation.h"
 #include "grouptrace/parameters.h"
+#include "grouptrace/trace_writer.h"
 
 namespace grouptrace::testing {
 
@@ -12,7 +14,22 @@ namespace grouptrace::testing {
 // counter 0, avgSize 2, bandwidth 10..100, delay 1..5, hops 1..4, ordered.
 Parameters exampleParameters();
 
-// The whole trace a scenario writes through the fast output.
+// A writer of this build's kind whose trace is kept in memory.
+class CapturedTrace {
+ public:
+  CapturedTrace();
+  TraceWriter& writer() { return writer_; }
+  // Everything written so far.
+  std::string text();
+
+ private:
+  std::ostringstream stream_;
+  StringSink sink_;
+  TraceOutput output_;
+  TraceWriter writer_;
+};
+
+// The whole trace a scenario writes.
 std::string generateTrace(const Parameters& parameters, SEED_type seed,
                           RunStatus* status = nullptr);
 
