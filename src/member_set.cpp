@@ -10,6 +10,50 @@ namespace {
 
 using namespace member_set_detail;
 
+// Leaves under an inner node never hold fewer keys than this, so memory stays within about
+// twice the members and a merge always fits in one leaf.
+constexpr int kLeafMin = kLeafMax / 2;
+
+// Inner nodes other than the root never hold fewer children than this.
+constexpr int kFanMin = kFan / 2;
+
+// Every inner node but the root has at least kFanMin children and every leaf kLeafMin keys,
+// so a tree of height h holds at least 2 * 8^(h-1) * 31 members; 2^31 members stay under
+// height 10. Descents keep their path in fixed arrays of this depth.
+constexpr int kMaxHeight = 32;
+
+std::size_t leafBytes(int cap) {
+  return (static_cast<std::size_t>(cap) + 2) * sizeof(Key);
+}
+
+// Allocation failures come back as null so an update can obtain everything it needs before it
+// changes anything.
+Key* allocLeaf(int cap) noexcept {
+  Key* leaf = new (std::nothrow) Key[static_cast<std::size_t>(cap) + 2];
+  if (leaf != nullptr) {
+    leaf[0] = 0;
+    leaf[1] = cap;
+  }
+  return leaf;
+}
+
+void freeLeaf(Key* leaf) noexcept {
+  delete[] leaf;
+}
+
+Key lastKey(const void* node, bool isLeaf) {
+  if (isLeaf) {
+    const Key* leaf = asLeaf(node);
+    return leafKeys(leaf)[leafSize(leaf) - 1];
+  }
+  const Inner* in = asInner(node);
+  return in->maxKey[in->n - 1];
+}
+
+int fillOf(const void* node, bool isLeaf) {
+  return isLeaf ? leafSize(asLeaf(node)) : asInner(node)->n;
+}
+
 // Visits every node below root once, children before their parent, without recursion and
 // without allocating (the destructor relies on both).
 template <class LeafFn, class InnerFn>

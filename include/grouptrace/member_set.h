@@ -3,7 +3,6 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
-#include <new>
 
 #include "grouptrace/types.h"
 #include "grouptrace/word_select.h"
@@ -20,19 +19,9 @@ using Key = std::int32_t;
 // what keeps a session of a handful of members down to one short allocation.
 inline constexpr int kLeafMax = 62;
 inline constexpr int kLeafMinCap = 6;
-// Leaves under an inner node never hold fewer keys than this, so memory stays within about
-// twice the members and a merge always fits in one leaf.
-inline constexpr int kLeafMin = kLeafMax / 2;
-
 // Children per inner node. Sixteen keeps each per-node scan within a couple of cache lines;
 // larger fan-outs measured no faster on churn and made the scans longer.
 inline constexpr int kFan = 16;
-inline constexpr int kFanMin = kFan / 2;
-
-// Every inner node but the root has at least kFanMin children and every leaf kLeafMin keys,
-// so a tree of height h holds at least 2 * 8^(h-1) * 31 members; 2^31 members stay under
-// height 10. Descents keep their path in fixed arrays of this depth.
-inline constexpr int kMaxHeight = 32;
 
 struct Inner {
   std::int32_t n;          // children in use
@@ -56,25 +45,6 @@ inline Key* leafKeys(Key* leaf) {
 inline const Key* leafKeys(const Key* leaf) {
   return leaf + 2;
 }
-inline std::size_t leafBytes(int cap) {
-  return (static_cast<std::size_t>(cap) + 2) * sizeof(Key);
-}
-
-// Allocation failures come back as null so an update can obtain everything it needs before it
-// changes anything.
-inline Key* allocLeaf(int cap) noexcept {
-  Key* leaf = new (std::nothrow) Key[static_cast<std::size_t>(cap) + 2];
-  if (leaf != nullptr) {
-    leaf[0] = 0;
-    leaf[1] = cap;
-  }
-  return leaf;
-}
-
-inline void freeLeaf(Key* leaf) noexcept {
-  delete[] leaf;
-}
-
 inline Key* asLeaf(void* p) {
   return static_cast<Key*>(p);
 }
@@ -115,19 +85,6 @@ inline int firstGapAbove(const Key* keys, int n, Count before, Count k) {
     len -= half;
   }
   return lo + (static_cast<Count>(keys[lo]) - lo <= bound ? 1 : 0);
-}
-
-inline Key lastKey(const void* node, bool isLeaf) {
-  if (isLeaf) {
-    const Key* leaf = asLeaf(node);
-    return leafKeys(leaf)[leafSize(leaf) - 1];
-  }
-  const Inner* in = asInner(node);
-  return in->maxKey[in->n - 1];
-}
-
-inline int fillOf(const void* node, bool isLeaf) {
-  return isLeaf ? leafSize(asLeaf(node)) : asInner(node)->n;
 }
 
 // The largest member count at which a root leaf of this capacity is replaced by
