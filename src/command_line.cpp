@@ -71,15 +71,15 @@ void printToStdout(std::string_view text) {
 }
 
 template <class Output>
-int runScenario(Output& output, const Parameters& parameters, SEED_type seed) {
+RunStatus runScenario(Output& output, const Parameters& parameters, SEED_type seed) {
   BasicTraceWriter<Output> writer(output);
   Creation creation(parameters, writer);
-  return creation.run(seed) == RunStatus::complete ? kExitComplete : kExitFailure;
+  return creation.run(seed);
 }
 
 // Templated on the build's choice so that only the chosen output is compiled in.
 template <bool kBaseline>
-int generate(const Parameters& parameters, SEED_type seed) {
+RunStatus generate(const Parameters& parameters, SEED_type seed) {
   if constexpr (kBaseline) {
     StreamOutput output(std::cout);
     return runScenario(output, parameters, seed);
@@ -123,14 +123,14 @@ int runCommandLine(int argc, char* argv[]) {
   }
 
   try {
-    const int status = generate<kBaselineBuild>(parameters, seed);
-    if (status == kExitFailure) {
+    if (generate<kBaselineBuild>(parameters, seed) == RunStatus::stalled) {
       report(
           "the join-leave phase cannot progress: no session can accept a join or give up a "
           "member (a network of 1 node), so the transaction counter cannot reach maxTrans; the "
           "trace was finished early");
+      return kExitFailure;
     }
-    return status;
+    return kExitComplete;
   } catch (const WriteError& e) {
     // A reader that went away (head, a closed pipe) is an ordinary end for a
     // Unix filter; anything else is a failure the caller must see.

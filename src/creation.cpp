@@ -32,13 +32,6 @@ Creation::Creation(const Parameters& p, TraceWriter& writer)
       maxTrans(p.maxTrans),
       currTrans(p.currTrans),
       avgSize(p.avgSize),
-      nQoSLevels(p.nQoSLevels),
-      maxBand(p.maxBand),
-      minBand(p.minBand),
-      minDelay(p.minDelay),
-      maxDelay(p.maxDelay),
-      minHops(p.minHops),
-      maxHops(p.maxHops),
       sessionRange(0, p.nSessions - 1),
       writer(writer) {
   Probab::restoreInitialState();
@@ -52,7 +45,8 @@ Creation::Creation(const Parameters& p, TraceWriter& writer)
   allSess.reserve(static_cast<std::size_t>(nSessions));
   for (std::int32_t i = 0; i < nSessions; ++i) {
     allSess.push_back(std::make_unique<Session>(i, nNodes, writer));
-    allSess.back()->setQoS(nQoSLevels, maxBand, minBand, minDelay, maxDelay, minHops, maxHops);
+    allSess.back()->setQoS(p.nQoSLevels, p.maxBand, p.minBand, p.minDelay, p.maxDelay, p.minHops,
+                           p.maxHops);
   }
 }
 

@@ -13,12 +13,6 @@ Session::Session(std::int32_t s, NODEID nodes, TraceWriter& writer)
 void Session::setQoS(std::int32_t levels, double maxBand, double minBand, double minDelay,
                      double maxDelay, HOPS minHops, HOPS maxHops) {
   nQoSLevels = levels;
-  this->maxBand = maxBand;
-  this->minBand = minBand;
-  this->minDelay = minDelay;
-  this->maxDelay = maxDelay;
-  this->minHops = minHops;
-  this->maxHops = maxHops;
   bandRange = Probab::DrawRange(minBand, maxBand);
   delRange = Probab::DrawRange(minDelay, maxDelay);
   hopsRange = Probab::DrawRange(minHops, maxHops);

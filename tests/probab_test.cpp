@@ -15,6 +15,11 @@ namespace {
 
 constexpr double kTwo48 = 281474976710656.0;
 
+// What uni_inter_Prob returns when the generator yields the 48-bit value x.
+int scaleDraw(std::uint64_t x, double min, double max) {
+  return Probab::DrawRange(min, max).scale(x);
+}
+
 // The 48-bit draw closest to a real r in [0, 1).
 std::uint64_t drawFor(double r) {
   return static_cast<std::uint64_t>(std::llround(r * kTwo48));
@@ -73,20 +78,20 @@ TEST(ProbabStream, EveryDrawConsumesExactlyOneValue) {
 }
 
 TEST(UniformDraw, RoundsHalfUpBetweenNonNegativeBounds) {
-  EXPECT_EQ(Probab::scaleDraw(drawFor(0.16), 0, 3), 0);  // 0.48
-  EXPECT_EQ(Probab::scaleDraw(drawFor(0.17), 0, 3), 1);  // 0.51
-  EXPECT_EQ(Probab::scaleDraw(drawFor(0.99), 0, 3), 3);
-  EXPECT_EQ(Probab::scaleDraw(0, 0, 3), 0);
+  EXPECT_EQ(scaleDraw(drawFor(0.16), 0, 3), 0);  // 0.48
+  EXPECT_EQ(scaleDraw(drawFor(0.17), 0, 3), 1);  // 0.51
+  EXPECT_EQ(scaleDraw(drawFor(0.99), 0, 3), 3);
+  EXPECT_EQ(scaleDraw(0, 0, 3), 0);
   // Source draws in a network of 3 nodes: node 1 for [0.25, 0.75).
-  EXPECT_EQ(Probab::scaleDraw(drawFor(0.25) - 1, 0, 2), 0);
-  EXPECT_EQ(Probab::scaleDraw(drawFor(0.25), 0, 2), 1);
-  EXPECT_EQ(Probab::scaleDraw(drawFor(0.75) - 1, 0, 2), 1);
-  EXPECT_EQ(Probab::scaleDraw(drawFor(0.75), 0, 2), 2);
+  EXPECT_EQ(scaleDraw(drawFor(0.25) - 1, 0, 2), 0);
+  EXPECT_EQ(scaleDraw(drawFor(0.25), 0, 2), 1);
+  EXPECT_EQ(scaleDraw(drawFor(0.75) - 1, 0, 2), 1);
+  EXPECT_EQ(scaleDraw(drawFor(0.75), 0, 2), 2);
 }
 
 TEST(UniformDraw, EqualAndReversedBounds) {
-  for (double r : {0.0, 0.3, 0.999999}) EXPECT_EQ(Probab::scaleDraw(drawFor(r), 5, 5), 5);
-  EXPECT_EQ(Probab::scaleDraw(0, 10, 5), 10);
+  for (double r : {0.0, 0.3, 0.999999}) EXPECT_EQ(scaleDraw(drawFor(r), 5, 5), 5);
+  EXPECT_EQ(scaleDraw(0, 10, 5), 10);
   Probab::initRandomProb(3);
   std::set<int> seen;
   for (int i = 0; i < 2000; ++i) seen.insert(Probab::uni_inter_Prob(10, 5, 0));
@@ -94,20 +99,20 @@ TEST(UniformDraw, EqualAndReversedBounds) {
 }
 
 TEST(UniformDraw, NegativeValuesTruncateTowardZero) {
-  EXPECT_EQ(Probab::scaleDraw(drawFor(0.4), -2, 0), 0);    // -1.2 + 0.5 = -0.7
-  EXPECT_EQ(Probab::scaleDraw(drawFor(0.1), -3, 0), -2);   // -2.7 + 0.5 = -2.2
-  EXPECT_EQ(Probab::scaleDraw(0, -3, 0), -2);              // -3 is never returned
-  EXPECT_EQ(Probab::scaleDraw(drawFor(0.76), -3, -1), 0);  // above both bounds
-  EXPECT_EQ(Probab::scaleDraw(drawFor(0.74), -3, -1), -1);
+  EXPECT_EQ(scaleDraw(drawFor(0.4), -2, 0), 0);    // -1.2 + 0.5 = -0.7
+  EXPECT_EQ(scaleDraw(drawFor(0.1), -3, 0), -2);   // -2.7 + 0.5 = -2.2
+  EXPECT_EQ(scaleDraw(0, -3, 0), -2);              // -3 is never returned
+  EXPECT_EQ(scaleDraw(drawFor(0.76), -3, -1), 0);  // above both bounds
+  EXPECT_EQ(scaleDraw(drawFor(0.74), -3, -1), -1);
 }
 
 TEST(UniformDraw, ExtremesOfTheThirtyTwoBitRange) {
   const std::uint64_t last = Probab::kMask;
-  EXPECT_EQ(Probab::scaleDraw(0, INT_MIN, INT_MAX), INT_MIN + 1);
-  EXPECT_EQ(Probab::scaleDraw(last, INT_MIN, INT_MAX), INT_MAX);
-  EXPECT_EQ(Probab::scaleDraw(0, INT_MAX, INT_MIN), INT_MAX);
-  EXPECT_EQ(Probab::scaleDraw(last, INT_MAX, INT_MIN), INT_MIN + 1);
-  EXPECT_EQ(Probab::scaleDraw(0, INT_MAX, INT_MAX), INT_MAX);
+  EXPECT_EQ(scaleDraw(0, INT_MIN, INT_MAX), INT_MIN + 1);
+  EXPECT_EQ(scaleDraw(last, INT_MIN, INT_MAX), INT_MAX);
+  EXPECT_EQ(scaleDraw(0, INT_MAX, INT_MIN), INT_MAX);
+  EXPECT_EQ(scaleDraw(last, INT_MAX, INT_MIN), INT_MIN + 1);
+  EXPECT_EQ(scaleDraw(0, INT_MAX, INT_MAX), INT_MAX);
 }
 
 // Draws whose wide bounds put the exact value within a rounding of a half: the
@@ -115,12 +120,12 @@ TEST(UniformDraw, ExtremesOfTheThirtyTwoBitRange) {
 // arithmetic or a fused multiply-add land on the neighbouring integer.
 TEST(UniformDraw, PinnedDrawsThatPlainDoubleOrFusedArithmeticGetWrong) {
   // double says 750948275, a fused multiply-add agrees with the result.
-  EXPECT_EQ(Probab::scaleDraw(103627776762828, 316892036, 1495880657), 750948274);
+  EXPECT_EQ(scaleDraw(103627776762828, 316892036, 1495880657), 750948274);
   // a fused multiply-add says 430923576, double agrees with the result.
-  EXPECT_EQ(Probab::scaleDraw(256144320865044, -1980884652, 669432414), 430923577);
+  EXPECT_EQ(scaleDraw(256144320865044, -1980884652, 669432414), 430923577);
   // both say 1147764931.
-  EXPECT_EQ(Probab::scaleDraw(174283695353984, -84011361, 1905355473), 1147764932);
-  EXPECT_EQ(Probab::scaleDraw(269440938313648, -83548744, -1953350232), -1873409687);
+  EXPECT_EQ(scaleDraw(174283695353984, -84011361, 1905355473), 1147764932);
+  EXPECT_EQ(scaleDraw(269440938313648, -83548744, -1953350232), -1873409687);
 }
 
 #if LDBL_MANT_DIG == 64
@@ -142,8 +147,7 @@ TEST(UniformDraw, MatchesExtendedPrecisionArithmetic) {
     const std::uint64_t x = random() & Probab::kMask;
     const double min = static_cast<std::int32_t>(random());
     const double max = static_cast<std::int32_t>(random());
-    ASSERT_EQ(Probab::scaleDraw(x, min, max), extendedDraw(x, min, max))
-        << x << " " << min << " " << max;
+    ASSERT_EQ(scaleDraw(x, min, max), extendedDraw(x, min, max)) << x << " " << min << " " << max;
   }
   for (int i = 0; i < 300000; ++i) {
     const double min = static_cast<std::int32_t>(random());
@@ -157,7 +161,7 @@ TEST(UniformDraw, MatchesExtendedPrecisionArithmetic) {
     for (long long x = center - 2; x <= center + 2; ++x) {
       if (x < 0 || x > static_cast<long long>(Probab::kMask)) continue;
       const auto draw = static_cast<std::uint64_t>(x);
-      ASSERT_EQ(Probab::scaleDraw(draw, min, max), extendedDraw(draw, min, max))
+      ASSERT_EQ(scaleDraw(draw, min, max), extendedDraw(draw, min, max))
           << x << " " << min << " " << max;
     }
   }

@@ -50,13 +50,6 @@ class Creation {
   Count currTrans;
   std::vector<std::unique_ptr<Session>> allSess;
   std::int32_t avgSize;
-  std::int32_t nQoSLevels;
-  double maxBand;
-  double minBand;
-  double minDelay;
-  double maxDelay;
-  HOPS minHops;
-  HOPS maxHops;
   // The bounds of selectSess's draw, 0 to nSessions - 1.
   Probab::DrawRange sessionRange;
   TraceWriter& writer;

@@ -87,13 +87,8 @@ class Probab {
   static int biasedCoin(double bias) { return randomProb(0) > bias ? 1 : 0; }
   static int coinFlip() { return biasedCoin(0.5); }
 
-  // The arithmetic of uni_inter_Prob for a given 48-bit draw x.
-  static int scaleDraw(std::uint64_t x, double min, double max) {
-    return DrawRange(min, max).scale(x);
-  }
-
  private:
-  // scaleDraw for bounds whose products need the rounding steps.
+  // DrawRange::scale for bounds whose products need the rounding steps.
   static int scaleWideDraw(std::uint64_t x, std::int64_t lo, std::int64_t width);
 
   static inline std::uint64_t state = 0;

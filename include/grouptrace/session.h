@@ -52,13 +52,8 @@ class Session {
   Membership Parti;
   std::int32_t id;
   std::int32_t nQoSLevels = 0;
-  double maxBand = 0;
-  double minBand = 0;
-  double minDelay = 0;
-  double maxDelay = 0;
-  HOPS minHops = 0;
-  HOPS maxHops = 0;
-  // The three bounds above as every join draws them.
+  // The bandwidth, delay and hop-count bounds, kept in the form every join
+  // draws them in.
   Probab::DrawRange bandRange{0, 0};
   Probab::DrawRange delRange{0, 0};
   Probab::DrawRange hopsRange{0, 0};
