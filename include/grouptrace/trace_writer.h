@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "grouptrace/build_config.h"
+#include "grouptrace/trace_format.h"
 #include "grouptrace/trace_output.h"
 #include "grouptrace/types.h"
 
@@ -21,69 +22,76 @@ class BasicTraceWriter {
   // The commented header, up to the opening of the session table.
   void header(std::int32_t avgSize, std::int32_t orderedJoinLeave) {
     auto line = out_.line(kLineRoom);
-    line.text(
-        "// Print Group requests GRP: \n"
-        "//  node: session: type of request: band:  del:  hops\n"
-        "// Average Group Size: ");
+    line.text(trace_format::kTitle);
+    line.text("\n");
+    line.text(trace_format::kColumns);
+    line.text("\n");
+    line.text(trace_format::kAverageSize);
     line.integer(avgSize);
-    line.text("\n// Is Join-Leave ordered? (1=YES ): ");
+    line.text("\n");
+    line.text(trace_format::kOrdered);
     line.integer(orderedJoinLeave);
-    line.text("\n SESSIONS { \n");
+    line.text("\n");
+    line.text(trace_format::kTableOpen);
+    line.text("\n");
   }
 
   void sessionEntry(std::int32_t session, NODEID source) {
     auto line = out_.line(kLineRoom);
-    line.text("S : ");
+    line.text(trace_format::kTableEntry);
     line.integer(session);
-    line.text(" : ");
+    line.text(trace_format::kSeparator);
     line.integer(source);
     line.text("\n");
   }
 
-  void sessionTableEnd() { wholeLine("} \n"); }
+  void sessionTableEnd() { wholeLine(trace_format::kTableClose); }
 
   void groupBlock(std::int32_t session) {
     auto line = out_.line(kLineRoom);
-    line.text("GRP_REQ {\nI : ");
+    line.text(trace_format::kBlockOpen);
+    line.text("\n");
+    line.text(trace_format::kBlockIndex);
     line.integer(session);
-    line.text("\n}\n");
+    line.text(trace_format::kRecordEnd);
   }
 
-  void beefUpMarker() { wholeLine("// Start: Beef up session \n"); }
-  void joinLeaveMarker() { wholeLine("// JOIN-LEAVE  Join-Delete Randomly \n"); }
-  void endOfSessionMarker() { wholeLine(" // LEAVE end of session \n"); }
+  void beefUpMarker() { wholeLine(trace_format::kMarkers[0]); }
+  void joinLeaveMarker() { wholeLine(trace_format::kMarkers[1]); }
+  void endOfSessionMarker() { wholeLine(trace_format::kMarkers[2]); }
 
   void join(NODEID node, std::int32_t session, double band, double del, HOPS hops) {
     auto line = out_.line(kLineRoom);
-    line.text("GRP_REQ {\nI : 0 \nU : ");
+    line.text(trace_format::kRecordHead);
     line.integer(node);
-    line.text(" : ");
+    line.text(trace_format::kSeparator);
     line.integer(session);
-    line.text(" : 1 : ");
+    line.text(trace_format::kJoinType);
     line.real(band);
-    line.text(" : ");
+    line.text(trace_format::kSeparator);
     line.real(del);
-    line.text(" : ");
+    line.text(trace_format::kSeparator);
     line.integer(hops);
-    line.text("\n}\n");
+    line.text(trace_format::kRecordEnd);
   }
 
   void leave(NODEID node, std::int32_t session) {
     auto line = out_.line(kLineRoom);
-    line.text("GRP_REQ {\nI : 0 \nU : ");
+    line.text(trace_format::kRecordHead);
     line.integer(node);
-    line.text(" : ");
+    line.text(trace_format::kSeparator);
     line.integer(session);
-    line.text(" : 2 : 0 : 0 : 0\n}\n");
+    line.text(trace_format::kLeaveRest);
+    line.text(trace_format::kRecordEnd);
   }
 
   void summary(Count currTrans, Count nJoins, Count nRemoves) {
     auto line = out_.line(kLineRoom);
-    line.text(" // Trans: ");
+    line.text(trace_format::kSummary);
     line.integer(currTrans);
-    line.text(" J: ");
+    line.text(trace_format::kSummaryJoins);
     line.integer(nJoins);
-    line.text(" R: ");
+    line.text(trace_format::kSummaryLeaves);
     line.integer(nRemoves);
     line.text("\n");
   }
@@ -95,7 +103,12 @@ class BasicTraceWriter {
   // text and two numbers, a record's fixed text and five numbers.
   static constexpr std::size_t kLineRoom = 512;
 
-  void wholeLine(std::string_view text) { out_.line(text.size()).text(text); }
+  // One fixed line and its newline.
+  void wholeLine(std::string_view text) {
+    auto line = out_.line(text.size() + 1);
+    line.text(text);
+    line.text("\n");
+  }
 
   Output& out_;
 };

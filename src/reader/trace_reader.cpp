@@ -4,6 +4,7 @@
 #include <string>
 
 #include "grouptrace/trace_error.h"
+#include "grouptrace/trace_format.h"
 #include "trace_text.h"
 
 namespace grouptrace {
@@ -11,28 +12,8 @@ namespace {
 
 using trace_text::quote;
 
-constexpr std::string_view kTitle = "// Print Group requests GRP: ";
-constexpr std::string_view kColumns = "//  node: session: type of request: band:  del:  hops";
-constexpr std::string_view kAverageSize = "// Average Group Size: ";
-constexpr std::string_view kOrdered = "// Is Join-Leave ordered? (1=YES ): ";
-constexpr std::string_view kTableOpen = " SESSIONS { ";
-constexpr std::string_view kTableEntry = "S : ";
-constexpr std::string_view kTableClose = "} ";
-constexpr std::string_view kBlockOpen = "GRP_REQ {";
-constexpr std::string_view kBlockIndex = "I : ";
-constexpr std::string_view kBlockClose = "}";
-constexpr std::string_view kRecordIndex = "I : 0 ";
-constexpr std::string_view kRequest = "U : ";
-constexpr std::string_view kSeparator = " : ";
-constexpr std::string_view kSummary = " // Trans: ";
-constexpr std::string_view kSummaryJoins = " J: ";
-constexpr std::string_view kSummaryLeaves = " R: ";
+using namespace trace_format;
 
-constexpr std::string_view kMarkers[] = {
-    "// Start: Beef up session ",
-    "// JOIN-LEAVE  Join-Delete Randomly ",
-    " // LEAVE end of session ",
-};
 constexpr std::string_view kMarkerNames[] = {"beef-up", "join-leave", "end-of-session"};
 
 constexpr std::int64_t kInt32Min = std::numeric_limits<std::int32_t>::min();
@@ -393,32 +374,31 @@ void TraceReader::readRecord(TraceEvent& event) {
 }
 
 bool TraceReader::readRecordInPlace(TraceEvent& event) {
-  constexpr std::string_view kHead = "GRP_REQ {\nI : 0 \nU : ";
   const std::string_view rest = lines_.buffered();
-  if (!rest.starts_with(kHead)) return false;
-  const char* p = rest.data() + kHead.size();
+  if (!rest.starts_with(kRecordHead)) return false;
+  const char* p = rest.data() + kRecordHead.size();
   const char* const end = rest.data() + rest.size();
   std::int64_t node = 0;
   std::int64_t session = 0;
   if (!scanDigits(p, end, node) || node > kInt32Max || !skipText(p, end, kSeparator) ||
-      !scanDigits(p, end, session) || session >= sessionCount() || !skipText(p, end, kSeparator)) {
+      !scanDigits(p, end, session) || session >= sessionCount()) {
     return false;
   }
   bool join = false;
   std::int64_t band = 0;
   std::int64_t delay = 0;
   std::int64_t hops = 0;
-  if (skipText(p, end, "1 : ")) {
+  if (skipText(p, end, kJoinType)) {
     // Six digits at most: a million and more is written with an exponent.
     join = scanSigned(p, end, band) && band > -1000000 && band < 1000000 &&
            skipText(p, end, kSeparator) && scanSigned(p, end, delay) && delay > -1000000 &&
            delay < 1000000 && skipText(p, end, kSeparator) && scanSigned(p, end, hops) &&
            hops >= kInt32Min && hops <= kInt32Max;
     if (!join) return false;
-  } else if (!skipText(p, end, "2 : 0 : 0 : 0")) {
+  } else if (!skipText(p, end, kLeaveRest)) {
     return false;
   }
-  if (!skipText(p, end, "\n}\n")) return false;
+  if (!skipText(p, end, kRecordEnd)) return false;
 
   // Up to the request line for any refusal to name it, then past the brace.
   const auto requestEnd = static_cast<std::size_t>(p - rest.data()) - 2;
