@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "grouptrace/member_set.h"
+#include "common/member_set.h"
 
 namespace grouptrace {
 namespace {

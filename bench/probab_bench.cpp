@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "grouptrace/probab.h"
+#include "generator/probab.h"
 
 namespace grouptrace {
 namespace {

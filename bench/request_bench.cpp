@@ -1,7 +1,7 @@
 #include <benchmark/benchmark.h>
 
-#include "grouptrace/probab.h"
-#include "grouptrace/session.h"
+#include "generator/probab.h"
+#include "generator/session.h"
 
 namespace grouptrace {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "grouptrace/trace_writer.h"
+#include "generator/trace_writer.h"
 
 namespace grouptrace {
 namespace {

@@ -29,16 +29,16 @@
 #include <unordered_set>
 #include <vector>
 
-#include "grouptrace/build_config.h"
+#include "generator/build_config.h"
+#include "generator/creation.h"
+#include "generator/flag_membership.h"
+#include "generator/membership.h"
+#include "generator/my_io.h"
+#include "generator/seed_argument.h"
+#include "generator/trace_output.h"
+#include "generator/trace_writer.h"
 #include "grouptrace/byte_sink.h"
-#include "grouptrace/creation.h"
-#include "grouptrace/flag_membership.h"
-#include "grouptrace/membership.h"
-#include "grouptrace/my_io.h"
 #include "grouptrace/parameters.h"
-#include "grouptrace/seed_argument.h"
-#include "grouptrace/trace_output.h"
-#include "grouptrace/trace_writer.h"
 
 namespace {
 

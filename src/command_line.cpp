@@ -1,4 +1,4 @@
-#include "grouptrace/command_line.h"
+#include "command_line.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -7,12 +7,13 @@
 #include <new>
 #include <string_view>
 
-#include "grouptrace/build_config.h"
-#include "grouptrace/creation.h"
-#include "grouptrace/my_io.h"
+#include "generator/build_config.h"
+#include "generator/creation.h"
+#include "generator/my_io.h"
+#include "generator/seed_argument.h"
+#include "generator/trace_writer.h"
 #include "grouptrace/parameters.h"
-#include "grouptrace/seed_argument.h"
-#include "grouptrace/trace_writer.h"
+#include "grouptrace/version.h"
 
 namespace grouptrace {
 namespace {

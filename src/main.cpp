@@ -1,4 +1,4 @@
-#include "grouptrace/command_line.h"
+#include "command_line.h"
 
 int main(int argc, char* argv[]) {
   return grouptrace::runCommandLine(argc, argv);

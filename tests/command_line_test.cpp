@@ -1,4 +1,4 @@
-#include "grouptrace/command_line.h"
+#include "command_line.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -1,4 +1,4 @@
-#include "grouptrace/creation.h"
+#include "generator/creation.h"
 
 #include <gtest/gtest.h>
 

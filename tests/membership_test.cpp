@@ -3,9 +3,9 @@
 #include <random>
 #include <vector>
 
-#include "grouptrace/flag_membership.h"
-#include "grouptrace/member_set.h"
-#include "grouptrace/word_select.h"
+#include "common/member_set.h"
+#include "common/word_select.h"
+#include "generator/flag_membership.h"
 
 namespace grouptrace {
 namespace {

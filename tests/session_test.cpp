@@ -1,8 +1,8 @@
-#include "grouptrace/session.h"
+#include "generator/session.h"
 
 #include <gtest/gtest.h>
 
-#include "grouptrace/probab.h"
+#include "generator/probab.h"
 #include "test_support.h"
 
 namespace grouptrace {

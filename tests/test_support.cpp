@@ -12,9 +12,9 @@
 #include <stdexcept>
 #include <type_traits>
 
+#include "generator/trace_output.h"
+#include "generator/trace_writer.h"
 #include "grouptrace/byte_sink.h"
-#include "grouptrace/trace_output.h"
-#include "grouptrace/trace_writer.h"
 
 namespace grouptrace::testing {
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "grouptrace/creation.h"
+#include "generator/creation.h"
+#include "generator/trace_writer.h"
 #include "grouptrace/parameters.h"
-#include "grouptrace/trace_writer.h"
 
 namespace grouptrace::testing {
 

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "generator/trace_output.h"
+#include "generator/trace_writer.h"
 #include "grouptrace/byte_sink.h"
 #include "grouptrace/memory_source.h"
 #include "grouptrace/trace_error.h"
-#include "grouptrace/trace_output.h"
-#include "grouptrace/trace_writer.h"
 #include "inspect_test_support.h"
 
 namespace grouptrace {

@@ -1,4 +1,4 @@
-#include "grouptrace/trace_writer.h"
+#include "generator/trace_writer.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "grouptrace/my_io.h"
+#include "generator/my_io.h"
 #include "grouptrace/types.h"
 
 namespace grouptrace {

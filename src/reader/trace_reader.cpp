@@ -3,8 +3,8 @@
 #include <limits>
 #include <string>
 
+#include "common/trace_format.h"
 #include "grouptrace/trace_error.h"
-#include "grouptrace/trace_format.h"
 #include "trace_text.h"
 
 namespace grouptrace {

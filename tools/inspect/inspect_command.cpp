@@ -9,11 +9,11 @@
 #include <string_view>
 #include <system_error>
 
-#include "grouptrace/build_config.h"
 #include "grouptrace/fd_source.h"
 #include "grouptrace/file_source.h"
 #include "grouptrace/trace_error.h"
 #include "grouptrace/trace_reader.h"
+#include "grouptrace/version.h"
 #include "inspect_options.h"
 #include "plot_recorder.h"
 #include "trace_stats.h"

@@ -1,10 +1,10 @@
-#include "grouptrace/creation.h"
+#include "generator/creation.h"
 
 #include <unistd.h>
 
 #include <new>
 
-#include "grouptrace/probab.h"
+#include "generator/probab.h"
 
 namespace grouptrace {
 namespace {

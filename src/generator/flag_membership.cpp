@@ -1,4 +1,4 @@
-#include "grouptrace/flag_membership.h"
+#include "generator/flag_membership.h"
 
 #include <cassert>
 #include <memory>

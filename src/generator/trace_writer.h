@@ -5,9 +5,9 @@
 #include <string_view>
 #include <type_traits>
 
-#include "grouptrace/build_config.h"
-#include "grouptrace/trace_format.h"
-#include "grouptrace/trace_output.h"
+#include "common/trace_format.h"
+#include "generator/build_config.h"
+#include "generator/trace_output.h"
 #include "grouptrace/types.h"
 
 namespace grouptrace {

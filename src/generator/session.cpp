@@ -1,6 +1,6 @@
-#include "grouptrace/session.h"
+#include "generator/session.h"
 
-#include "grouptrace/probab.h"
+#include "generator/probab.h"
 
 namespace grouptrace {
 

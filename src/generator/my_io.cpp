@@ -1,4 +1,4 @@
-#include "grouptrace/my_io.h"
+#include "generator/my_io.h"
 
 #include <cerrno>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "grouptrace/seed_argument.h"
+#include "generator/seed_argument.h"
 
 #include <cstdint>
 #include <limits>

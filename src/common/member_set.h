@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/word_select.h"
 #include "grouptrace/types.h"
-#include "grouptrace/word_select.h"
 
 namespace grouptrace {
 

@@ -1,4 +1,4 @@
-#include "grouptrace/member_set.h"
+#include "common/member_set.h"
 
 #include <algorithm>
 #include <cassert>

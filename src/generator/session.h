@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "grouptrace/membership.h"
-#include "grouptrace/probab.h"
-#include "grouptrace/trace_writer.h"
+#include "generator/membership.h"
+#include "generator/probab.h"
+#include "generator/trace_writer.h"
 #include "grouptrace/types.h"
 
 namespace grouptrace {

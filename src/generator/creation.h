@@ -4,10 +4,10 @@
 #include <memory>
 #include <vector>
 
+#include "generator/probab.h"
+#include "generator/session.h"
+#include "generator/trace_writer.h"
 #include "grouptrace/parameters.h"
-#include "grouptrace/probab.h"
-#include "grouptrace/session.h"
-#include "grouptrace/trace_writer.h"
 #include "grouptrace/types.h"
 
 namespace grouptrace {

@@ -1,4 +1,4 @@
-#include "grouptrace/probab.h"
+#include "generator/probab.h"
 
 #include <bit>
 

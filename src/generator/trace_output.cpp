@@ -1,4 +1,4 @@
-#include "grouptrace/trace_output.h"
+#include "generator/trace_output.h"
 
 #include <algorithm>
 #include <cerrno>

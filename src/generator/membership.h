@@ -2,9 +2,9 @@
 
 #include <type_traits>
 
-#include "grouptrace/build_config.h"
-#include "grouptrace/flag_membership.h"
-#include "grouptrace/member_set.h"
+#include "common/member_set.h"
+#include "generator/build_config.h"
+#include "generator/flag_membership.h"
 
 namespace grouptrace {
 
