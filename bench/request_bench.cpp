@@ -20,13 +20,13 @@ void BM_RequestByNetworkSize(benchmark::State& state) {
   BlockOutput output(sink);
   TraceWriter writer(output);
   Probab::restoreInitialState();
-  Session session(0, nNodes, writer);
+  Session session(0, nNodes);
   session.setQoS(1, 512, 64, 5, 50, 1, 6);
   Probab::initRandomProb(1);
-  while (session.memberCount() < 50) session.newJoin();
+  while (session.memberCount() < 50) session.newJoin(writer);
   for (auto _ : state) {
-    session.newRemove();
-    session.newJoin();
+    session.newRemove(writer);
+    session.newJoin(writer);
   }
   state.SetItemsProcessed(state.iterations() * 2);
 }

@@ -265,8 +265,10 @@ bool worthRunning(const Parameters& p, const Plan& plan) {
 template <class Output>
 RunStatus runInto(Output& output, const Parameters& p, SEED_type seed) {
   BasicTraceWriter<Output> writer(output);
-  Creation creation(p, writer);
-  return creation.run(seed);
+  Creation creation(p);
+  const RunStatus status = creation.run(seed, writer).status;
+  writer.flush();
+  return status;
 }
 
 void checkTrace(const Parameters& p, const Plan& plan, RunStatus status, std::string_view trace);

@@ -74,8 +74,10 @@ void printToStdout(std::string_view text) {
 template <class Output>
 RunStatus runScenario(Output& output, const Parameters& parameters, SEED_type seed) {
   BasicTraceWriter<Output> writer(output);
-  Creation creation(parameters, writer);
-  return creation.run(seed);
+  Creation creation(parameters);
+  const RunStatus status = creation.run(seed, writer).status;
+  writer.flush();
+  return status;
 }
 
 // Templated on the build's choice so that only the chosen output is compiled in.

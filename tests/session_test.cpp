@@ -15,8 +15,7 @@ struct Fixture {
   Session session;
 
   // The stream starts from its initial state before the source is drawn.
-  explicit Fixture(NODEID nNodes)
-      : session((Probab::restoreInitialState(), 0), nNodes, trace.writer()) {
+  explicit Fixture(NODEID nNodes) : session((Probab::restoreInitialState(), 0), nNodes) {
     session.setQoS(1, 100, 10, 1, 5, 1, 4);
   }
   std::string text() { return trace.text(); }
@@ -27,13 +26,13 @@ TEST(Session, AFullSessionJoinsNobodyAndDrawsNothing) {
   // session for one more join. Output and the stream after it must agree.
   Fixture plain(3);
   Probab::initRandomProb(5);
-  while (plain.session.memberCount() < 3) ASSERT_EQ(plain.session.newJoin(), 1);
+  while (plain.session.memberCount() < 3) ASSERT_EQ(plain.session.newJoin(plain.trace.writer()), 1);
   const std::uint64_t nextDraw = Probab::nextRaw();
 
   Fixture full(3);
   Probab::initRandomProb(5);
-  while (full.session.memberCount() < 3) full.session.newJoin();
-  EXPECT_EQ(full.session.newJoin(), 0);
+  while (full.session.memberCount() < 3) full.session.newJoin(full.trace.writer());
+  EXPECT_EQ(full.session.newJoin(full.trace.writer()), 0);
   EXPECT_EQ(Probab::nextRaw(), nextDraw) << "a join without candidates drew";
   EXPECT_EQ(full.text(), plain.text());
 }
@@ -41,7 +40,7 @@ TEST(Session, AFullSessionJoinsNobodyAndDrawsNothing) {
 TEST(Session, TheSourceAloneNeverLeaves) {
   Fixture f(4);
   Probab::initRandomProb(1);
-  EXPECT_EQ(f.session.newRemove(), 0);
+  EXPECT_EQ(f.session.newRemove(f.trace.writer()), 0);
   EXPECT_EQ(f.text(), "");
   EXPECT_EQ(f.session.isInSession(f.session.getSource()), 1);
 }
@@ -59,7 +58,7 @@ TEST(Session, LeavesChooseEvenlyAmongMembersOtherThanTheSource) {
   for (int i = 0; i < rounds; ++i) {
     f.session.setParti(first, 1);
     f.session.setParti(second, 1);
-    ASSERT_EQ(f.session.newRemove(), 1);
+    ASSERT_EQ(f.session.newRemove(f.trace.writer()), 1);
     ASSERT_EQ(f.session.isInSession(source), 1);
     const bool firstGone = f.session.isInSession(first) == 0;
     ASSERT_NE(firstGone, f.session.isInSession(second) == 0) << "exactly one of the two leaves";
@@ -73,7 +72,7 @@ TEST(Session, EqualBoundsStillDrawAndJoinedNodesAreMembers) {
   Fixture f(50);
   f.session.setQoS(1, 64, 64, 7, 7, 3, 3);
   Probab::initRandomProb(2);
-  for (int i = 0; i < 10; ++i) ASSERT_EQ(f.session.newJoin(), 1);
+  for (int i = 0; i < 10; ++i) ASSERT_EQ(f.session.newJoin(f.trace.writer()), 1);
   EXPECT_EQ(f.session.memberCount(), 11);
   const std::string text = f.text();
   std::size_t records = 0;

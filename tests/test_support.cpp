@@ -61,8 +61,8 @@ std::string CapturedTrace::text() {
 
 std::string generateTrace(const Parameters& parameters, SEED_type seed, RunStatus* status) {
   CapturedTrace trace;
-  Creation creation(parameters, trace.writer());
-  const RunStatus s = creation.run(seed);
+  Creation creation(parameters);
+  const RunStatus s = creation.run(seed, trace.writer()).status;
   if (status != nullptr) *status = s;
   return trace.text();
 }

@@ -44,6 +44,9 @@ class ParameterError : public std::runtime_error {
   int line_;
 };
 
+// Refuses a scenario that cannot run: fewer than one node or one session.
+void checkParameters(const Parameters& parameters);
+
 // Reads all 13 values; throws ParameterError for input that ends early, a value
 // that is not a number or lies outside the signed 32-bit range, and fewer than
 // one node or one session. Reads nothing after the 13th value's line.

@@ -25,15 +25,14 @@ std::uint64_t physicalMemory() {
 
 }  // namespace
 
-Creation::Creation(const Parameters& p, TraceWriter& writer)
+Creation::Creation(const Parameters& p)
     : orderedJoinLeave(p.orderedJoinLeave),
       nNodes(p.nNodes),
       nSessions(p.nSessions),
       maxTrans(p.maxTrans),
       currTrans(p.currTrans),
       avgSize(p.avgSize),
-      sessionRange(0, p.nSessions - 1),
-      writer(writer) {
+      sessionRange(0, p.nSessions - 1) {
   Probab::restoreInitialState();
   // Sessions are all built before anything is written. Where the system lends
   // memory it does not have, a table larger than the machine would only end
@@ -44,29 +43,10 @@ Creation::Creation(const Parameters& p, TraceWriter& writer)
   }
   allSess.reserve(static_cast<std::size_t>(nSessions));
   for (std::int32_t i = 0; i < nSessions; ++i) {
-    allSess.push_back(std::make_unique<Session>(i, nNodes, writer));
+    allSess.push_back(std::make_unique<Session>(i, nNodes));
     allSess.back()->setQoS(p.nQoSLevels, p.maxBand, p.minBand, p.minDelay, p.maxDelay, p.minHops,
                            p.maxHops);
   }
-}
-
-void Creation::printSessions() {
-  writer.header(avgSize, orderedJoinLeave);
-  for (std::int32_t i = 0; i < nSessions; ++i) writer.sessionEntry(i, getSess(i)->getSource());
-  writer.sessionTableEnd();
-  for (std::int32_t i = 0; i < nSessions; ++i) writer.groupBlock(i);
-}
-
-std::int32_t Creation::selectSess() {
-  return Probab::uni_inter_Prob(0, nSessions - 1, 0);
-}
-
-int Creation::doJoin() {
-  return getSess(selectSess())->newJoin();
-}
-
-int Creation::doRemove() {
-  return getSess(selectSess())->newRemove();
 }
 
 bool Creation::anyRequestPossible() const {
@@ -75,71 +55,6 @@ bool Creation::anyRequestPossible() const {
     if (members < nNodes || members > 1) return true;
   }
   return false;
-}
-
-RunStatus Creation::run(SEED_type req_SEED) {
-  printSessions();
-  Probab::initRandomProb(req_SEED);
-
-  Count nJoins = 0;
-  Count nRemoves = 0;
-  writer.beefUpMarker();
-  for (Count size = 1; size < avgSize; ++size) {
-    bool joinedAny = false;
-    for (std::int32_t sessIDX = 0; sessIDX < nSessions; ++sessIDX) {
-      if (getSess(sessIDX)->newJoin() == 1) {
-        oneMoreTrans();
-        ++nJoins;
-        joinedAny = true;
-      }
-    }
-    // A pass in which no session could grow means every session is full, and
-    // stays full: the remaining passes would draw nothing and write nothing.
-    if (!joinedAny) break;
-  }
-
-  int isPrevReqJoin = getOrderedJoinLeave() != 0 ? 0 : Probab::coinFlip();
-  writer.joinLeaveMarker();
-  RunStatus status = RunStatus::complete;
-  if (currTrans < maxTrans && !anyRequestPossible()) {
-    // Requests only ever fail here, so the counter would never move.
-    status = RunStatus::stalled;
-  } else {
-    while (currTrans < maxTrans) {
-      if (isPrevReqJoin == 0) {
-        const int joined = doJoin();
-        isPrevReqJoin = 1;
-        if (joined == 1) {
-          ++nJoins;
-          oneMoreTrans();
-        }
-      } else {
-        const int removed = doRemove();
-        isPrevReqJoin = 0;
-        if (removed == 1) {
-          ++nRemoves;
-          oneMoreTrans();
-        }
-      }
-      if (getOrderedJoinLeave() == 0) isPrevReqJoin = Probab::coinFlip();
-    }
-  }
-
-  const Count excess = nJoins - nRemoves;
-  writer.endOfSessionMarker();
-  for (Count i = 1; i <= excess; ++i) {
-    // Every session back to its source alone: the remaining attempts could only
-    // draw, and nothing after this phase draws.
-    if (nJoins == nRemoves) break;
-    if (doRemove() == 1) {
-      ++nRemoves;
-      oneMoreTrans();
-    }
-  }
-
-  writer.summary(currTrans, nJoins, nRemoves);
-  writer.flush();
-  return status;
 }
 
 }  // namespace grouptrace

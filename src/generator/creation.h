@@ -6,37 +6,56 @@
 
 #include "generator/probab.h"
 #include "generator/session.h"
-#include "generator/trace_writer.h"
+#include "grouptrace/generator.h"
 #include "grouptrace/parameters.h"
+#include "grouptrace/trace_event.h"
 #include "grouptrace/types.h"
 
 namespace grouptrace {
 
-// How a run ended. A stalled run wrote a complete trace (markers and summary)
-// but stopped its join-leave phase early because no request could ever be
-// performed again, so the counter never reached maxTrans.
-enum class RunStatus { complete, stalled };
-
-// The scenario: its parameters, its sessions, and the run that writes the trace.
+// The scenario: its parameters, its sessions, and the run that produces the
+// trace.
+//
+// A run hands every piece of the trace, in order, to one event sink: the trace
+// text, CSV, JSON Lines, arrays and a simulator's callbacks are all consumers
+// of the same stream. A sink provides
+//   header(avgSize, orderedJoinLeave)       once
+//   sessionEntry(session, source)           once per session, in index order
+//   phase(TracePhase)                       beef-up, join-leave, end of session
+//   join(node, session, band, del, hops)    a performed join
+//   leave(node, session)                    a performed leave
+//   summary(trans, joins, leaves)           last
+// and is a template argument, so the text path pays for no indirection.
 class Creation {
  public:
   // Creates the sessions in index order. Their sources are the first draws of
   // the generator's initial, unseeded state, so they never depend on the seed.
-  Creation(const Parameters& parameters, TraceWriter& writer);
+  explicit Creation(const Parameters& parameters);
 
-  // Writes the whole trace: header, seeding, the beef-up, join-leave and
-  // end-of-session phases, and the summary line.
-  RunStatus run(SEED_type req_SEED);
+  // The whole trace: header, seeding, the beef-up, join-leave and
+  // end-of-session phases, and the summary.
+  template <class Sink>
+  RunResult run(SEED_type req_SEED, Sink& out);
 
   Session* getSess(std::int32_t s) { return allSess[static_cast<std::size_t>(s)].get(); }
   void oneMoreTrans() { ++currTrans; }
   int getOrderedJoinLeave() const { return orderedJoinLeave; }
 
   // One draw: the session a join-leave or end-of-session request goes to.
-  std::int32_t selectSess();
-  int doJoin();
-  int doRemove();
-  void printSessions();
+  std::int32_t selectSess() { return Probab::uni_inter_Prob(sessionRange); }
+  template <class Sink>
+  int doJoin(Sink& out) {
+    return getSess(selectSess())->newJoin(out);
+  }
+  template <class Sink>
+  int doRemove(Sink& out) {
+    return getSess(selectSess())->newRemove(out);
+  }
+  template <class Sink>
+  void printSessions(Sink& out) {
+    out.header(avgSize, orderedJoinLeave);
+    for (std::int32_t i = 0; i < nSessions; ++i) out.sessionEntry(i, getSess(i)->getSource());
+  }
 
  private:
   // False when no session can accept a join or give up a member, so no request
@@ -52,7 +71,71 @@ class Creation {
   std::int32_t avgSize;
   // The bounds of selectSess's draw, 0 to nSessions - 1.
   Probab::DrawRange sessionRange;
-  TraceWriter& writer;
 };
+
+template <class Sink>
+RunResult Creation::run(SEED_type req_SEED, Sink& out) {
+  printSessions(out);
+  Probab::initRandomProb(req_SEED);
+
+  Count nJoins = 0;
+  Count nRemoves = 0;
+  out.phase(TracePhase::beefUp);
+  for (Count size = 1; size < avgSize; ++size) {
+    bool joinedAny = false;
+    for (std::int32_t sessIDX = 0; sessIDX < nSessions; ++sessIDX) {
+      if (getSess(sessIDX)->newJoin(out) == 1) {
+        oneMoreTrans();
+        ++nJoins;
+        joinedAny = true;
+      }
+    }
+    // A pass in which no session could grow means every session is full, and
+    // stays full: the remaining passes would draw nothing and write nothing.
+    if (!joinedAny) break;
+  }
+
+  int isPrevReqJoin = getOrderedJoinLeave() != 0 ? 0 : Probab::coinFlip();
+  out.phase(TracePhase::joinLeave);
+  RunStatus status = RunStatus::complete;
+  if (currTrans < maxTrans && !anyRequestPossible()) {
+    // Requests only ever fail here, so the counter would never move.
+    status = RunStatus::stalled;
+  } else {
+    while (currTrans < maxTrans) {
+      if (isPrevReqJoin == 0) {
+        const int joined = doJoin(out);
+        isPrevReqJoin = 1;
+        if (joined == 1) {
+          ++nJoins;
+          oneMoreTrans();
+        }
+      } else {
+        const int removed = doRemove(out);
+        isPrevReqJoin = 0;
+        if (removed == 1) {
+          ++nRemoves;
+          oneMoreTrans();
+        }
+      }
+      if (getOrderedJoinLeave() == 0) isPrevReqJoin = Probab::coinFlip();
+    }
+  }
+
+  const Count excess = nJoins - nRemoves;
+  out.phase(TracePhase::endOfSession);
+  for (Count i = 1; i <= excess; ++i) {
+    // Every session back to its source alone: the remaining attempts could only
+    // draw, and nothing after this phase draws.
+    if (nJoins == nRemoves) break;
+    if (doRemove(out) == 1) {
+      ++nRemoves;
+      oneMoreTrans();
+    }
+  }
+
+  out.summary(currTrans, nJoins, nRemoves);
+  return RunResult{status, currTrans, nJoins, nRemoves};
+}
 
 }  // namespace grouptrace

@@ -62,6 +62,16 @@ ParameterError::ParameterError(int line, const std::string& message)
       line_(line) {
 }
 
+void checkParameters(const Parameters& p) {
+  if (p.nNodes < 1) {
+    throw ParameterError(1, "a network needs at least 1 node, got " + std::to_string(p.nNodes));
+  }
+  if (p.nSessions < 1) {
+    throw ParameterError(2,
+                         "a scenario needs at least 1 session, got " + std::to_string(p.nSessions));
+  }
+}
+
 Parameters readParameters(myIO& io) {
   Parameters p;
   std::int32_t* const fields[] = {&p.nNodes,          &p.nSessions,  &p.maxTrans, &p.currTrans,
@@ -72,13 +82,7 @@ Parameters readParameters(myIO& io) {
   for (std::size_t i = 0; i < std::size(fields); ++i) {
     *fields[i] = readValue(io, static_cast<int>(i) + 1);
   }
-  if (p.nNodes < 1) {
-    throw ParameterError(1, "a network needs at least 1 node, got " + std::to_string(p.nNodes));
-  }
-  if (p.nSessions < 1) {
-    throw ParameterError(2,
-                         "a scenario needs at least 1 session, got " + std::to_string(p.nSessions));
-  }
+  checkParameters(p);
   return p;
 }
 

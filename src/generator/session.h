@@ -4,18 +4,18 @@
 
 #include "generator/membership.h"
 #include "generator/probab.h"
-#include "generator/trace_writer.h"
 #include "grouptrace/types.h"
 
 namespace grouptrace {
 
 // One multicast session: its source, its members and the QoS bounds its joins
-// draw their requirements from. It performs join and leave requests and writes
-// their records.
+// draw their requirements from. It performs join and leave requests and hands
+// their records to the run's event sink (a trace writer, or any other consumer
+// of the events: see Creation::run).
 class Session {
  public:
   // Draws the source: one draw from the shared stream.
-  Session(std::int32_t s, NODEID nodes, TraceWriter& writer);
+  Session(std::int32_t s, NODEID nodes);
 
   // The argument order is the parameter stream's: bandwidth maximum first,
   // delay minimum first.
@@ -36,15 +36,45 @@ class Session {
 
   // Adds a random non-member with random QoS requirements; 1 when a node joined,
   // 0 (no draw, no output) when every node is already a member.
-  int newJoin();
+  template <class Sink>
+  int newJoin(Sink& out) {
+    // The candidates are the non-members in node order; draw k names the k-th.
+    const Count count = nNodes - Parti.size();
+    if (count == 0) return 0;
+    const int idx = Probab::uni_inter_Prob(0, static_cast<double>(count - 1), 0);
+    const NODEID node = Parti.nthNonMember(idx);
+    // All four draws come before anything is written, in this order.
+    const double band = Probab::uni_inter_Prob(bandRange);
+    const double del = Probab::uni_inter_Prob(delRange);
+    const HOPS hops = Probab::uni_inter_Prob(hopsRange);
+    printJoin(out, node, band, del, hops);
+    setParti(node, 1);
+    return 1;
+  }
+
   // Removes a random member other than the source; 1 when a node left, 0 (no
   // draw, no output) when the source is the only member.
-  int newRemove();
-
-  void printJoin(NODEID node, double band, double del, HOPS hops) {
-    writer->join(node, id, band, del, hops);
+  template <class Sink>
+  int newRemove(Sink& out) {
+    // The candidates are the members other than the source, in node order and
+    // numbered from 1.
+    const Count count = Parti.size() - 1;
+    if (count == 0) return 0;
+    const Count idx = Probab::uni_inter_Prob(1, static_cast<double>(count), 0);
+    const NODEID node = Parti.nthMemberExcept(idx - 1, source);
+    printRemove(out, node);
+    setParti(node, 0);
+    return 1;
   }
-  void printRemove(NODEID node) { writer->leave(node, id); }
+
+  template <class Sink>
+  void printJoin(Sink& out, NODEID node, double band, double del, HOPS hops) {
+    out.join(node, id, band, del, hops);
+  }
+  template <class Sink>
+  void printRemove(Sink& out, NODEID node) {
+    out.leave(node, id);
+  }
 
  private:
   NODEID source;
@@ -57,7 +87,6 @@ class Session {
   Probab::DrawRange bandRange{0, 0};
   Probab::DrawRange delRange{0, 0};
   Probab::DrawRange hopsRange{0, 0};
-  TraceWriter* writer;
 };
 
 }  // namespace grouptrace

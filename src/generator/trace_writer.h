@@ -8,12 +8,13 @@
 #include "common/trace_format.h"
 #include "generator/build_config.h"
 #include "generator/trace_output.h"
+#include "grouptrace/trace_event.h"
 #include "grouptrace/types.h"
 
 namespace grouptrace {
 
-// Every byte of the request trace is written here, in the order a run calls
-// these operations; simulators parse this text, so each blank is deliberate.
+// Every byte of the request trace is written here, in the order a run hands
+// out its events; simulators parse this text, so each blank is deliberate.
 template <class Output>
 class BasicTraceWriter {
  public:
@@ -37,6 +38,7 @@ class BasicTraceWriter {
   }
 
   void sessionEntry(std::int32_t session, NODEID source) {
+    ++sessions_;
     auto line = out_.line(kLineRoom);
     line.text(trace_format::kTableEntry);
     line.integer(session);
@@ -54,6 +56,24 @@ class BasicTraceWriter {
     line.text(trace_format::kBlockIndex);
     line.integer(session);
     line.text(trace_format::kRecordEnd);
+  }
+
+  // The text's layout around a phase marker: the session table closes, and
+  // each session gets its group block, before the first.
+  void phase(TracePhase phase) {
+    switch (phase) {
+      case TracePhase::beefUp:
+        sessionTableEnd();
+        for (std::int32_t i = 0; i < sessions_; ++i) groupBlock(i);
+        beefUpMarker();
+        break;
+      case TracePhase::joinLeave:
+        joinLeaveMarker();
+        break;
+      case TracePhase::endOfSession:
+        endOfSessionMarker();
+        break;
+    }
   }
 
   void beefUpMarker() { wholeLine(trace_format::kMarkers[0]); }
@@ -111,6 +131,7 @@ class BasicTraceWriter {
   }
 
   Output& out_;
+  std::int32_t sessions_ = 0;
 };
 
 // The output this build writes the trace through: the straightforward build

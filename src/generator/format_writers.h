@@ -1,0 +1,169 @@
+#pragma once
+
+#include <charconv>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "grouptrace/trace_event.h"
+#include "grouptrace/types.h"
+
+namespace grouptrace {
+
+// The machine-readable forms of a trace, as consumers of a run's events (see
+// Creation::run) in the same way as the trace text. Values are written
+// exactly: band and delay as whole numbers, never in exponent form.
+
+namespace format_detail {
+
+inline constexpr std::string_view kPhaseNames[] = {"beef-up", "join-leave", "end-of-session"};
+
+inline std::string_view phaseName(TracePhase phase) {
+  return kPhaseNames[static_cast<std::size_t>(phase)];
+}
+
+// Room for the longest line either writer makes: its fixed text and seven
+// numbers of at most 24 characters.
+inline constexpr std::size_t kLineRoom = 512;
+
+// A band or delay: every generated one is a whole number of the 32-bit range;
+// one read back from a trace text is whole too, but may be larger. Anything
+// else (only a hand-made trace could hold it) is written in the shortest form
+// that reads back as the same double, or as `invalid` where that is no number.
+template <class Line>
+void exactNumber(Line& line, double v, std::string_view invalid) {
+  if (v > -9.2e18 && v < 9.2e18 && v == std::trunc(v)) {
+    line.integer(static_cast<std::int64_t>(v));
+  } else if (!std::isfinite(v)) {
+    line.text(invalid);
+  } else {
+    char buffer[32];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, v).ptr;
+    line.text(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
+  }
+}
+
+}  // namespace format_detail
+
+// CSV with a header row: first a `source` row per session (phase `sessions`),
+// then a row per request; leaves leave band, delay and hops empty.
+template <class Output>
+class CsvWriter {
+ public:
+  explicit CsvWriter(Output& out) : out_(out) {}
+
+  void header(std::int32_t /*avgSize*/, std::int32_t /*orderedJoinLeave*/) {
+    auto line = out_.line(format_detail::kLineRoom);
+    line.text("phase,kind,node,session,band,delay,hops\n");
+  }
+  void sessionEntry(std::int32_t session, NODEID source) {
+    auto line = out_.line(format_detail::kLineRoom);
+    line.text("sessions,source,");
+    line.integer(source);
+    line.text(",");
+    line.integer(session);
+    line.text(",,,\n");
+  }
+  void phase(TracePhase phase) { phase_ = format_detail::phaseName(phase); }
+  void join(NODEID node, std::int32_t session, double band, double del, HOPS hops) {
+    auto line = out_.line(format_detail::kLineRoom);
+    line.text(phase_);
+    line.text(",join,");
+    line.integer(node);
+    line.text(",");
+    line.integer(session);
+    line.text(",");
+    format_detail::exactNumber(line, band, "");
+    line.text(",");
+    format_detail::exactNumber(line, del, "");
+    line.text(",");
+    line.integer(hops);
+    line.text("\n");
+  }
+  void leave(NODEID node, std::int32_t session) {
+    auto line = out_.line(format_detail::kLineRoom);
+    line.text(phase_);
+    line.text(",leave,");
+    line.integer(node);
+    line.text(",");
+    line.integer(session);
+    line.text(",,,\n");
+  }
+  // The counts are the rows; CSV has no place for a summary.
+  void summary(Count, Count, Count) {}
+  void flush() { out_.flush(); }
+
+ private:
+  Output& out_;
+  std::string_view phase_ = format_detail::phaseName(TracePhase::beefUp);
+};
+
+// JSON Lines: an object per line, told apart by `kind`: the header, a
+// `source` per session, a `join` or `leave` per request, and the summary.
+template <class Output>
+class JsonLinesWriter {
+ public:
+  explicit JsonLinesWriter(Output& out) : out_(out) {}
+
+  void header(std::int32_t avgSize, std::int32_t orderedJoinLeave) {
+    auto line = out_.line(format_detail::kLineRoom);
+    line.text("{\"kind\":\"header\",\"avgSize\":");
+    line.integer(avgSize);
+    line.text(",\"orderedJoinLeave\":");
+    line.integer(orderedJoinLeave);
+    line.text("}\n");
+  }
+  void sessionEntry(std::int32_t session, NODEID source) {
+    auto line = out_.line(format_detail::kLineRoom);
+    line.text("{\"phase\":\"sessions\",\"kind\":\"source\",\"node\":");
+    line.integer(source);
+    line.text(",\"session\":");
+    line.integer(session);
+    line.text("}\n");
+  }
+  void phase(TracePhase phase) { phase_ = format_detail::phaseName(phase); }
+  void join(NODEID node, std::int32_t session, double band, double del, HOPS hops) {
+    auto line = out_.line(format_detail::kLineRoom);
+    line.text("{\"phase\":\"");
+    line.text(phase_);
+    line.text("\",\"kind\":\"join\",\"node\":");
+    line.integer(node);
+    line.text(",\"session\":");
+    line.integer(session);
+    line.text(",\"band\":");
+    format_detail::exactNumber(line, band, "null");
+    line.text(",\"delay\":");
+    format_detail::exactNumber(line, del, "null");
+    line.text(",\"hops\":");
+    line.integer(hops);
+    line.text("}\n");
+  }
+  void leave(NODEID node, std::int32_t session) {
+    auto line = out_.line(format_detail::kLineRoom);
+    line.text("{\"phase\":\"");
+    line.text(phase_);
+    line.text("\",\"kind\":\"leave\",\"node\":");
+    line.integer(node);
+    line.text(",\"session\":");
+    line.integer(session);
+    line.text("}\n");
+  }
+  void summary(Count trans, Count joins, Count leaves) {
+    auto line = out_.line(format_detail::kLineRoom);
+    line.text("{\"kind\":\"summary\",\"trans\":");
+    line.integer(trans);
+    line.text(",\"joins\":");
+    line.integer(joins);
+    line.text(",\"leaves\":");
+    line.integer(leaves);
+    line.text("}\n");
+  }
+  void flush() { out_.flush(); }
+
+ private:
+  Output& out_;
+  std::string_view phase_ = format_detail::phaseName(TracePhase::beefUp);
+};
+
+}  // namespace grouptrace
