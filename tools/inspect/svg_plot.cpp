@@ -12,9 +12,10 @@
 namespace grouptrace {
 namespace {
 
-// Distinct on white and for the common forms of colour blindness.
+// Distinct on white and for the common forms of colour blindness; none so
+// light that its line fades in greyscale print.
 constexpr std::array<const char*, SvgPlot::kLineStyles> kPalette = {
-    "#4c78a8", "#f58518", "#54a24b", "#e45756", "#72b7b2", "#b279a2", "#9d755d", "#eeca3b"};
+    "#4c78a8", "#f58518", "#54a24b", "#e45756", "#72b7b2", "#b279a2", "#9d755d", "#c9a227"};
 // What still tells the lines apart in greyscale: dash patterns in multiples
 // of the line width (solid first) ...
 struct DashPattern {
@@ -152,8 +153,8 @@ void SvgPlot::layOut() {
   // depends on how many rows its width allows, and its width on how wide the
   // numbers of the vertical axis are: settle both by trying again.
   const double largest = static_cast<double>(series_.largest());
-  std::string yLabel = integerText(largest * 2);
-  for (int attempt = 0; attempt < 3; ++attempt) {
+  std::string yLabel = integerText(largest);
+  for (int attempt = 0; attempt < 4; ++attempt) {
     left_ = pad + 0.8 * font_ + 0.6 * font_ + textWidth(yLabel, font_) + 0.4 * font_;
     right_ = w - pad - std::max(0.5 * textWidth(integerText(xMax_), font_), 0.3 * font_);
 
@@ -195,7 +196,8 @@ void SvgPlot::layOut() {
     yStep_ = niceStep(largest, std::clamp((bottom_ - top_) / (1.7 * font_), 2.0, 10.0));
     yMax_ = std::ceil(largest / yStep_) * yStep_;
     if (yMax_ < largest + 0.5) yMax_ += yStep_;
-    if (integerText(yMax_) == yLabel) break;
+    // Only ever widening the margin, so that this settles within a digit or two.
+    if (textWidth(integerText(yMax_), font_) <= textWidth(yLabel, font_)) break;
     yLabel = integerText(yMax_);
   }
 }
