@@ -186,12 +186,12 @@ TEST(GeneratedTraces, TheToolChecksAndReportsOnGeneratorOutput) {
       text.substr(tableLine, text.find('\n', tableLine) - tableLine).substr(7 + session.size());
   text.replace(lineStart, leave - lineStart, "U : " + source + " : " + session);
   testing::writeFile(scratch / "bad", text);
-  for (const char* command : {" check ", " stats ", " plot -o /dev/null "}) {
-    const auto bad =
-        runCommand(kInspect + command + shellQuoted((scratch / "bad").string()), scratch);
+  const std::string badPath = (scratch / "bad").string();
+  for (const char* command : {" check ", " stats ", " plot -o - "}) {
+    const auto bad = runCommand(kInspect + command + shellQuoted(badPath), scratch);
     EXPECT_EQ(bad.status, 1) << command;
     EXPECT_EQ(bad.out, "") << command;
-    EXPECT_EQ(bad.err.rfind("line " + std::to_string(lineNumber) + ": node " + source +
+    EXPECT_EQ(bad.err.rfind(badPath + ":" + std::to_string(lineNumber) + ": node " + source +
                                 " leaves session " + session,
                             0),
               0u)

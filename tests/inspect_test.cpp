@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <numeric>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,8 +17,11 @@
 #include "inspect_test_support.h"
 #include "plot_recorder.h"
 #include "size_spread.h"
+#include "svg_plot.h"
+#include "svg_text.h"
 #include "trace_stats.h"
 #include "value_histogram.h"
+#include "wording.h"
 #include "xml_well_formed.h"
 
 namespace grouptrace {
@@ -244,6 +251,22 @@ TEST(XmlCheck, RejectsWhatAParserWould) {
   EXPECT_NE(xmlProblem("<a x=\"<\"/>"), "");
   EXPECT_NE(xmlProblem("<a>"), "");
   EXPECT_NE(xmlProblem(""), "");
+
+  // Encoding: what a parser of a document declared UTF-8 refuses.
+  EXPECT_EQ(xmlProblem("<a t=\"\xc3\xa9\">\xe2\x80\xa6 \xf0\x9f\x98\x80 &#x10FFFF;</a>"), "");
+  for (const char* bad : {
+           "<a>\xff</a>",              // no UTF-8 character starts so
+           "<a>\xc3</a>",              // cut short
+           "<a>\xc0\xaf</a>",          // overlong '/'
+           "<a>\xed\xa0\x80</a>",      // a surrogate
+           "<a>\xf4\x90\x80\x80</a>",  // beyond U+10FFFF
+           "<a>\xef\xbf\xbe</a>",      // U+FFFE
+           "<a t=\"\x01\"/>",          // a control character
+           "<a>&#0;</a>",
+           "<a>&#xFFFF;</a>",
+       }) {
+    EXPECT_NE(xmlProblem(bad), "") << bad;
+  }
 }
 
 std::string plotOf(const std::string& text, const std::string& caption) {
@@ -258,26 +281,77 @@ std::size_t occurrences(const std::string& text, const std::string& what) {
   return n;
 }
 
+// The numbers of every attribute `name="..."` in document order.
+std::vector<double> attributeNumbers(const std::string& svg, const std::string& name) {
+  std::vector<double> values;
+  const std::string key = " " + name + "=\"";
+  for (auto at = svg.find(key); at != std::string::npos; at = svg.find(key, at + 1)) {
+    const char* p = svg.c_str() + at + key.size();
+    while (*p != '"') {
+      char* end = nullptr;
+      values.push_back(std::strtod(p, &end));
+      if (end == p) break;
+      p = end;
+      while (*p == ' ' || *p == ',') ++p;
+    }
+  }
+  return values;
+}
+
+// The value of attribute `name` in the element that starts at `at`, or "".
+std::string attribute(const std::string& svg, std::size_t at, const std::string& name) {
+  const std::size_t close = svg.find('>', at);
+  const std::size_t key = svg.find(" " + name + "=\"", at);
+  if (key == std::string::npos || key > close) return "";
+  const std::size_t from = key + name.size() + 3;
+  return svg.substr(from, svg.find('"', from) - from);
+}
+
+// The y of the text element that shows exactly `label`.
+double textBaseline(const std::string& svg, const std::string& label) {
+  const std::size_t shown = svg.find(">" + label + "</text>");
+  if (shown == std::string::npos) return std::nan("");
+  return std::stod(attribute(svg, svg.rfind("<text", shown), "y"));
+}
+
+// Every y coordinate of the lines and areas that carry the data.
+std::vector<double> dataYs(const std::string& svg) {
+  std::vector<double> ys;
+  const std::size_t from = svg.find("<g class=\"data\">");
+  const std::size_t to = svg.find("<g class=\"phases\">", from);
+  const auto points = attributeNumbers(svg.substr(from, to - from), "points");
+  for (std::size_t i = 1; i < points.size(); i += 2) ys.push_back(points[i]);
+  return ys;
+}
+
 TEST(SvgPlot, EveryStoredTraceDrawsAWellFormedPicture) {
   for (const auto& path : testing::goldenTraces()) {
     SCOPED_TRACE(path.filename().string());
     const std::string svg = plotOf(testing::readFile(path), "a <caption> & \"quotes\"");
     EXPECT_EQ(xmlProblem(svg), "");
     EXPECT_NE(svg.find("<svg xmlns=\"http://www.w3.org/2000/svg\""), std::string::npos);
-    EXPECT_NE(svg.find("request number (in trace order)"), std::string::npos);
-    EXPECT_NE(svg.find("group size (members, source included)"), std::string::npos);
-    EXPECT_EQ(occurrences(svg, "stroke-dasharray"), 2u) << "two phase boundaries";
-    for (const char* phase : {">beef-up<", ">join-leave<", ">end of session<"}) {
-      EXPECT_NE(svg.find(phase), std::string::npos) << phase;
-    }
+    EXPECT_NE(svg.find("request number"), std::string::npos);
+    EXPECT_NE(svg.find(">group size"), std::string::npos);
+    EXPECT_NE(svg.find("a &lt;caption&gt; &amp; &quot;quotes&quot;: "), std::string::npos);
     EXPECT_EQ(svg.find("href"), std::string::npos) << "standalone: nothing fetched";
+
+    // The phases are named above everything the data draws, the legend below.
+    const auto ys = dataYs(svg);
+    ASSERT_FALSE(ys.empty());
+    const double highest = *std::min_element(ys.begin(), ys.end());
+    const double lowest = *std::max_element(ys.begin(), ys.end());
+    for (const char* phase : {"beef-up", "join-leave", "end of session"}) {
+      EXPECT_LT(textBaseline(svg, phase), highest) << phase;
+    }
+    const bool lines = svg.find("<polygon") == std::string::npos;
+    EXPECT_GT(textBaseline(svg, lines ? "session 0" : "mean over sessions"), lowest);
   }
 }
 
 TEST(SvgPlot, FewSessionsAreLinesAndManyABand) {
   const std::string few = plotOf(workedExample(), "few");
-  EXPECT_EQ(occurrences(few, "<polyline"), 2u);
-  EXPECT_NE(few.find("session 1 (source 0)"), std::string::npos);
+  EXPECT_EQ(occurrences(few, "<polyline"), 4u) << "two lines and their legend swatches";
+  EXPECT_NE(few.find(">session 1</text>"), std::string::npos);
   EXPECT_EQ(few.find("<polygon"), std::string::npos);
 
   std::string beefUp;
@@ -287,7 +361,215 @@ TEST(SvgPlot, FewSessionsAreLinesAndManyABand) {
   EXPECT_EQ(xmlProblem(many), "");
   EXPECT_EQ(occurrences(many, "<polygon"), 1u);
   EXPECT_EQ(occurrences(many, "<polyline"), 1u);
-  EXPECT_NE(many.find("min / mean / max over 9 sessions"), std::string::npos);
+  EXPECT_NE(many.find("many: 9 sessions, 9 requests (9 joins, 0 leaves)"), std::string::npos);
+
+  // The band is opaque and its swatch filled alike: a band seen through the
+  // phases' shading would not match the swatch drawn on white.
+  const std::size_t band = many.find("<polygon");
+  const std::string fill = attribute(many, band, "fill");
+  EXPECT_EQ(attribute(many, band, "fill-opacity"), "");
+  EXPECT_EQ(attribute(many, band, "opacity"), "");
+  const std::size_t swatch = many.find("<rect", band);
+  ASSERT_NE(swatch, std::string::npos);
+  EXPECT_EQ(attribute(many, swatch, "fill"), fill);
+  EXPECT_EQ(attribute(many, swatch, "fill-opacity"), "");
+}
+
+// What tells one session's line from another's besides its colour, and the
+// same for its legend swatch.
+struct LineLook {
+  std::string colour, dashes, width, markerFill;
+  std::string marker;  // the outline, its size and position taken out
+  double markerWidth = 0;
+  double markerHeight = 0;
+  bool operator==(const LineLook& o) const {
+    return colour == o.colour && dashes == o.dashes && width == o.width &&
+           markerFill == o.markerFill && marker == o.marker &&
+           std::abs(markerWidth - o.markerWidth) < 0.3 &&
+           std::abs(markerHeight - o.markerHeight) < 0.3;
+  }
+};
+
+void PrintTo(const LineLook& look, std::ostream* out) {
+  *out << look.colour << " dashes \"" << look.dashes << "\" width " << look.width << " marker "
+       << look.markerFill << " " << look.marker << " " << look.markerWidth << "x"
+       << look.markerHeight;
+}
+
+// Reads a marker's path: its commands, and the points they pass through as
+// fractions of the marker's bounding box (an arc counts by its end point).
+void readMarker(const std::string& d, LineLook& look) {
+  std::vector<std::pair<double, double>> points;
+  std::vector<double> numbers;
+  char command = 0;
+  for (const char* p = d.c_str(); *p != '\0';) {
+    if (std::isalpha(static_cast<unsigned char>(*p))) {
+      command = *p++;
+      look.marker += command;
+    } else if (*p == ' ' || *p == ',') {
+      ++p;
+    } else {
+      char* end = nullptr;
+      numbers.push_back(std::strtod(p, &end));
+      p = end;
+      const std::size_t needed = command == 'A' ? 7 : 2;
+      if (numbers.size() == needed) {
+        points.emplace_back(numbers[needed - 2], numbers[needed - 1]);
+        numbers.clear();
+      }
+    }
+  }
+  if (points.empty()) return;
+  auto [left, right] = std::minmax_element(points.begin(), points.end());
+  double top = points[0].second;
+  double bottom = top;
+  for (const auto& point : points) {
+    top = std::min(top, point.second);
+    bottom = std::max(bottom, point.second);
+  }
+  look.markerWidth = right->first - left->first;
+  look.markerHeight = bottom - top;
+  for (const auto& [x, y] : points) {
+    auto fraction = [](double v, double from, double size) {
+      return size < 0.5 ? 0L : std::lround(10 * (v - from) / size);
+    };
+    look.marker += ' ';
+    look.marker += std::to_string(fraction(x, left->first, look.markerWidth));
+    look.marker += ',';
+    look.marker += std::to_string(fraction(y, top, look.markerHeight));
+  }
+}
+
+std::vector<LineLook> lineLooks(const std::string& svg) {
+  std::vector<LineLook> looks;
+  for (auto at = svg.find("<g stroke=\""); at != std::string::npos;
+       at = svg.find("<g stroke=\"", at + 1)) {
+    LineLook look;
+    look.colour = attribute(svg, at, "stroke");
+    const std::size_t line = svg.find("<polyline", at);
+    look.dashes = attribute(svg, line, "stroke-dasharray");
+    look.width = attribute(svg, line, "stroke-width");
+    const std::size_t marks = svg.find("<g fill=", line);
+    look.markerFill = attribute(svg, marks, "fill");
+    readMarker(attribute(svg, svg.find("<path", marks), "d"), look);
+    looks.push_back(look);
+  }
+  return looks;
+}
+
+TEST(SvgPlot, EachSessionLineHasItsOwnDashesAndMarkerAndItsSwatchMatches) {
+  std::string beefUp;
+  for (int s = 0; s < 8; ++s) beefUp += record(1 + s % 3, s, true);
+  const std::string svg = plotOf(traceOf(8, 2, beefUp, "", 8, 0), "eight");
+  const auto looks = lineLooks(svg);
+  ASSERT_EQ(looks.size(), 16u) << "eight lines, then eight swatches";
+  std::set<std::string> dashes;
+  std::set<std::string> markers;
+  for (std::size_t s = 0; s < 8; ++s) {
+    SCOPED_TRACE("session " + std::to_string(s));
+    dashes.insert(looks[s].dashes);
+    markers.insert(looks[s].markerFill + " " + looks[s].marker);
+    EXPECT_EQ(looks[8 + s], looks[s]) << "the swatch is drawn as its line";
+    // The swatch's own marker, as in the plot, sits on its line.
+    EXPECT_NE(looks[s].marker, "");
+  }
+  EXPECT_EQ(dashes.size(), 8u) << "greyscale print keeps the lines apart";
+  EXPECT_EQ(markers.size(), 8u);
+}
+
+TEST(SvgPlot, TitleAndSizeAreTheCallersAndTextScalesWithThePicture) {
+  const std::string trace = testing::readFile(std::string(GROUPTRACE_GOLDEN_DIR) + "/009.out");
+  auto plotSized = [&](int width, int height, const std::string& title) {
+    PlotRecorder plot;
+    for (const auto& e : eventsOf(trace)) plot.add(e);
+    return plot.svg("009.out", PlotStyle{title, width, height});
+  };
+  const std::string big = plotSized(960, 540, "Figure 3");
+  EXPECT_NE(big.find("width=\"960\" height=\"540\" viewBox=\"0 0 960 540\""), std::string::npos);
+  EXPECT_NE(big.find("font-weight=\"bold\" fill=\"#222222\">Figure 3</text>"), std::string::npos);
+  EXPECT_EQ(big.find(PlotStyle::kDefaultTitle), std::string::npos);
+  const std::string untitled = plotSized(960, 540, "");
+  EXPECT_EQ(untitled.find("font-weight=\"bold\""), std::string::npos);
+  EXPECT_EQ(xmlProblem(untitled), "");
+
+  // Half the picture, half the text: what is readable in a column at one
+  // size is readable at the other. And no text is smaller than a 45th of the
+  // width, whatever the shape.
+  const std::string small = plotSized(480, 270, "Figure 3");
+  EXPECT_NE(small.find("viewBox=\"0 0 480 270\""), std::string::npos);
+  const auto bigFonts = attributeNumbers(big, "font-size");
+  const auto smallFonts = attributeNumbers(small, "font-size");
+  ASSERT_EQ(bigFonts.size(), smallFonts.size());
+  for (std::size_t i = 0; i < bigFonts.size(); ++i)
+    EXPECT_NEAR(smallFonts[i] * 2, bigFonts[i], 0.2);
+  for (const auto& [w, h] : std::vector<std::pair<int, int>>{
+           {960, 540}, {480, 270}, {320, 180}, {480, 540}, {1200, 400}, {4000, 4000}}) {
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    const std::string svg = plotSized(w, h, "t");
+    EXPECT_EQ(xmlProblem(svg), "");
+    for (const double size : attributeNumbers(svg, "font-size")) {
+      EXPECT_GE(size, std::min(w / 45.0, h / 23.0));
+    }
+    // The plot area keeps a fair share of the picture.
+    const auto ys = dataYs(svg);
+    const double span =
+        *std::max_element(ys.begin(), ys.end()) - *std::min_element(ys.begin(), ys.end());
+    EXPECT_GT(span, 0.3 * h);
+  }
+}
+
+TEST(SvgPlot, TextFromOutsideIsEscapedValidUtf8) {
+  PlotRecorder plot;
+  for (const auto& e : eventsOf(workedExample())) plot.add(e);
+  const std::string svg = plot.svg("runs/\xff\xfe-caf\xc3\xa9.trace",
+                                   PlotStyle{"a <b> & \"c\" \x01 d\xc0\xaf", 960, 540});
+  EXPECT_EQ(xmlProblem(svg), "");
+  EXPECT_EQ(svg.find('\x01'), std::string::npos);
+  EXPECT_EQ(svg.find('\xff'), std::string::npos);
+  EXPECT_NE(svg.find("a &lt;b&gt; &amp; &quot;c&quot; \xef\xbf\xbd d\xef\xbf\xbd\xef\xbf\xbd"),
+            std::string::npos);
+  EXPECT_NE(svg.find("runs/\xef\xbf\xbd\xef\xbf\xbd-caf\xc3\xa9.trace"), std::string::npos)
+      << "valid characters are kept as they are";
+}
+
+TEST(SvgText, BadBytesAndDisallowedCharactersAreReplaced) {
+  const std::u32string r(1, 0xFFFD);
+  EXPECT_EQ(xmlCharacters("caf\xc3\xa9 \xe2\x80\xa6 \xf0\x9f\x98\x80"),
+            U"caf\u00e9 \u2026 \U0001F600");
+  EXPECT_EQ(xmlCharacters("a\tb\nc\rd"), U"a b c d");
+  EXPECT_EQ(xmlCharacters("\xff"), r);
+  EXPECT_EQ(xmlCharacters("\xc0\xaf"), r + r) << "an overlong '/'";
+  EXPECT_EQ(xmlCharacters("\xed\xa0\x80"), r + r + r) << "a surrogate";
+  EXPECT_EQ(xmlCharacters("\xf4\x90\x80\x80"), r + r + r + r) << "beyond U+10FFFF";
+  EXPECT_EQ(xmlCharacters("x\xe2\x82"), U"x" + r) << "cut short at the end";
+  EXPECT_EQ(xmlCharacters("\xe2\x82y"), r + U"y") << "cut short before a character";
+  EXPECT_EQ(xmlCharacters("\x01\x7f\xc2\x85\xef\xbf\xbe\xef\xbf\xbf"), r + r + r + r + r);
+  EXPECT_EQ(xmlEscaped(U"<a href='x'>&\"</a>"),
+            "&lt;a href=&apos;x&apos;&gt;&amp;&quot;&lt;/a&gt;");
+
+  // Whatever the bytes, the result is a document an XML parser takes.
+  std::mt19937 random(11);
+  for (int i = 0; i < 2000; ++i) {
+    std::string bytes(random() % 12, '\0');
+    for (auto& b : bytes) b = static_cast<char>(random() % 4 == 0 ? random() % 32 : random());
+    const std::string escaped = xmlText(bytes);
+    ASSERT_EQ(xmlProblem("<a t=\"" + escaped + "\">" + escaped + "</a>"), "")
+        << ::testing::PrintToString(bytes);
+  }
+}
+
+TEST(SvgText, LongTextIsShortenedToFit) {
+  const std::u32string path = U"/home/someone/experiments/2024/run-42.trace";
+  EXPECT_EQ(fitted(path, 1000, 10, true), path);
+  const auto end = fitted(path, 120, 10, true);
+  EXPECT_LE(textWidth(end, 10), 120);
+  EXPECT_EQ(end.front(), U'\u2026');
+  EXPECT_TRUE(path.ends_with(end.substr(1))) << "a path keeps the file's own name";
+  EXPECT_GT(end.size(), 8u);
+  const auto start = fitted(path, 120, 10, false);
+  EXPECT_EQ(start.back(), U'\u2026');
+  EXPECT_TRUE(path.starts_with(start.substr(0, start.size() - 1)));
+  EXPECT_LE(textWidth(start, 10), 120);
 }
 
 TEST(SvgPlot, ALongTraceStaysASmallPicture) {
@@ -298,7 +580,7 @@ TEST(SvgPlot, ALongTraceStaysASmallPicture) {
   const std::string svg = plotOf(text, "long");
   EXPECT_EQ(xmlProblem(svg), "");
   EXPECT_LT(svg.size(), 100000u);
-  EXPECT_NE(svg.find("each step spans 1024 requests"), std::string::npos);
+  EXPECT_NE(svg.find("each step spans 1024 requests (their mean)"), std::string::npos);
 }
 
 InspectOptions parse(std::vector<const char*> args) {
@@ -314,8 +596,14 @@ TEST(InspectOptions, CommandsFilesAndOutput) {
   EXPECT_EQ(plot.command, InspectCommand::plot);
   EXPECT_EQ(plot.input, "t.trace");
   EXPECT_EQ(plot.output, "out.svg");
+  EXPECT_EQ(plot.style.title, PlotStyle::kDefaultTitle);
+  EXPECT_EQ(plot.style.width, 960);
+  EXPECT_EQ(plot.style.height, 540);
   EXPECT_EQ(parse({"plot", "t.trace", "--output=x.svg"}).output, "x.svg");
+  EXPECT_EQ(parse({"plot", "t.trace", "-o", "-"}).output, "-");
+  EXPECT_EQ(parse({"plot", "-o", "Fig.SVG"}).output, "Fig.SVG");
   EXPECT_EQ(parse({"--help"}).command, InspectCommand::help);
+  EXPECT_EQ(parse({"plot", "--help"}).command, InspectCommand::help);
 
   EXPECT_THROW(parse({}), UsageError);
   EXPECT_THROW(parse({"draw"}), UsageError);
@@ -324,6 +612,181 @@ TEST(InspectOptions, CommandsFilesAndOutput) {
   EXPECT_THROW(parse({"check", "-o", "x.svg"}), UsageError);
   EXPECT_THROW(parse({"check", "a", "b"}), UsageError);
   EXPECT_THROW(parse({"stats", "--verbose"}), UsageError);
+}
+
+TEST(InspectOptions, DoubleDashEndsTheOptions) {
+  for (const char* command : {"check", "stats"}) {
+    EXPECT_EQ(parse({command, "--", "t.trace"}).input, "t.trace");
+    EXPECT_EQ(parse({command, "--", "-o"}).input, "-o");
+    EXPECT_EQ(parse({command, "--", "--help"}).command, parse({command}).command)
+        << "after --, even --help names a file";
+    EXPECT_EQ(parse({command, "--", "-"}).input, "-");
+    EXPECT_THROW(parse({command, "--", "a", "b"}), UsageError);
+  }
+  const auto plot = parse({"plot", "-o", "x.svg", "--", "--width"});
+  EXPECT_EQ(plot.input, "--width");
+  EXPECT_EQ(plot.style.width, 960);
+  // After --, "-o x.svg" is no option but two more file names.
+  EXPECT_THROW(parse({"plot", "--", "-x.trace", "-o", "x.svg"}), UsageError);
+}
+
+TEST(InspectOptions, PlotTitleSizeAndOutputAreChecked) {
+  const auto plot =
+      parse({"plot", "--title", "-a <title>", "--width=480", "--height", "300", "-o", "f.svg"});
+  EXPECT_EQ(plot.style.title, "-a <title>");
+  EXPECT_EQ(plot.style.width, 480);
+  EXPECT_EQ(plot.style.height, 300);
+  EXPECT_EQ(parse({"plot", "--title=", "-o", "f.svg"}).style.title, "");
+  EXPECT_EQ(parse({"plot", "--width", "320", "--height", "4000", "-o", "f.svg"}).style.width, 320);
+
+  auto refusal = [](std::vector<const char*> args) -> std::string {
+    try {
+      parse(std::move(args));
+    } catch (const UsageError& e) {
+      return e.what();
+    }
+    return "accepted";
+  };
+  for (const char* width : {"319", "4001", "0", "-5", "+960", "960px", "1e3", "", "99999999999"}) {
+    EXPECT_NE(
+        refusal({"plot", "--width", width, "-o", "f.svg"}).find("--width takes a whole number"),
+        std::string::npos)
+        << width;
+  }
+  EXPECT_NE(refusal({"plot", "--height=179", "-o", "f.svg"}).find("180 to 4000"),
+            std::string::npos);
+  EXPECT_NE(refusal({"plot", "--title"}).find("--title needs a value"), std::string::npos);
+  EXPECT_NE(refusal({"stats", "--width", "500"}).find("plot only"), std::string::npos);
+  EXPECT_NE(refusal({"check", "--title", "x"}).find("plot only"), std::string::npos);
+  for (const char* output : {"x.png", "x.svg.png", "svg", ".svg", "x.svgz", "picture"}) {
+    EXPECT_NE(refusal({"plot", "-o", output}).find("must end in .svg"), std::string::npos)
+        << output;
+  }
+}
+
+TEST(Wording, CountsTakeTheirNounInTheRightNumber) {
+  EXPECT_EQ(traceCounts(1, 1, 0), "1 session, 1 request (1 join, 0 leaves)");
+  EXPECT_EQ(traceCounts(2, 1, 1), "2 sessions, 2 requests (1 join, 1 leave)");
+  EXPECT_EQ(traceCounts(0, 0, 0), "0 sessions, 0 requests (0 joins, 0 leaves)");
+  EXPECT_EQ(traceCounts(3, 4, 3), "3 sessions, 7 requests (4 joins, 3 leaves)");
+
+  // A trace of one session, one join and one leave, as stats reports it.
+  TraceStats stats;
+  for (const auto& e : eventsOf(traceOf(1, 2, record(1, 0, true), record(1, 0, false), 1, 1))) {
+    stats.add(e);
+  }
+  EXPECT_EQ(stats.report().rfind("1 session, 2 requests (1 join, 1 leave); summary Trans 2\n", 0),
+            0u)
+      << stats.report();
+}
+
+// The program itself, through the emulator where the build needs one.
+std::string inspectProgram() {
+  const std::string launcher = GROUPTRACE_LAUNCHER;
+  return (launcher.empty() ? "" : testing::shellQuoted(launcher) + " ") +
+         testing::shellQuoted(GROUPTRACE_INSPECT_BINARY);
+}
+
+TEST(InspectProgram, MessagesNameTheTraceTheWayCompilersDo) {
+  testing::ScratchDir scratch;
+  const std::string inspect = inspectProgram();
+  // Line 31 of the worked example: node 1 leaves session 0, whose source is
+  // node 0. Make it the source that leaves.
+  std::string text = workedExample();
+  const std::size_t at = text.find("U : 1 : 0 : 2 : 0 : 0 : 0\n");
+  ASSERT_EQ(std::count(text.begin(), text.begin() + static_cast<long>(at), '\n'), 30);
+  text[at + 4] = '0';
+  const auto bad = scratch / "run 1.trace";
+  testing::writeFile(bad, text);
+  const std::string quoted = testing::shellQuoted(bad.string());
+
+  for (const std::string command : {" check ", " stats ", " plot -o - "}) {
+    SCOPED_TRACE(command);
+    const auto result = testing::runCommand(inspect + command + quoted, scratch);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err.rfind(bad.string() + ":31: node 0 leaves session 0,", 0), 0u)
+        << result.err;
+    EXPECT_EQ(result.err.find("line 31"), std::string::npos) << "said once, in the usual form";
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1);
+  }
+  const auto piped = testing::runCommand(inspect + " check < " + quoted, scratch);
+  EXPECT_EQ(piped.status, 1);
+  EXPECT_EQ(piped.err.rfind("<stdin>:31: node 0 leaves session 0", 0), 0u) << piped.err;
+
+  const auto missing = scratch / "no such.trace";
+  const auto absent =
+      testing::runCommand(inspect + " check " + testing::shellQuoted(missing.string()), scratch);
+  EXPECT_EQ(absent.status, 2);
+  EXPECT_EQ(absent.err, missing.string() + ": cannot open: No such file or directory\n");
+  const auto directory = testing::runCommand(
+      inspect + " stats " + testing::shellQuoted(scratch.path().string()), scratch);
+  EXPECT_EQ(directory.status, 2);
+  EXPECT_EQ(directory.err.rfind(scratch.path().string() + ": cannot read: ", 0), 0u)
+      << directory.err;
+}
+
+TEST(InspectProgram, PlotWritesOnlySvgAndOnlyForASoundTrace) {
+  testing::ScratchDir scratch;
+  const std::string inspect = inspectProgram();
+  const auto trace = scratch / "t.trace";
+  testing::writeFile(trace, workedExample());
+  const std::string quoted = testing::shellQuoted(trace.string());
+
+  const auto png = scratch / "x.png";
+  const auto refused = testing::runCommand(
+      inspect + " plot " + quoted + " -o " + testing::shellQuoted(png.string()), scratch);
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_NE(refused.err.find(".svg"), std::string::npos) << refused.err;
+  EXPECT_FALSE(std::filesystem::exists(png)) << "nothing written";
+
+  const auto width =
+      testing::runCommand(inspect + " plot --width 100 -o " +
+                              testing::shellQuoted((scratch / "w.svg").string()) + " " + quoted,
+                          scratch);
+  EXPECT_EQ(width.status, 2);
+  EXPECT_NE(width.err.find("--width takes a whole number from 320 to 4000"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(scratch / "w.svg"));
+
+  // A file name that is not UTF-8 still makes a document parsers accept.
+  const auto odd = scratch / "caf\xff.trace";
+  testing::writeFile(odd, workedExample());
+  const auto svg = scratch / "out.svg";
+  const auto drawn = testing::runCommand(
+      inspect + " plot --title 'T <&\">'\"$(printf '\\001')\" -o " +
+          testing::shellQuoted(svg.string()) + " " + testing::shellQuoted(odd.string()),
+      scratch);
+  ASSERT_EQ(drawn.status, 0) << drawn.err;
+  const std::string picture = testing::readFile(svg);
+  EXPECT_EQ(xmlProblem(picture), "");
+  EXPECT_NE(picture.find(">T &lt;&amp;&quot;&gt;\xef\xbf\xbd</text>"), std::string::npos);
+  EXPECT_NE(picture.find("caf\xef\xbf\xbd.trace"), std::string::npos);
+}
+
+TEST(InspectProgram, DoubleDashAndSingularWording) {
+  testing::ScratchDir scratch;
+  const std::string inspect = inspectProgram();
+  // A file whose name looks like an option can only be named after --.
+  const auto trace = scratch / "-one.trace";
+  testing::writeFile(trace, traceOf(1, 2, record(1, 0, true), record(1, 0, false), 1, 1));
+  const auto check = testing::runCommand("cd " + testing::shellQuoted(scratch.path().string()) +
+                                             " && " + inspect + " check -- -one.trace",
+                                         scratch);
+  EXPECT_EQ(check.status, 0) << check.err;
+  EXPECT_EQ(check.out, "valid: 1 session, 2 requests (1 join, 1 leave), Trans 2\n");
+  const auto without = testing::runCommand("cd " + testing::shellQuoted(scratch.path().string()) +
+                                               " && " + inspect + " check -one.trace",
+                                           scratch);
+  EXPECT_EQ(without.status, 2) << "without --, it is an unknown option";
+  const auto plot = testing::runCommand(
+      inspect + " plot -o - -- " + testing::shellQuoted(trace.string()), scratch);
+  EXPECT_EQ(plot.status, 0) << plot.err;
+  EXPECT_NE(plot.out.find("1 session, 2 requests (1 join, 1 leave)"), std::string::npos);
+  const auto stats = testing::runCommand(
+      inspect + " stats -- - < " + testing::shellQuoted(trace.string()), scratch);
+  EXPECT_EQ(stats.status, 0) << stats.err;
+  EXPECT_EQ(stats.out.rfind("1 session, 2 requests (1 join, 1 leave);", 0), 0u) << stats.out;
 }
 
 }  // namespace

@@ -17,35 +17,51 @@
 #include "inspect_options.h"
 #include "plot_recorder.h"
 #include "trace_stats.h"
+#include "wording.h"
 
 namespace grouptrace {
 namespace {
 
-constexpr std::string_view kUsage = R"(usage: grouptrace-inspect check [FILE]
-       grouptrace-inspect stats [FILE]
-       grouptrace-inspect plot [FILE] -o OUT.svg
+constexpr std::string_view kUsage = R"(usage: grouptrace-inspect check [--] [FILE]
+       grouptrace-inspect stats [--] [FILE]
+       grouptrace-inspect plot -o OUT.svg [PLOT OPTIONS] [--] [FILE]
        grouptrace-inspect --help | --version
 
 Reads a request trace written by grouptrace, from FILE or, when FILE is "-" or
-absent, from standard input.
+absent, from standard input. Options may come before or after FILE; "--" ends
+them, so that a FILE named like an option can follow it (use ./-x for a file
+named -x, ./- for a file named -).
 
 check   replays the trace and verifies it: the exact format, every record's
         session against the session table, that a join never names a member
         and a leave never a non-member or a source, the phase markers in their
         order, the beef-up passes, and the summary's J and R counts. A sound
         trace gets one line on standard output; the first faulty line is named
-        on standard error as "line N: what is wrong".
+        on standard error as "FILE:N: what is wrong".
 stats   a plain-text report: requests per phase, group sizes per session (at
         the end, mean and largest over the trace), and the spread of the joins'
         band, delay and hop requirements.
 plot    a standalone SVG picture of group size over the request sequence, one
-        line per session for up to 8 sessions, else the band from the smallest
-        to the largest group with the mean; phases shaded. -o - writes it to
-        standard output.
+        line per session for up to 8 sessions (each with its own colour, dash
+        pattern and marker, so that greyscale print keeps them apart), else the
+        band from the smallest to the largest group with the mean; the phases
+        shaded and named above the plot. Text is sized in proportion to the
+        picture, so that it stays readable in a paper's column.
+          -o OUT.svg    where to write it (required): a name ending in .svg, or
+                        - for standard output
+          --title TEXT  the heading, by default "Group size over the request
+                        sequence"; --title "" leaves it out
+          --width N     width in pixels, 320 to 4000 (default 960)
+          --height N    height in pixels, 180 to 4000 (default 540)
+        Each option takes its value as the next argument or after "=".
+
+Messages about a trace name it the way compilers do, "FILE:N: what is wrong"
+or "FILE: cannot open: why", with <stdin> standing for standard input, so that
+a loop over many traces shows which one is at fault.
 
 Exit status:
   0  the trace is sound (and the report or picture was written)
-  1  the trace is faulty
+  1  the trace is faulty; stats and plot then write nothing
   2  bad usage, or a file that cannot be read or written
 )";
 
@@ -53,26 +69,31 @@ void complain(const std::string& message) {
   std::fprintf(stderr, "grouptrace-inspect: %s\n", message.c_str());
 }
 
-// False, with a message, when the text could not all be written.
+// False, with a message naming `name`, when the text could not all be written.
 bool writeAll(std::FILE* out, std::string_view text, const std::string& name) {
   const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
   if (!written || std::fflush(out) != 0 || std::ferror(out)) {
-    complain("cannot write " + name + ": " + std::strerror(errno != 0 ? errno : EIO));
+    std::fprintf(stderr, "%s: cannot write: %s\n", name.c_str(),
+                 std::strerror(errno != 0 ? errno : EIO));
     return false;
   }
   return true;
 }
 
+constexpr const char* kStdout = "<stdout>";
+
 int writeFile(const std::string& path, const std::string& text) {
-  if (path == "-") return writeAll(stdout, text, "standard output") ? kInspectOk : kInspectTrouble;
+  if (path == "-") return writeAll(stdout, text, kStdout) ? kInspectOk : kInspectTrouble;
   std::FILE* out = std::fopen(path.c_str(), "wb");
   if (out == nullptr) {
-    complain("cannot write " + path + ": " + std::strerror(errno));
+    std::fprintf(stderr, "%s: cannot open for writing: %s\n", path.c_str(), std::strerror(errno));
     return kInspectTrouble;
   }
   const bool written = writeAll(out, text, path);
   const bool closed = std::fclose(out) == 0;
-  if (written && !closed) complain("cannot write " + path + ": " + std::strerror(errno));
+  if (written && !closed) {
+    std::fprintf(stderr, "%s: cannot write: %s\n", path.c_str(), std::strerror(errno));
+  }
   return written && closed ? kInspectOk : kInspectTrouble;
 }
 
@@ -85,24 +106,21 @@ int inspect(const InspectOptions& options, ByteSource& source) {
       while (reader.next(event)) {
         if (const auto* s = std::get_if<TraceSummary>(&event)) summary = *s;
       }
-      const std::string line = "valid: " + std::to_string(reader.sessionCount()) +
-                               (reader.sessionCount() == 1 ? " session, " : " sessions, ") +
-                               std::to_string(summary.joins + summary.leaves) + " requests (" +
-                               std::to_string(summary.joins) + " joins, " +
-                               std::to_string(summary.leaves) + " leaves), Trans " +
-                               std::to_string(summary.trans) + "\n";
-      return writeAll(stdout, line, "standard output") ? kInspectOk : kInspectTrouble;
+      const std::string line =
+          "valid: " + traceCounts(reader.sessionCount(), summary.joins, summary.leaves) +
+          ", Trans " + std::to_string(summary.trans) + "\n";
+      return writeAll(stdout, line, kStdout) ? kInspectOk : kInspectTrouble;
     }
     case InspectCommand::stats: {
       TraceStats stats;
       while (reader.next(event)) stats.add(event);
-      return writeAll(stdout, stats.report(), "standard output") ? kInspectOk : kInspectTrouble;
+      return writeAll(stdout, stats.report(), kStdout) ? kInspectOk : kInspectTrouble;
     }
     case InspectCommand::plot: {
       PlotRecorder plot;
       while (reader.next(event)) plot.add(event);
       const std::string caption = options.input == "-" ? "standard input" : options.input;
-      return writeFile(options.output, plot.svg(caption));
+      return writeFile(options.output, plot.svg(caption, options.style));
     }
     case InspectCommand::help:
     case InspectCommand::version:
@@ -124,31 +142,38 @@ int runInspect(int argc, const char* const argv[]) {
     return kInspectTrouble;
   }
   if (options.command == InspectCommand::help) {
-    return writeAll(stdout, kUsage, "standard output") ? kInspectOk : kInspectTrouble;
+    return writeAll(stdout, kUsage, kStdout) ? kInspectOk : kInspectTrouble;
   }
   if (options.command == InspectCommand::version) {
-    return writeAll(stdout, std::string("grouptrace-inspect ") + kVersion + "\n", "standard output")
+    return writeAll(stdout, std::string("grouptrace-inspect ") + kVersion + "\n", kStdout)
                ? kInspectOk
                : kInspectTrouble;
   }
 
-  const std::string name = options.input == "-" ? "standard input" : options.input;
+  const std::string name = options.input == "-" ? "<stdin>" : options.input;
+  std::unique_ptr<ByteSource> source;
   try {
-    std::unique_ptr<ByteSource> source;
     if (options.input == "-") {
       source = std::make_unique<FdSource>(0);
     } else {
       source = std::make_unique<FileSource>(options.input);
     }
+  } catch (const std::system_error& e) {
+    std::fprintf(stderr, "%s: cannot open: %s\n", name.c_str(), e.code().message().c_str());
+    return kInspectTrouble;
+  }
+  try {
     return inspect(options, *source);
   } catch (const TraceError& e) {
-    std::fprintf(stderr, "%s\n", e.what());
+    // Built from the parts rather than from what(), which starts "line N:".
+    std::fprintf(stderr, "%s:%llu: %s\n", name.c_str(), static_cast<unsigned long long>(e.line()),
+                 e.reason().c_str());
     return kInspectBadTrace;
   } catch (const std::system_error& e) {
-    complain("cannot read " + name + ": " + e.code().message());
+    std::fprintf(stderr, "%s: cannot read: %s\n", name.c_str(), e.code().message().c_str());
     return kInspectTrouble;
   } catch (const std::bad_alloc&) {
-    complain("out of memory while reading " + name);
+    std::fprintf(stderr, "%s: out of memory while reading it\n", name.c_str());
     return kInspectTrouble;
   }
 }

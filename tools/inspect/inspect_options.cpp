@@ -1,8 +1,37 @@
 #include "inspect_options.h"
 
+#include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <string_view>
 
 namespace grouptrace {
+namespace {
+
+bool endsWithSvg(std::string_view name) {
+  constexpr std::string_view kSuffix = ".svg";
+  if (name.size() <= kSuffix.size()) return false;
+  const std::string_view end = name.substr(name.size() - kSuffix.size());
+  return std::equal(end.begin(), end.end(), kSuffix.begin(), [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == b;
+  });
+}
+
+// Plain decimal digits within the bounds: "1e3", "+960" and "960px" are
+// mistakes to point out rather than sizes to guess.
+int sizeValue(std::string_view option, std::string_view text, int low, int high) {
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  const bool digits = !text.empty() && std::isdigit(static_cast<unsigned char>(text[0])) != 0;
+  if (!digits || error != std::errc() || end != text.data() + text.size() || value < low ||
+      value > high) {
+    throw UsageError(std::string(option) + " takes a whole number from " + std::to_string(low) +
+                     " to " + std::to_string(high) + ", not \"" + std::string(text) + "\"");
+  }
+  return value;
+}
+
+}  // namespace
 
 InspectOptions parseInspectOptions(int argc, const char* const argv[]) {
   InspectOptions options;
@@ -25,35 +54,65 @@ InspectOptions parseInspectOptions(int argc, const char* const argv[]) {
   } else {
     throw UsageError("unknown command \"" + std::string(command) + "\"");
   }
+  const bool plot = options.command == InspectCommand::plot;
 
   bool haveInput = false;
+  bool optionsEnded = false;
   for (int i = 2; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (arg == "-o" || arg.starts_with("--output")) {
-      if (options.command != InspectCommand::plot) {
-        throw UsageError("-o is an option of plot only");
+    const bool isOption = !optionsEnded && arg.size() > 1 && arg[0] == '-';
+    if (!isOption) {
+      if (haveInput) {
+        throw UsageError("more than one trace given (\"" + options.input + "\" and \"" +
+                         std::string(arg) + "\")");
       }
-      if (arg.starts_with("--output=")) {
-        options.output = arg.substr(9);
-      } else if (arg == "-o" || arg == "--output") {
-        if (i + 1 >= argc) throw UsageError(std::string(arg) + " needs a file name");
-        options.output = argv[++i];
-      } else {
-        throw UsageError("unknown option \"" + std::string(arg) + "\"");
-      }
-      if (options.output.empty()) throw UsageError("the output file name is empty");
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      throw UsageError("unknown option \"" + std::string(arg) + "\"");
-    } else if (haveInput) {
-      throw UsageError("more than one trace given (\"" + options.input + "\" and \"" +
-                       std::string(arg) + "\")");
-    } else {
       options.input = arg;
       haveInput = true;
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg == "--help" || arg == "-h") {
+      options.command = InspectCommand::help;
+      return options;
+    }
+    // "--name=value" or "--name value"; -o is the one short form.
+    const std::size_t equals = arg.find('=');
+    const std::string_view name = arg == "-o" ? "--output" : arg.substr(0, equals);
+    if (name != "--output" && name != "--title" && name != "--width" && name != "--height") {
+      throw UsageError("unknown option \"" + std::string(arg) + "\"");
+    }
+    const std::string shown = arg == "-o" ? "-o" : std::string(name);
+    if (!plot) throw UsageError(shown + " is an option of plot only");
+    std::string_view value;
+    if (arg != "-o" && equals != std::string_view::npos) {
+      value = arg.substr(equals + 1);
+    } else if (i + 1 < argc) {
+      value = argv[++i];
+    } else {
+      throw UsageError(shown + " needs a value");
+    }
+    if (name == "--output") {
+      if (value.empty()) throw UsageError("the output file name is empty");
+      options.output = value;
+    } else if (name == "--title") {
+      options.style.title = value;
+    } else if (name == "--width") {
+      options.style.width = sizeValue(name, value, PlotStyle::kMinWidth, PlotStyle::kMaxWidth);
+    } else {
+      options.style.height = sizeValue(name, value, PlotStyle::kMinHeight, PlotStyle::kMaxHeight);
     }
   }
-  if (options.command == InspectCommand::plot && options.output.empty()) {
+  if (plot && options.output.empty()) {
     throw UsageError("plot needs -o OUT.svg (or -o - for standard output)");
+  }
+  if (plot && options.output != "-" && !endsWithSvg(options.output)) {
+    throw UsageError(
+        "plot writes SVG only: the output name must end in .svg (or be - for "
+        "standard output), not \"" +
+        options.output + "\"");
   }
   return options;
 }

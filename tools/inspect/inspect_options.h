@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "svg_plot.h"
+
 namespace grouptrace {
 
 enum class InspectCommand { check, stats, plot, help, version };
@@ -11,7 +13,8 @@ enum class InspectCommand { check, stats, plot, help, version };
 struct InspectOptions {
   InspectCommand command = InspectCommand::help;
   std::string input = "-";  // "-" is standard input
-  std::string output;       // plot only; "-" is standard output
+  std::string output;       // plot only; "-" is standard output, else a name ending in .svg
+  PlotStyle style;          // plot only
 };
 
 // A command line that asks for nothing sensible.

@@ -40,11 +40,11 @@ void PlotRecorder::add(const TraceEvent& event) {
   }
 }
 
-std::string PlotRecorder::svg(const std::string& caption) const {
+std::string PlotRecorder::svg(const std::string& caption, const PlotStyle& style) const {
   if (!series_) throw std::logic_error("the trace was not read past its session table");
   PlotFacts facts = facts_;
   facts.caption = caption;
-  return SvgPlot(*series_, std::move(facts)).render();
+  return SvgPlot(*series_, std::move(facts), style).render();
 }
 
 }  // namespace grouptrace

@@ -25,7 +25,7 @@ class PlotRecorder {
   void add(const TraceEvent& event);
 
   // The picture; the trace must have been read to its summary.
-  std::string svg(const std::string& caption) const;
+  std::string svg(const std::string& caption, const PlotStyle& style = {}) const;
 
   const GroupSizeSeries* series() const { return series_.get(); }
 

@@ -5,6 +5,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "wording.h"
+
 namespace grouptrace {
 namespace {
 
@@ -118,10 +120,8 @@ std::string TraceStats::report() const {
     allJoins += joins_[p];
     allLeaves += leaves_[p];
   }
-  std::string out =
-      format("%d session%s, %lld requests (%lld joins, %lld leaves); summary Trans %lld\n", n,
-             n == 1 ? "" : "s", static_cast<long long>(steps_), static_cast<long long>(allJoins),
-             static_cast<long long>(allLeaves), static_cast<long long>(summary_.trans));
+  std::string out = traceCounts(n, allJoins, allLeaves) +
+                    format("; summary Trans %lld\n", static_cast<long long>(summary_.trans));
   out += format("average group size %d, join-leave %s\n\n", header_.avgSize,
                 header_.orderedJoinLeave != 0 ? "ordered" : "random");
 
