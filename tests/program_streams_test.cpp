@@ -1,5 +1,6 @@
-// The program on its standard input as other processes leave it: input that
-// never ends, cannot be read or holds values of great length.
+// The program on its standard streams as other processes leave them: input that
+// never ends, cannot be read or holds values of great length, and an output
+// descriptor that is non-blocking.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -7,10 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 
+#include "grouptrace/build_config.h"
 #include "test_support.h"
 
 namespace grouptrace {
@@ -141,6 +145,41 @@ TEST(ProgramInput, ValuesOfGreatLengthTakeNoMemory) {
   std::fclose(out);
   // Holding either value would take 8 MiB at least.
   EXPECT_LT(r.peakKiB, small.peakKiB + 4 * 1024) << small.peakKiB;
+}
+
+// A descriptor left non-blocking by a parent refuses writes while the pipe is
+// full; the trace must wait for its reader instead of failing.
+TEST(ProgramOutput, ANonBlockingPipeGetsTheWholeTrace) {
+  if (kBaselineBuild) GTEST_SKIP() << "the straightforward build writes through iostreams";
+  const std::string big = "100\n10\n20000\n0\n5\n1\n100\n10\n1\n5\n1\n4\n0\n";
+  const ProcessResult expected = runGrouptrace({"3"}, big);
+  ASSERT_EQ(expected.exitStatus, 0);
+  ASSERT_GT(expected.out.size(), std::size_t{512} << 10);
+
+  const Feeder input([&big](int fd) { writeAll(fd, big.data(), big.size()); });
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+  ASSERT_EQ(fcntl(fds[1], F_SETFL, fcntl(fds[1], F_GETFL) | O_NONBLOCK), 0);
+  std::string received;
+  std::thread slowReader([&received, fd = fds[0]] {
+    // Late and slow at first, so that the pipe fills many times over.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    char buffer[16384];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) {
+      received.append(buffer, static_cast<std::size_t>(n));
+      if (received.size() < (std::size_t{1} << 20)) {
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+      }
+    }
+  });
+  const ProcessResult r = runGrouptraceOn({"3"}, input.readEnd(), fds[1], 60);
+  close(fds[1]);
+  slowReader.join();
+  close(fds[0]);
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(received == expected.out)
+      << "received " << received.size() << " of " << expected.out.size() << " bytes";
 }
 
 }  // namespace
