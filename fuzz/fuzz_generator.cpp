@@ -99,6 +99,8 @@ const char* statusName(myIO::Status status) {
       return "not a number";
     case myIO::Status::outOfRange:
       return "out of range";
+    case myIO::Status::readError:
+      return "read error";
   }
   return "?";
 }
@@ -113,9 +115,11 @@ struct ReferenceValue {
 
 // What a C++ stream in the classic locale makes of the values: skip whitespace, extract a double,
 // discard the rest of the line. Stops after the first value it cannot extract. `consumed` gets
-// the bytes read once all 13 values were extracted.
+// the bytes read once all 13 values were extracted. A UTF-8 byte-order mark at the very start is
+// skipped, as the reader skips it.
 std::vector<ReferenceValue> referenceValues(const std::string& bytes, std::size_t& consumed) {
-  std::istringstream in(bytes);
+  const std::size_t mark = bytes.rfind("\xef\xbb\xbf", 0) == 0 ? 3 : 0;
+  std::istringstream in(bytes.substr(mark));
   in.imbue(std::locale::classic());
   std::vector<ReferenceValue> values;
   while (values.size() < kParameterNames.size()) {
@@ -135,7 +139,7 @@ std::vector<ReferenceValue> referenceValues(const std::string& bytes, std::size_
     values.push_back({myIO::Status::ok, number});
     in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
   }
-  consumed = in.eof() ? bytes.size() : static_cast<std::size_t>(in.tellg());
+  consumed = in.eof() ? bytes.size() : mark + static_cast<std::size_t>(in.tellg());
   return values;
 }
 
@@ -187,8 +191,8 @@ std::optional<Parameters> readAndCheck(std::string& bytes, std::size_t& consumed
     CHECK(e.line() == badLine, "rejected on line %d, expected %d: %s", e.line(), badLine, e.what());
     const std::string message = e.what();
     const std::string name(kParameterNames[static_cast<std::size_t>(badLine - 1)]);
-    CHECK(message.find("line " + std::to_string(badLine) + " (" + name + ")") != std::string::npos,
-          "the message does not name line %d (%s): %s", badLine, name.c_str(), e.what());
+    CHECK(message.find("value " + std::to_string(badLine) + " (" + name + ")") != std::string::npos,
+          "the message does not name value %d (%s): %s", badLine, name.c_str(), e.what());
     CHECK(message.find('\n') == std::string::npos, "the message is not one line: %s", e.what());
     return std::nullopt;
   }

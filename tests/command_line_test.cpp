@@ -94,7 +94,7 @@ TEST(CommandLine, BadParameterStreamsWriteNothing) {
     const ProcessResult r = runGrouptrace({}, stream);
     EXPECT_EQ(r.exitStatus, 2) << stream;
     EXPECT_EQ(r.out, "") << stream;
-    EXPECT_EQ(r.err.rfind("grouptrace: parameter line ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("grouptrace: line ", 0), 0u) << r.err;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
   }
 }

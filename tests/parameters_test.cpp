@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <limits>
 #include <string>
 
 namespace grouptrace {
@@ -113,48 +117,188 @@ TEST(ParameterStream, StopsAfterTheThirteenthLine) {
   EXPECT_EQ(std::ftell(in.file()), static_cast<long>(text.size()));
 }
 
+// The first value of a stream, read alone.
+myIO::Value readFirst(const std::string& text) {
+  Input in(text + "\n");
+  myIO io(in.file());
+  return io.readNL();
+}
+
+// However long a value's text, it reads as converting the whole text would.
+TEST(ParameterStream, LongValuesReadAsTheirWholeText) {
+  const std::string zeros(1'000'000, '0');
+  EXPECT_EQ(read(streamWith(1, zeros + "10")).nNodes, 10);
+  EXPECT_EQ(read(streamWith(3, "1e" + zeros + "2")).maxTrans, 100);
+  EXPECT_EQ(read(streamWith(3, "1e-" + zeros + "2")).maxTrans, 0);
+  EXPECT_EQ(read(streamWith(3, "0." + zeros + "25e1000003")).maxTrans, 250);
+  EXPECT_EQ(read(streamWith(3, "25" + zeros + "e-1000000")).maxTrans, 25);
+  EXPECT_EQ(read(streamWith(3, "-" + zeros + "." + zeros)).maxTrans, 0);
+  // A fraction matters only through rounding, which can carry it into the
+  // integer part.
+  EXPECT_EQ(read(streamWith(3, "2147483647.999999")).maxTrans, 2147483647);
+  EXPECT_THROW(read(streamWith(3, "2147483647.99999999999999999999")), ParameterError);
+
+  // Each text lies on or just off a point halfway between two doubles, off it
+  // by a digit far past any that a shortened text would keep. The halfway
+  // point below the smallest double, 2^-1075, takes 752 significant digits.
+  std::string digits = "1";  // 5^1075, so that 2^-1075 = 5^1075 * 10^-1075
+  for (int i = 0; i < 1075; ++i) {
+    int carry = 0;
+    for (auto d = digits.rbegin(); d != digits.rend(); ++d) {
+      const int v = (*d - '0') * 5 + carry;
+      *d = static_cast<char>('0' + v % 10);
+      carry = v / 10;
+    }
+    if (carry > 0) digits.insert(digits.begin(), static_cast<char>('0' + carry));
+  }
+  const std::string tiny = "0." + std::string(1075 - digits.size(), '0') + digits;
+  const std::string halfway = "9007199254740993.";  // 2^53 + 1
+  const std::string texts[] = {halfway + zeros.substr(0, 1000),
+                               halfway + zeros.substr(0, 1000) + "1",
+                               "9007199254740992." + std::string(1000, '9'),
+                               tiny,
+                               tiny + zeros.substr(0, 100) + "1",
+                               "1" + std::string(308, '0') + "." + zeros.substr(0, 1000) + "1",
+                               "-0e" + zeros + "5"};
+  for (const std::string& text : texts) {
+    const myIO::Value value = readFirst(text);
+    const double whole = std::strtod(text.c_str(), nullptr);
+    EXPECT_EQ(value.status, myIO::Status::ok) << text.substr(0, 40);
+    EXPECT_EQ(value.number, whole) << text.substr(0, 40);
+    EXPECT_EQ(std::signbit(value.number), std::signbit(whole)) << text.substr(0, 40);
+  }
+  EXPECT_EQ(readFirst(texts[0]).number, 9007199254740992.0);
+  EXPECT_EQ(readFirst(texts[1]).number, 9007199254740994.0);
+  EXPECT_EQ(readFirst(texts[3]).number, 0.0);
+  EXPECT_EQ(readFirst(texts[4]).number, std::numeric_limits<double>::denorm_min());
+  EXPECT_EQ(readFirst("1" + zeros).status, myIO::Status::outOfRange);
+}
+
+// Past the start of a value found to be bad, only what its message shows is
+// read: the line may never end.
+TEST(ParameterStream, ABadValueIsRefusedWithoutReadingItsLine) {
+  const std::string endless(100'000, 'x');
+  const std::string starts[] = {"abc", std::string(1, '\0'), "1e999", "3000000000", "-", "1e+"};
+  for (const std::string& start : starts) {
+    const std::string text = streamWith(2, start + endless);
+    Input in(text);
+    myIO io(in.file());
+    EXPECT_THROW(readParameters(io), ParameterError) << start;
+    EXPECT_LT(std::ftell(in.file()), static_cast<long>(text.find(start) + 2 * myIO::kTextKept))
+        << start;
+  }
+}
+
+std::string messageFor(const std::string& text) {
+  try {
+    read(text);
+  } catch (const ParameterError& e) {
+    return e.what();
+  }
+  return "accepted";
+}
+
+TEST(ParameterStream, MessagesNameTheLineAValueStandsOn) {
+  std::string text = streamWith(0, "");
+  text.insert(text.find("100\n"), std::string(10'000, '\n'));
+  text.replace(text.find("100\n"), 3, "abc");
+  EXPECT_EQ(messageFor(text), "line 10003, value 3 (maxTrans): expected a number, found \"abc\"");
+  // Checks made once every value is read still point at the value's line.
+  EXPECT_EQ(messageFor("\n\n# nodes\n" + streamWith(1, "0 nodes")).rfind("line 3, value 1 (", 0),
+            0u);
+  EXPECT_EQ(messageFor(std::string(5, '\n') + streamWith(2, "0")).rfind("line 7, value 2 (", 0),
+            0u);
+}
+
+// Bare carriage returns end no line: the stream reads as one line, and the
+// message must say why.
+TEST(ParameterStream, StreamsWithCarriageReturnLineEndsGetAHint) {
+  const std::string hint = "(the stream's lines end with a bare carriage return; use newlines)";
+  std::string crOnly = streamWith(0, "");
+  std::replace(crOnly.begin(), crOnly.end(), '\n', '\r');
+  const std::string message = messageFor(crOnly);
+  EXPECT_EQ(message.rfind("line 1, value 2 (nSessions): the input ends here", 0), 0u) << message;
+  EXPECT_NE(message.find(hint), std::string::npos) << message;
+  EXPECT_NE(messageFor("10 nodes\r2 sessions\nabc\n").find(hint), std::string::npos);
+
+  std::string crlf;
+  for (const char c : streamWith(3, "abc"))
+    crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  EXPECT_EQ(messageFor(crlf), "line 3, value 3 (maxTrans): expected a number, found \"abc\"");
+  EXPECT_EQ(messageFor("10\n2\n").find(hint), std::string::npos);
+}
+
+TEST(ParameterStream, AByteOrderMarkStartsTheStreamUnseen) {
+  const std::string mark = "\xef\xbb\xbf";
+  const std::string stream = streamWith(0, "");
+  EXPECT_EQ(read(mark + stream).nNodes, 10);
+  EXPECT_EQ(read(mark + "\n\n" + stream).nNodes, 10);
+  // Only at the very start; anywhere else, and in part, it is no number, and
+  // the message shows its bytes for what they are.
+  EXPECT_NE(messageFor(streamWith(2, mark + "2")).find("found \"\\xef\\xbb\\xbf2\""),
+            std::string::npos);
+  EXPECT_NE(messageFor("\xef\xbb" + stream)
+                .find("line 1, value 1 (nNodes): expected a number, "
+                      "found \"\\xef\\xbb10\""),
+            std::string::npos);
+  EXPECT_NE(messageFor("\xef").find("found \"\\xef\""), std::string::npos);
+  EXPECT_NE(messageFor(streamWith(4, "\xc3\xa9t\xc3\xa9")).find("found \"\\xc3\\xa9t\\xc3\\xa9\""),
+            std::string::npos);
+
+  Input in(mark + stream + "not read");
+  myIO io(in.file());
+  readParameters(io);
+  EXPECT_EQ(std::ftell(in.file()), static_cast<long>(mark.size() + stream.size()));
+}
+
 struct BadStream {
   std::string text;
-  int line;
+  int value;
+  std::uint64_t line;
   const char* says;
 };
 
-TEST(ParameterStream, BadStreamsNameTheLineAndParameter) {
+TEST(ParameterStream, BadStreamsNameTheValueAndItsLine) {
   const std::string full = streamWith(0, "");
   const BadStream cases[] = {
-      {"", 1, "(nNodes): the input ends here"},
-      {"\n\n  \n", 1, "(nNodes): the input ends here"},
-      {full.substr(0, full.find("3\n1\n150")), 5, "(avgSize): the input ends here"},
-      {streamWith(3, "many"), 3, "(maxTrans): expected a number, found \"many\""},
-      {streamWith(2, "# sessions"), 2, "(nSessions): expected a number, found \"# sessions\""},
-      {streamWith(6, "-"), 6, "expected a number"},
-      {streamWith(6, "."), 6, "expected a number"},
-      {streamWith(6, "1e"), 6, "expected a number, found \"1e\""},
-      {streamWith(6, "2e+x"), 6, "expected a number"},
-      {streamWith(7, "nan"), 7, "(maxBand): expected a number"},
-      {streamWith(7, "inf"), 7, "(maxBand): expected a number"},
-      {streamWith(7, "-infinity"), 7, "(maxBand): expected a number"},
-      {streamWith(7, "1e999"), 7, "(maxBand): 1e999 is outside the signed 32-bit range"},
-      {streamWith(7, "1e12"), 7, "(maxBand): 1e12 is outside the signed 32-bit range"},
-      {streamWith(1, "3000000000"), 1, "(nNodes): 3000000000 is outside the signed 32-bit range"},
-      {streamWith(9, "-2147483649"), 9, "(minDelay): -2147483649 is outside"},
-      {streamWith(3, "2147483648"), 3, "(maxTrans): 2147483648 is outside"},
-      {streamWith(1, "0"), 1, "(nNodes): a network needs at least 1 node, got 0"},
-      {streamWith(1, "-4"), 1, "(nNodes): a network needs at least 1 node, got -4"},
-      {streamWith(2, "0.9"), 2, "(nSessions): a scenario needs at least 1 session, got 0"},
-      {streamWith(4, std::string("\x01\x02", 2)), 4, "found \"\\x01\\x02\""},
-      {streamWith(8, "1" + std::string(5000, '0')), 8,
+      {"", 1, 1, "(nNodes): the input ends here"},
+      {"\n\n  \n", 1, 4, "(nNodes): the input ends here"},
+      {full.substr(0, full.find("3\n1\n150")), 5, 5, "(avgSize): the input ends here"},
+      {streamWith(3, "many"), 3, 3, "(maxTrans): expected a number, found \"many\""},
+      {streamWith(2, "# sessions"), 2, 2, "(nSessions): expected a number, found \"# sessions\""},
+      {streamWith(6, "-"), 6, 6, "expected a number"},
+      {streamWith(6, "."), 6, 6, "expected a number"},
+      {streamWith(6, "1e"), 6, 6, "expected a number, found \"1e\""},
+      {streamWith(6, "2e+x"), 6, 6, "expected a number"},
+      {streamWith(7, "nan"), 7, 7, "(maxBand): expected a number"},
+      {streamWith(7, "inf"), 7, 7, "(maxBand): expected a number"},
+      {streamWith(7, "-infinity"), 7, 7, "(maxBand): expected a number"},
+      {streamWith(7, "1e999"), 7, 7, "(maxBand): 1e999 is outside the signed 32-bit range"},
+      {streamWith(7, "1e12"), 7, 7, "(maxBand): 1e12 is outside the signed 32-bit range"},
+      {streamWith(1, "3000000000"), 1, 1,
+       "(nNodes): 3000000000 is outside the signed 32-bit range"},
+      {streamWith(9, "-2147483649"), 9, 9, "(minDelay): -2147483649 is outside"},
+      {streamWith(3, "2147483648"), 3, 3, "(maxTrans): 2147483648 is outside"},
+      {streamWith(1, "0"), 1, 1, "(nNodes): a network needs at least 1 node, got 0"},
+      {streamWith(1, "-4"), 1, 1, "(nNodes): a network needs at least 1 node, got -4"},
+      {streamWith(2, "0.9"), 2, 2, "(nSessions): a scenario needs at least 1 session, got 0"},
+      {streamWith(4, std::string("\x01\x02", 2)), 4, 4, "found \"\\x01\\x02\""},
+      {streamWith(8, "1" + std::string(5000, '0')), 8, 8,
        "(minBand): 1000000000000000000000000000000000000000... is outside"},
-      {streamWith(8, "x" + std::string(5000, 'y')), 8, "yyy...\""},
+      {streamWith(8, "x" + std::string(5000, 'y')), 8, 8, "yyy...\""},
   };
   for (const BadStream& c : cases) {
     try {
       read(c.text);
       ADD_FAILURE() << "accepted: " << c.text;
     } catch (const ParameterError& e) {
-      EXPECT_EQ(e.line(), c.line) << e.what();
+      EXPECT_EQ(e.value(), c.value) << e.what();
+      EXPECT_EQ(e.line(), c.value) << e.what();
+      EXPECT_EQ(e.inputLine(), c.line) << e.what();
       const std::string message = e.what();
-      EXPECT_EQ(message.rfind("parameter line " + std::to_string(c.line) + " (", 0), 0u) << message;
+      const std::string place =
+          "line " + std::to_string(c.line) + ", value " + std::to_string(c.value) + " (";
+      EXPECT_EQ(message.rfind(place, 0), 0u) << message;
       EXPECT_NE(message.find(c.says), std::string::npos) << message;
       EXPECT_EQ(message.find('\n'), std::string::npos) << message;
     }

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -92,15 +93,12 @@ std::string temporaryPath(const char* stem) {
   return pattern;
 }
 
-}  // namespace
-
-ProcessResult runGrouptrace(const std::vector<std::string>& args, const std::string& input,
-                            const char* outPath, std::size_t addressSpace) {
-  const std::string inFile = temporaryPath("grouptrace-in");
-  const std::string outFile = outPath != nullptr ? outPath : temporaryPath("grouptrace-out");
-  const std::string errFile = temporaryPath("grouptrace-err");
-  std::ofstream(inFile, std::ios::binary) << input;
-
+// Starts the built generator with standard error going to `errFile`, runs
+// `prepare` in the child before the program replaces it (system calls only: the
+// parent may run threads), and waits for it.
+template <class Prepare>
+ProcessResult runProgram(const std::vector<std::string>& args, const std::string& errFile,
+                         Prepare prepare) {
   std::vector<char*> argv;
   std::string launcher = GROUPTRACE_LAUNCHER;
   if (!launcher.empty()) argv.push_back(launcher.data());
@@ -112,31 +110,61 @@ ProcessResult runGrouptrace(const std::vector<std::string>& args, const std::str
 
   const pid_t pid = fork();
   if (pid == 0) {
-    const int in = open(inFile.c_str(), O_RDONLY);
-    const int out = open(outFile.c_str(), O_WRONLY | O_TRUNC);
     const int err = open(errFile.c_str(), O_WRONLY | O_TRUNC);
-    if (in < 0 || out < 0 || err < 0) _exit(127);
-    if (addressSpace != 0) {
-      const rlimit limit{addressSpace, addressSpace};
-      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
-    }
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
+    if (err < 0 || dup2(err, 2) < 0 || !prepare()) _exit(127);
     execv(argv[0], argv.data());
     _exit(127);
   }
   int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
+  rusage usage{};
+  wait4(pid, &wstatus, 0, &usage);
 
   ProcessResult result;
-  if (outPath == nullptr) result.out = readFile(outFile);
   result.err = readFile(errFile);
   if (WIFEXITED(wstatus)) result.exitStatus = WEXITSTATUS(wstatus);
   if (WIFSIGNALED(wstatus)) result.signal = WTERMSIG(wstatus);
+  result.peakKiB = usage.ru_maxrss;
+  return result;
+}
+
+}  // namespace
+
+ProcessResult runGrouptrace(const std::vector<std::string>& args, const std::string& input,
+                            const char* outPath, std::size_t addressSpace) {
+  const std::string inFile = temporaryPath("grouptrace-in");
+  const std::string outFile = outPath != nullptr ? outPath : temporaryPath("grouptrace-out");
+  const std::string errFile = temporaryPath("grouptrace-err");
+  std::ofstream(inFile, std::ios::binary) << input;
+
+  ProcessResult result = runProgram(args, errFile, [&] {
+    const int in = open(inFile.c_str(), O_RDONLY);
+    const int out = open(outFile.c_str(), O_WRONLY | O_TRUNC);
+    if (in < 0 || out < 0) return false;
+    if (addressSpace != 0) {
+      const rlimit limit{addressSpace, addressSpace};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) return false;
+    }
+    return dup2(in, 0) >= 0 && dup2(out, 1) >= 0;
+  });
+  if (outPath == nullptr) result.out = readFile(outFile);
   std::remove(inFile.c_str());
   std::remove(errFile.c_str());
   if (outPath == nullptr) std::remove(outFile.c_str());
+  return result;
+}
+
+ProcessResult runGrouptraceOn(const std::vector<std::string>& args, int inFd, int outFd,
+                              unsigned timeoutSeconds) {
+  const std::string errFile = temporaryPath("grouptrace-err");
+  const auto attach = [](int fd, int target) {
+    return fd < 0 ? close(target) == 0 || errno == EBADF : dup2(fd, target) >= 0;
+  };
+  ProcessResult result = runProgram(args, errFile, [&] {
+    if (!attach(inFd, 0) || !attach(outFd, 1)) return false;
+    alarm(timeoutSeconds);
+    return true;
+  });
+  std::remove(errFile.c_str());
   return result;
 }
 

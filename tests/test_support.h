@@ -41,6 +41,7 @@ struct ProcessResult {
   std::string err;
   int exitStatus = -1;  // -1 when the process ended by a signal
   int signal = 0;
+  long peakKiB = 0;  // the process's peak resident memory
 };
 
 // Runs the built generator with the given arguments and standard input.
@@ -48,5 +49,11 @@ struct ProcessResult {
 // `addressSpace`, when nonzero, limits the memory the process may map.
 ProcessResult runGrouptrace(const std::vector<std::string>& args, const std::string& input,
                             const char* outPath = nullptr, std::size_t addressSpace = 0);
+
+// Runs the built generator on the given descriptors as its standard input and
+// output, -1 for one left closed; standard error is captured. A run that lasts
+// longer than `timeoutSeconds` is ended by SIGALRM, which `signal` then shows.
+ProcessResult runGrouptraceOn(const std::vector<std::string>& args, int inFd, int outFd,
+                              unsigned timeoutSeconds = 60);
 
 }  // namespace grouptrace::testing

@@ -24,8 +24,9 @@ class ByteSink {
   virtual void write(const char* data, std::size_t size) = 0;
 };
 
-// Writes to a file descriptor, retrying partial and interrupted writes; throws
-// WriteError on any other failure.
+// Writes to a file descriptor, retrying partial and interrupted writes and
+// waiting out a non-blocking descriptor that is full; throws WriteError on any
+// other failure.
 class FdSink final : public ByteSink {
  public:
   explicit FdSink(int fd) : fd_(fd) {}

@@ -1,26 +1,21 @@
 #include "generator/creation.h"
 
-#include <unistd.h>
-
 #include <new>
 
+#include "generator/memory_limit.h"
 #include "generator/probab.h"
 
 namespace grouptrace {
 namespace {
 
-// What one session costs at least: its object, its entry in the table and the
-// allocator's bookkeeping; in the straightforward build, a flag per node too.
+// What one session holds once the table is built, measured as the growth of
+// peak resident memory from 10^6 to 2*10^6 sessions (x86-64, glibc): 152 bytes
+// while its members fit in one word (networks of up to 64 nodes), 200 above,
+// where the leaf that holds its source adds 48. The straightforward build
+// measured 168 bytes and its flag per node.
 std::uint64_t sessionBytes(NODEID nNodes) {
-  const std::uint64_t flags = kBaselineBuild ? static_cast<std::uint64_t>(nNodes) * sizeof(int) : 0;
-  return sizeof(Session) + sizeof(std::unique_ptr<Session>) + 16 + flags;
-}
-
-std::uint64_t physicalMemory() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long pageSize = sysconf(_SC_PAGE_SIZE);
-  if (pages <= 0 || pageSize <= 0) return UINT64_MAX;  // unknown: let allocation decide
-  return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
+  if constexpr (kBaselineBuild) return 168 + static_cast<std::uint64_t>(nNodes) * sizeof(int);
+  return nNodes <= 64 ? 152 : 200;
 }
 
 }  // namespace
@@ -35,10 +30,10 @@ Creation::Creation(const Parameters& p)
       sessionRange(0, p.nSessions - 1) {
   Probab::restoreInitialState();
   // Sessions are all built before anything is written. Where the system lends
-  // memory it does not have, a table larger than the machine would only end
-  // in the kernel killing the process; refuse it here instead, with nothing
-  // written yet.
-  if (physicalMemory() / sessionBytes(nNodes) < static_cast<std::uint64_t>(nSessions)) {
+  // memory it does not have, a table larger than the machine or the container
+  // would only end in the kernel killing the process; refuse it here instead,
+  // with nothing written yet.
+  if (availableMemory() / sessionBytes(nNodes) < static_cast<std::uint64_t>(nSessions)) {
     throw std::bad_alloc();
   }
   allSess.reserve(static_cast<std::size_t>(nSessions));

@@ -1,5 +1,6 @@
 #include "generator/my_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -14,25 +15,133 @@ bool isDigit(int c) {
   return c >= '0' && c <= '9';
 }
 
+// A decimal number as the stream extraction collects it, held in bounded memory
+// however long its text: the significant digits up to a bound, whether a nonzero
+// digit was dropped after them, and where the decimal point falls.
+//
+// Converting "0.<kept digits>[1]e<scale>" gives what converting the whole text
+// would. Every boundary a correctly rounded conversion decides against (the
+// midpoint between two neighbouring doubles, the overflow threshold) has fewer
+// than 770 significant digits. A number cut after 800 digits therefore lies on
+// the same side of each boundary as the whole text, and one nonzero digit after
+// the cut keeps it off a boundary it would otherwise seem to hit exactly.
+class BoundedDecimal {
+ public:
+  BoundedDecimal() { digits_.reserve(kKept); }
+
+  void negate() { negative_ = true; }
+
+  void mantissaDigit(int c, bool afterPoint) {
+    if (digits_.empty() && c == '0') {
+      // A leading zero only moves the point, and only after it.
+      if (afterPoint) bump(leadingFractionZeros_);
+      return;
+    }
+    if (!afterPoint) bump(integerDigits_);
+    if (digits_.size() < kKept) {
+      digits_ += static_cast<char>(c);
+    } else if (c != '0') {
+      sticky_ = true;
+    }
+  }
+
+  void negateExponent() { exponentNegative_ = true; }
+  void exponentDigit(int c) { exponent_ = std::min(exponent_ * 10 + (c - '0'), kCountCap); }
+
+  double value() const {
+    std::string text = negative_ ? "-" : "";
+    if (digits_.empty()) return std::strtod((text + "0").c_str(), nullptr);
+    text += "0.";
+    text += digits_;
+    if (sticky_) text += '1';
+    // Past these bounds the value is zero or infinite either way; the bound
+    // keeps the converter's work small.
+    constexpr std::int64_t kScaleBound = 100000;
+    const std::int64_t scale = std::clamp(
+        integerDigits_ - leadingFractionZeros_ + (exponentNegative_ ? -1 : 1) * exponent_,
+        -kScaleBound, kScaleBound);
+    text += 'e';
+    text += std::to_string(scale);
+    return std::strtod(text.c_str(), nullptr);
+  }
+
+ private:
+  static constexpr std::size_t kKept = 800;
+  // Counts and the exponent stop growing here, far beyond where the value is
+  // zero or infinite, and far beyond any input that could be read: 10^17 bytes.
+  static constexpr std::int64_t kCountCap = 100'000'000'000'000'000;
+  static void bump(std::int64_t& count) {
+    if (count < kCountCap) ++count;
+  }
+
+  bool negative_ = false;
+  std::string digits_;
+  bool sticky_ = false;
+  std::int64_t integerDigits_ = 0;
+  std::int64_t leadingFractionZeros_ = 0;
+  bool exponentNegative_ = false;
+  std::int64_t exponent_ = 0;
+};
+
 }  // namespace
 
-int myIO::peek() {
-  if (lookahead_ == kNone) lookahead_ = std::getc(in_);
-  return lookahead_;
-}
-
-void myIO::discardLine() {
-  for (int c = peek(); c != EOF; c = peek()) {
-    advance();
-    if (c == '\n') return;
+int myIO::next() {
+  if (pendingBegin_ < pendingEnd_) return pending_[pendingBegin_++];
+  // A failed read is final: a descriptor that cannot be read now will not be
+  // read later either, and retrying a directory or a closed descriptor for
+  // every value would only repeat the error.
+  if (error_ != 0) return EOF;
+  for (;;) {
+    // Unlocked: the stream is read from one thread, and a value may be a
+    // billion bytes long.
+    const int c = getc_unlocked(in_);
+    if (c != EOF || !std::ferror(in_)) return c;
+    if (errno != EINTR) {
+      error_ = errno != 0 ? errno : EIO;
+      return EOF;
+    }
+    std::clearerr(in_);
   }
 }
 
-myIO::Value myIO::readNL() {
+void myIO::skipByteOrderMark() {
+  atStart_ = false;
+  static constexpr unsigned char kMark[] = {0xef, 0xbb, 0xbf};
+  int taken = 0;
+  for (const unsigned char expected : kMark) {
+    const int c = next();
+    if (c == EOF) break;
+    pending_[taken++] = static_cast<unsigned char>(c);
+    if (c != expected) break;
+  }
+  if (taken == static_cast<int>(std::size(kMark)) &&
+      std::equal(pending_, pending_ + taken, kMark)) {
+    taken = 0;
+  }
+  pendingBegin_ = 0;
+  pendingEnd_ = taken;
+}
+
+bool myIO::discardLine() {
+  bool afterCarriageReturn = false;
+  for (int c = peek(); c != EOF; c = peek()) {
+    advance();
+    if (c == '\n') return true;
+    if (afterCarriageReturn) sawBareCarriageReturn_ = true;
+    afterCarriageReturn = c == '\r';
+  }
+  if (afterCarriageReturn) sawBareCarriageReturn_ = true;
+  return error_ == 0;
+}
+
+myIO::Value myIO::read() {
+  if (atStart_) skipByteOrderMark();
   Value result;
   while (isSpace(peek())) advance();
+  result.line = line_;
   if (peek() == EOF) {
-    result.status = Status::endOfInput;
+    result.status = error_ != 0 ? Status::readError : Status::endOfInput;
+    result.error = error_;
     return result;
   }
 
@@ -41,48 +150,73 @@ myIO::Value myIO::readNL() {
   // an optional sign. The extraction stops at the first other character, and the
   // collected text must then be a complete number.
   std::string& text = result.text;
-  bool seenPoint = false, seenExponent = false, seenDigit = false;
+  const auto keep = [&text](int c) {
+    if (text.size() < kTextKept) text += static_cast<char>(c);
+  };
+  BoundedDecimal number;
+  bool seenPoint = false, seenExponent = false, seenDigit = false, seenExponentDigit = false;
   if (peek() == '+' || peek() == '-') {
-    text += static_cast<char>(peek());
+    if (peek() == '-') number.negate();
+    keep(peek());
     advance();
   }
   for (int c = peek(); c != EOF; c = peek()) {
     if (isDigit(c)) {
+      if (seenExponent) {
+        number.exponentDigit(c);
+        seenExponentDigit = true;
+      } else {
+        number.mantissaDigit(c, seenPoint);
+      }
       seenDigit = true;
     } else if (c == '.' && !seenPoint && !seenExponent) {
       seenPoint = true;
     } else if ((c == 'e' || c == 'E') && seenDigit && !seenExponent) {
       seenExponent = true;
-      text += 'e';
+      keep('e');
       advance();
       if (peek() == '+' || peek() == '-') {
-        text += static_cast<char>(peek());
+        if (peek() == '-') number.negateExponent();
+        keep(peek());
         advance();
       }
       continue;
     } else {
       break;
     }
-    text += static_cast<char>(c);
+    keep(c);
     advance();
   }
 
-  char* end = nullptr;
-  errno = 0;
-  result.number = std::strtod(text.c_str(), &end);
-  const bool complete = !text.empty() && *end == '\0';
-  if (!complete) {
+  if (error_ != 0) {
+    result.status = Status::readError;
+    result.error = error_;
+    result.line = line_;
+  } else if (!seenDigit || (seenExponent && !seenExponentDigit)) {
     result.status = Status::notANumber;
-    // Keep what stood there instead of a number for the message: enough of
-    // the rest of the line for a message to show its start.
-    for (int c = peek(); c != EOF && c != '\n' && text.size() < 64; c = peek()) {
+    // Show what stood there instead of a number, up to the end of its line, a
+    // NUL byte (binary data, not text) or the bound of the excerpt: an endless
+    // line is not read to its end.
+    for (int c = peek(); c != EOF && c != '\n' && c != '\r' && text.size() < kTextKept;
+         c = peek()) {
       text += static_cast<char>(c);
       advance();
+      if (c == '\0') break;
     }
-  } else if (std::isinf(result.number)) {
-    result.status = Status::outOfRange;
+  } else {
+    result.number = number.value();
+    if (std::isinf(result.number)) result.status = Status::outOfRange;
   }
-  discardLine();
+  return result;
+}
+
+myIO::Value myIO::readNL() {
+  Value result = read();
+  if (result.status == Status::ok && !discardLine()) {
+    result.status = Status::readError;
+    result.error = error_;
+    result.line = line_;
+  }
   return result;
 }
 

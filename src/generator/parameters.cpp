@@ -1,7 +1,9 @@
 #include "grouptrace/parameters.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace grouptrace {
@@ -10,16 +12,17 @@ namespace {
 // At most this many characters of a value are shown in a message: a number of
 // a thousand digits still gets a message of one readable line.
 constexpr std::size_t kShown = 40;
+static_assert(kShown < myIO::kTextKept, "a cut excerpt must be seen to be cut");
 
-std::string excerpt(const std::string& text) {
-  return text.size() <= kShown ? text : text.substr(0, kShown) + "...";
-}
-
-std::string quoted(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : excerpt(text)) {
-    if (c == '\r') continue;
-    if (c < 0x20 || c == 0x7f) {
+// The start of a value's text as a message shows it: bytes other than printable
+// ASCII are escaped, so that a stray control character, a byte-order mark or a
+// byte of another encoding is seen for what it is.
+std::string escaped(const std::string& text) {
+  std::string out;
+  const std::size_t shown = std::min(text.size(), kShown);
+  for (std::size_t i = 0; i < shown; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c >= 0x7f) {
       static constexpr char kHex[] = "0123456789abcdef";
       out += "\\x";
       out += kHex[c >> 4];
@@ -28,18 +31,47 @@ std::string quoted(const std::string& text) {
       out += static_cast<char>(c);
     }
   }
-  return out + "\"";
+  if (text.size() > kShown) out += "...";
+  return out;
 }
 
-std::int32_t readValue(myIO& io, int line) {
-  const myIO::Value value = io.readNL();
+std::string quoted(const std::string& text) {
+  return "\"" + escaped(text) + "\"";
+}
+
+std::string outOfRange(const std::string& text) {
+  return escaped(text) + " is outside the signed 32-bit range";
+}
+
+// A stream that ends early or holds no number where one belongs may have lines
+// that end with a bare carriage return: they all read as the first value's line.
+std::string lineEndHint(const myIO& io) {
+  return io.sawBareCarriageReturn()
+             ? " (the stream's lines end with a bare carriage return; use newlines)"
+             : "";
+}
+
+std::string cannotRead(int error) {
+  return std::string("cannot read the parameter stream: ") + std::strerror(error);
+}
+
+// Reads value `index` (1-based) up to the end of its line; returns it truncated
+// and its line in `line`.
+std::int32_t readValue(myIO& io, int index, std::uint64_t& line) {
+  const myIO::Value value = io.read();
+  line = value.line;
   switch (value.status) {
     case myIO::Status::endOfInput:
-      throw ParameterError(line, "the input ends here, but a parameter stream holds 13 values");
+      throw ParameterError(
+          index, line,
+          "the input ends here, but a parameter stream holds 13 values" + lineEndHint(io));
+    case myIO::Status::readError:
+      throw ParameterError(index, line, cannotRead(value.error));
     case myIO::Status::notANumber:
-      throw ParameterError(line, "expected a number, found " + quoted(value.text));
+      throw ParameterError(index, line,
+                           "expected a number, found " + quoted(value.text) + lineEndHint(io));
     case myIO::Status::outOfRange:
-      throw ParameterError(line, excerpt(value.text) + " is outside the signed 32-bit range");
+      throw ParameterError(index, line, outOfRange(value.text));
     case myIO::Status::ok:
       break;
   }
@@ -48,28 +80,39 @@ std::int32_t readValue(myIO& io, int line) {
   constexpr double kBelow = static_cast<double>(std::numeric_limits<std::int32_t>::min()) - 1.0;
   constexpr double kAbove = static_cast<double>(std::numeric_limits<std::int32_t>::max()) + 1.0;
   if (!(value.number > kBelow && value.number < kAbove)) {
-    throw ParameterError(line, excerpt(value.text) + " is outside the signed 32-bit range");
+    throw ParameterError(index, line, outOfRange(value.text));
   }
+  // Only a sound value has a comment worth reading to its end.
+  if (!io.discardLine()) throw ParameterError(index, io.line(), cannotRead(io.error()));
   return static_cast<std::int32_t>(value.number);
+}
+
+// The counts every scenario needs; a value's line is 0 when it came from no
+// stream.
+void checkCounts(const Parameters& p, std::uint64_t nodesLine, std::uint64_t sessionsLine) {
+  if (p.nNodes < 1) {
+    throw ParameterError(1, nodesLine,
+                         "a network needs at least 1 node, got " + std::to_string(p.nNodes));
+  }
+  if (p.nSessions < 1) {
+    throw ParameterError(2, sessionsLine,
+                         "a scenario needs at least 1 session, got " + std::to_string(p.nSessions));
+  }
 }
 
 }  // namespace
 
-ParameterError::ParameterError(int line, const std::string& message)
-    : std::runtime_error("parameter line " + std::to_string(line) + " (" +
-                         std::string(kParameterNames.at(static_cast<std::size_t>(line - 1))) +
+ParameterError::ParameterError(int value, std::uint64_t inputLine, const std::string& message)
+    : std::runtime_error((inputLine != 0 ? "line " + std::to_string(inputLine) + ", " : "") +
+                         "value " + std::to_string(value) + " (" +
+                         std::string(kParameterNames.at(static_cast<std::size_t>(value - 1))) +
                          "): " + message),
-      line_(line) {
+      value_(value),
+      inputLine_(inputLine) {
 }
 
 void checkParameters(const Parameters& p) {
-  if (p.nNodes < 1) {
-    throw ParameterError(1, "a network needs at least 1 node, got " + std::to_string(p.nNodes));
-  }
-  if (p.nSessions < 1) {
-    throw ParameterError(2,
-                         "a scenario needs at least 1 session, got " + std::to_string(p.nSessions));
-  }
+  checkCounts(p, 0, 0);
 }
 
 Parameters readParameters(myIO& io) {
@@ -79,10 +122,11 @@ Parameters readParameters(myIO& io) {
                                   &p.minDelay,        &p.maxDelay,   &p.minHops,  &p.maxHops,
                                   &p.orderedJoinLeave};
   static_assert(std::size(fields) == kParameterNames.size());
+  std::uint64_t lines[std::size(fields)] = {};
   for (std::size_t i = 0; i < std::size(fields); ++i) {
-    *fields[i] = readValue(io, static_cast<int>(i) + 1);
+    *fields[i] = readValue(io, static_cast<int>(i) + 1, lines[i]);
   }
-  checkParameters(p);
+  checkCounts(p, lines[0], lines[1]);
   return p;
 }
 
