@@ -266,7 +266,7 @@ template <class Output>
 RunStatus runInto(Output& output, const Parameters& p, SEED_type seed) {
   BasicTraceWriter<Output> writer(output);
   Creation creation(p, writer);
-  return creation.run(seed);
+  return creation.run(seed).status;
 }
 
 void checkTrace(const Parameters& p, const Plan& plan, RunStatus status, std::string_view trace);

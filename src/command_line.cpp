@@ -74,7 +74,7 @@ template <class Output>
 RunStatus runScenario(Output& output, const Parameters& parameters, SEED_type seed) {
   BasicTraceWriter<Output> writer(output);
   Creation creation(parameters, writer);
-  return creation.run(seed);
+  return creation.run(seed).status;
 }
 
 // Templated on the build's choice so that only the chosen output is compiled in.

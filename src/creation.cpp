@@ -77,7 +77,7 @@ bool Creation::anyRequestPossible() const {
   return false;
 }
 
-RunStatus Creation::run(SEED_type req_SEED) {
+RunResult Creation::run(SEED_type req_SEED) {
   printSessions();
   Probab::initRandomProb(req_SEED);
 
@@ -139,7 +139,7 @@ RunStatus Creation::run(SEED_type req_SEED) {
 
   writer.summary(currTrans, nJoins, nRemoves);
   writer.flush();
-  return status;
+  return {status, currTrans, nJoins, nRemoves};
 }
 
 }  // namespace grouptrace

@@ -31,8 +31,9 @@ std::string quoted(const std::string& text) {
   return out + "\"";
 }
 
-std::int32_t readValue(myIO& io, int line) {
-  const myIO::Value value = io.readNL();
+}  // namespace
+
+std::int32_t checkedValue(const myIO::Value& value, int line) {
   switch (value.status) {
     case myIO::Status::endOfInput:
       throw ParameterError(line, "the input ends here, but a parameter stream holds 13 values");
@@ -53,16 +54,15 @@ std::int32_t readValue(myIO& io, int line) {
   return static_cast<std::int32_t>(value.number);
 }
 
-}  // namespace
-
 ParameterError::ParameterError(int line, const std::string& message)
     : std::runtime_error("parameter line " + std::to_string(line) + " (" +
                          std::string(kParameterNames.at(static_cast<std::size_t>(line - 1))) +
                          "): " + message),
-      line_(line) {
+      line_(line),
+      problem_(message) {
 }
 
-Parameters readParameters(myIO& io) {
+Parameters readParameterValues(myIO& io) {
   Parameters p;
   std::int32_t* const fields[] = {&p.nNodes,          &p.nSessions,  &p.maxTrans, &p.currTrans,
                                   &p.avgSize,         &p.nQoSLevels, &p.maxBand,  &p.minBand,
@@ -70,8 +70,12 @@ Parameters readParameters(myIO& io) {
                                   &p.orderedJoinLeave};
   static_assert(std::size(fields) == kParameterNames.size());
   for (std::size_t i = 0; i < std::size(fields); ++i) {
-    *fields[i] = readValue(io, static_cast<int>(i) + 1);
+    *fields[i] = checkedValue(io.readNL(), static_cast<int>(i) + 1);
   }
+  return p;
+}
+
+void checkScenario(const Parameters& p) {
   if (p.nNodes < 1) {
     throw ParameterError(1, "a network needs at least 1 node, got " + std::to_string(p.nNodes));
   }
@@ -79,6 +83,11 @@ Parameters readParameters(myIO& io) {
     throw ParameterError(2,
                          "a scenario needs at least 1 session, got " + std::to_string(p.nSessions));
   }
+}
+
+Parameters readParameters(myIO& io) {
+  const Parameters p = readParameterValues(io);
+  checkScenario(p);
   return p;
 }
 

@@ -62,7 +62,7 @@ std::string CapturedTrace::text() {
 std::string generateTrace(const Parameters& parameters, SEED_type seed, RunStatus* status) {
   CapturedTrace trace;
   Creation creation(parameters, trace.writer());
-  const RunStatus s = creation.run(seed);
+  const RunStatus s = creation.run(seed).status;
   if (status != nullptr) *status = s;
   return trace.text();
 }

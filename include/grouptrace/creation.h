@@ -17,6 +17,14 @@ namespace grouptrace {
 // performed again, so the counter never reached maxTrans.
 enum class RunStatus { complete, stalled };
 
+// What a run did: its status and the counts its summary line reports.
+struct RunResult {
+  RunStatus status = RunStatus::complete;
+  Count trans = 0;
+  Count joins = 0;
+  Count leaves = 0;
+};
+
 // The scenario: its parameters, its sessions, and the run that writes the trace.
 class Creation {
  public:
@@ -26,7 +34,7 @@ class Creation {
 
   // Writes the whole trace: header, seeding, the beef-up, join-leave and
   // end-of-session phases, and the summary line.
-  RunStatus run(SEED_type req_SEED);
+  RunResult run(SEED_type req_SEED);
 
   Session* getSess(std::int32_t s) { return allSess[static_cast<std::size_t>(s)].get(); }
   void oneMoreTrans() { ++currTrans; }

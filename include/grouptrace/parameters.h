@@ -39,14 +39,28 @@ class ParameterError : public std::runtime_error {
  public:
   ParameterError(int line, const std::string& message);
   int line() const { return line_; }
+  // What is wrong, without the parameter it is about: for callers that name
+  // the parameter their own way (a command-line option).
+  const std::string& problem() const { return problem_; }
 
  private:
   int line_;
+  std::string problem_;
 };
 
 // Reads all 13 values; throws ParameterError for input that ends early, a value
 // that is not a number or lies outside the signed 32-bit range, and fewer than
 // one node or one session. Reads nothing after the 13th value's line.
 Parameters readParameters(myIO& io);
+
+// readParameters in two steps, for callers that replace some values before the
+// scenario as a whole is checked: the 13 values, each checked on its own...
+Parameters readParameterValues(myIO& io);
+// ...and at least one node and one session.
+void checkScenario(const Parameters& p);
+
+// One value as myIO read it, checked and truncated toward zero as every value
+// of a stream is; `line` (1 to 13) names the parameter in a ParameterError.
+std::int32_t checkedValue(const myIO::Value& value, int line);
 
 }  // namespace grouptrace
