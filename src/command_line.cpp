@@ -1,48 +1,87 @@
 #include "grouptrace/command_line.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
+#include <memory>
 #include <new>
+#include <optional>
+#include <ostream>
+#include <streambuf>
 #include <string_view>
 
+#include "atomic_file.h"
+#include "command_options.h"
 #include "grouptrace/build_config.h"
 #include "grouptrace/creation.h"
 #include "grouptrace/my_io.h"
 #include "grouptrace/parameters.h"
-#include "grouptrace/seed_argument.h"
 #include "grouptrace/trace_writer.h"
+#include "manifest.h"
 
 namespace grouptrace {
 namespace {
 
-constexpr std::string_view kUsage = R"(usage: grouptrace [SEED] < PARAMS > TRACE
+constexpr std::string_view kUsage = R"(usage: grouptrace [OPTION...] [SEED] < PARAMS > TRACE
+       grouptrace [OPTION...] -p PARAMS -o TRACE [--manifest RECORD]
        grouptrace --help | -h | --version
 
 Writes a synthetic trace of multicast group join and leave requests with QoS
-requirements. The same parameter stream and SEED always give the same trace.
+requirements. The same parameters and seed always give the same trace.
 
-SEED     a signed 32-bit integer, read like atoi: leading blanks, a sign and
-         digits; anything after the digits is ignored, and no digits means 0.
-         Without it the seed is 0. Further arguments are ignored.
+Options:
+  -s, --seed N         the seed, a signed 32-bit integer (default 0)
+  -p, --params FILE    read the parameter stream from FILE instead of standard
+                       input ("-" is standard input)
+  -o, --output FILE    write the trace to FILE instead of standard output ("-"
+                       is standard output); FILE appears only once the trace is
+                       complete and on disk, and after any failure an existing
+                       FILE is left as it was
+      --manifest FILE  after the run, write a JSON record of how the trace was
+                       made to FILE, whole or not at all: version, seed,
+                       parameters, status, trans, joins, leaves, requests, bytes,
+                       output, format
+      --format FORMAT  trace (the default), csv or jsonl
+      --print-params   write the 13 resolved parameters as a stream, each with
+                       its name, and exit without generating
+  -h, --help           write this text and exit; reads no input
+      --version        write the version and exit; reads no input
+  --                   ends the options: what follows is not an option
+A long option takes its value as "--seed 42" or "--seed=42", a short one as
+"-s 42". Given twice, an option counts the last time; the seed may be given
+only once. Unknown options and options without their value are refused.
 
-PARAMS   13 lines on standard input, one number each, in this order; anything
-         after the number on its line is a comment. Values are truncated
-         toward zero to signed 32-bit integers.
-   1  nNodes            nodes in the network (at least 1)
-   2  nSessions         multicast sessions (at least 1)
-   3  maxTrans          the join-leave phase runs until the counter reaches this
-   4  currTrans         starting value of the transaction counter
-   5  avgSize           target group size reached in the beef-up phase
-   6  nQoSLevels        QoS levels (recorded, does not change the trace)
-   7  maxBand           bandwidth upper bound
-   8  minBand           bandwidth lower bound
-   9  minDelay          delay lower bound
-  10  maxDelay          delay upper bound
-  11  minHops           hop-count lower bound
-  12  maxHops           hop-count upper bound
-  13  orderedJoinLeave  nonzero: strict join/leave alternation; 0: random
+SEED     without --seed, the first argument that is not an option, read like
+         atoi: leading blanks, a sign and digits; anything after the digits is
+         ignored, and no digits means 0. Without either the seed is 0. Further
+         arguments are ignored.
+
+PARAMS   13 values, one per line, in this order; anything after the number on
+         its line is a comment. Values are truncated toward zero to signed
+         32-bit integers. The option beside each gives it by name and overrides
+         the stream's value (the stream must still hold all 13); when all 13
+         are given as options, no stream is read.
+   1  nNodes            --nodes N       nodes in the network (at least 1)
+   2  nSessions         --sessions N    multicast sessions (at least 1)
+   3  maxTrans          --max-trans N   the join-leave phase runs until the
+                                        counter reaches this
+   4  currTrans         --curr-trans N  starting value of the transaction counter
+   5  avgSize           --avg-size N    target group size reached in the beef-up
+                                        phase
+   6  nQoSLevels        --qos-levels N  QoS levels (recorded, does not change the
+                                        trace)
+   7  maxBand           --max-band N    bandwidth upper bound
+   8  minBand           --min-band N    bandwidth lower bound
+   9  minDelay          --min-delay N   delay lower bound
+  10  maxDelay          --max-delay N   delay upper bound
+  11  minHops           --min-hops N    hop-count lower bound
+  12  maxHops           --max-hops N    hop-count upper bound
+  13  orderedJoinLeave  --ordered N     nonzero: strict join/leave alternation;
+                                        0: random
 
 TRACE    a commented header, the session table "S : session : source", then one
          block per request:
@@ -58,7 +97,8 @@ TRACE    a commented header, the session table "S : session : source", then one
 Exit status:
   0  the trace is complete
   1  the run could not finish soundly: a write error, memory exhausted, or a
-     join-leave phase that can never progress (the trace is still finished)
+     join-leave phase that can never progress (the trace is still finished on
+     standard output; a FILE of -o is left as it was)
   2  bad usage or a bad parameter stream; nothing was written to standard output
 )";
 
@@ -66,80 +106,287 @@ void report(const std::string& message) {
   std::fprintf(stderr, "grouptrace: %s\n", message.c_str());
 }
 
-void printToStdout(std::string_view text) {
+int printToStdout(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
+  return std::fflush(stdout) == 0 && !std::ferror(stdout) ? kExitComplete : kExitFailure;
 }
 
+// A format that the command line accepts but the program cannot write yet.
+class FormatUnavailable : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Passes blocks on to a descriptor, counting what was written.
+class CountingSink final : public ByteSink {
+ public:
+  explicit CountingSink(int fd) : sink_(fd) {}
+  void write(const char* data, std::size_t size) override {
+    sink_.write(data, size);
+    bytes_ += size;
+  }
+  std::uint64_t bytes() const { return bytes_; }
+
+ private:
+  FdSink sink_;
+  std::uint64_t bytes_ = 0;
+};
+
+// Stream insertion for the straightforward build, into a sink rather than
+// std::cout so that it can write to any descriptor. A sink's WriteError
+// reaches the caller through the stream, whose exceptions include badbit.
+class SinkStreambuf final : public std::streambuf {
+ public:
+  explicit SinkStreambuf(ByteSink& sink) : sink_(sink), buffer_(new char[kSize]) { reset(); }
+
+ protected:
+  int_type overflow(int_type c) override {
+    drain();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+  int sync() override {
+    drain();
+    return 0;
+  }
+
+ private:
+  static constexpr std::size_t kSize = std::size_t{1} << 16;
+  void reset() { setp(buffer_.get(), buffer_.get() + kSize); }
+  void drain() {
+    sink_.write(pbase(), static_cast<std::size_t>(pptr() - pbase()));
+    reset();
+  }
+  ByteSink& sink_;
+  std::unique_ptr<char[]> buffer_;
+};
+
 template <class Output>
-RunStatus runScenario(Output& output, const Parameters& parameters, SEED_type seed) {
+RunResult runScenario(Output& output, const Parameters& parameters, SEED_type seed) {
   BasicTraceWriter<Output> writer(output);
   Creation creation(parameters, writer);
-  return creation.run(seed).status;
+  return creation.run(seed);
 }
 
 // Templated on the build's choice so that only the chosen output is compiled in.
 template <bool kBaseline>
-RunStatus generate(const Parameters& parameters, SEED_type seed) {
+RunResult writeTrace(ByteSink& sink, const Parameters& parameters, SEED_type seed) {
   if constexpr (kBaseline) {
-    StreamOutput output(std::cout);
+    SinkStreambuf buffer(sink);
+    std::ostream stream(&buffer);
+    stream.exceptions(std::ios::badbit);
+    StreamOutput output(stream);
     return runScenario(output, parameters, seed);
   } else {
-    FdSink sink(1);
     BlockOutput output(sink);
     return runScenario(output, parameters, seed);
   }
 }
 
-}  // namespace
+struct RunOutcome {
+  RunResult run;
+  std::uint64_t bytes = 0;
+};
 
-int runCommandLine(int argc, char* argv[]) {
-  SEED_type seed = 0;
-  if (argc > 1) {
-    const std::string_view first = argv[1];
-    if (first == "--help" || first == "-h") {
-      printToStdout(kUsage);
-      return std::fflush(stdout) == 0 ? kExitComplete : kExitFailure;
-    }
-    if (first == "--version") {
-      std::printf("grouptrace %s\n", kVersion);
-      return std::fflush(stdout) == 0 ? kExitComplete : kExitFailure;
-    }
-    const auto parsed = parseSeedArgument(argv[1]);
-    if (!parsed) {
-      report("the seed \"" + std::string(first) +
-             "\" is outside the signed 32-bit range (-2147483648 to 2147483647)");
-      return kExitBadInput;
-    }
-    seed = *parsed;
+// The one place a run is started: everything else on the command line only
+// decides what goes in and where the text goes.
+RunOutcome generate(const Parameters& parameters, SEED_type seed, int fd, OutputFormat format) {
+  CountingSink sink(fd);
+  switch (format) {
+    case OutputFormat::trace:
+      break;
+    case OutputFormat::csv:
+    case OutputFormat::jsonl:
+      throw FormatUnavailable("--format " + std::string(formatName(format)) +
+                              " is not available yet; only --format trace is");
   }
+  const RunResult run = writeTrace<kBaselineBuild>(sink, parameters, seed);
+  return {run, sink.bytes()};
+}
 
-  Parameters parameters;
+std::string missingParameters(const CommandOptions& options) {
+  std::string list;
+  for (std::size_t i = 0; i < kParameterOptions.size(); ++i) {
+    if (options.parameters[i]) continue;
+    if (!list.empty()) list += ", ";
+    list += std::string(kParameterOptions[i]) + " (" + std::string(kParameterNames[i]) + ")";
+  }
+  return "no parameter stream, and parameters are missing: " + list +
+         "; give them as options, or give all 13 as a stream on standard input or with -p FILE";
+}
+
+// Reads the stream when one is needed: a file of -p, or standard input.
+Parameters readStream(const CommandOptions& options, std::string& where) {
+  const bool fromStdin = !options.paramsPath || *options.paramsPath == "-";
+  std::FILE* in = stdin;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, std::fclose);
+  if (!fromStdin) {
+    where = *options.paramsPath + ": ";
+    file.reset(std::fopen(options.paramsPath->c_str(), "rb"));
+    struct stat info;
+    const int errnum = file == nullptr                                                  ? errno
+                       : fstat(fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode) ? EISDIR
+                                                                                        : 0;
+    if (errnum != 0) {
+      throw UsageError("cannot read the parameters from " + *options.paramsPath + ": " +
+                       std::strerror(errnum));
+    }
+    in = file.get();
+  } else if (isatty(STDIN_FILENO)) {
+    report(
+        "reading the 13 parameter values from the terminal, one per line, nNodes first; end "
+        "with Ctrl-D (see grouptrace --help)");
+  }
+  if (options.anyParameterGiven()) {
+    // With some values given by name, an empty input is a forgotten option
+    // rather than a stream cut short: say which ones.
+    const int first = std::getc(in);
+    if (first == EOF) throw UsageError(missingParameters(options));
+    std::ungetc(first, in);
+  }
+  myIO io(in);
   try {
-    myIO io(stdin);
-    parameters = readParameters(io);
+    return readParameterValues(io);
   } catch (const ParameterError& e) {
+    throw UsageError(where + e.what());
+  }
+}
+
+// The 13 values the run uses: the stream's, replaced by those given as options.
+Parameters resolveParameters(const CommandOptions& options) {
+  Parameters parameters;
+  std::string where;
+  const bool readsStream = options.paramsPath || !options.allParametersGiven();
+  if (readsStream) parameters = readStream(options, where);
+  for (std::size_t i = 0; i < kParameterOptions.size(); ++i) {
+    if (options.parameters[i]) parameterAt(parameters, i) = *options.parameters[i];
+  }
+  try {
+    checkScenario(parameters);
+  } catch (const ParameterError& e) {
+    const auto index = static_cast<std::size_t>(e.line() - 1);
+    if (!options.parameters[index]) throw UsageError(where + e.what());
+    throw UsageError(std::string(kParameterOptions[index]) + " (" +
+                     std::string(kParameterNames[index]) + "): " + e.problem());
+  }
+  return parameters;
+}
+
+// A stream that gives the same trace when read back, each value named.
+std::string parameterStream(const Parameters& parameters) {
+  std::string text;
+  for (std::size_t i = 0; i < kParameterNames.size(); ++i) {
+    char line[64];
+    std::snprintf(line, sizeof line, "%-11d %s\n", parameterAt(parameters, i),
+                  std::string(kParameterNames[i]).c_str());
+    text += line;
+  }
+  return text;
+}
+
+bool writesFile(const std::optional<std::string>& path) {
+  return path && *path != "-";
+}
+
+int printParameters(const CommandOptions& options, const Parameters& parameters) {
+  const std::string text = parameterStream(parameters);
+  if (!writesFile(options.outputPath)) return printToStdout(text);
+  try {
+    AtomicFile file(*options.outputPath);
+    file.write(text);
+    file.commit();
+    return kExitComplete;
+  } catch (const FileError& e) {
+    report(e.what());
+    return kExitFailure;
+  }
+}
+
+// Runs the scenario into standard output or a file that appears only whole,
+// then records the run in the manifest.
+int runAndRecord(const CommandOptions& options, const Parameters& parameters) {
+  // Past a file-size limit a write must fail (and the partial file go) rather
+  // than the process die with its temporary file in place.
+  if (writesFile(options.outputPath) || options.manifestPath) std::signal(SIGXFSZ, SIG_IGN);
+  std::optional<AtomicFile> traceFile;
+  std::optional<AtomicFile> manifestFile;
+  try {
+    if (writesFile(options.outputPath)) traceFile.emplace(*options.outputPath);
+    if (options.manifestPath) manifestFile.emplace(*options.manifestPath);
+  } catch (const FileError& e) {
     report(e.what());
     return kExitBadInput;
   }
+  const std::string unchanged = traceFile ? "; " + traceFile->path() + " is unchanged" : "";
 
+  const SEED_type seed = options.seed.value_or(0);
+  RunOutcome outcome;
   try {
-    if (generate<kBaselineBuild>(parameters, seed) == RunStatus::stalled) {
-      report(
-          "the join-leave phase cannot progress: no session can accept a join or give up a "
-          "member (a network of 1 node), so the transaction counter cannot reach maxTrans; the "
-          "trace was finished early");
-      return kExitFailure;
-    }
-    return kExitComplete;
+    outcome =
+        generate(parameters, seed, traceFile ? traceFile->fd() : STDOUT_FILENO, options.format);
+  } catch (const FormatUnavailable& e) {
+    report(e.what());
+    return kExitBadInput;
   } catch (const WriteError& e) {
     // A reader that went away (head, a closed pipe) is an ordinary end for a
     // Unix filter; anything else is a failure the caller must see.
-    if (e.errnum() != EPIPE) report(e.what());
+    if (traceFile) {
+      report("cannot write " + traceFile->path() + ": " + std::strerror(e.errnum()) + unchanged);
+    } else if (e.errnum() != EPIPE) {
+      report(e.what());
+    }
     return kExitFailure;
   } catch (const std::bad_alloc&) {
-    report("out of memory: the scenario needs more memory than the system can give");
+    report("out of memory: the scenario needs more memory than the system can give" + unchanged);
     return kExitFailure;
   }
+
+  Manifest manifest{kVersion,      seed,         parameters,    outcome.run,
+                    outcome.bytes, std::nullopt, options.format};
+  if (traceFile) manifest.output = traceFile->path();
+  const bool stalled = outcome.run.status == RunStatus::stalled;
+  if (stalled) {
+    report(
+        "the join-leave phase cannot progress: no session can accept a join or give up a "
+        "member (a network of 1 node), so the transaction counter cannot reach maxTrans; the "
+        "trace was finished early" +
+        unchanged);
+    // A manifest describes a trace that was delivered: a stalled one on
+    // standard output was, one meant for a file was not kept.
+    if (traceFile) return kExitFailure;
+  }
+  try {
+    if (traceFile) traceFile->commit();
+    if (manifestFile) {
+      manifestFile->write(manifestJson(manifest));
+      manifestFile->commit();
+    }
+  } catch (const FileError& e) {
+    report(e.what());
+    return kExitFailure;
+  }
+  return stalled ? kExitFailure : kExitComplete;
+}
+
+}  // namespace
+
+int runCommandLine(int argc, char* argv[]) {
+  CommandOptions options;
+  Parameters parameters;
+  try {
+    options = parseCommandOptions(argc, argv);
+    if (options.help) return printToStdout(kUsage);
+    if (options.version) return printToStdout("grouptrace " + std::string(kVersion) + "\n");
+    parameters = resolveParameters(options);
+  } catch (const UsageError& e) {
+    report(e.what());
+    return kExitBadInput;
+  }
+  if (options.printParams) return printParameters(options, parameters);
+  return runAndRecord(options, parameters);
 }
 
 }  // namespace grouptrace
