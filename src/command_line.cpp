@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <memory>
 #include <new>
 #include <optional>
@@ -132,36 +133,63 @@ class CountingSink final : public ByteSink {
   std::uint64_t bytes_ = 0;
 };
 
-// Stream insertion for the straightforward build, into a sink rather than
-// std::cout so that it can write to any descriptor. A sink's WriteError
-// reaches the caller through the stream, whose exceptions include badbit.
-class SinkStreambuf final : public std::streambuf {
+// Stream insertion for the straightforward build. Standard output goes through
+// std::cout as it always has, so the build measured against stays the one
+// measured; a file goes through a buffer of its own. Either way the bytes are
+// counted, and a failed write reaches the caller: a sink's WriteError through
+// the stream (badbit is in its exceptions), std::cout's through the stream's
+// state, which StreamOutput::flush turns into a WriteError.
+class CountingStreambuf final : public std::streambuf {
  public:
-  explicit SinkStreambuf(ByteSink& sink) : sink_(sink), buffer_(new char[kSize]) { reset(); }
+  // Into `target`, or, when it is null, into `sink` through a buffer.
+  CountingStreambuf(std::streambuf* target, ByteSink& sink) : target_(target), sink_(sink) {
+    if (target_ == nullptr) {
+      buffer_.reset(new char[kSize]);
+      setp(buffer_.get(), buffer_.get() + kSize);
+    }
+  }
+  std::uint64_t bytes() const { return bytes_ + static_cast<std::uint64_t>(pptr() - pbase()); }
 
  protected:
   int_type overflow(int_type c) override {
-    drain();
-    if (!traits_type::eq_int_type(c, traits_type::eof())) {
-      *pptr() = traits_type::to_char_type(c);
-      pbump(1);
+    if (traits_type::eq_int_type(c, traits_type::eof())) return sync() == 0 ? 0 : c;
+    const char byte = traits_type::to_char_type(c);
+    return xsputn(&byte, 1) == 1 ? c : traits_type::eof();
+  }
+  std::streamsize xsputn(const char* data, std::streamsize size) override {
+    if (target_ != nullptr) {
+      const std::streamsize written = target_->sputn(data, size);
+      bytes_ += static_cast<std::uint64_t>(written);
+      return written;
     }
-    return traits_type::not_eof(c);
+    if (size > epptr() - pptr()) drain();
+    if (size > epptr() - pptr()) {
+      sink_.write(data, static_cast<std::size_t>(size));
+      bytes_ += static_cast<std::uint64_t>(size);
+    } else {
+      std::memcpy(pptr(), data, static_cast<std::size_t>(size));
+      pbump(static_cast<int>(size));
+    }
+    return size;
   }
   int sync() override {
+    if (target_ != nullptr) return target_->pubsync();
     drain();
     return 0;
   }
 
  private:
   static constexpr std::size_t kSize = std::size_t{1} << 16;
-  void reset() { setp(buffer_.get(), buffer_.get() + kSize); }
   void drain() {
-    sink_.write(pbase(), static_cast<std::size_t>(pptr() - pbase()));
-    reset();
+    const auto size = static_cast<std::size_t>(pptr() - pbase());
+    sink_.write(pbase(), size);
+    bytes_ += size;
+    setp(buffer_.get(), buffer_.get() + kSize);
   }
+  std::streambuf* target_;
   ByteSink& sink_;
   std::unique_ptr<char[]> buffer_;
+  std::uint64_t bytes_ = 0;
 };
 
 template <class Output>
@@ -171,30 +199,33 @@ RunResult runScenario(Output& output, const Parameters& parameters, SEED_type se
   return creation.run(seed);
 }
 
-// Templated on the build's choice so that only the chosen output is compiled in.
-template <bool kBaseline>
-RunResult writeTrace(ByteSink& sink, const Parameters& parameters, SEED_type seed) {
-  if constexpr (kBaseline) {
-    SinkStreambuf buffer(sink);
-    std::ostream stream(&buffer);
-    stream.exceptions(std::ios::badbit);
-    StreamOutput output(stream);
-    return runScenario(output, parameters, seed);
-  } else {
-    BlockOutput output(sink);
-    return runScenario(output, parameters, seed);
-  }
-}
-
 struct RunOutcome {
   RunResult run;
   std::uint64_t bytes = 0;
 };
 
+// Templated on the build's choice so that only the chosen output is compiled in.
+template <bool kBaseline>
+RunOutcome writeTrace(int fd, const Parameters& parameters, SEED_type seed) {
+  CountingSink sink(fd);
+  if constexpr (kBaseline) {
+    const bool toCout = fd == STDOUT_FILENO;
+    CountingStreambuf buffer(toCout ? std::cout.rdbuf() : nullptr, sink);
+    std::ostream stream(&buffer);
+    if (!toCout) stream.exceptions(std::ios::badbit);
+    StreamOutput output(stream);
+    const RunResult run = runScenario(output, parameters, seed);
+    return {run, buffer.bytes()};
+  } else {
+    BlockOutput output(sink);
+    const RunResult run = runScenario(output, parameters, seed);
+    return {run, sink.bytes()};
+  }
+}
+
 // The one place a run is started: everything else on the command line only
 // decides what goes in and where the text goes.
 RunOutcome generate(const Parameters& parameters, SEED_type seed, int fd, OutputFormat format) {
-  CountingSink sink(fd);
   switch (format) {
     case OutputFormat::trace:
       break;
@@ -203,8 +234,7 @@ RunOutcome generate(const Parameters& parameters, SEED_type seed, int fd, Output
       throw FormatUnavailable("--format " + std::string(formatName(format)) +
                               " is not available yet; only --format trace is");
   }
-  const RunResult run = writeTrace<kBaselineBuild>(sink, parameters, seed);
-  return {run, sink.bytes()};
+  return writeTrace<kBaselineBuild>(fd, parameters, seed);
 }
 
 std::string missingParameters(const CommandOptions& options) {
