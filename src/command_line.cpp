@@ -44,11 +44,12 @@ Options:
                        FILE is left as it was
       --manifest FILE  after the run, write a JSON record of how the trace was
                        made to FILE, whole or not at all: version, seed,
-                       parameters, status, trans, joins, leaves, requests, bytes,
-                       output, format
-      --format FORMAT  trace (the default), csv or jsonl
+                       parameters, status, trans, joins, leaves, requests,
+                       bytes, output, format
+      --format FORMAT  trace, the default; csv and jsonl are not available yet
       --print-params   write the 13 resolved parameters as a stream, each with
-                       its name, and exit without generating
+                       its name (to FILE of -o when given), and exit without
+                       generating
   -h, --help           write this text and exit; reads no input
       --version        write the version and exit; reads no input
   --                   ends the options: what follows is not an option
@@ -56,8 +57,9 @@ A long option takes its value as "--seed 42" or "--seed=42", a short one as
 "-s 42". Given twice, an option counts the last time; the seed may be given
 only once. Unknown options and options without their value are refused.
 
-SEED     without --seed, the first argument that is not an option, read like
-         atoi: leading blanks, a sign and digits; anything after the digits is
+SEED     without --seed, the first argument that is not an option (one that
+         starts with a dash and a letter, or with two dashes), read like atoi:
+         leading blanks, a sign and digits; anything after the digits is
          ignored, and no digits means 0. Without either the seed is 0. Further
          arguments are ignored.
 
@@ -70,11 +72,12 @@ PARAMS   13 values, one per line, in this order; anything after the number on
    2  nSessions         --sessions N    multicast sessions (at least 1)
    3  maxTrans          --max-trans N   the join-leave phase runs until the
                                         counter reaches this
-   4  currTrans         --curr-trans N  starting value of the transaction counter
+   4  currTrans         --curr-trans N  starting value of the transaction
+                                        counter
    5  avgSize           --avg-size N    target group size reached in the beef-up
                                         phase
-   6  nQoSLevels        --qos-levels N  QoS levels (recorded, does not change the
-                                        trace)
+   6  nQoSLevels        --qos-levels N  QoS levels (recorded, does not change
+                                        the trace)
    7  maxBand           --max-band N    bandwidth upper bound
    8  minBand           --min-band N    bandwidth lower bound
    9  minDelay          --min-delay N   delay lower bound
@@ -324,10 +327,16 @@ bool writesFile(const std::optional<std::string>& path) {
 int printParameters(const CommandOptions& options, const Parameters& parameters) {
   const std::string text = parameterStream(parameters);
   if (!writesFile(options.outputPath)) return printToStdout(text);
+  std::optional<AtomicFile> file;
   try {
-    AtomicFile file(*options.outputPath);
-    file.write(text);
-    file.commit();
+    file.emplace(*options.outputPath);
+  } catch (const FileError& e) {
+    report(e.what());
+    return kExitBadInput;
+  }
+  try {
+    file->write(text);
+    file->commit();
     return kExitComplete;
   } catch (const FileError& e) {
     report(e.what());
