@@ -18,7 +18,8 @@ class FileError : public std::runtime_error {
 // left exactly as it was, and whatever ends the writing early (an exception, a
 // failed write, a run that must not leave its output) removes the temporary
 // file. Only a process killed outright can leave one behind, named
-// ".NAME.XXXXXX" beside NAME.
+// ".NAME.XXXXXX" beside NAME. A device or a pipe (/dev/null, a FIFO) is
+// written in place: it has no content to keep and must stay what it is.
 class AtomicFile {
  public:
   // Creates the temporary file; throws FileError when the name cannot be
@@ -29,6 +30,8 @@ class AtomicFile {
   AtomicFile& operator=(const AtomicFile&) = delete;
 
   const std::string& path() const { return path_; }
+  // False for a device or a pipe, where what was written stays written.
+  bool keepsOldContent() const { return !temporary_.empty(); }
   // The temporary file's descriptor, for writers of their own.
   int fd() const { return fd_; }
 
@@ -42,6 +45,7 @@ class AtomicFile {
 
  private:
   std::string path_;
+  std::string target_;  // path_, or the file a symbolic link there names
   std::string directory_;
   std::string temporary_;
   int fd_ = -1;

@@ -359,7 +359,8 @@ int runAndRecord(const CommandOptions& options, const Parameters& parameters) {
     report(e.what());
     return kExitBadInput;
   }
-  const std::string unchanged = traceFile ? "; " + traceFile->path() + " is unchanged" : "";
+  const std::string unchanged =
+      traceFile && traceFile->keepsOldContent() ? "; " + traceFile->path() + " is unchanged" : "";
 
   const SEED_type seed = options.seed.value_or(0);
   RunOutcome outcome;
@@ -423,6 +424,9 @@ int runCommandLine(int argc, char* argv[]) {
   } catch (const UsageError& e) {
     report(e.what());
     return kExitBadInput;
+  } catch (const std::bad_alloc&) {
+    report("out of memory while reading the command line");
+    return kExitFailure;
   }
   if (options.printParams) return printParameters(options, parameters);
   return runAndRecord(options, parameters);

@@ -135,6 +135,27 @@ TEST(TraceFiles, AFailedRunLeavesTheOldFilesAndNoTemporaryOnes) {
   }
 }
 
+// "> FILE" writes through a symbolic link and into a pipe or a device; so
+// does -o, where a rename would replace the link, or turn /dev/null into a file.
+TEST(TraceFiles, LinksPipesAndDevicesAreWrittenThrough) {
+  ScratchDir scratch;
+  writeFile(scratch / "p", "3\n2\n6\n0\n2\n1\n100\n10\n1\n5\n1\n4\n1\n");
+  const std::string run = generator() + " 5 -p " + q(scratch / "p");
+  const std::string trace = runCommand(run, scratch).out;
+  writeFile(scratch / "real", "old\n");
+  std::filesystem::create_symlink("real", scratch / "link");
+  ASSERT_EQ(mkfifo((scratch / "fifo").c_str(), 0600), 0);
+  const auto r = runCommand("timeout 20 cat " + q(scratch / "fifo") + " >" + q(scratch / "got") +
+                                " & " + run + " -o " + q(scratch / "fifo") + " && " + run + " -o " +
+                                q(scratch / "link") + "; status=$?; wait; exit $status",
+                            scratch);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(readFile(scratch / "got"), trace);
+  EXPECT_EQ(readFile(scratch / "real"), trace);
+  EXPECT_TRUE(std::filesystem::is_symlink(scratch / "link"));
+  EXPECT_TRUE(std::filesystem::is_fifo(scratch / "fifo"));
+}
+
 // On standard output a stalled trace is still delivered whole, so its
 // manifest is kept and says how the run ended.
 TEST(TraceFiles, AStalledRunOnStandardOutputIsRecordedAsStalled) {
