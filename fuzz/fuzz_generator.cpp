@@ -34,6 +34,7 @@
 #include "generator/flag_membership.h"
 #include "generator/membership.h"
 #include "generator/my_io.h"
+#include "generator/parameter_stream.h"
 #include "generator/seed_argument.h"
 #include "generator/trace_output.h"
 #include "generator/trace_writer.h"

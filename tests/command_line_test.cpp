@@ -79,7 +79,7 @@ TEST(CommandLine, HelpAndVersionDoNotReadInput) {
     const ProcessResult r = runGrouptrace({flag}, "not a parameter stream");
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_NE(r.out.find("usage: grouptrace [SEED]"), std::string::npos);
+    EXPECT_NE(r.out.find("usage: grouptrace [OPTION...] [SEED]"), std::string::npos);
     EXPECT_NE(r.out.find("orderedJoinLeave"), std::string::npos);
     EXPECT_NE(r.out.find("Exit status"), std::string::npos);
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "generator/my_io.h"
+#include "generator/parameter_stream.h"
 #include "generator/seed_argument.h"
 #include "grouptrace/generator.h"
 #include "grouptrace/memory_source.h"

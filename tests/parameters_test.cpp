@@ -9,6 +9,8 @@
 #include <limits>
 #include <string>
 
+#include "generator/parameter_stream.h"
+
 namespace grouptrace {
 namespace {
 

@@ -1,12 +1,12 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
-#include "generator/my_io.h"
 #include "grouptrace/types.h"
 
 namespace grouptrace {
@@ -34,11 +34,13 @@ inline constexpr std::array<std::string_view, 13> kParameterNames = {
     "nNodes",  "nSessions", "maxTrans", "currTrans", "avgSize", "nQoSLevels",      "maxBand",
     "minBand", "minDelay",  "maxDelay", "minHops",   "maxHops", "orderedJoinLeave"};
 
-// Parameters that cannot describe a scenario. The message names both
-// the offending value's position in the stream (1 to 13) and the line of the
-// stream it stands on, which differ once blank lines precede a value.
+// Parameters that cannot describe a scenario. The message names the offending
+// value's position in the stream (1 to 13) and its parameter, and, for a value
+// read from a stream, the line of the stream it stands on, which differs from
+// the position once blank lines precede a value.
 class ParameterError : public std::runtime_error {
  public:
+  // `inputLine` 0: the value came from no stream (an option, a program).
   ParameterError(int value, std::uint64_t inputLine, const std::string& message);
   // The position of the offending value, 1 to 13.
   int value() const { return value_; }
@@ -46,21 +48,39 @@ class ParameterError : public std::runtime_error {
   // on its own line, and callers still use it.
   int line() const { return value_; }
   // The 1-based line of the stream the value stands on (where the input ended,
-  // for a stream that ends early).
+  // for a stream that ends early); 0 for a value from no stream.
   std::uint64_t inputLine() const { return inputLine_; }
+  // What is wrong, without the parameter it is about: for callers that name
+  // the parameter their own way (a command-line option, a keyword argument).
+  const std::string& problem() const { return problem_; }
 
  private:
   int value_;
   std::uint64_t inputLine_;
+  std::string problem_;
 };
+
+// The parameters in stream order (index 0 is nNodes), for code that treats all
+// 13 alike.
+std::int32_t& parameterAt(Parameters& parameters, std::size_t index);
+std::int32_t parameterAt(const Parameters& parameters, std::size_t index);
 
 // Refuses a scenario that cannot run: fewer than one node or one session.
 void checkParameters(const Parameters& parameters);
 
-// Reads all 13 values; throws ParameterError for input that ends early or cannot
-// be read, a value that is not a number or lies outside the signed 32-bit range,
-// and fewer than one node or one session. Reads nothing after the 13th value's
-// line, and past a value found to be bad only the short excerpt its message shows.
-Parameters readParameters(myIO& io);
+// Reads a whole parameter stream held in memory, as the program reads one:
+// 13 values, anything after a value on its line a comment. Throws
+// ParameterError.
+Parameters parseParameters(std::string_view stream);
+
+// Parameter `index` (0 to 12) given on its own, as text: read as a stream's
+// value is, but with nothing after the number (blanks around it aside), since
+// a value on its own has no room for a comment. Throws ParameterError.
+std::int32_t parseParameterValue(std::size_t index, std::string_view text);
+
+// Parameter `index` (0 to 12) given as a number: truncated toward zero, and
+// refused outside the signed 32-bit range (NaN included), as a stream's value
+// is. Throws ParameterError.
+std::int32_t parameterValue(std::size_t index, double value);
 
 }  // namespace grouptrace

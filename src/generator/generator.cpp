@@ -1,18 +1,12 @@
 #include "grouptrace/generator.h"
 
-#include <mutex>
-
-#include "generator/creation.h"
 #include "generator/format_writers.h"
+#include "generator/run_into.h"
 #include "generator/trace_output.h"
 #include "generator/trace_writer.h"
 
 namespace grouptrace {
 namespace {
-
-// The draws of every run come from one stream per process: runs from several
-// threads take turns.
-std::mutex runMutex;
 
 // A run's events, handed to a caller's handler as the reader's event types.
 class HandlerSink {
@@ -37,14 +31,6 @@ class HandlerSink {
   TraceHandler& handler_;
 };
 
-template <class Sink>
-RunResult runInto(const Parameters& parameters, SEED_type seed, Sink& sink) {
-  checkParameters(parameters);
-  const std::lock_guard<std::mutex> lock(runMutex);
-  Creation creation(parameters);
-  return creation.run(seed, sink);
-}
-
 // One of the writers as a handler, for events that come from elsewhere (a
 // stored trace being converted).
 template <template <class> class Writer>
@@ -67,15 +53,6 @@ class WriterHandler final : public TraceHandler {
   BlockOutput output_;
   Writer<BlockOutput> writer_;
 };
-
-template <template <class> class Writer>
-RunResult writeWith(const Parameters& parameters, SEED_type seed, ByteSink& sink) {
-  BlockOutput output(sink);
-  Writer<BlockOutput> writer(output);
-  const RunResult result = runInto(parameters, seed, writer);
-  writer.flush();
-  return result;
-}
 
 }  // namespace
 
@@ -119,13 +96,13 @@ RunResult writeTrace(const Parameters& parameters, SEED_type seed, TraceFormat f
                      ByteSink& sink) {
   switch (format) {
     case TraceFormat::csv:
-      return writeWith<CsvWriter>(parameters, seed, sink);
+      return writeCsv(parameters, seed, sink);
     case TraceFormat::jsonl:
-      return writeWith<JsonLinesWriter>(parameters, seed, sink);
+      return writeJsonLines(parameters, seed, sink);
     case TraceFormat::trace:
       break;
   }
-  return writeWith<BasicTraceWriter>(parameters, seed, sink);
+  return writeText(parameters, seed, sink);
 }
 
 }  // namespace grouptrace

@@ -122,6 +122,11 @@ void myIO::skipByteOrderMark() {
   pendingEnd_ = taken;
 }
 
+bool myIO::atEnd() {
+  while (isSpace(peek())) advance();
+  return peek() == EOF;
+}
+
 bool myIO::discardLine() {
   bool afterCarriageReturn = false;
   for (int c = peek(); c != EOF; c = peek()) {

@@ -49,6 +49,10 @@ class myIO {
   // into a readError.
   Value readNL();
 
+  // Skips whitespace; true when the input ends there. For a value on its own,
+  // where anything after the number is a mistake rather than a comment.
+  bool atEnd();
+
   // The 1-based line the next character stands on.
   std::uint64_t line() const { return line_; }
   // The errno of a failed read; 0 while every read succeeded.

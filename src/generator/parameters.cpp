@@ -1,13 +1,21 @@
-#include "grouptrace/parameters.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 
+#include "generator/parameter_stream.h"
+
 namespace grouptrace {
 namespace {
+
+constexpr std::int32_t Parameters::*kFields[] = {
+    &Parameters::nNodes,          &Parameters::nSessions, &Parameters::maxTrans,
+    &Parameters::currTrans,       &Parameters::avgSize,   &Parameters::nQoSLevels,
+    &Parameters::maxBand,         &Parameters::minBand,   &Parameters::minDelay,
+    &Parameters::maxDelay,        &Parameters::minHops,   &Parameters::maxHops,
+    &Parameters::orderedJoinLeave};
+static_assert(std::size(kFields) == kParameterNames.size());
 
 // At most this many characters of a value are shown in a message: a number of
 // a thousand digits still gets a message of one readable line.
@@ -55,21 +63,17 @@ std::string cannotRead(int error) {
   return std::string("cannot read the parameter stream: ") + std::strerror(error);
 }
 
-// Reads value `index` (1-based) up to the end of its line; returns it truncated
-// and its line in `line`.
-std::int32_t readValue(myIO& io, int index, std::uint64_t& line) {
-  const myIO::Value value = io.read();
-  line = value.line;
+// A value as myIO read it, checked and truncated toward zero; `index` is 1-based.
+std::int32_t checkedValue(const myIO::Value& value, int index, std::uint64_t line,
+                          const std::string& hint) {
   switch (value.status) {
     case myIO::Status::endOfInput:
-      throw ParameterError(
-          index, line,
-          "the input ends here, but a parameter stream holds 13 values" + lineEndHint(io));
+      throw ParameterError(index, line,
+                           "the input ends here, but a parameter stream holds 13 values" + hint);
     case myIO::Status::readError:
       throw ParameterError(index, line, cannotRead(value.error));
     case myIO::Status::notANumber:
-      throw ParameterError(index, line,
-                           "expected a number, found " + quoted(value.text) + lineEndHint(io));
+      throw ParameterError(index, line, "expected a number, found " + quoted(value.text) + hint);
     case myIO::Status::outOfRange:
       throw ParameterError(index, line, outOfRange(value.text));
     case myIO::Status::ok:
@@ -82,10 +86,39 @@ std::int32_t readValue(myIO& io, int index, std::uint64_t& line) {
   if (!(value.number > kBelow && value.number < kAbove)) {
     throw ParameterError(index, line, outOfRange(value.text));
   }
-  // Only a sound value has a comment worth reading to its end.
-  if (!io.discardLine()) throw ParameterError(index, io.line(), cannotRead(io.error()));
   return static_cast<std::int32_t>(value.number);
 }
+
+// Reads value `index` (1-based) up to the end of its line; returns it truncated
+// and its line in `line`.
+std::int32_t readValue(myIO& io, int index, std::uint64_t& line) {
+  const myIO::Value value = io.read();
+  line = value.line;
+  const std::int32_t number = checkedValue(value, index, line, lineEndHint(io));
+  // Only a sound value has a comment worth reading to its end.
+  if (!io.discardLine()) throw ParameterError(index, io.line(), cannotRead(io.error()));
+  return number;
+}
+
+// Reads from text in memory through the stream reader itself, so that every
+// rule of the stream holds for it.
+class MemoryStream {
+ public:
+  // fmemopen refuses an empty buffer on some C libraries: a blank reads the same.
+  explicit MemoryStream(std::string_view text)
+      : copy_(text.empty() ? std::string_view(" ") : text) {
+    file_ = fmemopen(copy_.data(), copy_.size(), "r");
+    if (file_ == nullptr) throw std::bad_alloc();
+  }
+  ~MemoryStream() { std::fclose(file_); }
+  MemoryStream(const MemoryStream&) = delete;
+  MemoryStream& operator=(const MemoryStream&) = delete;
+  std::FILE* file() const { return file_; }
+
+ private:
+  std::string copy_;
+  std::FILE* file_;
+};
 
 // The counts every scenario needs; a value's line is 0 when it came from no
 // stream.
@@ -108,26 +141,73 @@ ParameterError::ParameterError(int value, std::uint64_t inputLine, const std::st
                          std::string(kParameterNames.at(static_cast<std::size_t>(value - 1))) +
                          "): " + message),
       value_(value),
-      inputLine_(inputLine) {
+      inputLine_(inputLine),
+      problem_(message) {
+}
+
+std::int32_t& parameterAt(Parameters& p, std::size_t index) {
+  return p.*kFields[index];
+}
+
+std::int32_t parameterAt(const Parameters& p, std::size_t index) {
+  return p.*kFields[index];
 }
 
 void checkParameters(const Parameters& p) {
   checkCounts(p, 0, 0);
 }
 
-Parameters readParameters(myIO& io) {
+Parameters readParameterValues(myIO& io, std::uint64_t (&lines)[13]) {
   Parameters p;
-  std::int32_t* const fields[] = {&p.nNodes,          &p.nSessions,  &p.maxTrans, &p.currTrans,
-                                  &p.avgSize,         &p.nQoSLevels, &p.maxBand,  &p.minBand,
-                                  &p.minDelay,        &p.maxDelay,   &p.minHops,  &p.maxHops,
-                                  &p.orderedJoinLeave};
-  static_assert(std::size(fields) == kParameterNames.size());
-  std::uint64_t lines[std::size(fields)] = {};
-  for (std::size_t i = 0; i < std::size(fields); ++i) {
-    *fields[i] = readValue(io, static_cast<int>(i) + 1, lines[i]);
+  for (std::size_t i = 0; i < kParameterNames.size(); ++i) {
+    parameterAt(p, i) = readValue(io, static_cast<int>(i) + 1, lines[i]);
   }
+  return p;
+}
+
+Parameters readParameterValues(myIO& io) {
+  std::uint64_t lines[13] = {};
+  return readParameterValues(io, lines);
+}
+
+Parameters readParameters(myIO& io) {
+  std::uint64_t lines[13] = {};
+  const Parameters p = readParameterValues(io, lines);
   checkCounts(p, lines[0], lines[1]);
   return p;
+}
+
+Parameters parseParameters(std::string_view stream) {
+  MemoryStream in(stream);
+  myIO io(in.file());
+  return readParameters(io);
+}
+
+std::int32_t parseParameterValue(std::size_t index, std::string_view text) {
+  const int position = static_cast<int>(index) + 1;
+  MemoryStream in(text);
+  myIO io(in.file());
+  myIO::Value value = io.read();
+  if (value.status == myIO::Status::endOfInput) {
+    throw ParameterError(position, 0, "expected a number, found nothing");
+  }
+  // What would be a comment in a stream is a mistake here.
+  if (value.status != myIO::Status::notANumber && value.status != myIO::Status::readError &&
+      !io.atEnd()) {
+    value.status = myIO::Status::notANumber;
+    value.text = std::string(text.substr(0, myIO::kTextKept));
+  }
+  return checkedValue(value, position, 0, "");
+}
+
+std::int32_t parameterValue(std::size_t index, double value) {
+  myIO::Value v;
+  v.number = value;
+  if (!std::isfinite(value)) v.status = myIO::Status::outOfRange;
+  char text[32];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  v.text = text;
+  return checkedValue(v, static_cast<int>(index) + 1, 0, "");
 }
 
 }  // namespace grouptrace

@@ -1,0 +1,282 @@
+#include "command_options.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <new>
+#include <vector>
+
+#include "generator/seed_argument.h"
+
+namespace grouptrace {
+namespace {
+
+enum class Action { help, version, printParams, seed, params, output, manifest, format, parameter };
+
+struct OptionSpec {
+  std::string_view name;
+  std::string_view shortName;  // empty when there is none
+  Action action;
+  bool takesValue;
+  std::size_t parameter = 0;  // for Action::parameter
+};
+
+constexpr std::array<OptionSpec, 8> kGeneralOptions = {{
+    {"--help", "-h", Action::help, false},
+    {"--version", "", Action::version, false},
+    {"--print-params", "", Action::printParams, false},
+    {"--seed", "-s", Action::seed, true},
+    {"--params", "-p", Action::params, true},
+    {"--output", "-o", Action::output, true},
+    {"--manifest", "", Action::manifest, true},
+    {"--format", "", Action::format, true},
+}};
+
+std::vector<OptionSpec> allOptions() {
+  std::vector<OptionSpec> specs(kGeneralOptions.begin(), kGeneralOptions.end());
+  for (std::size_t i = 0; i < kParameterOptions.size(); ++i) {
+    specs.push_back({kParameterOptions[i], "", Action::parameter, true, i});
+  }
+  return specs;
+}
+
+// An argument as a message shows it: quoted, control characters visible, and
+// short enough for one line whatever a script passed.
+std::string shown(std::string_view text) {
+  constexpr std::size_t kShown = 40;
+  std::string out = "\"";
+  for (unsigned char c : text.substr(0, kShown)) {
+    if (c < 0x20 || c == 0x7f) {
+      static constexpr char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xf];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + (text.size() > kShown ? "...\"" : "\"");
+}
+
+bool isLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// Only these are taken for options: everything else keeps its old meaning (the
+// seed, or an ignored argument), so "-7" and " 42" stay seeds.
+bool looksLikeOption(std::string_view arg) {
+  return arg.size() >= 2 && arg[0] == '-' && (isLetter(arg[1]) || arg[1] == '-');
+}
+
+// Edits (insertions, deletions, substitutions, swaps of neighbours) between two
+// words: how far a misspelt option is from a known one.
+std::size_t editDistance(std::string_view a, std::string_view b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+std::string unknownOption(std::string_view arg, const std::vector<OptionSpec>& specs) {
+  std::string_view name = arg.substr(0, arg.find('='));
+  // "-seed" is a long option with one dash too few; single letters are too
+  // short for a guess to mean anything.
+  std::string word(name.substr(name.starts_with("--") ? 2 : 1));
+  const OptionSpec* best = nullptr;
+  std::size_t bestDistance = 0;
+  if (word.size() > 1) {
+    for (const OptionSpec& spec : specs) {
+      const std::string_view candidate = spec.name.substr(2);
+      const std::size_t distance = editDistance(word, candidate);
+      if (distance <= std::max<std::size_t>(1, candidate.size() / 3) &&
+          (best == nullptr || distance < bestDistance)) {
+        best = &spec;
+        bestDistance = distance;
+      }
+    }
+  }
+  std::string message = "unknown option " + shown(name);
+  if (best != nullptr) return message + "; did you mean " + std::string(best->name) + "?";
+  return message + " (see grouptrace --help)";
+}
+
+SEED_type seedOptionValue(std::string_view option, std::string_view text) {
+  std::string_view digits = text;
+  if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) digits.remove_prefix(1);
+  if (digits.empty() ||
+      !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    throw UsageError(std::string(option) + ": expected a whole number for the seed, found " +
+                     shown(text));
+  }
+  const auto seed = parseSeedArgument(std::string(text).c_str());
+  if (!seed) {
+    throw UsageError("the seed " + shown(text) +
+                     " is outside the signed 32-bit range (-2147483648 to 2147483647)");
+  }
+  return *seed;
+}
+
+TraceFormat formatValue(std::string_view text) {
+  if (const auto format = parseTraceFormat(text)) return *format;
+  throw UsageError("unknown --format " + shown(text) + ": expected trace, csv or jsonl");
+}
+
+std::string fileName(std::string_view option, std::string_view text) {
+  if (text.empty()) throw UsageError(std::string(option) + ": the file name is empty");
+  return std::string(text);
+}
+
+// Records the seed, refusing a second one: "--seed 3 4" would otherwise run
+// with one of them while the caller believes it ran with the other.
+void setSeed(CommandOptions& options, std::string& seedText, std::string_view text,
+             SEED_type seed) {
+  if (options.seed) {
+    throw UsageError("the seed is given twice (" + shown(seedText) + " and " + shown(text) + ")");
+  }
+  options.seed = seed;
+  seedText = text;
+}
+
+}  // namespace
+
+bool CommandOptions::allParametersGiven() const {
+  return std::all_of(parameters.begin(), parameters.end(),
+                     [](const auto& v) { return v.has_value(); });
+}
+
+bool CommandOptions::anyParameterGiven() const {
+  return std::any_of(parameters.begin(), parameters.end(),
+                     [](const auto& v) { return v.has_value(); });
+}
+
+std::int32_t parameterOptionValue(std::size_t index, std::string_view text) {
+  try {
+    return parseParameterValue(index, text);
+  } catch (const ParameterError& e) {
+    throw UsageError(std::string(kParameterOptions[index]) + " (" +
+                     std::string(kParameterNames[index]) + "): " + e.problem());
+  }
+}
+
+CommandOptions parseCommandOptions(int argc, const char* const argv[]) {
+  CommandOptions options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--") break;
+    if (arg == "-h" || arg == "--help") {
+      options.help = true;
+      return options;
+    }
+    if (arg == "--version") {
+      options.version = true;
+      return options;
+    }
+  }
+
+  const std::vector<OptionSpec> specs = allOptions();
+  std::string seedText;
+  bool positionalSeen = false;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (optionsEnded || !looksLikeOption(arg)) {
+      // Only the first counts, read like atoi, as scripts have always called
+      // the program; later ones were always ignored.
+      if (positionalSeen) continue;
+      positionalSeen = true;
+      const auto seed = parseSeedArgument(argv[i]);
+      if (!seed) {
+        throw UsageError("the seed " + shown(arg) +
+                         " is outside the signed 32-bit range (-2147483648 to 2147483647)");
+      }
+      setSeed(options, seedText, arg, *seed);
+      continue;
+    }
+
+    // Long options may carry their value after "="; short ones take the next
+    // argument, so "-output" cannot quietly become "-o utput".
+    const bool isLong = arg.starts_with("--");
+    const std::size_t equals = isLong ? arg.find('=') : std::string_view::npos;
+    const std::string_view name = arg.substr(0, equals);
+    const auto spec = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) {
+      return name == s.name || (!s.shortName.empty() && name == s.shortName);
+    });
+    if (spec == specs.end()) throw UsageError(unknownOption(arg, specs));
+
+    std::string_view value;
+    if (!spec->takesValue) {
+      if (equals != std::string_view::npos) {
+        throw UsageError("option " + std::string(name) + " takes no value");
+      }
+    } else if (equals != std::string_view::npos) {
+      value = arg.substr(equals + 1);
+    } else {
+      if (i + 1 >= argc) throw UsageError("option " + std::string(name) + " needs a value");
+      value = argv[++i];
+      // "-o --seed 4" is a forgotten file name, not a file called "--seed".
+      if (looksLikeOption(value)) {
+        throw UsageError("option " + std::string(name) + " needs a value, found the option " +
+                         shown(value));
+      }
+    }
+
+    switch (spec->action) {
+      case Action::help:
+      case Action::version:
+        break;  // handled above
+      case Action::printParams:
+        options.printParams = true;
+        break;
+      case Action::seed:
+        setSeed(options, seedText, value, seedOptionValue(name, value));
+        break;
+      case Action::params:
+        options.paramsPath = fileName(name, value);
+        break;
+      case Action::output:
+        options.outputPath = fileName(name, value);
+        break;
+      case Action::manifest:
+        options.manifestPath = fileName(name, value);
+        break;
+      case Action::format:
+        options.format = formatValue(value);
+        break;
+      case Action::parameter:
+        options.parameters[spec->parameter] = parameterOptionValue(spec->parameter, value);
+        break;
+    }
+  }
+
+  if (options.printParams && options.manifestPath) {
+    throw UsageError("--manifest records a run, and --print-params does not run one");
+  }
+  // Both are renamed into place at the end: the second would replace the first.
+  if (options.outputPath && options.manifestPath && *options.outputPath != "-") {
+    std::error_code traceError, manifestError;
+    const auto trace = std::filesystem::weakly_canonical(*options.outputPath, traceError);
+    const auto manifest = std::filesystem::weakly_canonical(*options.manifestPath, manifestError);
+    const bool same = traceError || manifestError ? *options.outputPath == *options.manifestPath
+                                                  : trace == manifest;
+    if (same) {
+      throw UsageError("the trace and the manifest would be the same file, " +
+                       shown(*options.manifestPath));
+    }
+  }
+  return options;
+}
+
+}  // namespace grouptrace

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "grouptrace/generator.h"
+#include "grouptrace/parameters.h"
+#include "grouptrace/types.h"
+
+namespace grouptrace {
+
+// The option that sets each parameter, in stream order (kParameterNames[i] is
+// set by kParameterOptions[i]).
+inline constexpr std::array<std::string_view, 13> kParameterOptions = {
+    "--nodes",      "--sessions", "--max-trans", "--curr-trans", "--avg-size",
+    "--qos-levels", "--max-band", "--min-band",  "--min-delay",  "--max-delay",
+    "--min-hops",   "--max-hops", "--ordered"};
+
+// What the command line asks for.
+struct CommandOptions {
+  bool help = false;
+  bool version = false;
+  bool printParams = false;
+  std::optional<SEED_type> seed;
+  // Absent: standard input / standard output ("-" means those too).
+  std::optional<std::string> paramsPath;
+  std::optional<std::string> outputPath;
+  std::optional<std::string> manifestPath;
+  TraceFormat format = TraceFormat::trace;
+  // Values given by name, already checked as a stream's values are.
+  std::array<std::optional<std::int32_t>, 13> parameters;
+
+  bool allParametersGiven() const;
+  bool anyParameterGiven() const;
+};
+
+// A command line the program refuses; what() is one line naming the argument
+// at fault.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Reads argv. -h/--help and --version win wherever they stand (before "--"),
+// so asking for help never fails. The first argument that is not an option is
+// the seed, read like atoi as it always was; later ones are ignored.
+CommandOptions parseCommandOptions(int argc, const char* const argv[]);
+
+// A parameter's value given as the text of an option, read and checked as the
+// stream's values are but refusing anything after the number: an option has no
+// room for a comment. Throws UsageError naming the option and the parameter.
+std::int32_t parameterOptionValue(std::size_t index, std::string_view text);
+
+}  // namespace grouptrace
