@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "generator/my_io.h"
+
 namespace grouptrace {
 namespace {
 

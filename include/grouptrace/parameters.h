@@ -5,10 +5,12 @@
 #include <string>
 #include <string_view>
 
-#include "generator/my_io.h"
 #include "grouptrace/types.h"
 
 namespace grouptrace {
+
+// The stream reader stays internal; installed code only passes one through.
+class myIO;
 
 // The 13 values of a parameter stream, each truncated toward zero to a signed
 // 32-bit integer, under the names the scenario gives them.

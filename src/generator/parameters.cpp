@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "generator/my_io.h"
+
 namespace grouptrace {
 namespace {
 
