@@ -34,6 +34,7 @@ function(expect actual expected what)
 endfunction()
 
 run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}")
+find_program(READELF readelf)
 set(libdir "${prefix}/${LIBDIR}")
 
 if(SHARED)
@@ -44,7 +45,6 @@ if(SHARED)
   expect("${link}" "libgrouptrace.so.${major}" "libgrouptrace.so points to")
   file(READ_SYMLINK "${libdir}/libgrouptrace.so.${major}" link)
   expect("${link}" "libgrouptrace.so.${VERSION}" "libgrouptrace.so.${major} points to")
-  find_program(READELF readelf)
   if(READELF)
     run(${READELF} -d "${libdir}/libgrouptrace.so.${VERSION}")
     if(NOT output MATCHES "SONAME[^\n]*\\[libgrouptrace\\.so\\.${major}\\]")
@@ -74,6 +74,16 @@ elseif(STEP STREQUAL "cmake")
       -G "${GENERATOR}" -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DCMAKE_BUILD_TYPE=Release
       "-DCMAKE_PREFIX_PATH=${prefix}")
   run(${CMAKE_COMMAND} --build "${WORK_DIR}/build")
+  if(READELF)
+    # The model took the library the build made: the shared one by its SONAME,
+    # or the archive's objects.
+    run(${READELF} -d "${WORK_DIR}/build/libtrace_model.so")
+    if(SHARED AND NOT output MATCHES "NEEDED[^\n]*\\[libgrouptrace\\.so\\.${major}\\]")
+      message(FATAL_ERROR "the model does not load libgrouptrace.so.${major}:\n${output}")
+    elseif(NOT SHARED AND output MATCHES "libgrouptrace")
+      message(FATAL_ERROR "the model loads a shared grouptrace:\n${output}")
+    endif()
+  endif()
   run("${WORK_DIR}/build/count_requests" "${TRACE}")
   expect("${output}" "joins 4 leaves 3\n" "the model library's count")
   # A missing file is reported, not an abort.
