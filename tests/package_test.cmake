@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.22)
 # Installs the build into a scratch prefix and uses the installed package as a
 # project outside this tree would. STEP says how:
 #   headers     every installed header compiles alone as C++17, warnings as errors
@@ -5,7 +6,7 @@
 #               trace, and a program generating one in-process
 #   pkgconfig   a Makefile project that takes its flags from pkg-config
 # Expects STEP, BUILD_DIR, WORK_DIR, SOURCE_DIR, GENERATOR, CXX_COMPILER,
-# LIBDIR (relative to the prefix), VERSION, SHARED (whether the build makes a shared library), TRACE (a stored
+# LIBDIR, MANDIR and DOCDIR (relative to the prefix), VERSION, SHARED (whether the build makes a shared library), TRACE (a stored
 # trace with its 4 joins and 3 leaves: tests/golden/000.out).
 file(REMOVE_RECURSE "${WORK_DIR}")
 set(prefix "${WORK_DIR}/prefix")
@@ -36,6 +37,12 @@ endfunction()
 run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}")
 find_program(READELF readelf)
 set(libdir "${prefix}/${LIBDIR}")
+foreach(file IN ITEMS "${MANDIR}/man1/grouptrace.1" "${MANDIR}/man1/grouptrace-inspect.1"
+                      "${LIBDIR}/pkgconfig/grouptrace.pc" "${DOCDIR}/LICENSE")
+  if(NOT EXISTS "${prefix}/${file}")
+    message(FATAL_ERROR "not installed: ${file}")
+  endif()
+endforeach()
 
 if(SHARED)
   # libgrouptrace.so -> libgrouptrace.so.MAJOR -> libgrouptrace.so.VERSION, and
