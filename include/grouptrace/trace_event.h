@@ -7,6 +7,9 @@
 
 namespace grouptrace {
 
+// The comparisons are written out member by member because simulators that
+// include these headers may still build as C++17.
+
 // The three phases of a run, in the order their markers appear.
 enum class TracePhase : std::uint8_t {
   beefUp,        // joins only: every session grows towards the target size
@@ -18,20 +21,27 @@ enum class TracePhase : std::uint8_t {
 struct TraceHeader {
   std::int32_t avgSize = 0;
   std::int32_t orderedJoinLeave = 0;
-  bool operator==(const TraceHeader&) const = default;
+  bool operator==(const TraceHeader& o) const {
+    return avgSize == o.avgSize && orderedJoinLeave == o.orderedJoinLeave;
+  }
+  bool operator!=(const TraceHeader& o) const { return !(*this == o); }
 };
 
 // One line of the session table. Sessions arrive in index order from 0.
 struct SessionEntry {
   std::int32_t session = 0;
   NODEID source = 0;
-  bool operator==(const SessionEntry&) const = default;
+  bool operator==(const SessionEntry& o) const {
+    return session == o.session && source == o.source;
+  }
+  bool operator!=(const SessionEntry& o) const { return !(*this == o); }
 };
 
 // A phase marker: every record after it, up to the next marker, belongs to it.
 struct PhaseStart {
   TracePhase phase = TracePhase::beefUp;
-  bool operator==(const PhaseStart&) const = default;
+  bool operator==(const PhaseStart& o) const { return phase == o.phase; }
+  bool operator!=(const PhaseStart& o) const { return !(*this == o); }
 };
 
 // A node joined a session with these QoS requirements. Band and delay are whole
@@ -43,14 +53,19 @@ struct JoinRecord {
   double band = 0;
   double delay = 0;
   HOPS hops = 0;
-  bool operator==(const JoinRecord&) const = default;
+  bool operator==(const JoinRecord& o) const {
+    return node == o.node && session == o.session && band == o.band && delay == o.delay &&
+           hops == o.hops;
+  }
+  bool operator!=(const JoinRecord& o) const { return !(*this == o); }
 };
 
 // A node left a session.
 struct LeaveRecord {
   NODEID node = 0;
   std::int32_t session = 0;
-  bool operator==(const LeaveRecord&) const = default;
+  bool operator==(const LeaveRecord& o) const { return node == o.node && session == o.session; }
+  bool operator!=(const LeaveRecord& o) const { return !(*this == o); }
 };
 
 // The last line: the transaction counter (its starting value plus every request
@@ -60,7 +75,10 @@ struct TraceSummary {
   Count trans = 0;
   Count joins = 0;
   Count leaves = 0;
-  bool operator==(const TraceSummary&) const = default;
+  bool operator==(const TraceSummary& o) const {
+    return trans == o.trans && joins == o.joins && leaves == o.leaves;
+  }
+  bool operator!=(const TraceSummary& o) const { return !(*this == o); }
 };
 
 using TraceEvent =

@@ -1,10 +1,10 @@
+#include "generator/parameter_stream.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
-
-#include "generator/parameter_stream.h"
 
 namespace grouptrace {
 namespace {
