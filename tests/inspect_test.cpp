@@ -700,7 +700,7 @@ TEST(InspectProgram, MessagesNameTheTraceTheWayCompilersDo) {
   testing::writeFile(bad, text);
   const std::string quoted = testing::shellQuoted(bad.string());
 
-  for (const std::string command : {" check ", " stats ", " plot -o - "}) {
+  for (const std::string command : {" check ", " stats ", " plot -o - ", " export --format csv "}) {
     SCOPED_TRACE(command);
     const auto result = testing::runCommand(inspect + command + quoted, scratch);
     EXPECT_EQ(result.status, 1);
@@ -762,6 +762,93 @@ TEST(InspectProgram, PlotWritesOnlySvgAndOnlyForASoundTrace) {
   EXPECT_EQ(xmlProblem(picture), "");
   EXPECT_NE(picture.find(">T &lt;&amp;&quot;&gt;\xef\xbf\xbd</text>"), std::string::npos);
   EXPECT_NE(picture.find("caf\xef\xbf\xbd.trace"), std::string::npos);
+}
+
+// The generator's own run, written by the program.
+std::string generated(const std::filesystem::path& stored, const std::string& options,
+                      const testing::ScratchDir& scratch) {
+  auto base = stored;
+  base.replace_extension();
+  const std::string args =
+      std::filesystem::exists(base.string() + ".args")
+          ? " " + testing::shellQuoted(testing::readFile(base.string() + ".args"))
+          : "";
+  const std::string launcher = GROUPTRACE_LAUNCHER;
+  const auto r =
+      testing::runCommand((launcher.empty() ? "" : testing::shellQuoted(launcher) + " ") +
+                              testing::shellQuoted(GROUPTRACE_BINARY) + args + " " + options +
+                              " < " + testing::shellQuoted(base.string() + ".params"),
+                          scratch);
+  EXPECT_EQ(r.status, 0) << r.err;
+  return r.out;
+}
+
+TEST(InspectProgram, ExportGivesWhatTheGeneratorWritesAsFarAsTheTextIsExact) {
+  testing::ScratchDir scratch;
+  const std::string inspect = inspectProgram();
+  int exact = 0;
+  int rounded = 0;
+  for (const auto& stored : testing::goldenTraces()) {
+    SCOPED_TRACE(stored.filename().string());
+    const std::string text = testing::readFile(stored);
+    for (const std::string format : {"csv", "jsonl"}) {
+      const auto exported = testing::runCommand(
+          inspect + " export --format " + format + " " + testing::shellQuoted(stored.string()),
+          scratch);
+      ASSERT_EQ(exported.status, 0) << exported.err;
+      const std::string direct = generated(stored, "--format " + format, scratch);
+      if (text.find("e+") == std::string::npos) {
+        EXPECT_EQ(exported.out, direct);
+        ++exact;
+      } else {
+        // The same rows; values as the text holds them, never in exponent form.
+        EXPECT_EQ(std::count(exported.out.begin(), exported.out.end(), '\n'),
+                  std::count(direct.begin(), direct.end(), '\n'));
+        EXPECT_EQ(exported.out.find("e+"), std::string::npos);
+        ++rounded;
+      }
+    }
+  }
+  EXPECT_GT(exact, 0);
+  EXPECT_GT(rounded, 0);
+
+  // 7.26124e+08 in the text is 726124000 in the export.
+  const auto big = testing::runCommand(
+      inspect + " export --format csv " +
+          testing::shellQuoted((std::filesystem::path(GROUPTRACE_GOLDEN_DIR) / "006.out").string()),
+      scratch);
+  EXPECT_NE(big.out.find(",726124000,-42,0\n"), std::string::npos) << big.out.substr(0, 400);
+}
+
+TEST(InspectProgram, ExportOfAFaultyTraceWritesNothing) {
+  testing::ScratchDir scratch;
+  const std::string inspect = inspectProgram();
+  const std::string text = workedExample();
+  const auto cut = scratch / "cut.trace";
+  testing::writeFile(cut, text.substr(0, text.size() - 10));
+  const auto out = scratch / "out.csv";
+  testing::writeFile(out, "kept\n");
+  const auto toFile = testing::runCommand(inspect + " export --format csv -o " +
+                                              testing::shellQuoted(out.string()) + " " +
+                                              testing::shellQuoted(cut.string()),
+                                          scratch);
+  EXPECT_EQ(toFile.status, 1);
+  EXPECT_EQ(testing::readFile(out), "kept\n");
+  int files = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(scratch.path())) {
+    ++files;
+  }
+  EXPECT_EQ(files, 4) << "cut.trace, out.csv and the command's two captures, no temporary file";
+
+  const auto toStdout = testing::runCommand(
+      inspect + " export --format jsonl " + testing::shellQuoted(cut.string()), scratch);
+  EXPECT_EQ(toStdout.status, 1);
+  EXPECT_EQ(toStdout.out, "");
+
+  const auto noFormat =
+      testing::runCommand(inspect + " export " + testing::shellQuoted(cut.string()), scratch);
+  EXPECT_EQ(noFormat.status, 2);
+  EXPECT_NE(noFormat.err.find("export needs --format csv or --format jsonl"), std::string::npos);
 }
 
 TEST(InspectProgram, DoubleDashAndSingularWording) {

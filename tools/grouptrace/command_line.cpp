@@ -15,7 +15,7 @@
 #include <streambuf>
 #include <string_view>
 
-#include "atomic_file.h"
+#include "common/atomic_file.h"
 #include "command_options.h"
 #include "generator/build_config.h"
 #include "generator/creation.h"

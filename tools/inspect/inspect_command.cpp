@@ -1,5 +1,7 @@
 #include "inspect_command.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -8,10 +10,15 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
+#include "common/atomic_file.h"
+#include "grouptrace/byte_sink.h"
 #include "grouptrace/fd_source.h"
 #include "grouptrace/file_source.h"
+#include "grouptrace/generator.h"
 #include "grouptrace/trace_error.h"
+#include "grouptrace/trace_handler.h"
 #include "grouptrace/trace_reader.h"
 #include "grouptrace/version.h"
 #include "inspect_options.h"
@@ -25,6 +32,7 @@ namespace {
 constexpr std::string_view kUsage = R"(usage: grouptrace-inspect check [--] [FILE]
        grouptrace-inspect stats [--] [FILE]
        grouptrace-inspect plot -o OUT.svg [PLOT OPTIONS] [--] [FILE]
+       grouptrace-inspect export --format csv|jsonl [-o OUT] [--] [FILE]
        grouptrace-inspect --help | --version
 
 Reads a request trace written by grouptrace, from FILE or, when FILE is "-" or
@@ -53,6 +61,16 @@ plot    a standalone SVG picture of group size over the request sequence, one
                         sequence"; --title "" leaves it out
           --width N     width in pixels, 320 to 4000 (default 960)
           --height N    height in pixels, 180 to 4000 (default 540)
+export  the trace's events in a machine-readable form, the same as
+        grouptrace --format writes for the run that made the trace:
+          --format csv    a header row "phase,kind,node,session,band,delay,
+                          hops", a "source" row per session, a row per request
+          --format jsonl  one JSON object per line: header, sources, requests,
+                          summary
+          -o OUT          where to write it; - (the default) is standard output
+        Band and delay are as exact as the trace's text holds them: exact below
+        a million, six significant digits from there on. Nothing is written
+        unless the whole trace is sound.
         Each option takes its value as the next argument or after "=".
 
 Messages about a trace name it the way compilers do, "FILE:N: what is wrong"
@@ -61,7 +79,7 @@ a loop over many traces shows which one is at fault.
 
 Exit status:
   0  the trace is sound (and the report or picture was written)
-  1  the trace is faulty; stats and plot then write nothing
+  1  the trace is faulty; stats, plot and export then write nothing
   2  bad usage, or a file that cannot be read or written
 )";
 
@@ -97,7 +115,54 @@ int writeFile(const std::string& path, const std::string& text) {
   return written && closed ? kInspectOk : kInspectTrouble;
 }
 
+// Copies a spooled export to standard output.
+void copyOut(std::FILE* spool) {
+  if (std::fflush(spool) != 0 || std::fseek(spool, 0, SEEK_SET) != 0) throw WriteError(errno);
+  FdSink out(STDOUT_FILENO);
+  std::vector<char> block(std::size_t{1} << 20);
+  for (;;) {
+    const std::size_t n = std::fread(block.data(), 1, block.size(), spool);
+    if (n > 0) out.write(block.data(), n);
+    if (n < block.size()) {
+      if (std::ferror(spool)) throw WriteError(errno != 0 ? errno : EIO);
+      return;
+    }
+  }
+}
+
+// The converted trace reaches its destination only once the trace has been
+// read whole and found sound: a file is renamed into place at the end, and
+// standard output is written from a spool file, so that a long trace need not
+// fit in memory and a faulty one leaves nothing half-written.
+int exportTrace(const InspectOptions& options, ByteSource& source) {
+  const bool toStdout = options.output == "-";
+  const std::string name = toStdout ? kStdout : options.output;
+  try {
+    if (!toStdout) {
+      AtomicFile file(options.output);
+      FdSink sink(file.fd());
+      readTrace(source, *makeTraceWriter(options.format, sink));
+      file.commit();
+      return kInspectOk;
+    }
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> spool(std::tmpfile(), std::fclose);
+    if (spool == nullptr) throw WriteError(errno);
+    FdSink sink(fileno(spool.get()));
+    readTrace(source, *makeTraceWriter(options.format, sink));
+    copyOut(spool.get());
+    return kInspectOk;
+  } catch (const FileError& e) {
+    complain(e.what());
+  } catch (const WriteError& e) {
+    // A reader that went away is an ordinary end for a filter.
+    if (toStdout && e.errnum() == EPIPE) return kInspectTrouble;
+    std::fprintf(stderr, "%s: cannot write: %s\n", name.c_str(), std::strerror(e.errnum()));
+  }
+  return kInspectTrouble;
+}
+
 int inspect(const InspectOptions& options, ByteSource& source) {
+  if (options.command == InspectCommand::exportTrace) return exportTrace(options, source);
   TraceReader reader(source);
   TraceEvent event;
   switch (options.command) {
@@ -122,6 +187,7 @@ int inspect(const InspectOptions& options, ByteSource& source) {
       const std::string caption = options.input == "-" ? "standard input" : options.input;
       return writeFile(options.output, plot.svg(caption, options.style));
     }
+    case InspectCommand::exportTrace:
     case InspectCommand::help:
     case InspectCommand::version:
       break;

@@ -51,10 +51,14 @@ InspectOptions parseInspectOptions(int argc, const char* const argv[]) {
     options.command = InspectCommand::stats;
   } else if (command == "plot") {
     options.command = InspectCommand::plot;
+  } else if (command == "export") {
+    options.command = InspectCommand::exportTrace;
   } else {
     throw UsageError("unknown command \"" + std::string(command) + "\"");
   }
   const bool plot = options.command == InspectCommand::plot;
+  const bool exportTrace = options.command == InspectCommand::exportTrace;
+  bool haveFormat = false;
 
   bool haveInput = false;
   bool optionsEnded = false;
@@ -81,11 +85,18 @@ InspectOptions parseInspectOptions(int argc, const char* const argv[]) {
     // "--name=value" or "--name value"; -o is the one short form.
     const std::size_t equals = arg.find('=');
     const std::string_view name = arg == "-o" ? "--output" : arg.substr(0, equals);
-    if (name != "--output" && name != "--title" && name != "--width" && name != "--height") {
+    if (name != "--output" && name != "--title" && name != "--width" && name != "--height" &&
+        name != "--format") {
       throw UsageError("unknown option \"" + std::string(arg) + "\"");
     }
     const std::string shown = arg == "-o" ? "-o" : std::string(name);
-    if (!plot) throw UsageError(shown + " is an option of plot only");
+    if (name == "--format" ? !exportTrace : name == "--output" ? !plot && !exportTrace : !plot) {
+      throw UsageError(shown + " is an option of " +
+                       (name == "--format"   ? "export"
+                        : name == "--output" ? "plot and export"
+                                             : "plot") +
+                       " only");
+    }
     std::string_view value;
     if (arg != "-o" && equals != std::string_view::npos) {
       value = arg.substr(equals + 1);
@@ -97,6 +108,14 @@ InspectOptions parseInspectOptions(int argc, const char* const argv[]) {
     if (name == "--output") {
       if (value.empty()) throw UsageError("the output file name is empty");
       options.output = value;
+    } else if (name == "--format") {
+      const auto format = parseTraceFormat(value);
+      if (!format || *format == TraceFormat::trace) {
+        throw UsageError("export writes --format csv or --format jsonl, not \"" +
+                         std::string(value) + "\"");
+      }
+      options.format = *format;
+      haveFormat = true;
     } else if (name == "--title") {
       options.style.title = value;
     } else if (name == "--width") {
@@ -105,6 +124,8 @@ InspectOptions parseInspectOptions(int argc, const char* const argv[]) {
       options.style.height = sizeValue(name, value, PlotStyle::kMinHeight, PlotStyle::kMaxHeight);
     }
   }
+  if (exportTrace && !haveFormat) throw UsageError("export needs --format csv or --format jsonl");
+  if (exportTrace && options.output.empty()) options.output.push_back('-');
   if (plot && options.output.empty()) {
     throw UsageError("plot needs -o OUT.svg (or -o - for standard output)");
   }

@@ -3,18 +3,22 @@
 #include <stdexcept>
 #include <string>
 
+#include "grouptrace/generator.h"
 #include "svg_plot.h"
 
 namespace grouptrace {
 
-enum class InspectCommand { check, stats, plot, help, version };
+enum class InspectCommand { check, stats, plot, exportTrace, help, version };
 
 // What the command line asked for.
 struct InspectOptions {
   InspectCommand command = InspectCommand::help;
   std::string input = "-";  // "-" is standard input
-  std::string output;       // plot only; "-" is standard output, else a name ending in .svg
-  PlotStyle style;          // plot only
+  // plot: "-" is standard output, else a name ending in .svg; export: "-"
+  // (the default) or a file
+  std::string output;
+  PlotStyle style;                        // plot only
+  TraceFormat format = TraceFormat::csv;  // export only
 };
 
 // A command line that asks for nothing sensible.
