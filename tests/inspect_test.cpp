@@ -281,8 +281,10 @@ TEST(SvgPlot, FewSessionsAreLinesAndManyABand) {
   EXPECT_EQ(few.find("<polygon"), std::string::npos);
 
   std::string beefUp;
+  std::string joinLeave;
   for (int s = 0; s < 9; ++s) beefUp += record(1, s, true);
-  const std::string text = traceOf(9, 2, beefUp, "", 9, 0);
+  for (int s = 0; s < 9; ++s) joinLeave += record(1, s, false);
+  const std::string text = traceOf(9, 2, beefUp, joinLeave, 9, 9);
   const std::string many = plotOf(text, "many");
   EXPECT_EQ(xmlProblem(many), "");
   EXPECT_EQ(occurrences(many, "<polygon"), 1u);
