@@ -403,6 +403,8 @@ TEST(TraceFaults, AnOverlongLineIsRefusedNotBuffered) {
     EXPECT_EQ(e.line(), 2u);
     EXPECT_NE(e.reason().find("longer than 1024 bytes"), std::string::npos) << e.what();
   }
+  // Refused once, like any other fault: the reader does not try the line again.
+  EXPECT_NO_THROW(EXPECT_FALSE(reader.next(event)));
 }
 
 }  // namespace
