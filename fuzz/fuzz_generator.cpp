@@ -49,9 +49,11 @@ using namespace grouptrace;
 // that the fuzzer spends its time on many inputs. Every bound below follows from the parameters
 // alone; none of them depends on the draws.
 
-// The trace a run may write, in bytes: a few thousand requests. Larger traces exercise nothing
-// new (large counts come from the parameters, not from long runs) and slow every execution.
-constexpr double kMaxTraceBytes = 1 << 18;
+// The trace a run may write, in bytes, as estimated below: some 40,000 requests. That is enough
+// for a session of 20,000 members, whose member tree is three levels deep, and for a trace that
+// fills several output blocks; a smaller bound left both out of the fuzzer's reach. The slowest
+// such run takes about a second with the sanitizers, which bounds every execution.
+constexpr double kMaxTraceBytes = 1 << 22;
 
 // With one flag per node, every session holds memory for the whole network and every request
 // scans it, so the work follows nNodes; the ordered set's work follows the groups instead, and

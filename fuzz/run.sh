@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer target with clang and runs it for SECONDS (default 60), starting from the
-# seeds (committed corpus, examples, golden streams) plus what earlier runs in the same build
-# directory found. Exits non-zero on a crash, a hang, a sanitizer report or a broken check; the
-# input that caused it is left in BUILD_DIR/fuzz-artifacts/.
+# Builds the libFuzzer targets with clang and runs them one after the other for SECONDS in all
+# (default 60), half each: fuzz_generator (the parameter reader, the seed argument and the whole
+# run) and fuzz_reader (the trace reader). Each starts from its seeds plus what earlier runs in the
+# same build directory found. Exits non-zero on a crash, a hang, a sanitizer report or a broken
+# check; the input that caused it is left in BUILD_DIR/fuzz-artifacts/.
 #
-# usage: fuzz/run.sh [SECONDS] [extra libFuzzer flags...]
+# usage: fuzz/run.sh [SECONDS] [extra libFuzzer flags, given to both targets...]
 #        BUILD_DIR (default build-fuzz) and JOBS (default 2) come from the environment.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,22 +17,42 @@ jobs=${JOBS:-2}
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DGROUPTRACE_FUZZ=ON -DGROUPTRACE_BUILD_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" >/dev/null
-cmake --build "$build" -j "$jobs" --target fuzz_generator
+cmake --build "$build" -j "$jobs" --target fuzz_generator fuzz_reader grouptrace
 
-corpus="$build/fuzz-corpus"
 artifacts="$build/fuzz-artifacts"
-mkdir -p "$corpus" "$artifacts"
+mkdir -p "$artifacts" "$build/fuzz-corpus" "$build/fuzz-reader-corpus"
+
+# A session of 1,200 members, whose member tree has two levels above its leaves, and a join-leave
+# phase in ordered mode on it: a seed for paths the small traces of the seeds never reach.
+deep="$build/fuzz-reader-corpus/generated-deep-member-tree.out"
+if [ ! -s "$deep" ]; then
+  printf '%s\n' 5000 1 1400 0 1200 1 5000000 10 1 90 1 9 1 | "$build/grouptrace" 7 >"$deep"
+fi
 
 # One process, one job: a single worker, so the machine's other users keep their cores.
-# -timeout: any one input running this long is a hang (the slowest allowed scenario takes well
-# under a second); -rss_limit_mb: a run whose memory does not follow its scenario is a fault.
-"$build/fuzz_generator" \
-  -max_total_time="$seconds" \
-  -timeout=10 \
-  -rss_limit_mb=1024 \
-  -max_len=4096 \
-  -dict=fuzz/params.dict \
-  -print_final_stats=1 \
-  -artifact_prefix="$artifacts/" \
-  "$@" \
-  "$corpus" "$build/fuzz/seeds"
+# -timeout: any one input running this long is a hang (the slowest input either target takes runs
+# well under a second); -rss_limit_mb: memory that does not follow the input is a fault.
+# -max_len: long enough for a parameter line past the C library's input buffer, and for a trace
+# past the reader's default buffer of 1 MiB.
+run() {
+  local target=$1 time=$2 max_len=$3 dict=$4 corpus=$5 seeds=$6
+  shift 6
+  echo "fuzz/run.sh: $target for ${time}s"
+  "$build/$target" \
+    -max_total_time="$time" \
+    -timeout=10 \
+    -rss_limit_mb=1024 \
+    -max_len="$max_len" \
+    -dict="$dict" \
+    -print_final_stats=1 \
+    -artifact_prefix="$artifacts/$target-" \
+    "$@" \
+    "$corpus" "$seeds"
+}
+
+# A time of 0 would mean no limit at all.
+first=$(((seconds + 1) / 2))
+second=$((seconds - first > 0 ? seconds - first : 1))
+run fuzz_generator "$first" 65536 fuzz/params.dict "$build/fuzz-corpus" "$build/fuzz/seeds" "$@"
+run fuzz_reader "$second" 2097152 fuzz/trace.dict "$build/fuzz-reader-corpus" \
+  "$build/fuzz/reader-seeds" "$@"

@@ -122,6 +122,72 @@ TEST(GeneratedTraces, EveryRandomScenarioReadsAsASoundTrace) {
   }
 }
 
+// Networks of a few nodes fill their sessions and empty them again all the time, so every rule
+// the reader derives from full sessions and lone sources comes into play: a short beef-up phase,
+// requests of one type in a row in ordered mode, end-of-session attempts that fail. None may
+// ever refuse what the generator writes.
+TEST(GeneratedTraces, SmallNetworksThatFillUpAreNeverRefused) {
+  ScratchDir scratch;
+  std::mt19937 random(1009);
+  auto pick = [&](int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(random);
+  };
+  long long shortBeefUps = 0;
+  long long repeatedJoins = 0;
+  long long repeatedLeaves = 0;
+  for (int run = 0; run < 300; ++run) {
+    Scenario s{};
+    s.nodes = pick(0, 15) == 0 ? 1 : pick(2, 5);
+    s.sessions = pick(1, 4);
+    s.maxTrans = pick(0, 120);
+    s.startTrans = pick(-5, 5);
+    s.avgSize = pick(-1, 8);
+    s.maxBand = 100;
+    s.minBand = 10;
+    s.minDelay = 1;
+    s.maxDelay = 9;
+    s.minHops = 1;
+    s.maxHops = 4;
+    s.ordered = pick(0, 3) == 0 ? 0 : pick(1, 3);
+    s.seed = pick(-1000000, 1000000);
+    const std::string params = parameterStream(s);
+    SCOPED_TRACE("run " + std::to_string(run) + ", seed " + std::to_string(s.seed) +
+                 ", parameters:\n" + params);
+    testing::writeFile(scratch / "params", params);
+    const auto trace = scratch / "trace";
+    const auto generated = runCommand(kGenerator + " " + std::to_string(s.seed) + " <" +
+                                          shellQuoted((scratch / "params").string()) + " >" +
+                                          shellQuoted(trace.string()),
+                                      scratch);
+    ASSERT_EQ(generated.status, s.nodes == 1 && s.startTrans < s.maxTrans ? 1 : 0) << generated.err;
+
+    FileSource source(trace.string());
+    TraceReader reader(source);
+    TraceEvent event;
+    Count beefUpJoins = 0;
+    int previous = 0;  // the join-leave phase's last request: 1 join, 2 leave
+    try {
+      while (reader.next(event)) {
+        const auto phase = reader.phase();
+        const int type = std::holds_alternative<JoinRecord>(event)    ? 1
+                         : std::holds_alternative<LeaveRecord>(event) ? 2
+                                                                      : 0;
+        if (phase == TracePhase::beefUp) beefUpJoins += type == 1 ? 1 : 0;
+        if (phase != TracePhase::joinLeave || type == 0) continue;
+        if (s.ordered != 0 && type == previous) ++(type == 1 ? repeatedJoins : repeatedLeaves);
+        previous = type;
+      }
+    } catch (const TraceError& e) {
+      FAIL() << e.what();
+    }
+    shortBeefUps += beefUpJoins < Count{s.sessions} * std::max(s.avgSize - 1, 0) ? 1 : 0;
+  }
+  // The rules were put to the test, not only the traces read.
+  EXPECT_GT(shortBeefUps, 50);
+  EXPECT_GT(repeatedJoins, 50);
+  EXPECT_GT(repeatedLeaves, 50);
+}
+
 // Runs the generator on a parameter file, writing the trace to `trace`; its exit status.
 int generate(const std::string& params, const char* seed, const std::string& trace,
              const ScratchDir& scratch) {

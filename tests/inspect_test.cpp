@@ -355,13 +355,15 @@ TEST(SvgPlot, FewSessionsAreLinesAndManyABand) {
   EXPECT_EQ(few.find("<polygon"), std::string::npos);
 
   std::string beefUp;
+  std::string joinLeave;
   for (int s = 0; s < 9; ++s) beefUp += record(1, s, true);
-  const std::string text = traceOf(9, 2, beefUp, "", 9, 0);
+  for (int s = 0; s < 9; ++s) joinLeave += record(1, s, false);
+  const std::string text = traceOf(9, 2, beefUp, joinLeave, 9, 9);
   const std::string many = plotOf(text, "many");
   EXPECT_EQ(xmlProblem(many), "");
   EXPECT_EQ(occurrences(many, "<polygon"), 1u);
   EXPECT_EQ(occurrences(many, "<polyline"), 1u);
-  EXPECT_NE(many.find("many: 9 sessions, 9 requests (9 joins, 0 leaves)"), std::string::npos);
+  EXPECT_NE(many.find("many: 9 sessions, 18 requests (9 joins, 9 leaves)"), std::string::npos);
 
   // The band is opaque and its swatch filled alike: a band seen through the
   // phases' shading would not match the swatch drawn on white.
@@ -459,8 +461,10 @@ std::vector<LineLook> lineLooks(const std::string& svg) {
 
 TEST(SvgPlot, EachSessionLineHasItsOwnDashesAndMarkerAndItsSwatchMatches) {
   std::string beefUp;
+  std::string joinLeave;
   for (int s = 0; s < 8; ++s) beefUp += record(1 + s % 3, s, true);
-  const std::string svg = plotOf(traceOf(8, 2, beefUp, "", 8, 0), "eight");
+  for (int s = 0; s < 8; ++s) joinLeave += record(1 + s % 3, s, false);
+  const std::string svg = plotOf(traceOf(8, 2, beefUp, joinLeave, 8, 8), "eight");
   const auto looks = lineLooks(svg);
   ASSERT_EQ(looks.size(), 16u) << "eight lines, then eight swatches";
   std::set<std::string> dashes;

@@ -4,6 +4,8 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "grouptrace/memory_source.h"
@@ -54,7 +56,7 @@ struct Fault {
   const char* name;
   std::string text;
   std::uint64_t line;
-  const char* says;
+  std::string says;
 };
 
 // Reads the whole trace; the error it stopped at.
@@ -88,6 +90,78 @@ void expectCaught(const std::vector<Fault>& faults) {
     ASSERT_TRUE(split.has_value());
     EXPECT_STREQ(split->what(), error->what());
   }
+}
+
+void expectSound(const std::vector<std::pair<const char*, std::string>>& traces) {
+  for (const auto& [name, text] : traces) {
+    SCOPED_TRACE(name);
+    const auto error = firstError(text);
+    EXPECT_FALSE(error.has_value()) << error->what() << "\n" << text;
+  }
+}
+
+// A trace put together from its requests; the summary counts them from a starting counter of 0.
+struct Request {
+  bool join;
+  int node;
+  int session;
+};
+Request J(int node, int session) {
+  return {true, node, session};
+}
+Request L(int node, int session) {
+  return {false, node, session};
+}
+struct Script {
+  int avgSize = 2;
+  int ordered = 0;
+  std::vector<int> sources = {0};
+  std::vector<Request> beefUp, joinLeave, endOfSession;
+};
+
+std::string textOf(const Script& run) {
+  std::string text =
+      "// Print Group requests GRP: \n"
+      "//  node: session: type of request: band:  del:  hops\n"
+      "// Average Group Size: " +
+      std::to_string(run.avgSize) +
+      "\n// Is Join-Leave ordered? (1=YES ): " + std::to_string(run.ordered) + "\n SESSIONS { \n";
+  for (std::size_t s = 0; s < run.sources.size(); ++s) {
+    text += "S : " + std::to_string(s) + " : " + std::to_string(run.sources[s]) + "\n";
+  }
+  text += "} \n";
+  for (std::size_t s = 0; s < run.sources.size(); ++s) {
+    text += "GRP_REQ {\nI : " + std::to_string(s) + "\n}\n";
+  }
+  long long joins = 0;
+  long long leaves = 0;
+  auto add = [&](const std::vector<Request>& requests) {
+    for (const Request& r : requests) {
+      text += "GRP_REQ {\nI : 0 \nU : " + std::to_string(r.node) + " : " +
+              std::to_string(r.session) +
+              (r.join ? " : 1 : 64 : 5 : 2\n}\n" : " : 2 : 0 : 0 : 0\n}\n");
+      ++(r.join ? joins : leaves);
+    }
+  };
+  text += "// Start: Beef up session \n";
+  add(run.beefUp);
+  text += "// JOIN-LEAVE  Join-Delete Randomly \n";
+  add(run.joinLeave);
+  text += " // LEAVE end of session \n";
+  add(run.endOfSession);
+  return text + " // Trans: " + std::to_string(joins + leaves) + " J: " + std::to_string(joins) +
+         " R: " + std::to_string(leaves) + "\n";
+}
+
+// The line of the n-th (from 0) line that starts with `start`: by default, of the n-th request.
+std::uint64_t lineOf(const std::string& trace, std::size_t n, std::string_view start = "U : ") {
+  std::istringstream in(trace);
+  std::uint64_t number = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++number;
+    if (line.compare(0, start.size(), start) == 0 && n-- == 0) return number;
+  }
+  return 0;
 }
 
 TEST(TraceFaults, TheExampleItselfIsSound) {
@@ -187,6 +261,112 @@ TEST(TraceFaults, PhaseMarkersAndTheirRules) {
   });
 }
 
+// What the header and the records imply about the run must hold for the whole trace. The
+// network's size is never written, but a beef-up phase that stops early fixes it, and so does a
+// join attempt that must have failed; every node anywhere must then lie below it.
+TEST(TraceFaults, TheNetworkSizeTheRunImplies) {
+  const Script shortBeefUp{
+      5, 0, {0, 1}, {J(1, 0), J(0, 1)}, {L(1, 0), J(1, 0)}, {L(1, 0), L(0, 1)}};
+  Script laterNode = shortBeefUp;
+  laterNode.joinLeave[1] = J(2, 0);
+  Script sourceBeyond = shortBeefUp;
+  sourceBeyond.sources[1] = 2;
+  expectSound({{"a beef-up phase cut short by full sessions", textOf(shortBeefUp)}});
+  const std::string laterText = textOf(laterNode);
+  expectCaught({
+      {"average size raised above what the phase did", edited({{3, {"// Average Group Size: 3"}}}),
+       24,
+       "stops after 1 of its 2 passes (average group size 3) on line 24, which it does only once "
+       "every session holds the whole network, so the network has 2 nodes (0 to 1); yet node 2 "
+       "appears on line 22"},
+      {"a node beyond that network later", laterText, lineOf(laterText, 3),
+       "node 2 joins session 0, yet the network has only 2 nodes (0 to 1): the beef-up phase "
+       "stops after 1 of its 4 passes"},
+      {"a source beyond that network", textOf(sourceBeyond),
+       lineOf(textOf(sourceBeyond), 0, "// JOIN"), "yet node 2 appears on line 7"},
+      {"a source no network can have", edited({{7, {"S : 1 : 2147483647"}}}), 7,
+       "the source \"2147483647\" is not a node (0 to 2147483646"},
+      {"a joining node no network can have", edited({{27, {"U : 2147483647 : 1 : 1 : 5 : 5 : 5"}}}),
+       27, "the node \"2147483647\" is not a node (0 to 2147483646"},
+  });
+}
+
+// Ordered mode attempts join, leave, join, ... from a join. Two records of one type in a row
+// therefore need a failed attempt of the other type between them, and that fails only on a
+// full session (a join) or on one down to its source (a leave).
+TEST(TraceFaults, OrderedJoinLeaveNeedsItsFailedAttempts) {
+  const std::string random1 = testing::readFile(std::string(GROUPTRACE_GOLDEN_DIR) + "/001.out");
+  const std::string random1Ordered = random1.substr(0, random1.find("0\n SESSIONS")) + "1" +
+                                     random1.substr(random1.find("\n SESSIONS"));
+
+  // One session of three nodes, full after the beef-up: its first leave needs no other proof.
+  const Script fullThenLeave{3, 1, {0}, {J(1, 0), J(2, 0)}, {L(1, 0)}, {L(2, 0)}};
+  Script twoLeaves = fullThenLeave;
+  twoLeaves.joinLeave = {L(1, 0), L(2, 0)};
+  twoLeaves.endOfSession = {};
+  // A second session down to its source lets a leave attempt fail between two joins.
+  const Script twoJoinsOneAlone{1, 1, {0, 0}, {}, {J(1, 0), J(2, 0)}, {L(1, 0), L(2, 0)}};
+  const Script twoJoinsNoneAlone{2, 1, {0, 0}, {J(1, 0), J(1, 1)}, {J(2, 0), J(2, 1)}, {}};
+  const std::string twoLeavesText = textOf(twoLeaves);
+  const std::string noneAloneText = textOf(twoJoinsNoneAlone);
+
+  expectSound({
+      {"the first leave on a full session", textOf(fullThenLeave)},
+      {"two joins while a session is alone", textOf(twoJoinsOneAlone)},
+      {"a node beyond 2 in random mode", edited({{4, {"// Is Join-Leave ordered? (1=YES ): 0"}},
+                                                 {39, {"U : 3 : 1 : 1 : 51 : 1 : 3"}},
+                                                 {44, {"U : 3 : 1 : 2 : 0 : 0 : 0"}}})},
+  });
+  expectCaught({
+      {"a random-mode trace said to be ordered", random1Ordered, 27,
+       "the join-leave phase opens with a leave, yet ordered join-leave (flag 1) starts with a "
+       "join attempt, which fails only on a session holding the whole network: none did, as such "
+       "a session holds node 2 (line 22) and every node below it, 3 members, and the largest "
+       "group has 2"},
+      {"a node beyond the network the failed join fixed",
+       edited({{39, {"U : 3 : 1 : 1 : 51 : 1 : 3"}}}), 39,
+       "node 3 joins session 1, yet the network has only 3 nodes (0 to 2): the leaves on lines 31 "
+       "and 35 in ordered join-leave need a failed join attempt between them"},
+      {"two leaves once no session is full", twoLeavesText, lineOf(twoLeavesText, 3),
+       "a leave right after the leave on line " + std::to_string(lineOf(twoLeavesText, 2)) +
+           ", yet ordered join-leave (flag 1) alternates join and leave attempts, and the join "
+           "attempt between them fails only on a session holding the whole network: no session "
+           "held all 3 nodes then (the leave that opens ordered join-leave on line " +
+           std::to_string(lineOf(twoLeavesText, 2)) + " needs a failed join attempt"},
+      {"two joins while no session is alone", noneAloneText, lineOf(noneAloneText, 3),
+       "a join right after the join on line " + std::to_string(lineOf(noneAloneText, 2)) +
+           ", yet ordered join-leave (flag 1) alternates join and leave attempts"},
+  });
+}
+
+// The end-of-session phase makes one leave attempt per member still joined when it starts,
+// and the counter starts from a 32-bit parameter and ends its join-leave phase at another.
+TEST(TraceFaults, TheRunsEndAndItsCounter) {
+  const Script oneAlone{2, 0, {0, 0}, {J(1, 0), J(1, 1)}, {}, {L(1, 0)}};
+  Script noneAlone = oneAlone;
+  noneAlone.endOfSession = {};
+  const std::string noneAloneText = textOf(noneAlone);
+  const auto summary = [](const char* trans) {
+    return edited({{46, {std::string(" // Trans: ") + trans + " J: 4 R: 3"}}});
+  };
+  expectSound({
+      {"an attempt failed on a session left alone", textOf(oneAlone)},
+      {"the largest starting counter", summary("2147483648")},
+      {"the smallest starting counter", summary("-2147483641")},
+  });
+  expectCaught({
+      {"members left with no session alone", noneAloneText, lineOf(noneAloneText, 0, " // Trans"),
+       "the end-of-session phase makes 2 leave attempts, one per member joined when it starts, "
+       "and 2 are still joined at its end"},
+      {"a starting counter below 32 bits", summary("-2147483642"), 46,
+       "leaves a starting counter outside the 32-bit range"},
+      {"a starting counter above 32 bits", summary("2147483655"), 46,
+       "leaves a starting counter outside the 32-bit range"},
+      {"a join-leave end beyond maxTrans", summary("2147483649"), 46,
+       "puts the counter at 2147483648 when the join-leave phase ends"},
+  });
+}
+
 TEST(TraceFaults, HeaderTableAndGroupBlocks) {
   std::string crlf;
   for (const auto& line : exampleLines()) crlf += line + "\r\n";
@@ -223,6 +403,8 @@ TEST(TraceFaults, AnOverlongLineIsRefusedNotBuffered) {
     EXPECT_EQ(e.line(), 2u);
     EXPECT_NE(e.reason().find("longer than 1024 bytes"), std::string::npos) << e.what();
   }
+  // Refused once, like any other fault: the reader does not try the line again.
+  EXPECT_NO_THROW(EXPECT_FALSE(reader.next(event)));
 }
 
 }  // namespace

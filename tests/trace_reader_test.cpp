@@ -149,17 +149,19 @@ TEST(TraceReaderNumbers, BandAndDelayOfAMillionAndMoreComeBackInSixDigits) {
       "} \n"
       "GRP_REQ {\nI : 0\n}\n"
       "// Start: Beef up session \n"
-      "GRP_REQ {\nI : 0 \nU : 2147483647 : 0 : 1 : -2.14748e+09 : 1e+06 : -2147483648\n}\n"
+      "GRP_REQ {\nI : 0 \nU : 2147483646 : 0 : 1 : -2.14748e+09 : 1e+06 : -2147483648\n}\n"
       "// JOIN-LEAVE  Join-Delete Randomly \n"
       "GRP_REQ {\nI : 0 \nU : 0 : 0 : 1 : 999999 : -999999 : 0\n}\n"
       " // LEAVE end of session \n"
-      " // Trans: -2147483646 J: 2 R: 0\n";
+      "GRP_REQ {\nI : 0 \nU : 2147483646 : 0 : 2 : 0 : 0 : 0\n}\n"
+      "GRP_REQ {\nI : 0 \nU : 0 : 0 : 2 : 0 : 0 : 0\n}\n"
+      " // Trans: -2147483644 J: 2 R: 2\n";
   const auto events = readAll(text, TraceReader::kDefaultBufferSize);
-  ASSERT_EQ(events.size(), 8u);
+  ASSERT_EQ(events.size(), 10u);
   EXPECT_EQ(std::get<JoinRecord>(events[3]),
-            (JoinRecord{2147483647, 0, -2147480000.0, 1000000.0, -2147483647 - 1}));
+            (JoinRecord{2147483646, 0, -2147480000.0, 1000000.0, -2147483647 - 1}));
   EXPECT_EQ(std::get<JoinRecord>(events[5]), (JoinRecord{0, 0, 999999.0, -999999.0, 0}));
-  EXPECT_EQ(std::get<TraceSummary>(events[7]), (TraceSummary{-2147483646, 2, 0}));
+  EXPECT_EQ(std::get<TraceSummary>(events[9]), (TraceSummary{-2147483644, 2, 2}));
   EXPECT_EQ(rewrite(events), text);
 }
 

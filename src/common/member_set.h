@@ -104,6 +104,10 @@ inline int rootLeafShrinkSize(int cap) {
 // into the request path: most sessions are small enough to live in one leaf.
 class MemberSet {
  public:
+  // The largest network a parameter stream can describe. A set over it takes every node a trace
+  // can name, for a reader that learns the network's size only from the nodes it meets.
+  static constexpr NODEID kLargestNetwork = 2147483647;
+
   // An empty set over nodes 0..nNodes-1 (nNodes >= 1).
   explicit MemberSet(NODEID nNodes);
   MemberSet(MemberSet&& other) noexcept;

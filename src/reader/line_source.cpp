@@ -1,4 +1,4 @@
-#include "grouptrace/line_source.h"
+#include "line_source.h"
 
 #include <cstring>
 #include <string>

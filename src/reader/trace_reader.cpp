@@ -2,9 +2,12 @@
 
 #include <limits>
 #include <string>
+#include <string_view>
 
 #include "common/trace_format.h"
 #include "grouptrace/trace_error.h"
+#include "line_source.h"
+#include "trace_replay.h"
 #include "trace_text.h"
 
 namespace grouptrace {
@@ -18,6 +21,10 @@ constexpr std::string_view kMarkerNames[] = {"beef-up", "join-leave", "end-of-se
 
 constexpr std::int64_t kInt32Min = std::numeric_limits<std::int32_t>::min();
 constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
+// A network has at most 2^31 - 1 nodes, the largest count a parameter stream gives.
+constexpr std::int64_t kLargestNode = kInt32Max - 1;
+constexpr std::string_view kNodeRange =
+    " (0 to 2147483646: a network has at most 2147483647 nodes)";
 
 // Which marker the line is, or -1.
 int markerIndex(std::string_view text) {
@@ -75,14 +82,97 @@ inline bool skipText(const char*& p, const char* end, std::string_view text) {
 
 }  // namespace
 
-TraceReader::TraceReader(ByteSource& source, std::size_t bufferSize) : lines_(source, bufferSize) {
-}
+class TraceReader::Impl {
+ public:
+  Impl(ByteSource& source, std::size_t bufferSize) : lines_(source, bufferSize) {}
 
+  bool next(TraceEvent& event);
+  std::optional<TracePhase> phase() const;
+
+  std::uint64_t eventLine_ = 0;
+  TraceHeader header_;
+  TraceReplay replay_;
+
+ private:
+  enum class Stage : std::uint8_t {
+    title,
+    columns,
+    averageSize,
+    ordered,
+    tableOpen,
+    table,
+    beefUp,
+    joinLeave,
+    endOfSession,
+    done,
+  };
+
+  bool readEvent(TraceEvent& event);
+  // The next line, or a TraceError saying the trace ends before `expected`.
+  std::string_view need(std::string_view expected);
+  [[noreturn]] void fail(const std::string& reason);
+  [[noreturn]] void failAt(std::uint64_t line, const std::string& reason);
+  [[noreturn]] void expected(std::string_view what, std::string_view found);
+
+  void readGroupBlocks();
+  // A line of the phase body: a record, the next marker or the summary.
+  bool readBody(std::string_view text, TraceEvent& event);
+  void startPhase(Stage stage, TracePhase phase, TraceEvent& event);
+  void readRecord(TraceEvent& event);
+  // Reads a whole record straight from the buffer when it is complete there
+  // and in the usual form; false leaves everything to the line-by-line path,
+  // which also words every error.
+  bool readRecordInPlace(TraceEvent& event);
+  void readSummary(std::string_view text, TraceEvent& event);
+  std::int32_t sessionIndex(std::int64_t value, std::string_view role);
+  std::int32_t sessionCount() const { return replay_.sessionCount(); }
+
+  LineSource lines_;
+  Stage stage_ = Stage::title;
+};
+
+TraceReader::TraceReader(ByteSource& source, std::size_t bufferSize)
+    : impl_(std::make_unique<Impl>(source, bufferSize)) {
+}
+TraceReader::TraceReader(TraceReader&& other) noexcept = default;
+TraceReader& TraceReader::operator=(TraceReader&& other) noexcept = default;
+TraceReader::~TraceReader() = default;
+
+bool TraceReader::next(TraceEvent& event) {
+  return impl_->next(event);
+}
+std::uint64_t TraceReader::line() const {
+  return impl_->eventLine_;
+}
+const TraceHeader& TraceReader::header() const {
+  return impl_->header_;
+}
+std::int32_t TraceReader::sessionCount() const {
+  return impl_->replay_.sessionCount();
+}
+NODEID TraceReader::source(std::int32_t session) const {
+  return impl_->replay_.source(session);
+}
+Count TraceReader::groupSize(std::int32_t session) const {
+  return impl_->replay_.groupSize(session);
+}
 bool TraceReader::isMember(std::int32_t session, NODEID node) const {
-  return node == source(session) || members_.contains(session, node);
+  return impl_->replay_.isMember(session, node);
+}
+std::optional<TracePhase> TraceReader::phase() const {
+  return impl_->phase();
+}
+Count TraceReader::joins() const {
+  return impl_->replay_.joins();
+}
+Count TraceReader::leaves() const {
+  return impl_->replay_.leaves();
+}
+std::size_t TraceReader::joinedMembers() const {
+  return impl_->replay_.joinedMembers();
 }
 
-std::optional<TracePhase> TraceReader::phase() const {
+std::optional<TracePhase> TraceReader::Impl::phase() const {
   switch (stage_) {
     case Stage::beefUp:
       return TracePhase::beefUp;
@@ -96,17 +186,15 @@ std::optional<TracePhase> TraceReader::phase() const {
   }
 }
 
-void TraceReader::failAt(std::uint64_t line, const std::string& reason) {
-  // Nothing after a faulty line can be trusted, nor the place reading stopped.
-  stage_ = Stage::done;
+void TraceReader::Impl::failAt(std::uint64_t line, const std::string& reason) {
   throw TraceError(line, reason);
 }
 
-void TraceReader::fail(const std::string& reason) {
+void TraceReader::Impl::fail(const std::string& reason) {
   failAt(lines_.number(), reason);
 }
 
-void TraceReader::expected(std::string_view what, std::string_view found) {
+void TraceReader::Impl::expected(std::string_view what, std::string_view found) {
   std::string reason = "expected " + std::string(what) + ", found " + quote(found);
   if (!found.empty() && found.back() == '\r') {
     reason += " (a carriage return ends the line; trace lines end with a bare newline)";
@@ -114,7 +202,7 @@ void TraceReader::expected(std::string_view what, std::string_view found) {
   fail(reason);
 }
 
-std::string_view TraceReader::need(std::string_view expectedText) {
+std::string_view TraceReader::Impl::need(std::string_view expectedText) {
   std::string_view text;
   if (!lines_.next(text)) {
     failAt(lines_.number() + 1,
@@ -126,7 +214,7 @@ std::string_view TraceReader::need(std::string_view expectedText) {
   return text;
 }
 
-std::int32_t TraceReader::sessionIndex(std::int64_t value, std::string_view role) {
+std::int32_t TraceReader::Impl::sessionIndex(std::int64_t value, std::string_view role) {
   if (value < 0 || value >= sessionCount()) {
     fail(std::string(role) + " " + std::to_string(value) +
          " is not in the session table (sessions 0 to " + std::to_string(sessionCount() - 1) + ")");
@@ -134,7 +222,17 @@ std::int32_t TraceReader::sessionIndex(std::int64_t value, std::string_view role
   return static_cast<std::int32_t>(value);
 }
 
-bool TraceReader::next(TraceEvent& event) {
+bool TraceReader::Impl::next(TraceEvent& event) {
+  try {
+    return readEvent(event);
+  } catch (const TraceError&) {
+    // Nothing after a faulty line can be trusted, nor the place reading stopped.
+    stage_ = Stage::done;
+    throw;
+  }
+}
+
+bool TraceReader::Impl::readEvent(TraceEvent& event) {
   for (;;) {
     switch (stage_) {
       case Stage::title: {
@@ -172,6 +270,7 @@ bool TraceReader::next(TraceEvent& event) {
                " is not a 32-bit integer");
         }
         header_.orderedJoinLeave = static_cast<std::int32_t>(*value);
+        replay_.setHeader(header_);
         stage_ = Stage::tableOpen;
         eventLine_ = lines_.number();
         event = header_;
@@ -186,8 +285,9 @@ bool TraceReader::next(TraceEvent& event) {
       case Stage::table: {
         const std::string_view text = need("the end of the session table");
         if (text == kTableClose) {
-          if (sources_.empty())
+          if (sessionCount() == 0) {
             fail("the session table is empty: a trace has at least one session");
+          }
           readGroupBlocks();
           const std::string_view marker = need("the beef-up marker");
           if (marker != kMarkers[0]) {
@@ -215,14 +315,11 @@ bool TraceReader::next(TraceEvent& event) {
           fail("session " + std::to_string(*session) + " in the table where session " +
                std::to_string(sessionCount()) + " comes next (sessions are listed from 0 up)");
         }
-        if (!source || *source < 0 || *source > kInt32Max) {
-          fail("the source " + quote(fields[1]) + " is not a node (0 to 2147483647)");
+        if (!source || *source < 0 || *source > kLargestNode) {
+          fail("the source " + quote(fields[1]) + " is not a node" + std::string(kNodeRange));
         }
-        if (sources_.size() == static_cast<std::size_t>(kInt32Max)) {
-          fail("more sessions than a 32-bit index can number");
-        }
-        sources_.push_back(static_cast<NODEID>(*source));
-        extraMembers_.push_back(0);
+        if (sessionCount() == kInt32Max) fail("more sessions than a 32-bit index can number");
+        replay_.addSession(static_cast<NODEID>(*source), lines_.number());
         eventLine_ = lines_.number();
         event = SessionEntry{static_cast<std::int32_t>(*session), static_cast<NODEID>(*source)};
         return true;
@@ -248,7 +345,7 @@ bool TraceReader::next(TraceEvent& event) {
   }
 }
 
-void TraceReader::readGroupBlocks() {
+void TraceReader::Impl::readGroupBlocks() {
   const std::int32_t n = sessionCount();
   for (std::int32_t i = 0; i < n; ++i) {
     const std::string_view open = need("the sessions' group blocks");
@@ -267,13 +364,13 @@ void TraceReader::readGroupBlocks() {
   }
 }
 
-void TraceReader::startPhase(Stage stage, TracePhase phase, TraceEvent& event) {
+void TraceReader::Impl::startPhase(Stage stage, TracePhase phase, TraceEvent& event) {
   stage_ = stage;
   eventLine_ = lines_.number();
   event = PhaseStart{phase};
 }
 
-bool TraceReader::readBody(std::string_view text, TraceEvent& event) {
+bool TraceReader::Impl::readBody(std::string_view text, TraceEvent& event) {
   if (text == kBlockOpen) {
     readRecord(event);
     return true;
@@ -301,11 +398,8 @@ bool TraceReader::readBody(std::string_view text, TraceEvent& event) {
     fail("the " + std::string(kMarkerNames[marker]) + " marker comes before the " +
          std::string(kMarkerNames[current + 1]) + " marker");
   }
-  if (stage_ == Stage::beefUp && beefUpNext_ != 0) {
-    fail("the beef-up phase ends in the middle of a pass: sessions " + std::to_string(beefUpNext_) +
-         " to " + std::to_string(sessionCount() - 1) +
-         " have not joined in it, yet sessions all grow alike and so fill in the same pass");
-  }
+  replay_.startPhase(marker == 1 ? TracePhase::joinLeave : TracePhase::endOfSession,
+                     lines_.number());
   if (marker == 1) {
     startPhase(Stage::joinLeave, TracePhase::joinLeave, event);
   } else {
@@ -314,7 +408,7 @@ bool TraceReader::readBody(std::string_view text, TraceEvent& event) {
   return true;
 }
 
-void TraceReader::readRecord(TraceEvent& event) {
+void TraceReader::Impl::readRecord(TraceEvent& event) {
   const std::string_view index = need("the request record's \"I : 0 \" line");
   if (index != kRecordIndex) {
     if (index == kRecordIndex.substr(0, kRecordIndex.size() - 1)) {
@@ -335,8 +429,8 @@ void TraceReader::readRecord(TraceEvent& event) {
          " fields; it has 6: node : session : type : band : delay : hops");
   }
   const auto node = trace_text::parseInteger(f[0]);
-  if (!node || *node < 0 || *node > kInt32Max) {
-    fail("the node " + quote(f[0]) + " is not a node (0 to 2147483647)");
+  if (!node || *node < 0 || *node > kLargestNode) {
+    fail("the node " + quote(f[0]) + " is not a node" + std::string(kNodeRange));
   }
   const auto session = trace_text::parseInteger(f[1]);
   if (!session) fail("the session " + quote(f[1]) + " is not a whole number");
@@ -355,7 +449,7 @@ void TraceReader::readRecord(TraceEvent& event) {
     join.band = *band;
     join.delay = *delay;
     join.hops = static_cast<HOPS>(*hops);
-    applyJoin(join);
+    replay_.join(join.node, s, requestLine);
     event = join;
   } else if (type == "2") {
     if (f[3] != "0" || f[4] != "0" || f[5] != "0") {
@@ -363,7 +457,7 @@ void TraceReader::readRecord(TraceEvent& event) {
            quote(std::string(f[3]) + " : " + std::string(f[4]) + " : " + std::string(f[5])));
     }
     const LeaveRecord leave{static_cast<NODEID>(*node), s};
-    applyLeave(leave);
+    replay_.leave(leave.node, s, requestLine);
     event = leave;
   } else {
     fail("the request type " + quote(type) + " is neither 1 (join) nor 2 (leave)");
@@ -373,14 +467,14 @@ void TraceReader::readRecord(TraceEvent& event) {
   eventLine_ = requestLine;
 }
 
-bool TraceReader::readRecordInPlace(TraceEvent& event) {
+bool TraceReader::Impl::readRecordInPlace(TraceEvent& event) {
   const std::string_view rest = lines_.buffered();
   if (!rest.starts_with(kRecordHead)) return false;
   const char* p = rest.data() + kRecordHead.size();
   const char* const end = rest.data() + rest.size();
   std::int64_t node = 0;
   std::int64_t session = 0;
-  if (!scanDigits(p, end, node) || node > kInt32Max || !skipText(p, end, kSeparator) ||
+  if (!scanDigits(p, end, node) || node > kLargestNode || !skipText(p, end, kSeparator) ||
       !scanDigits(p, end, session) || session >= sessionCount()) {
     return false;
   }
@@ -408,11 +502,11 @@ bool TraceReader::readRecordInPlace(TraceEvent& event) {
   if (join) {
     const JoinRecord record{static_cast<NODEID>(node), s, static_cast<double>(band),
                             static_cast<double>(delay), static_cast<HOPS>(hops)};
-    applyJoin(record);
+    replay_.join(record.node, s, requestLine);
     event = record;
   } else {
     const LeaveRecord record{static_cast<NODEID>(node), s};
-    applyLeave(record);
+    replay_.leave(record.node, s, requestLine);
     event = record;
   }
   lines_.skip(2, 1);
@@ -420,55 +514,7 @@ bool TraceReader::readRecordInPlace(TraceEvent& event) {
   return true;
 }
 
-void TraceReader::applyJoin(const JoinRecord& join) {
-  // The message is only put together when the join is refused.
-  auto who = [&] {
-    return "node " + std::to_string(join.node) + " joins session " + std::to_string(join.session);
-  };
-  if (stage_ == Stage::endOfSession) {
-    fail("a join in the end-of-session phase, which only has leaves (" + who() + ")");
-  }
-  if (stage_ == Stage::beefUp) {
-    const Count passes = header_.avgSize > 1 ? header_.avgSize - 1 : 0;
-    if (beefUpNext_ == 0 && beefUpPasses_ >= passes) {
-      fail(who() + " beyond the beef-up phase's " + std::to_string(passes) +
-           " passes over the sessions (average group size " + std::to_string(header_.avgSize) +
-           ")");
-    }
-    if (join.session != beefUpNext_) {
-      fail(who() + " where session " + std::to_string(beefUpNext_) +
-           " comes next: the beef-up phase joins each session once per pass, in index order");
-    }
-  }
-  if (join.node == source(join.session)) {
-    fail(who() + ", whose source it is: a source is a member throughout");
-  }
-  if (!members_.insert(join.session, join.node)) fail(who() + " but is already a member");
-  ++extraMembers_[static_cast<std::size_t>(join.session)];
-  ++joins_;
-  if (stage_ == Stage::beefUp && ++beefUpNext_ == sessionCount()) {
-    beefUpNext_ = 0;
-    ++beefUpPasses_;
-  }
-}
-
-void TraceReader::applyLeave(const LeaveRecord& leave) {
-  auto who = [&] {
-    return "node " + std::to_string(leave.node) + " leaves session " +
-           std::to_string(leave.session);
-  };
-  if (stage_ == Stage::beefUp) {
-    fail("a leave in the beef-up phase, which only has joins (" + who() + ")");
-  }
-  if (leave.node == source(leave.session)) {
-    fail(who() + ", whose source it is: a source never leaves");
-  }
-  if (!members_.erase(leave.session, leave.node)) fail(who() + " but is not a member");
-  --extraMembers_[static_cast<std::size_t>(leave.session)];
-  ++leaves_;
-}
-
-void TraceReader::readSummary(std::string_view text, TraceEvent& event) {
+void TraceReader::Impl::readSummary(std::string_view text, TraceEvent& event) {
   const std::string_view form = "the summary \" // Trans: <count> J: <joins> R: <leaves>\"";
   std::string_view rest = text.substr(kSummary.size());
   const std::size_t j = rest.find(kSummaryJoins);
@@ -479,15 +525,8 @@ void TraceReader::readSummary(std::string_view text, TraceEvent& event) {
       trace_text::parseInteger(rest.substr(j + kSummaryJoins.size(), r - j - kSummaryJoins.size()));
   const auto leaves = trace_text::parseInteger(rest.substr(r + kSummaryLeaves.size()));
   if (!trans || !joins || !leaves) expected(form, text);
-  if (*joins != joins_) {
-    fail("the summary counts J: " + std::to_string(*joins) + " but the trace holds " +
-         std::to_string(joins_) + " join records");
-  }
-  if (*leaves != leaves_) {
-    fail("the summary counts R: " + std::to_string(*leaves) + " but the trace holds " +
-         std::to_string(leaves_) + " leave records");
-  }
   const std::uint64_t summaryLine = lines_.number();
+  replay_.finish(*trans, *joins, *leaves, summaryLine);
   std::string_view extra;
   if (lines_.next(extra)) fail("text after the summary line, which ends the trace");
   stage_ = Stage::done;
