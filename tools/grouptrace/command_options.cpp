@@ -94,12 +94,12 @@ std::string unknownOption(std::string_view arg, const std::vector<OptionSpec>& s
   const OptionSpec* best = nullptr;
   std::size_t bestDistance = 0;
   if (word.size() > 1) {
-    for (const OptionSpec& spec : specs) {
-      const std::string_view candidate = spec.name.substr(2);
+    for (const OptionSpec& known : specs) {
+      const std::string_view candidate = known.name.substr(2);
       const std::size_t distance = editDistance(word, candidate);
       if (distance <= std::max<std::size_t>(1, candidate.size() / 3) &&
           (best == nullptr || distance < bestDistance)) {
-        best = &spec;
+        best = &known;
         bestDistance = distance;
       }
     }
@@ -211,13 +211,13 @@ CommandOptions parseCommandOptions(int argc, const char* const argv[]) {
     const bool isLong = arg.starts_with("--");
     const std::size_t equals = isLong ? arg.find('=') : std::string_view::npos;
     const std::string_view name = arg.substr(0, equals);
-    const auto spec = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) {
+    const auto known = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) {
       return name == s.name || (!s.shortName.empty() && name == s.shortName);
     });
-    if (spec == specs.end()) throw UsageError(unknownOption(arg, specs));
+    if (known == specs.end()) throw UsageError(unknownOption(arg, specs));
 
     std::string_view value;
-    if (!spec->takesValue) {
+    if (!known->takesValue) {
       if (equals != std::string_view::npos) {
         throw UsageError("option " + std::string(name) + " takes no value");
       }
@@ -233,7 +233,7 @@ CommandOptions parseCommandOptions(int argc, const char* const argv[]) {
       }
     }
 
-    switch (spec->action) {
+    switch (known->action) {
       case Action::help:
       case Action::version:
         break;  // handled above
@@ -256,7 +256,7 @@ CommandOptions parseCommandOptions(int argc, const char* const argv[]) {
         options.format = formatValue(value);
         break;
       case Action::parameter:
-        options.parameters[spec->parameter] = parameterOptionValue(spec->parameter, value);
+        options.parameters[known->parameter] = parameterOptionValue(known->parameter, value);
         break;
     }
   }
