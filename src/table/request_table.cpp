@@ -37,8 +37,9 @@ void* mapBlock(std::size_t bytes) {
   return block;
 }
 
-RequestRow joinRow(const JoinRecord& join, std::uint8_t phase) {
-  RequestRow row;
+// Rows are written field by field where they are stored: a row put together
+// on the stack in pieces and then copied whole costs a stalled load per row.
+void putJoin(RequestRow& row, const JoinRecord& join, std::uint8_t phase) {
   row.band = join.band;
   row.delay = join.delay;
   row.node = join.node;
@@ -46,16 +47,18 @@ RequestRow joinRow(const JoinRecord& join, std::uint8_t phase) {
   row.hops = join.hops;
   row.phase = phase;
   row.kind = static_cast<std::uint8_t>(RequestKind::join);
-  return row;
+  row.spare[0] = row.spare[1] = 0;
 }
 
-RequestRow leaveRow(const LeaveRecord& leave, std::uint8_t phase) {
-  RequestRow row;
+void putLeave(RequestRow& row, const LeaveRecord& leave, std::uint8_t phase) {
+  row.band = 0;
+  row.delay = 0;
   row.node = leave.node;
   row.session = leave.session;
+  row.hops = 0;
   row.phase = phase;
   row.kind = static_cast<std::uint8_t>(RequestKind::leave);
-  return row;
+  row.spare[0] = row.spare[1] = 0;
 }
 
 }  // namespace
@@ -172,11 +175,13 @@ void TraceTableBuilder::onPhase(const PhaseStart& phase) {
 }
 
 void TraceTableBuilder::onJoin(const JoinRecord& join) {
-  add(joinRow(join, phase_));
+  putJoin(table_.requests.append(), join, phase_);
+  counted();
 }
 
 void TraceTableBuilder::onLeave(const LeaveRecord& leave) {
-  add(leaveRow(leave, phase_));
+  putLeave(table_.requests.append(), leave, phase_);
+  counted();
 }
 
 void TraceTableBuilder::onSummary(const TraceSummary& summary) {
@@ -184,8 +189,7 @@ void TraceTableBuilder::onSummary(const TraceSummary& summary) {
   table_.requests.shrinkToFit();
 }
 
-void TraceTableBuilder::add(const RequestRow& row) {
-  table_.requests.push(row);
+void TraceTableBuilder::counted() {
   if (--untilPoll_ == 0) {
     untilPoll_ = kPollRows;
     if (poll_.call != nullptr) poll_.call(poll_.context);
@@ -225,10 +229,10 @@ std::size_t TraceChunkReader::readEvents(RequestRows& rows, std::size_t limit, P
     }
     switch (event_.index()) {
       case 3:
-        rows.push(joinRow(*std::get_if<JoinRecord>(&event_), phase_));
+        putJoin(rows.append(), *std::get_if<JoinRecord>(&event_), phase_);
         break;
       case 4:
-        rows.push(leaveRow(*std::get_if<LeaveRecord>(&event_), phase_));
+        putLeave(rows.append(), *std::get_if<LeaveRecord>(&event_), phase_);
         break;
       case 2:
         phase_ = static_cast<std::uint8_t>(std::get_if<PhaseStart>(&event_)->phase);

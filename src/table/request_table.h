@@ -49,9 +49,11 @@ class RequestRows {
   RequestRows& operator=(const RequestRows&) = delete;
   ~RequestRows();
 
-  void push(const RequestRow& row) {
+  void push(const RequestRow& row) { append() = row; }
+  // A new last row, for the caller to fill in whole.
+  RequestRow& append() {
     if (size_ == capacity_) grow();
-    rows_[size_++] = row;
+    return rows_[size_++];
   }
   // Throws std::bad_alloc when the block cannot have room for `rows`.
   void reserve(std::size_t rows);
@@ -105,7 +107,8 @@ class TraceTableBuilder final : public TraceHandler {
   void onSummary(const TraceSummary& summary) override;
 
  private:
-  void add(const RequestRow& row);
+  // Counts a row added, and calls the hook every kPollRows of them.
+  void counted();
 
   TraceTable& table_;
   PollHook poll_;
