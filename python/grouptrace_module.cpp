@@ -6,6 +6,7 @@
 #include <Python.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <charconv>
@@ -423,7 +424,9 @@ Trace readTraceFile(const py::object& pathObject) {
     py::gil_scoped_release release;
     onPath(path, [&] {
       FileSource file(path);
-      readTable(file, *table, kInterruptible);
+      struct stat st;
+      const bool sized = ::fstat(file.fd(), &st) == 0 && S_ISREG(st.st_mode);
+      readTable(file, *table, kInterruptible, sized ? static_cast<std::uint64_t>(st.st_size) : 0);
     });
   }
   return Trace(std::move(table));

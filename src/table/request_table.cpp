@@ -3,6 +3,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -10,6 +12,8 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+
+#include "common/trace_format.h"
 
 namespace grouptrace {
 namespace {
@@ -37,12 +41,16 @@ void* mapBlock(std::size_t bytes) {
   return block;
 }
 
-// Rows are written field by field where they are stored: a row put together
-// on the stack in pieces and then copied whole costs a stalled load per row.
+// Rows are written field by field where they are stored, and each field is
+// loaded as the reader stored it: a row put together on the stack and copied
+// whole, or two fields loaded at once, waits on every store it spans.
 void putJoin(RequestRow& row, const JoinRecord& join, std::uint8_t phase) {
   row.band = join.band;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   row.delay = join.delay;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   row.node = join.node;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   row.session = join.session;
   row.hops = join.hops;
   row.phase = phase;
@@ -54,12 +62,20 @@ void putLeave(RequestRow& row, const LeaveRecord& leave, std::uint8_t phase) {
   row.band = 0;
   row.delay = 0;
   row.node = leave.node;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   row.session = leave.session;
   row.hops = 0;
   row.phase = phase;
   row.kind = static_cast<std::uint8_t>(RequestKind::leave);
   row.spare[0] = row.spare[1] = 0;
 }
+
+// The fewest bytes a request record takes: one-digit node and session, and
+// one-digit requirements (a leave's "0 : 0 : 0" is as long as the shortest join's).
+constexpr std::size_t kShortestRecord =
+    trace_format::kRecordHead.size() + 1 + trace_format::kSeparator.size() + 1 +
+    trace_format::kLeaveRest.size() + trace_format::kRecordEnd.size();
+static_assert(kShortestRecord == 45);
 
 }  // namespace
 
@@ -265,8 +281,21 @@ static_assert(std::is_same_v<std::variant_alternative_t<0, TraceEvent>, TraceHea
               std::is_same_v<std::variant_alternative_t<4, TraceEvent>, LeaveRecord> &&
               std::is_same_v<std::variant_alternative_t<5, TraceEvent>, TraceSummary>);
 
-void readTable(ByteSource& source, TraceTable& table, PollHook poll) {
+std::size_t mostRequests(std::uint64_t traceBytes) {
+  return static_cast<std::size_t>(std::min<std::uint64_t>(
+      traceBytes / kShortestRecord, std::numeric_limits<std::size_t>::max() / 2));
+}
+
+void readTable(ByteSource& source, TraceTable& table, PollHook poll, std::uint64_t traceBytes) {
   table = TraceTable{};
+  if (traceBytes > 0) {
+    // Room that is never written is never backed by memory, and is given back.
+    try {
+      table.requests.reserve(mostRequests(traceBytes));
+    } catch (const std::bad_alloc&) {
+      // Then the table grows as it goes.
+    }
+  }
   TraceChunkReader reader(source);
   reader.read(table.requests, std::numeric_limits<std::size_t>::max(), poll);
   table.requests.shrinkToFit();

@@ -156,8 +156,14 @@ class TraceChunkReader {
 };
 
 // Reads a whole trace into the table (emptied first); throws as
-// TraceChunkReader::read does.
-void readTable(ByteSource& source, TraceTable& table, PollHook poll = {});
+// TraceChunkReader::read does. `traceBytes`, the input's size when known,
+// lets the table take room once for the most requests that many bytes can
+// hold instead of growing as it fills.
+void readTable(ByteSource& source, TraceTable& table, PollHook poll = {},
+               std::uint64_t traceBytes = 0);
+
+// The most request records a trace of that many bytes can hold.
+std::size_t mostRequests(std::uint64_t traceBytes);
 
 // Hands the table's events to the handler in trace order: the header, the
 // session table, the three phases (each one's marker even when it has no
