@@ -109,3 +109,29 @@ def test_summary_and_header_attributes(golden):
     assert lines[3] == f"// Is Join-Leave ordered? (1=YES ): {trace.ordered}"
     assert lines[-1] == f" // Trans: {trace.trans} J: {trace.joins} R: {trace.leaves}"
     assert trace.sources.dtype == np.int32 and len(trace) == len(trace.requests)
+
+
+def test_the_stubs_describe_the_module():
+    import ast
+    import pathlib
+    import re
+
+    stubs = ast.parse((pathlib.Path(grouptrace.__file__).parent / "__init__.pyi").read_text())
+    names = {}
+    for node in stubs.body:
+        if isinstance(node, (ast.ClassDef, ast.FunctionDef)):
+            names[node.name] = node
+        elif isinstance(node, ast.AnnAssign):
+            names[node.target.id] = node
+    public = {n for n in names if not n.startswith("_")}
+    assert public == set(grouptrace.__all__)
+    for name, node in names.items():
+        if name.startswith("_") and name != "__version__":
+            continue
+        runtime = getattr(grouptrace, name)
+        if isinstance(node, ast.ClassDef):
+            members = {m.name for m in node.body if isinstance(m, ast.FunctionDef)}
+            assert members <= set(dir(runtime)), (name, members - set(dir(runtime)))
+        elif isinstance(node, ast.FunctionDef):
+            signature = runtime.__doc__.splitlines()[0]
+            assert re.findall(r"[(,] ?(\w+):", signature) == [a.arg for a in node.args.args], signature
