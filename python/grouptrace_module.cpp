@@ -8,6 +8,7 @@
 #include <pybind11/pybind11.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -304,7 +305,7 @@ void warnIfStalled(const RunResult& result) {
                    "the join-leave phase cannot progress: no session can accept a join or give up "
                    "a member (a network of 1 node), so the transaction counter cannot reach "
                    "max_trans; the trace was finished early",
-                   2) != 0) {
+                   1) != 0) {
     throw py::error_already_set();
   }
 }
@@ -465,18 +466,26 @@ class TraceChunks {
     path_ = pathValue(pathObject);
     onPath(path_, [&] { file_ = std::make_unique<FileSource>(path_); });
     reader_ = std::make_unique<TraceChunkReader>(*file_);
+    struct stat st;
+    if (::fstat(file_->fd(), &st) == 0 && S_ISREG(st.st_mode)) {
+      mostRows_ = mostRequests(static_cast<std::uint64_t>(st.st_size));
+    }
   }
 
   py::array next() {
+    // Two threads on one iterator would share the reader, which the GIL no
+    // longer guards while a chunk is read.
+    if (busy_) throw py::value_error("iter_read() iterator already executing");
     if (!reader_) throw py::stop_iteration();
+    const BusyScope scope(busy_);
     auto rows = std::make_shared<RequestRows>();
     std::size_t got = 0;
     try {
       py::gil_scoped_release release;
       onPath(path_, [&] {
-        // A chunk's room is taken as it fills: a huge chunk_size reserves
-        // nothing it does not use.
-        rows->reserve(std::min<std::size_t>(chunkSize_, kPollRows));
+        // Room for a chunk is taken as it fills beyond a first block: a
+        // huge chunk_size or a small file reserves nothing it does not use.
+        rows->reserve(std::min({chunkSize_, kPollRows, mostRows_}));
         got = reader_->read(*rows, chunkSize_, kInterruptible);
         rows->shrinkToFit();
       });
@@ -496,8 +505,17 @@ class TraceChunks {
     file_.reset();
   }
 
+  struct BusyScope {
+    explicit BusyScope(bool& busy) : busy_(busy) { busy_ = true; }
+    ~BusyScope() { busy_ = false; }
+    bool& busy_;
+  };
+
   std::string path_;
   std::size_t chunkSize_ = 0;
+  // The most requests the file can hold, when it is a regular file.
+  std::size_t mostRows_ = std::numeric_limits<std::size_t>::max();
+  bool busy_ = false;  // changed only with the GIL held
   std::unique_ptr<FileSource> file_;
   std::unique_ptr<TraceChunkReader> reader_;
 };
@@ -608,13 +626,15 @@ PYBIND11_MODULE(_grouptrace, m) {
   }
   parameters.def_static("from_stream", &parametersFromStream, py::arg("text"), kFromStreamDoc)
       .def("__repr__", &parametersRepr)
-      .def("__eq__",
-           [](const Parameters& a, const Parameters& b) {
-             for (const auto field : kFields) {
-               if (a.*field != b.*field) return false;
-             }
-             return true;
-           })
+      .def(
+          "__eq__",
+          [](const Parameters& a, const Parameters& b) {
+            for (const auto field : kFields) {
+              if (a.*field != b.*field) return false;
+            }
+            return true;
+          },
+          py::is_operator())
       .def("__hash__", [](const Parameters& p) {
         py::tuple values(std::size(kFields));
         for (std::size_t i = 0; i < std::size(kFields); ++i) values[i] = p.*kFields[i];

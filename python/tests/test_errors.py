@@ -180,8 +180,9 @@ def test_links_and_pipes_are_written_through(tmp_path):
 
 def test_a_stalled_run_warns_and_still_finishes_its_trace(program):
     params = make_params(nodes=1, sessions=2, max_trans=5)
-    with pytest.warns(grouptrace.StalledRunWarning, match="cannot progress"):
+    with pytest.warns(grouptrace.StalledRunWarning, match="cannot progress") as warned:
         trace = grouptrace.generate(params, 4)
+    assert warned[0].filename == __file__  # the caller's line, not the module's
     stream = "".join(f"{getattr(params, k)}\n" for k in KEYWORDS)
     result = subprocess.run([program, "4"], input=stream.encode(), capture_output=True)
     assert result.returncode == 1

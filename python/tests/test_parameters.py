@@ -17,6 +17,7 @@ def test_keywords_hold_the_stream_in_order():
     assert grouptrace.Parameters(**{k: getattr(params, k) for k in KEYWORDS}) == params
     assert eval(repr(params), {"Parameters": grouptrace.Parameters}) == params
     assert grouptrace.Parameters.from_stream(stream.encode()) == params
+    assert params != make_params() and params != 5 and len({params, make_params(), params}) == 2
 
 
 @pytest.mark.parametrize("value, expected", [
