@@ -84,10 +84,19 @@ decltype(auto) onPath(const std::string& path, F&& f) {
   }
 }
 
+// Messages quote what a trace or stream holds, which need not be UTF-8: a
+// byte that is not shows as \xNN rather than failing to convert.
+py::str messageText(std::string_view text) {
+  PyObject* const decoded =
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "backslashreplace");
+  if (decoded == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(decoded);
+}
+
 // Raises an instance of `type` with the message and the attributes.
 [[noreturn]] void raise(PyObject* type, const std::string& message,
                         std::initializer_list<std::pair<const char*, py::object>> attributes) {
-  py::object error = py::reinterpret_borrow<py::object>(type)(message);
+  py::object error = py::reinterpret_borrow<py::object>(type)(messageText(message));
   for (const auto& [name, value] : attributes) error.attr(name) = value;
   PyErr_SetObject(type, error.ptr());
   throw py::error_already_set();
@@ -105,7 +114,7 @@ void translate(std::exception_ptr thrown) {
   } catch (const TraceError& e) {
     try {
       raise(traceErrorType, e.what(),
-            {{"line", py::int_(e.line())}, {"reason", py::str(e.reason())}});
+            {{"line", py::int_(e.line())}, {"reason", messageText(e.reason())}});
     } catch (py::error_already_set& set) {
       set.restore();
     }

@@ -74,6 +74,16 @@ def test_a_faulty_line_raises_trace_error_on_that_line(name, line, lines, tmp_pa
         next(chunks)
 
 
+def test_bytes_that_are_not_text_are_shown_escaped(tmp_path):
+    path = tmp_path / "binary.trace"
+    path.write_bytes(b"// Print Group requests GRP: \xff\xfe\n")
+    with pytest.raises(grouptrace.TraceError) as raised:
+        grouptrace.read(path)
+    assert raised.value.line == 1 and "GRP: \\xff\\xfe" in raised.value.reason
+    with pytest.raises(grouptrace.ParameterError, match=r"expected a number, found \"\\xff"):
+        grouptrace.Parameters.from_stream(b"\xff\n")
+
+
 def test_files_that_cannot_be_read(tmp_path):
     missing = tmp_path / "missing.trace"
     with pytest.raises(FileNotFoundError) as raised:
