@@ -574,7 +574,8 @@ Yields structured arrays of the same dtype as Trace.requests, each owning its
 rows, so memory follows the chunk size rather than the trace. The trace is
 checked as read() checks it: a faulty line raises TraceError when reading
 reaches it, after the chunks before it were yielded. The file is opened at
-once (a missing file raises OSError here, not at the first chunk).)";
+once (a missing file raises OSError here, not at the first chunk).
+np.concatenate(chunks, dtype=REQUEST_DTYPE) joins chunks in the same layout.)";
 
 constexpr const char* kWriteTraceDoc =
     R"(Generates a trace straight into a file, without holding it in memory.

@@ -2,12 +2,13 @@
 
 import io
 import json
+import subprocess
 import numpy as np
 import pandas
 import pytest
 
 import grouptrace
-from conftest import case
+from conftest import KEYWORDS, case, make_params
 
 PHASES = {"beef-up": 0, "join-leave": 1, "end-of-session": 2}
 KINDS = {"join": 1, "leave": 2}
@@ -140,3 +141,17 @@ def test_a_read_trace_converts_as_the_generated_one_does():
     read = grouptrace.read(golden.out)
     for form in ("csv", "jsonl"):
         assert read.text(form) == made.text(form)
+
+
+def test_a_run_without_requests(program, tmp_path):
+    params = make_params(avg_size=0, max_trans=0)
+    trace = grouptrace.generate(params, 9)
+    assert len(trace) == 0 and trace.requests.dtype == grouptrace.REQUEST_DTYPE
+    assert (trace.trans, trace.joins, trace.leaves) == (0, 0, 0)
+    stream = "".join(f"{getattr(params, k)}\n" for k in KEYWORDS).encode()
+    expected = subprocess.run([program, "9"], input=stream, capture_output=True, check=True).stdout
+    assert trace.text().encode() == expected
+    path = tmp_path / "empty.trace"
+    trace.write(path)
+    assert len(grouptrace.read(path)) == 0 and list(grouptrace.iter_read(path)) == []
+    assert len(trace.to_pandas()) == 0
