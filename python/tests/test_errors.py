@@ -175,6 +175,10 @@ def test_links_and_pipes_are_written_through(tmp_path):
     link.symlink_to(target.name)
     grouptrace.write_trace(params, 3, link)
     assert link.is_symlink() and target.read_text() == expected
+    dangling = tmp_path / "dangling.trace"
+    dangling.symlink_to("created.trace")
+    grouptrace.write_trace(params, 3, dangling)
+    assert dangling.is_symlink() and (tmp_path / "created.trace").read_text() == expected
 
     fifo = tmp_path / "pipe"
     os.mkfifo(fifo)

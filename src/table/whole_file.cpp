@@ -22,24 +22,31 @@ int openNew(const std::string& path) {
   return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
 }
 
-// The path with its symbolic links followed as far as they lead; the path
-// itself when it is not a link or its target does not exist yet.
+// The path with its symbolic links followed; empty for a link that leads
+// nowhere (yet).
 std::string followLinks(const std::string& path) {
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
   std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
                                                        &std::free);
-  return resolved ? std::string(resolved.get()) : path;
+  return resolved ? std::string(resolved.get()) : std::string();
 }
 
 }  // namespace
 
 WholeFile::WholeFile(std::string path) : path_(std::move(path)), target_(followLinks(path_)) {
   if (path_.empty()) fail(ENOENT);
+  if (target_.empty()) {
+    // A dangling link: writing through it creates its target, as a program
+    // opening the path would, rather than replacing the link.
+    target_ = path_;
+    openDirectly(O_CREAT);
+    return;
+  }
   struct stat st;
   const bool exists = ::stat(target_.c_str(), &st) == 0;
   if (exists && !S_ISREG(st.st_mode)) {
-    openDirectly();
+    openDirectly(0);
     return;
   }
   const std::size_t slash = target_.rfind('/');
@@ -57,7 +64,7 @@ WholeFile::WholeFile(std::string path) : path_(std::move(path)), target_(followL
     // A file one may write in a directory one may not add to is still
     // written, in place, as a program writing it directly would.
     if (exists && errnum == EACCES) {
-      openDirectly();
+      openDirectly(0);
       return;
     }
     fail(errnum);
@@ -71,8 +78,8 @@ WholeFile::~WholeFile() {
   if (!temporary_.empty()) ::unlink(temporary_.c_str());
 }
 
-void WholeFile::openDirectly() {
-  fd_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+void WholeFile::openDirectly(int flags) {
+  fd_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | flags, 0666);
   if (fd_ < 0) fail(errno);
 }
 

@@ -13,7 +13,7 @@ namespace grouptrace {
 // than a regular file (/dev/null, a pipe, a terminal) is written directly, as
 // it cannot be replaced, and so is an existing file in a directory where no
 // temporary file may be made. A symbolic link is followed: its target is
-// replaced.
+// replaced (or created, for a link whose target does not exist yet).
 //
 // Every failure throws std::system_error whose code is the errno and whose
 // what() names the path.
@@ -40,7 +40,8 @@ class WholeFile {
     WholeFile& file_;
   };
 
-  void openDirectly();
+  // Writes to the target as it is; `flags` adds to the opening's.
+  void openDirectly(int flags);
   [[noreturn]] void fail(int errnum) const;
 
   std::string path_;       // what the caller named
