@@ -34,12 +34,15 @@ from grouptrace._grouptrace import (
     Trace,
     TraceChunks,
     TraceError,
-    __version__,
     generate,
     iter_read,
     read,
     write_trace,
 )
+
+from grouptrace import _grouptrace
+
+__version__ = _grouptrace.__version__
 
 __all__ = [
     "REQUEST_DTYPE",
