@@ -9,7 +9,13 @@ namespace grouptrace {
 // A file that could not be created, written or put in place; what() names it.
 class FileError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  FileError(const std::string& message, int errnum)
+      : std::runtime_error(message), errnum_(errnum) {}
+  // The errno of the failed call.
+  int errnum() const { return errnum_; }
+
+ private:
+  int errnum_;
 };
 
 // A file that appears under its name whole or not at all: the text goes to a
@@ -38,7 +44,8 @@ class AtomicFile {
   // Writes all of `text`; throws FileError.
   void write(std::string_view text);
 
-  // Gives the file the permissions of one newly created by this user, flushes
+  // Gives the file the permissions of the file it replaces, or of one newly
+  // created by this user, flushes
   // it to disk, renames it over the name and makes the rename durable. Throws
   // FileError; the name then holds what it held before.
   void commit();
@@ -50,6 +57,8 @@ class AtomicFile {
   std::string temporary_;
   int fd_ = -1;
   bool committed_ = false;
+  // The permissions of the file replaced; -1 for a new file.
+  int mode_ = -1;
 };
 
 }  // namespace grouptrace

@@ -1,10 +1,11 @@
-#include "generator/parameter_stream.h"
-
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+
+#include "generator/parameter_stream.h"
 
 namespace grouptrace {
 namespace {
@@ -201,13 +202,16 @@ std::int32_t parseParameterValue(std::size_t index, std::string_view text) {
 }
 
 std::int32_t parameterValue(std::size_t index, double value) {
+  const int position = static_cast<int>(index) + 1;
+  // The shortest text that reads back as the same double, as a stream would hold it.
+  char text[32];
+  const std::string shown(text, std::to_chars(text, text + sizeof text, value).ptr);
+  if (std::isnan(value)) throw ParameterError(position, 0, shown + " is not a number");
   myIO::Value v;
   v.number = value;
-  if (!std::isfinite(value)) v.status = myIO::Status::outOfRange;
-  char text[32];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  v.text = text;
-  return checkedValue(v, static_cast<int>(index) + 1, 0, "");
+  v.text = shown;
+  if (std::isinf(value)) v.status = myIO::Status::outOfRange;
+  return checkedValue(v, position, 0, "");
 }
 
 }  // namespace grouptrace

@@ -15,8 +15,8 @@
 #include <streambuf>
 #include <string_view>
 
-#include "common/atomic_file.h"
 #include "command_options.h"
+#include "common/atomic_file.h"
 #include "generator/build_config.h"
 #include "generator/creation.h"
 #include "generator/parameter_stream.h"
@@ -267,7 +267,9 @@ Parameters readStream(const CommandOptions& options, std::string& where) {
   }
   myIO io(in);
   try {
-    return readParameterValues(io);
+    // Alone, the stream is checked whole, its messages naming their lines;
+    // with options, once they have replaced some of its values.
+    return options.anyParameterGiven() ? readParameterValues(io) : readParameters(io);
   } catch (const ParameterError& e) {
     throw UsageError(where + e.what());
   }

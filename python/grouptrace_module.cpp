@@ -1,0 +1,685 @@
+// The Python module: conversions between Python objects and the library's
+// types, and the GIL released around every run, read and write. The work
+// itself (tables of requests, chunked reading, writing whole files) is the
+// library's, in src/table.
+
+#include <Python.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "common/atomic_file.h"
+#include "grouptrace/byte_sink.h"
+#include "grouptrace/file_source.h"
+#include "grouptrace/generator.h"
+#include "grouptrace/parameters.h"
+#include "grouptrace/trace_error.h"
+#include "grouptrace/version.h"
+#include "table/request_table.h"
+
+namespace py = pybind11;
+
+namespace grouptrace {
+namespace {
+
+// The keyword of each parameter, in stream order (beside kParameterNames).
+constexpr std::array<const char*, 13> kKeywords = {
+    "nodes",    "sessions",  "max_trans", "curr_trans", "avg_size", "qos_levels", "max_band",
+    "min_band", "min_delay", "max_delay", "min_hops",   "max_hops", "ordered"};
+constexpr std::int32_t Parameters::*kFields[] = {
+    &Parameters::nNodes,          &Parameters::nSessions, &Parameters::maxTrans,
+    &Parameters::currTrans,       &Parameters::avgSize,   &Parameters::nQoSLevels,
+    &Parameters::maxBand,         &Parameters::minBand,   &Parameters::minDelay,
+    &Parameters::maxDelay,        &Parameters::minHops,   &Parameters::maxHops,
+    &Parameters::orderedJoinLeave};
+static_assert(std::size(kFields) == kKeywords.size());
+
+// The column names of the requests' dtype, in the order users see them.
+constexpr std::array<const char*, 7> kColumns = {"phase", "kind",  "node", "session",
+                                                 "band",  "delay", "hops"};
+
+// The module's exception and warning types. They live as long as the
+// interpreter, which holds them through the module; no destructor may run
+// after it has gone.
+PyObject* traceErrorType = nullptr;
+PyObject* parameterErrorType = nullptr;
+PyObject* stalledRunWarningType = nullptr;
+PyObject* requestDtype = nullptr;
+
+// ---------------------------------------------------------------- errors
+
+// A system call on a named file failed; raised as OSError(errno, text, path),
+// which Python turns into FileNotFoundError, PermissionError and the like.
+struct PathFailure {
+  int errnum;
+  std::string path;
+};
+
+// Runs f and reports a failed system call against the path.
+template <class F>
+decltype(auto) onPath(const std::string& path, F&& f) {
+  try {
+    return f();
+  } catch (const std::system_error& e) {
+    throw PathFailure{e.code().value(), path};
+  } catch (const WriteError& e) {
+    throw PathFailure{e.errnum(), path};
+  } catch (const FileError& e) {
+    throw PathFailure{e.errnum(), path};
+  }
+}
+
+// Messages quote what a trace or stream holds, which need not be UTF-8: a
+// byte that is not shows as \xNN rather than failing to convert.
+py::str messageText(std::string_view text) {
+  PyObject* const decoded =
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "backslashreplace");
+  if (decoded == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(decoded);
+}
+
+// Raises an instance of `type` with the message and the attributes.
+[[noreturn]] void raise(PyObject* type, const std::string& message,
+                        std::initializer_list<std::pair<const char*, py::object>> attributes) {
+  py::object error = py::reinterpret_borrow<py::object>(type)(messageText(message));
+  for (const auto& [name, value] : attributes) error.attr(name) = value;
+  PyErr_SetObject(type, error.ptr());
+  throw py::error_already_set();
+}
+
+void translate(std::exception_ptr thrown) {
+  try {
+    std::rethrow_exception(thrown);
+  } catch (const PathFailure& e) {
+    py::object path = py::reinterpret_steal<py::object>(
+        PyUnicode_DecodeFSDefaultAndSize(e.path.data(), static_cast<Py_ssize_t>(e.path.size())));
+    if (!path) throw py::error_already_set();
+    // OSError(errno, text, path) becomes the subclass for the errno.
+    PyErr_SetObject(PyExc_OSError, py::make_tuple(e.errnum, std::strerror(e.errnum), path).ptr());
+  } catch (const TraceError& e) {
+    try {
+      raise(traceErrorType, e.what(),
+            {{"line", py::int_(e.line())}, {"reason", messageText(e.reason())}});
+    } catch (py::error_already_set& set) {
+      set.restore();
+    }
+  } catch (const ParameterError& e) {
+    try {
+      raise(parameterErrorType, e.what(),
+            {{"line", py::int_(e.line())},
+             {"parameter", py::str(kKeywords.at(static_cast<std::size_t>(e.line() - 1)))}});
+    } catch (py::error_already_set& set) {
+      set.restore();
+    }
+  }
+}
+
+// ------------------------------------------------------------ GIL and signals
+
+// Lets Python run its signal handlers while a long run, read or write goes on
+// without the GIL: Ctrl-C interrupts it as it would any Python loop.
+void checkSignals(void*) {
+  py::gil_scoped_acquire acquire;
+  if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+}
+constexpr PollHook kInterruptible{&checkSignals, nullptr};
+
+// Passes blocks of text on, and checks for signals between them.
+class InterruptibleSink final : public ByteSink {
+ public:
+  explicit InterruptibleSink(ByteSink& next) : next_(next) {}
+  void write(const char* data, std::size_t size) override {
+    next_.write(data, size);
+    checkSignals(nullptr);
+  }
+
+ private:
+  ByteSink& next_;
+};
+
+// ---------------------------------------------------------------- parameters
+
+std::string where(std::size_t i) {
+  return std::string(kParameterNames[i]) + " (" + kKeywords[i] + "): ";
+}
+
+[[noreturn]] void badParameter(std::size_t i, const std::string& reason) {
+  raise(parameterErrorType, where(i) + reason,
+        {{"line", py::int_(i + 1)}, {"parameter", py::str(kKeywords[i])}});
+}
+
+// A value as the parameter stream takes it: a number truncated toward zero to
+// a signed 32-bit integer, anything that does not land there refused.
+std::int32_t parameterValue(py::handle value, std::size_t i) {
+  PyObject* const object = value.ptr();
+  if (PyLong_Check(object) || (!PyFloat_Check(object) && PyIndex_Check(object))) {
+    py::object integer = py::reinterpret_steal<py::object>(PyNumber_Index(object));
+    if (!integer) throw py::error_already_set();
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(integer.ptr(), &overflow);
+    if (v == -1 && PyErr_Occurred()) throw py::error_already_set();
+    if (overflow == 0 && v >= std::numeric_limits<std::int32_t>::min() &&
+        v <= std::numeric_limits<std::int32_t>::max()) {
+      return static_cast<std::int32_t>(v);
+    }
+    std::string text = py::str(integer);
+    // As the program's messages do, a number of a thousand digits shows 40.
+    if (text.size() > 40) text = text.substr(0, 40) + "...";
+    badParameter(i, text + " is outside the signed 32-bit range");
+  }
+  if (PyFloat_Check(object) || (Py_TYPE(object)->tp_as_number != nullptr &&
+                                Py_TYPE(object)->tp_as_number->nb_float != nullptr)) {
+    const double v = PyFloat_AsDouble(object);
+    if (v == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+    try {
+      return grouptrace::parameterValue(i, v);
+    } catch (const ParameterError& e) {
+      badParameter(i, e.problem());
+    }
+  }
+  throw py::type_error(where(i) + "expected a number, got " +
+                       std::string(Py_TYPE(object)->tp_name));
+}
+
+// The scenario checks of the program, located by keyword rather than line.
+void checkKeywordParameters(const Parameters& p) {
+  try {
+    checkParameters(p);
+  } catch (const ParameterError& e) {
+    const std::string_view what = e.what();
+    const std::size_t reason = what.find("): ");
+    badParameter(static_cast<std::size_t>(e.line() - 1),
+                 std::string(reason == std::string_view::npos ? what : what.substr(reason + 3)));
+  }
+}
+
+Parameters parametersFromKeywords(const py::args& args, const py::kwargs& kwargs) {
+  if (!args.empty()) {
+    throw py::type_error("Parameters() takes keyword arguments only, got " +
+                         std::to_string(args.size()) + " positional");
+  }
+  Parameters p;
+  std::array<bool, 13> given{};
+  for (const auto& [key, value] : kwargs) {
+    const std::string name = py::str(key);
+    std::size_t i = 0;
+    while (i < kKeywords.size() && name != kKeywords[i]) ++i;
+    if (i == kKeywords.size()) {
+      throw py::type_error("Parameters() got an unexpected keyword argument '" + name + "'");
+    }
+    given[i] = true;
+    p.*kFields[i] = parameterValue(value, i);
+  }
+  std::string missing;
+  for (std::size_t i = 0; i < given.size(); ++i) {
+    if (!given[i]) missing += (missing.empty() ? "" : ", ") + std::string(kKeywords[i]);
+  }
+  if (!missing.empty()) {
+    throw py::type_error("Parameters() needs all 13 values; missing: " + missing);
+  }
+  checkKeywordParameters(p);
+  return p;
+}
+
+// The 13-line stream, as the program reads it from standard input.
+Parameters parametersFromStream(const py::object& text) {
+  std::string bytes;
+  if (PyUnicode_Check(text.ptr())) {
+    bytes = text.cast<std::string>();
+  } else if (PyBytes_Check(text.ptr())) {
+    bytes = std::string(py::bytes(text));
+  } else {
+    throw py::type_error("from_stream() takes str or bytes, got " +
+                         std::string(Py_TYPE(text.ptr())->tp_name));
+  }
+  return parseParameters(bytes);
+}
+
+std::string parametersRepr(const Parameters& p) {
+  std::string out = "Parameters(";
+  for (std::size_t i = 0; i < kKeywords.size(); ++i) {
+    out += (i == 0 ? "" : ", ") + std::string(kKeywords[i]) + "=" + std::to_string(p.*kFields[i]);
+  }
+  return out + ")";
+}
+
+SEED_type seedValue(const py::object& seed) {
+  if (PyFloat_Check(seed.ptr()) || !PyIndex_Check(seed.ptr())) {
+    throw py::type_error("the seed must be an integer, got " +
+                         std::string(Py_TYPE(seed.ptr())->tp_name));
+  }
+  py::object integer = py::reinterpret_steal<py::object>(PyNumber_Index(seed.ptr()));
+  if (!integer) throw py::error_already_set();
+  int overflow = 0;
+  const long long v = PyLong_AsLongLongAndOverflow(integer.ptr(), &overflow);
+  if (overflow != 0 || v < std::numeric_limits<SEED_type>::min() ||
+      v > std::numeric_limits<SEED_type>::max()) {
+    throw py::value_error("the seed " + std::string(py::str(integer)) +
+                          " is outside the signed 32-bit range (-2147483648 to 2147483647)");
+  }
+  return static_cast<SEED_type>(v);
+}
+
+TraceFormat formatValue(const std::string& name) {
+  const auto format = parseTraceFormat(name);
+  if (!format) {
+    throw py::value_error("format must be 'trace', 'csv' or 'jsonl', got '" + name + "'");
+  }
+  return *format;
+}
+
+// str, bytes or os.PathLike, as the operating system takes it.
+std::string pathValue(const py::object& path) {
+  PyObject* converted = nullptr;
+  if (PyUnicode_FSConverter(path.ptr(), &converted) == 0) throw py::error_already_set();
+  const py::bytes bytes = py::reinterpret_steal<py::bytes>(converted);
+  return std::string(bytes);
+}
+
+void warnIfStalled(const RunResult& result) {
+  if (result.status != RunStatus::stalled) return;
+  if (PyErr_WarnEx(stalledRunWarningType,
+                   "the join-leave phase cannot progress: no session can accept a join or give up "
+                   "a member (a network of 1 node), so the transaction counter cannot reach "
+                   "max_trans; the trace was finished early",
+                   1) != 0) {
+    throw py::error_already_set();
+  }
+}
+
+// ---------------------------------------------------------------- arrays
+
+// Rows handed to NumPy without a copy: the array's base owns them.
+template <class Owner>
+py::array rowArray(const RequestRows& rows, std::shared_ptr<Owner> owner) {
+  const py::dtype dtype = py::reinterpret_borrow<py::dtype>(requestDtype);
+  if (rows.empty()) return py::array(dtype, std::vector<py::ssize_t>{0});
+  py::capsule base(new std::shared_ptr<Owner>(std::move(owner)),
+                   [](void* p) { delete static_cast<std::shared_ptr<Owner>*>(p); });
+  return py::array(dtype, {static_cast<py::ssize_t>(rows.size())},
+                   {static_cast<py::ssize_t>(sizeof(RequestRow))}, rows.data(), base);
+}
+
+void makeReadOnly(py::array& array) {
+  array.attr("flags").attr("writeable") = false;
+}
+
+py::dtype makeRequestDtype() {
+  py::dict spec;
+  py::list names;
+  for (const char* name : kColumns) names.append(name);
+  spec["names"] = names;
+  spec["formats"] = py::make_tuple("u1", "u1", "i4", "i4", "f8", "f8", "i4");
+  spec["offsets"] = py::make_tuple(offsetof(RequestRow, phase), offsetof(RequestRow, kind),
+                                   offsetof(RequestRow, node), offsetof(RequestRow, session),
+                                   offsetof(RequestRow, band), offsetof(RequestRow, delay),
+                                   offsetof(RequestRow, hops));
+  spec["itemsize"] = sizeof(RequestRow);
+  return py::dtype::from_args(spec);
+}
+
+// ---------------------------------------------------------------- Trace
+
+// A generated or read trace. It never changes: its arrays are read-only, so
+// the text it writes is always that of the trace it was made from.
+class Trace {
+ public:
+  explicit Trace(std::shared_ptr<const TraceTable> table) : table_(std::move(table)) {
+    requests_ = rowArray(table_->requests, table_);
+    makeReadOnly(requests_);
+    sources_ = py::array_t<std::int32_t>(static_cast<py::ssize_t>(table_->sources.size()),
+                                         table_->sources.data());
+    makeReadOnly(sources_);
+  }
+
+  const TraceTable& table() const { return *table_; }
+  const py::array& requests() const { return requests_; }
+  const py::array& sources() const { return sources_; }
+
+  py::str text(const std::string& formatName) const {
+    const TraceFormat format = formatValue(formatName);
+    StringSink sink;
+    {
+      py::gil_scoped_release release;
+      InterruptibleSink interruptible(sink);
+      replayTable(*table_, *makeTraceWriter(format, interruptible));
+    }
+    const std::string& text = sink.text();
+    return py::str(text.data(), text.size());
+  }
+
+  void write(const py::object& pathObject, const std::string& formatName) const {
+    const TraceFormat format = formatValue(formatName);
+    const std::string path = pathValue(pathObject);
+    py::gil_scoped_release release;
+    onPath(path, [&] {
+      AtomicFile file(path);
+      FdSink descriptor(file.fd());
+      InterruptibleSink sink(descriptor);
+      replayTable(*table_, *makeTraceWriter(format, sink));
+      file.commit();
+    });
+  }
+
+  py::object toPandas() const {
+    const py::object pandas = py::module_::import("pandas");
+    py::dict columns;
+    for (const char* name : kColumns) columns[name] = requests_[py::str(name)];
+    return pandas.attr("DataFrame")(columns);
+  }
+
+  std::string repr() const {
+    const TraceTable& t = *table_;
+    return "<grouptrace.Trace: " + std::to_string(t.sources.size()) +
+           (t.sources.size() == 1 ? " session, " : " sessions, ") +
+           std::to_string(t.requests.size()) + " requests (" + std::to_string(t.summary.joins) +
+           " joins, " + std::to_string(t.summary.leaves) + " leaves), trans " +
+           std::to_string(t.summary.trans) + ">";
+  }
+
+ private:
+  std::shared_ptr<const TraceTable> table_;
+  py::array requests_;
+  py::array sources_;
+};
+
+Trace generateTrace(const Parameters& parameters, const py::object& seedObject) {
+  const SEED_type seed = seedValue(seedObject);
+  auto table = std::make_shared<TraceTable>();
+  RunResult result;
+  {
+    py::gil_scoped_release release;
+    result = generateTable(parameters, seed, *table, kInterruptible);
+  }
+  Trace trace(std::move(table));
+  warnIfStalled(result);
+  return trace;
+}
+
+Trace readTraceFile(const py::object& pathObject) {
+  const std::string path = pathValue(pathObject);
+  auto table = std::make_shared<TraceTable>();
+  {
+    py::gil_scoped_release release;
+    onPath(path, [&] {
+      FileSource file(path);
+      struct stat st;
+      const bool sized = ::fstat(file.fd(), &st) == 0 && S_ISREG(st.st_mode);
+      readTable(file, *table, kInterruptible, sized ? static_cast<std::uint64_t>(st.st_size) : 0);
+    });
+  }
+  return Trace(std::move(table));
+}
+
+void writeTraceFile(const Parameters& parameters, const py::object& seedObject,
+                    const py::object& pathObject, const std::string& formatName) {
+  const SEED_type seed = seedValue(seedObject);
+  const std::string path = pathValue(pathObject);
+  const TraceFormat format = formatValue(formatName);
+  RunResult result;
+  {
+    py::gil_scoped_release release;
+    result = onPath(path, [&] {
+      AtomicFile file(path);
+      FdSink descriptor(file.fd());
+      InterruptibleSink sink(descriptor);
+      const RunResult r = writeTrace(parameters, seed, format, sink);
+      file.commit();
+      return r;
+    });
+  }
+  warnIfStalled(result);
+}
+
+// ---------------------------------------------------------------- iter_read
+
+// The requests of a trace file, a chunk at a time. Each chunk is an array of
+// its own that owns its rows, so memory follows the chunks a caller keeps.
+class TraceChunks {
+ public:
+  TraceChunks(const py::object& pathObject, py::ssize_t chunkSize) {
+    if (chunkSize < 1) {
+      throw py::value_error("chunk_size must be at least 1, got " + std::to_string(chunkSize));
+    }
+    chunkSize_ = static_cast<std::size_t>(chunkSize);
+    path_ = pathValue(pathObject);
+    onPath(path_, [&] { file_ = std::make_unique<FileSource>(path_); });
+    reader_ = std::make_unique<TraceChunkReader>(*file_);
+    struct stat st;
+    if (::fstat(file_->fd(), &st) == 0 && S_ISREG(st.st_mode)) {
+      mostRows_ = mostRequests(static_cast<std::uint64_t>(st.st_size));
+    }
+  }
+
+  py::array next() {
+    // Two threads on one iterator would share the reader, which the GIL no
+    // longer guards while a chunk is read.
+    if (busy_) throw py::value_error("iter_read() iterator already executing");
+    if (!reader_) throw py::stop_iteration();
+    const BusyScope scope(busy_);
+    auto rows = std::make_shared<RequestRows>();
+    std::size_t got = 0;
+    try {
+      py::gil_scoped_release release;
+      onPath(path_, [&] {
+        // Room for a chunk is taken as it fills beyond a first block: a
+        // huge chunk_size or a small file reserves nothing it does not use.
+        rows->reserve(std::min({chunkSize_, kPollRows, mostRows_}));
+        got = reader_->read(*rows, chunkSize_, kInterruptible);
+        rows->shrinkToFit();
+      });
+    } catch (...) {
+      // Like a generator that raised, the iteration is over.
+      finish();
+      throw;
+    }
+    if (got < chunkSize_) finish();
+    if (got == 0) throw py::stop_iteration();
+    return rowArray(*rows, rows);
+  }
+
+ private:
+  void finish() {
+    reader_.reset();
+    file_.reset();
+  }
+
+  struct BusyScope {
+    explicit BusyScope(bool& busy) : busy_(busy) { busy_ = true; }
+    ~BusyScope() { busy_ = false; }
+    bool& busy_;
+  };
+
+  std::string path_;
+  std::size_t chunkSize_ = 0;
+  // The most requests the file can hold, when it is a regular file.
+  std::size_t mostRows_ = std::numeric_limits<std::size_t>::max();
+  bool busy_ = false;  // changed only with the GIL held
+  std::unique_ptr<FileSource> file_;
+  std::unique_ptr<TraceChunkReader> reader_;
+};
+
+// ---------------------------------------------------------------- docstrings
+
+constexpr const char* kModuleDoc =
+    "The compiled part of the grouptrace package; import grouptrace instead.";
+
+constexpr const char* kParametersDoc = R"(The 13 values of a parameter stream.
+
+Parameters(nodes=, sessions=, max_trans=, curr_trans=, avg_size=, qos_levels=,
+           max_band=, min_band=, min_delay=, max_delay=, min_hops=, max_hops=,
+           ordered=)
+
+All 13 keywords are required. Each value (an int, a bool or a float) is
+truncated toward zero to a signed 32-bit integer, as the program reads its
+stream: 2.9 gives 2. A value that does not land in that range, or NaN, raises
+ParameterError; so do fewer than 1 node or 1 session. Anything but a number
+raises TypeError. The attributes carry the same names and are read-only.)";
+
+constexpr const char* kFromStreamDoc =
+    R"(Parameters from the 13-line stream the program reads on standard input.
+
+One value per line; the rest of a line is a comment. Raises ParameterError
+with the program's message and the stream line (its `line` attribute).)";
+
+constexpr const char* kGenerateDoc = R"(Runs the generator and returns the whole trace.
+
+The same parameters and seed (a signed 32-bit integer) always give the same
+trace: text() is byte for byte what `grouptrace SEED` writes. Runs without
+the GIL; runs from several threads take turns. A run whose join-leave phase
+can never progress (a network of 1 node) emits StalledRunWarning; its trace
+is still complete.)";
+
+constexpr const char* kReadDoc = R"(Reads and checks a whole trace file.
+
+Every line is checked as `grouptrace-inspect check` does; the first faulty
+one raises TraceError, whose `line` is its 1-based number. Band and delay
+come back as the text holds them (six significant digits from a million on).
+Raises OSError (FileNotFoundError, ...) when the file cannot be read.)";
+
+constexpr const char* kIterReadDoc =
+    R"(Reads a trace file's requests in chunks of at most chunk_size rows.
+
+Yields structured arrays of the same dtype as Trace.requests, each owning its
+rows, so memory follows the chunk size rather than the trace. The trace is
+checked as read() checks it: a faulty line raises TraceError when reading
+reaches it, after the chunks before it were yielded. The file is opened at
+once (a missing file raises OSError here, not at the first chunk).
+np.concatenate(chunks, dtype=REQUEST_DTYPE) joins chunks in the same layout.)";
+
+constexpr const char* kWriteTraceDoc =
+    R"(Generates a trace straight into a file, without holding it in memory.
+
+format is "trace" (the text the program writes), "csv" or "jsonl". The file
+appears whole or not at all: the text goes to a temporary file beside it that
+replaces it once complete (a device or pipe is written directly). Raises
+OSError naming the path when it cannot be written.)";
+
+}  // namespace
+}  // namespace grouptrace
+
+PYBIND11_MODULE(_grouptrace, m) {
+  using namespace grouptrace;
+  m.doc() = kModuleDoc;
+  m.attr("__version__") = kVersion;
+
+  // Kept for the life of the interpreter: the module's attributes hold them too.
+  traceErrorType = PyErr_NewExceptionWithDoc(
+      "grouptrace.TraceError",
+      "A trace line that is malformed or contradicts what came before it.\n\n"
+      "`line` is its 1-based number (one past the last line for a trace that ends\n"
+      "early), `reason` what is wrong; str() reads \"line N: reason\".",
+      PyExc_ValueError, nullptr);
+  parameterErrorType = PyErr_NewExceptionWithDoc(
+      "grouptrace.ParameterError",
+      "A parameter value that cannot describe a scenario.\n\n"
+      "`line` is its position in the parameter stream (1 to 13), `parameter` its\n"
+      "keyword.",
+      PyExc_ValueError, nullptr);
+  stalledRunWarningType = PyErr_NewExceptionWithDoc(
+      "grouptrace.StalledRunWarning",
+      "A run whose join-leave phase could never progress; its trace is complete\n"
+      "but its counter never reached max_trans (the program exits with status 1).",
+      PyExc_RuntimeWarning, nullptr);
+  if (traceErrorType == nullptr || parameterErrorType == nullptr ||
+      stalledRunWarningType == nullptr) {
+    throw py::error_already_set();
+  }
+  m.attr("TraceError") = py::handle(traceErrorType);
+  m.attr("ParameterError") = py::handle(parameterErrorType);
+  m.attr("StalledRunWarning") = py::handle(stalledRunWarningType);
+  py::register_exception_translator(&translate);
+
+  const py::dtype dtype = makeRequestDtype();
+  requestDtype = dtype.inc_ref().ptr();
+  m.attr("REQUEST_DTYPE") = dtype;
+
+  py::class_<Parameters> parameters(m, "Parameters", kParametersDoc);
+  parameters.def(py::init(&parametersFromKeywords));
+  for (std::size_t i = 0; i < kKeywords.size(); ++i) {
+    const auto field = kFields[i];
+    parameters.def_property_readonly(
+        kKeywords[i], [field](const Parameters& p) { return p.*field; },
+        (std::string("line ") + std::to_string(i + 1) + " of the stream, " +
+         std::string(kParameterNames[i]))
+            .c_str());
+  }
+  parameters.def_static("from_stream", &parametersFromStream, py::arg("text"), kFromStreamDoc)
+      .def("__repr__", &parametersRepr)
+      .def(
+          "__eq__",
+          [](const Parameters& a, const Parameters& b) {
+            for (const auto field : kFields) {
+              if (a.*field != b.*field) return false;
+            }
+            return true;
+          },
+          py::is_operator())
+      .def("__hash__", [](const Parameters& p) {
+        py::tuple values(std::size(kFields));
+        for (std::size_t i = 0; i < std::size(kFields); ++i) values[i] = p.*kFields[i];
+        return py::hash(values);
+      });
+
+  py::class_<Trace>(m, "Trace",
+                    "A whole trace: its header, session table, requests and summary.\n\n"
+                    "Made by generate() and read(); it never changes.")
+      .def_property_readonly("requests", &Trace::requests,
+                             "The requests in trace order, a read-only structured array.")
+      .def_property_readonly("sources", &Trace::sources,
+                             "Each session's source node (int32), indexed by session.")
+      .def_property_readonly(
+          "trans", [](const Trace& t) { return t.table().summary.trans; },
+          "The final transaction counter (the summary's Trans).")
+      .def_property_readonly(
+          "joins", [](const Trace& t) { return t.table().summary.joins; }, "Join requests.")
+      .def_property_readonly(
+          "leaves", [](const Trace& t) { return t.table().summary.leaves; }, "Leave requests.")
+      .def_property_readonly(
+          "avg_size", [](const Trace& t) { return t.table().header.avgSize; },
+          "The average group size of the header.")
+      .def_property_readonly(
+          "ordered", [](const Trace& t) { return t.table().header.orderedJoinLeave; },
+          "The header's ordered flag as written: nonzero for strict join-leave alternation.")
+      .def("text", &Trace::text, py::arg("format") = "trace",
+           "The trace as the program writes it (format \"trace\"), or as CSV or JSON Lines.")
+      .def("write", &Trace::write, py::arg("path"), py::arg("format") = "trace",
+           "Writes text() to a file, whole or not at all, without building it in memory.")
+      .def("to_pandas", &Trace::toPandas,
+           "The requests as a pandas DataFrame with one column per field.")
+      .def("__len__", [](const Trace& t) { return t.table().requests.size(); })
+      .def("__repr__", &Trace::repr);
+
+  py::class_<TraceChunks>(m, "TraceChunks", "The iterator iter_read() returns.")
+      .def("__iter__", [](py::object self) { return self; })
+      .def("__next__", &TraceChunks::next);
+
+  m.def("generate", &generateTrace, py::arg("params"), py::arg("seed") = 0, kGenerateDoc);
+  m.def("read", &readTraceFile, py::arg("path"), kReadDoc);
+  m.def(
+      "iter_read",
+      [](const py::object& path, py::ssize_t chunkSize) { return TraceChunks(path, chunkSize); },
+      py::arg("path"), py::arg("chunk_size") = 1'000'000, kIterReadDoc);
+  m.def("write_trace", &writeTraceFile, py::arg("params"), py::arg("seed"), py::arg("path"),
+        py::arg("format") = "trace", kWriteTraceDoc);
+
+  for (const char* name : {"Parameters", "Trace", "TraceChunks"}) {
+    m.attr(name).attr("__module__") = "grouptrace";
+  }
+}
