@@ -42,13 +42,6 @@ namespace {
 constexpr std::array<const char*, 13> kKeywords = {
     "nodes",    "sessions",  "max_trans", "curr_trans", "avg_size", "qos_levels", "max_band",
     "min_band", "min_delay", "max_delay", "min_hops",   "max_hops", "ordered"};
-constexpr std::int32_t Parameters::*kFields[] = {
-    &Parameters::nNodes,          &Parameters::nSessions, &Parameters::maxTrans,
-    &Parameters::currTrans,       &Parameters::avgSize,   &Parameters::nQoSLevels,
-    &Parameters::maxBand,         &Parameters::minBand,   &Parameters::minDelay,
-    &Parameters::maxDelay,        &Parameters::minHops,   &Parameters::maxHops,
-    &Parameters::orderedJoinLeave};
-static_assert(std::size(kFields) == kKeywords.size());
 
 // The column names of the requests' dtype, in the order users see them.
 constexpr std::array<const char*, 7> kColumns = {"phase", "kind",  "node", "session",
@@ -224,7 +217,7 @@ Parameters parametersFromKeywords(const py::args& args, const py::kwargs& kwargs
       throw py::type_error("Parameters() got an unexpected keyword argument '" + name + "'");
     }
     given[i] = true;
-    p.*kFields[i] = parameterValue(value, i);
+    parameterAt(p, i) = parameterValue(value, i);
   }
   std::string missing;
   for (std::size_t i = 0; i < given.size(); ++i) {
@@ -254,7 +247,8 @@ Parameters parametersFromStream(const py::object& text) {
 std::string parametersRepr(const Parameters& p) {
   std::string out = "Parameters(";
   for (std::size_t i = 0; i < kKeywords.size(); ++i) {
-    out += (i == 0 ? "" : ", ") + std::string(kKeywords[i]) + "=" + std::to_string(p.*kFields[i]);
+    out +=
+        (i == 0 ? "" : ", ") + std::string(kKeywords[i]) + "=" + std::to_string(parameterAt(p, i));
   }
   return out + ")";
 }
@@ -613,9 +607,8 @@ PYBIND11_MODULE(_grouptrace, m) {
   py::class_<Parameters> parameters(m, "Parameters", kParametersDoc);
   parameters.def(py::init(&parametersFromKeywords));
   for (std::size_t i = 0; i < kKeywords.size(); ++i) {
-    const auto field = kFields[i];
     parameters.def_property_readonly(
-        kKeywords[i], [field](const Parameters& p) { return p.*field; },
+        kKeywords[i], [i](const Parameters& p) { return parameterAt(p, i); },
         (std::string("line ") + std::to_string(i + 1) + " of the stream, " +
          std::string(kParameterNames[i]))
             .c_str());
@@ -625,15 +618,15 @@ PYBIND11_MODULE(_grouptrace, m) {
       .def(
           "__eq__",
           [](const Parameters& a, const Parameters& b) {
-            for (const auto field : kFields) {
-              if (a.*field != b.*field) return false;
+            for (std::size_t i = 0; i < kKeywords.size(); ++i) {
+              if (parameterAt(a, i) != parameterAt(b, i)) return false;
             }
             return true;
           },
           py::is_operator())
       .def("__hash__", [](const Parameters& p) {
-        py::tuple values(std::size(kFields));
-        for (std::size_t i = 0; i < std::size(kFields); ++i) values[i] = p.*kFields[i];
+        py::tuple values(kKeywords.size());
+        for (std::size_t i = 0; i < kKeywords.size(); ++i) values[i] = parameterAt(p, i);
         return py::hash(values);
       });
 

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "generator/trace_output.h"
-#include "generator/trace_writer.h"
 #include "grouptrace/byte_sink.h"
+#include "grouptrace/generator.h"
 #include "grouptrace/memory_source.h"
 #include "grouptrace/trace_error.h"
+#include "grouptrace/trace_handler.h"
 #include "inspect_test_support.h"
 
 namespace grouptrace {
@@ -30,36 +30,8 @@ std::vector<TraceEvent> readAll(const std::string& text, std::size_t bufferSize)
 // Writes the events back through the generator's own trace writer.
 std::string rewrite(const std::vector<TraceEvent>& events) {
   StringSink sink;
-  {
-    BlockOutput output(sink);
-    BasicTraceWriter<BlockOutput> writer(output);
-    std::int32_t sessions = 0;
-    for (const TraceEvent& event : events) {
-      if (const auto* h = std::get_if<TraceHeader>(&event)) {
-        writer.header(h->avgSize, h->orderedJoinLeave);
-      } else if (const auto* s = std::get_if<SessionEntry>(&event)) {
-        writer.sessionEntry(s->session, s->source);
-        ++sessions;
-      } else if (const auto* p = std::get_if<PhaseStart>(&event)) {
-        if (p->phase == TracePhase::beefUp) {
-          writer.sessionTableEnd();
-          for (std::int32_t i = 0; i < sessions; ++i) writer.groupBlock(i);
-          writer.beefUpMarker();
-        } else if (p->phase == TracePhase::joinLeave) {
-          writer.joinLeaveMarker();
-        } else {
-          writer.endOfSessionMarker();
-        }
-      } else if (const auto* j = std::get_if<JoinRecord>(&event)) {
-        writer.join(j->node, j->session, j->band, j->delay, j->hops);
-      } else if (const auto* l = std::get_if<LeaveRecord>(&event)) {
-        writer.leave(l->node, l->session);
-      } else if (const auto* sum = std::get_if<TraceSummary>(&event)) {
-        writer.summary(sum->trans, sum->joins, sum->leaves);
-      }
-    }
-    output.flush();
-  }
+  const auto writer = makeTraceWriter(TraceFormat::trace, sink);
+  for (const TraceEvent& event : events) deliver(event, *writer);
   return sink.text();
 }
 
