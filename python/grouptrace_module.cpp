@@ -315,17 +315,17 @@ void makeReadOnly(py::array& array) {
 }
 
 py::dtype makeRequestDtype() {
-  py::dict spec;
+  py::dict layout;
   py::list names;
   for (const char* name : kColumns) names.append(name);
-  spec["names"] = names;
-  spec["formats"] = py::make_tuple("u1", "u1", "i4", "i4", "f8", "f8", "i4");
-  spec["offsets"] = py::make_tuple(offsetof(RequestRow, phase), offsetof(RequestRow, kind),
-                                   offsetof(RequestRow, node), offsetof(RequestRow, session),
-                                   offsetof(RequestRow, band), offsetof(RequestRow, delay),
-                                   offsetof(RequestRow, hops));
-  spec["itemsize"] = sizeof(RequestRow);
-  return py::dtype::from_args(spec);
+  layout["names"] = names;
+  layout["formats"] = py::make_tuple("u1", "u1", "i4", "i4", "f8", "f8", "i4");
+  layout["offsets"] = py::make_tuple(offsetof(RequestRow, phase), offsetof(RequestRow, kind),
+                                     offsetof(RequestRow, node), offsetof(RequestRow, session),
+                                     offsetof(RequestRow, band), offsetof(RequestRow, delay),
+                                     offsetof(RequestRow, hops));
+  layout["itemsize"] = sizeof(RequestRow);
+  return py::dtype::from_args(layout);
 }
 
 // ---------------------------------------------------------------- Trace
