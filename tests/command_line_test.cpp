@@ -107,9 +107,13 @@ TEST(CommandLine, AStalledRunFinishesItsTraceAndFails) {
 }
 
 TEST(CommandLine, WriteFailuresAreNotHidden) {
-  const ProcessResult full = runGrouptrace({}, kExample, "/dev/full");
-  EXPECT_EQ(full.exitStatus, 1);
-  EXPECT_NE(full.err.find("No space left on device"), std::string::npos) << full.err;
+  // The trace, and what the program writes instead of one.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, {"--help"}, {"--version"}, {"--print-params"}}) {
+    const ProcessResult full = runGrouptrace(args, kExample, "/dev/full");
+    EXPECT_EQ(full.exitStatus, 1) << (args.empty() ? "" : args[0]);
+    EXPECT_NE(full.err.find("No space left on device"), std::string::npos) << full.err;
+  }
 }
 
 #if defined(__SANITIZE_ADDRESS__)

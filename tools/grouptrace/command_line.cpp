@@ -117,9 +117,18 @@ void report(const std::string& message) {
   std::fprintf(stderr, "grouptrace: %s\n", message.c_str());
 }
 
+// Help, version and parameters go to standard output whole through the same
+// sink as a trace, so a full disk or a closed descriptor is said, not just
+// signalled by the status.
 int printToStdout(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  return std::fflush(stdout) == 0 && !std::ferror(stdout) ? kExitComplete : kExitFailure;
+  try {
+    FdSink(STDOUT_FILENO).write(text.data(), text.size());
+    return kExitComplete;
+  } catch (const WriteError& e) {
+    if (e.errnum() != EPIPE)
+      report(std::string("cannot write to standard output: ") + std::strerror(e.errnum()));
+    return kExitFailure;
+  }
 }
 
 // Passes blocks on to a descriptor, counting what was written.
