@@ -490,6 +490,48 @@ TEST(MemberSetTest, TenThousandSmallSessions) {
   }
 }
 
+// The updates that test membership themselves: a repeated insert or an erase of a non-member
+// changes nothing, whatever the set's shape (one word, a root leaf, one or more inner levels),
+// and each answer matches the model's before the update.
+TEST(MemberSetTest, ConditionalUpdatesAnswerAndChangeOnlyWhenTheyApply) {
+  for (const NODEID nNodes : {NODEID{40}, NODEID{64}, NODEID{3000}, kMaxNodes}) {
+    for (const Count target : {Count{20}, Count{500}, Count{2500}}) {
+      if (target >= nNodes) continue;
+      Harness h(nNodes,
+                static_cast<std::uint64_t>(nNodes) * 31 + static_cast<std::uint64_t>(target));
+      for (int step = 0; step < 6 * target; ++step) {
+        // Mostly nodes next to members, where a search that is off by one would show.
+        NODEID v = h.pickNode();
+        if (h.model.size() > 0 && h.pick(4) != 0) {
+          const NODEID m = h.model.nthMember(h.pick(h.model.size()));
+          const NODEID shifted = m + static_cast<NODEID>(h.pick(3)) - 1;
+          v = shifted < 0 || shifted >= nNodes ? m : shifted;
+        }
+        const bool member = h.model.contains(v);
+        const bool grow = h.model.size() < target;
+        if (grow) {
+          ASSERT_EQ(h.set.insertIfAbsent(v), !member) << "insert " << v << " at step " << step;
+          if (!member) h.model.insert(v);
+        } else {
+          ASSERT_EQ(h.set.eraseIfPresent(v), member) << "erase " << v << " at step " << step;
+          if (member) h.model.erase(v);
+        }
+        ASSERT_TRUE(h.spotCheck()) << "after step " << step;
+      }
+      ASSERT_TRUE(h.fullCheck()) << nNodes << " nodes, target " << target;
+      // Draining through the same calls gives the memory back.
+      for (NODEID m : std::vector<NODEID>(h.model.members())) {
+        ASSERT_FALSE(h.set.insertIfAbsent(m));
+        ASSERT_TRUE(h.set.eraseIfPresent(m));
+        ASSERT_FALSE(h.set.eraseIfPresent(m));
+        h.model.erase(m);
+      }
+      EXPECT_EQ(h.set.size(), 0);
+      EXPECT_EQ(h.set.memoryBytes(), 0u);
+    }
+  }
+}
+
 TEST(MemberSetTest, FailedAllocationLeavesTheSetUnchanged) {
   // Each insert is first tried with its first, second, ... allocation failing until one
   // attempt needs no more than that; a failed attempt must throw and change nothing. Sizes

@@ -10,10 +10,6 @@ namespace {
 
 using namespace member_set_detail;
 
-// Leaves under an inner node never hold fewer keys than this, so memory stays within about
-// twice the members and a merge always fits in one leaf.
-constexpr int kLeafMin = kLeafMax / 2;
-
 // Inner nodes other than the root never hold fewer children than this.
 constexpr int kFanMin = kFan / 2;
 
@@ -234,9 +230,8 @@ std::size_t MemberSet::memoryBytes() const {
   return bytes;
 }
 
-void MemberSet::insertAnywhere(NODEID node) {
+bool MemberSet::insertAnywhere(NODEID node) {
   assert(0 <= node && node < nNodes_);
-  assert(!contains(node));
   if (root_ == nullptr) {
     Key* leaf = allocLeaf(kLeafMinCap);
     if (leaf == nullptr) throw std::bad_alloc();
@@ -244,7 +239,7 @@ void MemberSet::insertAnywhere(NODEID node) {
     leafSize(leaf) = 1;
     root_ = leaf;
     size_ = 1;
-    return;
+    return true;
   }
 
   Inner* path[kMaxHeight];
@@ -261,6 +256,7 @@ void MemberSet::insertAnywhere(NODEID node) {
   Key* leaf = asLeaf(p);
   const int n = leafSize(leaf);
   const int pos = lowerBound(leafKeys(leaf), n, node);
+  if (pos < n && leafKeys(leaf)[pos] == node) return false;
 
   if (n < kLeafMax) {
     if (n == leafCap(leaf)) {
@@ -288,7 +284,7 @@ void MemberSet::insertAnywhere(NODEID node) {
       in->maxKey[j] = std::max(in->maxKey[j], node);
     }
     ++size_;
-    return;
+    return true;
   }
 
   // The leaf is full: it splits, and so does every full inner node directly above it. All the
@@ -415,16 +411,18 @@ void MemberSet::insertAnywhere(NODEID node) {
   }
   assert(got == 0);
   ++size_;
+  return true;
 }
 
-void MemberSet::eraseAnywhere(NODEID node) {
-  assert(contains(node));
+bool MemberSet::eraseAnywhere(NODEID node) {
+  if (root_ == nullptr) return false;
   Inner* path[kMaxHeight];
   int slot[kMaxHeight];
   void* p = root_;
   for (int d = 0; d < height_; ++d) {
     Inner* in = asInner(p);
     const int j = lowerBound(in->maxKey, in->n, node);
+    if (j == in->n) return false;
     path[d] = in;
     slot[d] = j;
     p = in->child[j];
@@ -433,6 +431,7 @@ void MemberSet::eraseAnywhere(NODEID node) {
   const int n = leafSize(leaf);
   Key* keys = leafKeys(leaf);
   const int pos = lowerBound(keys, n, node);
+  if (pos == n || keys[pos] != node) return false;
   std::memmove(keys + pos, keys + pos + 1, static_cast<std::size_t>(n - pos - 1) * sizeof(Key));
   leafSize(leaf) = n - 1;
   --size_;
@@ -476,6 +475,7 @@ void MemberSet::eraseAnywhere(NODEID node) {
       }
     }
   }
+  return true;
 }
 
 }  // namespace grouptrace

@@ -19,6 +19,9 @@ using Key = std::int32_t;
 // what keeps a session of a handful of members down to one short allocation.
 inline constexpr int kLeafMax = 62;
 inline constexpr int kLeafMinCap = 6;
+// Leaves under an inner node never hold fewer keys than this, so memory stays within about
+// twice the members and a merge always fits in one leaf.
+inline constexpr int kLeafMin = kLeafMax / 2;
 // Children per inner node. Sixteen keeps each per-node scan within a couple of cache lines;
 // larger fan-outs measured no faster on churn and made the scans longer.
 inline constexpr int kFan = 16;
@@ -121,6 +124,12 @@ class MemberSet {
   void insert(NODEID node);
   // node must be a member.
   void erase(NODEID node);
+  // For callers that must tell whether the update applies: one search finds the place and
+  // answers the question, where contains() followed by insert() or erase() would search twice.
+  // Adds node (in 0..nNodes-1) unless it is a member; true when it was added.
+  bool insertIfAbsent(NODEID node);
+  // Removes node if it is a member; true when it was removed.
+  bool eraseIfPresent(NODEID node);
   Count size() const { return size_; }
 
   // The k-th (0-based) node in increasing order that is not a member; 0 <= k < nNodes - size().
@@ -145,9 +154,10 @@ class MemberSet {
     return nNodes_ == kWordNodes ? ~std::uint64_t{0} : (std::uint64_t{1} << nNodes_) - 1;
   }
 
-  // The general updates: allocation, splits, merges and root changes.
-  void insertAnywhere(NODEID node);
-  void eraseAnywhere(NODEID node);
+  // The general updates: allocation, splits, merges and root changes. Each searches afresh and
+  // returns false, changing nothing, when there is nothing to do.
+  bool insertAnywhere(NODEID node);
+  bool eraseAnywhere(NODEID node);
   void release() noexcept;
 
   // A leaf when height_ == 0, otherwise an inner node; null while the set is empty
@@ -247,52 +257,99 @@ inline NODEID MemberSet::nthMemberExcept(Count k, NODEID excluded) const {
 }
 
 inline void MemberSet::insert(NODEID node) {
-  using namespace member_set_detail;
-  if (inWord()) {
-    assert(!contains(node));
-    word_ |= std::uint64_t{1} << node;
-    ++size_;
-    return;
-  }
-  if (height_ == 0 && root_ != nullptr) {
-    Key* leaf = asLeaf(root_);
-    const int n = leafSize(leaf);
-    if (n < leafCap(leaf)) {
-      assert(0 <= node && node < nNodes_);
-      assert(!contains(node));
-      Key* keys = leafKeys(leaf);
-      int i = n;
-      for (; i > 0 && keys[i - 1] > node; --i) keys[i] = keys[i - 1];
-      keys[i] = node;
-      leafSize(leaf) = n + 1;
-      ++size_;
-      return;
-    }
-  }
-  insertAnywhere(node);
+  [[maybe_unused]] const bool added = insertIfAbsent(node);
+  assert(added);
 }
 
 inline void MemberSet::erase(NODEID node) {
+  [[maybe_unused]] const bool removed = eraseIfPresent(node);
+  assert(removed);
+}
+
+// The updates that stay inside one leaf, under no inner node or under the root alone, are done
+// here: with groups of up to several hundred members that is nearly every update. Anything that
+// allocates, splits or merges goes to the general path.
+inline bool MemberSet::insertIfAbsent(NODEID node) {
+  using namespace member_set_detail;
+  assert(0 <= node && node < nNodes_);
+  if (inWord()) {
+    const std::uint64_t bit = std::uint64_t{1} << node;
+    const bool absent = (word_ & bit) == 0;
+    word_ |= bit;
+    size_ += absent ? 1 : 0;
+    return absent;
+  }
+  Inner* parent = nullptr;
+  int j = 0;
+  Key* leaf;
+  if (height_ == 0) {
+    if (root_ == nullptr) return insertAnywhere(node);
+    leaf = asLeaf(root_);
+  } else if (height_ == 1) {
+    parent = asInner(root_);
+    // A node above every member goes to the last child, whose largest key then grows.
+    const int last = parent->n - 1;
+    j = lowerBound(parent->maxKey, last, node);
+    leaf = asLeaf(parent->child[j]);
+  } else {
+    return insertAnywhere(node);
+  }
+  const int n = leafSize(leaf);
+  Key* keys = leafKeys(leaf);
+  const int pos = lowerBound(keys, n, node);
+  if (pos < n && keys[pos] == node) return false;
+  if (n == leafCap(leaf)) return insertAnywhere(node);
+  for (int i = n; i > pos; --i) keys[i] = keys[i - 1];
+  keys[pos] = node;
+  leafSize(leaf) = n + 1;
+  if (parent != nullptr) {
+    ++parent->cnt[j];
+    parent->maxKey[j] = parent->maxKey[j] < node ? node : parent->maxKey[j];
+  }
+  ++size_;
+  return true;
+}
+
+inline bool MemberSet::eraseIfPresent(NODEID node) {
   using namespace member_set_detail;
   if (inWord()) {
-    assert(contains(node));
-    word_ &= ~(std::uint64_t{1} << node);
-    --size_;
-    return;
+    if (static_cast<std::uint64_t>(node) >= static_cast<std::uint64_t>(nNodes_)) return false;
+    const std::uint64_t bit = std::uint64_t{1} << node;
+    const bool present = (word_ & bit) != 0;
+    word_ &= ~bit;
+    size_ -= present ? 1 : 0;
+    return present;
   }
+  Inner* parent = nullptr;
+  int j = 0;
+  Key* leaf;
+  int keep;  // the fewest keys the leaf may be left with here
   if (height_ == 0) {
-    assert(contains(node));
-    Key* leaf = asLeaf(root_);
-    const int n = leafSize(leaf);
-    if (n - 1 > rootLeafShrinkSize(leafCap(leaf))) {
-      Key* keys = leafKeys(leaf);
-      for (int i = lowerBound(keys, n, node); i + 1 < n; ++i) keys[i] = keys[i + 1];
-      leafSize(leaf) = n - 1;
-      --size_;
-      return;
-    }
+    if (root_ == nullptr) return false;
+    leaf = asLeaf(root_);
+    keep = rootLeafShrinkSize(leafCap(leaf)) + 1;
+  } else if (height_ == 1) {
+    parent = asInner(root_);
+    j = lowerBound(parent->maxKey, parent->n, node);
+    if (j == parent->n) return false;
+    leaf = asLeaf(parent->child[j]);
+    keep = kLeafMin;
+  } else {
+    return eraseAnywhere(node);
   }
-  eraseAnywhere(node);
+  const int n = leafSize(leaf);
+  Key* keys = leafKeys(leaf);
+  const int pos = lowerBound(keys, n, node);
+  if (pos == n || keys[pos] != node) return false;
+  if (n - 1 < keep) return eraseAnywhere(node);
+  for (int i = pos; i + 1 < n; ++i) keys[i] = keys[i + 1];
+  leafSize(leaf) = n - 1;
+  if (parent != nullptr) {
+    --parent->cnt[j];
+    parent->maxKey[j] = keys[n - 2];
+  }
+  --size_;
+  return true;
 }
 
 }  // namespace grouptrace

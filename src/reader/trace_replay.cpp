@@ -156,17 +156,20 @@ void TraceReplay::join(NODEID node, std::int32_t session, std::uint64_t line) {
     refuse(line, who() + ", whose source it is: a source is a member throughout");
   }
   MemberSet& set = members_[static_cast<std::size_t>(session)];
-  if (set.contains(node)) refuse(line, who() + " but is already a member");
+  // Ahead of the membership test, which words its own refusal first, yet with the same outcome:
+  // no member lies beyond a known network size, as every node seen is below it.
   if (networkSize_ != 0 && node >= networkSize_) {
     refuse(line, who() + ", yet the network has only " + str(networkSize_) + " nodes (0 to " +
                      str(networkSize_ - 1) + "): " + networkWhy_);
   }
   if (phase_ == TracePhase::joinLeave && ordered() && lastRequest_ == Request::join) {
+    if (set.contains(node)) refuse(line, who() + " but is already a member");
     requireFailedLeave(line);
   }
 
   const Count before = set.size();
-  set.insert(node);
+  // One search both tests and places the node.
+  if (!set.insertIfAbsent(node)) refuse(line, who() + " but is already a member");
   // Counted without branches: in a small network these outcomes are close to random.
   aloneSessions_ -= before == 1 ? 1 : 0;
   fullSessions_ += before + 1 == networkSize_ ? 1 : 0;
@@ -192,13 +195,15 @@ void TraceReplay::leave(NODEID node, std::int32_t session, std::uint64_t line) {
   }
   if (node == source(session)) refuse(line, who() + ", whose source it is: a source never leaves");
   MemberSet& set = members_[static_cast<std::size_t>(session)];
-  if (!set.contains(node)) refuse(line, who() + " but is not a member");
+  // The failed join this may need is judged on the sessions as they stand before the leave.
   if (phase_ == TracePhase::joinLeave && ordered() && lastRequest_ != Request::join) {
+    if (!set.contains(node)) refuse(line, who() + " but is not a member");
     requireFailedJoin(line);
   }
 
   const Count before = set.size();
-  set.erase(node);
+  // One search both tests and removes the node.
+  if (!set.eraseIfPresent(node)) refuse(line, who() + " but is not a member");
   aloneSessions_ += before == 2 ? 1 : 0;
   fullSessions_ -= before == networkSize_ ? 1 : 0;
   --joinedMembers_;
