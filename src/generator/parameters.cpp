@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "common/message_text.h"
 #include "generator/parameter_stream.h"
 
 namespace grouptrace {
@@ -23,33 +24,12 @@ static_assert(std::size(kFields) == kParameterNames.size());
 constexpr std::size_t kShown = 40;
 static_assert(kShown < myIO::kTextKept, "a cut excerpt must be seen to be cut");
 
-// The start of a value's text as a message shows it: bytes other than printable
-// ASCII are escaped, so that a stray control character, a byte-order mark or a
-// byte of another encoding is seen for what it is.
-std::string escaped(const std::string& text) {
-  std::string out;
-  const std::size_t shown = std::min(text.size(), kShown);
-  for (std::size_t i = 0; i < shown; ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x20 || c >= 0x7f) {
-      static constexpr char kHex[] = "0123456789abcdef";
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 0xf];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  if (text.size() > kShown) out += "...";
-  return out;
-}
-
 std::string quoted(const std::string& text) {
-  return "\"" + escaped(text) + "\"";
+  return "\"" + shownText(text, kShown) + "\"";
 }
 
 std::string outOfRange(const std::string& text) {
-  return escaped(text) + " is outside the signed 32-bit range";
+  return shownText(text, kShown) + " is outside the signed 32-bit range";
 }
 
 // A stream that ends early or holds no number where one belongs may have lines

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "common/message_text.h"
 #include "generator/seed_argument.h"
 
 namespace grouptrace {
@@ -40,22 +41,10 @@ std::vector<OptionSpec> allOptions() {
   return specs;
 }
 
-// An argument as a message shows it: quoted, control characters visible, and
-// short enough for one line whatever a script passed.
+// An argument as a message shows it: quoted, escaped, and short enough for one
+// line whatever a script passed.
 std::string shown(std::string_view text) {
-  constexpr std::size_t kShown = 40;
-  std::string out = "\"";
-  for (unsigned char c : text.substr(0, kShown)) {
-    if (c < 0x20 || c == 0x7f) {
-      static constexpr char kHex[] = "0123456789abcdef";
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 0xf];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + (text.size() > kShown ? "...\"" : "\"");
+  return "\"" + shownText(text, 40) + "\"";
 }
 
 bool isLetter(char c) {

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace grouptrace {
+
+// What a message shows of text that came from outside (a value, an argument):
+// at most `limit` bytes, then "...", with every byte other than printable
+// ASCII written as \xNN, so that a control character, a byte-order mark or a
+// byte of another encoding is seen for what it is and the message stays one
+// readable line.
+inline std::string shownText(std::string_view text, std::size_t limit) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (const unsigned char c : text.substr(0, limit)) {
+    if (c < 0x20 || c >= 0x7f) {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xf];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  if (text.size() > limit) out += "...";
+  return out;
+}
+
+}  // namespace grouptrace
