@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cmath>
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -29,6 +28,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "generator/build_config.h"
 #include "generator/creation.h"
 #include "generator/flag_membership.h"
@@ -61,21 +61,6 @@ constexpr double kMaxTraceBytes = 1 << 22;
 constexpr bool kWorkFollowsNetwork = std::is_same_v<Membership, FlagMembership>;
 // Node flags allocated plus node flags scanned, when the work follows the network.
 constexpr double kMaxNodeVisits = 1 << 22;
-
-[[noreturn, gnu::format(printf, 1, 2)]] void fail(const char* format, ...) {
-  std::fputs("fuzz_generator: ", stderr);
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stderr, format, args);
-  va_end(args);
-  std::fputc('\n', stderr);
-  std::abort();
-}
-
-#define CHECK(condition, ...)            \
-  do {                                   \
-    if (!(condition)) fail(__VA_ARGS__); \
-  } while (false)
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }

@@ -8,7 +8,6 @@
 // writes for those events, so that nothing is accepted in a form the generator never writes.
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +17,7 @@
 #include <variant>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "grouptrace/byte_sink.h"
 #include "grouptrace/generator.h"
 #include "grouptrace/memory_source.h"
@@ -28,21 +28,6 @@
 namespace {
 
 using namespace grouptrace;
-
-[[noreturn, gnu::format(printf, 1, 2)]] void fail(const char* format, ...) {
-  std::fputs("fuzz_reader: ", stderr);
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stderr, format, args);
-  va_end(args);
-  std::fputc('\n', stderr);
-  std::abort();
-}
-
-#define CHECK(condition, ...)            \
-  do {                                   \
-    if (!(condition)) fail(__VA_ARGS__); \
-  } while (false)
 
 struct Verdict {
   std::vector<TraceEvent> events;
