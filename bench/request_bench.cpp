@@ -2,6 +2,8 @@
 
 #include "generator/probab.h"
 #include "generator/session.h"
+#include "generator/trace_writer.h"
+#include "grouptrace/byte_sink.h"
 
 namespace grouptrace {
 namespace {
