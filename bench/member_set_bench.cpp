@@ -99,10 +99,14 @@ void BM_Contains(benchmark::State& state) {
   report(state, set, 1);
 }
 
-// Set sizes 20, 1,000 and 100,000 in the largest network, and 95% of 10,000 nodes.
+// Set sizes 20, 1,000 and 100,000 in the largest network, 95% of 10,000 nodes, and the groups of
+// a few hundred to a few thousand in networks of 1,000 and 4,000 nodes that most runs make.
 void sizes(benchmark::internal::Benchmark* b) {
   for (Count size : {Count{20}, Count{1000}, Count{100000}}) b->Args({kHugeNetwork, size});
   b->Args({10000, 9500});
+  b->Args({1000, 40});
+  b->Args({1000, 500});
+  b->Args({4000, 2000});
 }
 
 // 50 members in networks of 10^3 .. 10^9 nodes: the cost must not follow the network.

@@ -577,6 +577,85 @@ TEST(MemberSetTest, FailedAllocationLeavesTheSetUnchanged) {
   EXPECT_LT(h.set.memoryBytes(), before);
 }
 
+// Members dense among the low ids take a bit per id up to the largest, in a generator's network
+// and in a reader's, which does not know the network's size; a member far beyond, or thinning
+// out, brings the tree back. Every answer stays exact through each change of form.
+TEST(MemberSetTest, DenseLowIdsTakeABitEachAndGiveWayToTheTree) {
+  Harness g(1000, 17);
+  while (g.model.size() < 500) g.join();
+  ASSERT_TRUE(g.fullCheck());
+  EXPECT_LE(g.set.memoryBytes(), 1000u / 8 + 8);
+  ASSERT_NO_FATAL_FAILURE(churnTo(g, 10, 1200, 100));
+  expectCompact(g.set);
+
+  Harness h(kMaxNodes, 21);
+  for (NODEID v = 0; v < 200; ++v) h.insert(3 * v);
+  ASSERT_TRUE(h.fullCheck());
+  EXPECT_EQ(h.set.memoryBytes(), 10 * sizeof(std::uint64_t));  // ids 0..639
+  h.insert(4000);  // 63 words for 201 members: still dense enough
+  ASSERT_TRUE(h.fullCheck());
+  EXPECT_EQ(h.set.memoryBytes(), 63 * sizeof(std::uint64_t));
+  h.insert(5000);  // past the most words bits take
+  ASSERT_TRUE(h.fullCheck());
+  EXPECT_NE(h.set.memoryBytes(), 63 * sizeof(std::uint64_t));
+  expectCompact(h.set);
+  h.erase(5000);
+  h.insert(1);  // 202 members within 63 words again
+  ASSERT_TRUE(h.fullCheck());
+  EXPECT_EQ(h.set.memoryBytes(), 63 * sizeof(std::uint64_t));
+  while (h.model.size() > 62) h.leave();  // under one member a word
+  ASSERT_TRUE(h.fullCheck());
+  EXPECT_NE(h.set.memoryBytes(), 63 * sizeof(std::uint64_t));
+  expectCompact(h.set);
+  while (h.model.size() > 0) h.leave();
+  EXPECT_EQ(h.set.memoryBytes(), 0u);
+}
+
+// Each update is tried with its first, second, ... allocation refused until it needs no more: a
+// refused insert throws and changes nothing, and a change of form that cannot get its memory is
+// put off, never half done. The updates cross every change of form in both directions.
+TEST(MemberSetTest, RefusedAllocationsAroundBitsKeepTheSetExact) {
+  Harness h(kMaxNodes, 23);
+  auto insert = [&h](NODEID v) {
+    for (int failAt = 0;; ++failAt) {
+      gNothrowFailsAfter = failAt;
+      bool threw = false;
+      try {
+        h.set.insert(v);
+      } catch (const std::bad_alloc&) {
+        threw = true;
+      }
+      gNothrowFailsAfter = -1;
+      if (!threw) break;
+      ASSERT_FALSE(h.set.contains(v)) << v;
+      ASSERT_TRUE(h.fullCheck()) << "refused insert of " << v;
+    }
+    h.model.insert(v);
+    ASSERT_TRUE(h.fullCheck()) << "insert of " << v;
+  };
+  auto erase = [&h](NODEID v) {
+    gNothrowFailsAfter = 0;
+    h.set.erase(v);
+    gNothrowFailsAfter = -1;
+    h.model.erase(v);
+    ASSERT_TRUE(h.fullCheck()) << "erase of " << v;
+  };
+  for (NODEID v = 0; v < 40; ++v) ASSERT_NO_FATAL_FAILURE(insert(7 * v));
+  ASSERT_NO_FATAL_FAILURE(insert(2000));   // more words
+  ASSERT_NO_FATAL_FAILURE(insert(10000));  // to the tree
+  ASSERT_NO_FATAL_FAILURE(erase(10000));
+  for (NODEID v = 1; h.model.size() < 70; v += 7) ASSERT_NO_FATAL_FAILURE(insert(v));
+  // The move to bits was put off while refused; the next unrefused insert makes it.
+  h.insert(3);
+  EXPECT_EQ(h.set.memoryBytes(), 32 * sizeof(std::uint64_t));
+  while (h.model.size() > 20) ASSERT_NO_FATAL_FAILURE(erase(h.model.nthMember(0)));
+  // Under one member a word, the tree it could not get is taken at the next erase.
+  EXPECT_EQ(h.set.memoryBytes(), 32 * sizeof(std::uint64_t));
+  h.leave();
+  ASSERT_TRUE(h.fullCheck());
+  EXPECT_LT(h.set.memoryBytes(), 32 * sizeof(std::uint64_t));
+}
+
 TEST(MemberSetTest, MovesCarryTheMembersAndLeaveAnEmptySet) {
   Harness h(100000, 8);
   for (int i = 0; i < 3000; ++i) h.join();

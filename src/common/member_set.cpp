@@ -1,6 +1,7 @@
 #include "common/member_set.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cstring>
 #include <new>
@@ -186,11 +187,13 @@ MemberSet::MemberSet(MemberSet&& other) noexcept
       word_(other.word_),
       nNodes_(other.nNodes_),
       size_(other.size_),
-      height_(other.height_) {
+      height_(other.height_),
+      bitWords_(other.bitWords_) {
   other.word_ = 0;
   other.root_ = nullptr;
   other.size_ = 0;
   other.height_ = 0;
+  other.bitWords_ = 0;
 }
 
 MemberSet& MemberSet::operator=(MemberSet&& other) noexcept {
@@ -201,9 +204,11 @@ MemberSet& MemberSet::operator=(MemberSet&& other) noexcept {
     nNodes_ = other.nNodes_;
     size_ = other.size_;
     height_ = other.height_;
+    bitWords_ = other.bitWords_;
     other.root_ = nullptr;
     other.size_ = 0;
     other.height_ = 0;
+    other.bitWords_ = 0;
     other.word_ = 0;
   }
   return *this;
@@ -214,20 +219,88 @@ MemberSet::~MemberSet() {
 }
 
 void MemberSet::release() noexcept {
-  forEachNode(
-      root_, height_, [](Key* leaf) { freeLeaf(leaf); }, [](Inner* in) { delete in; });
+  if (inBits()) {
+    delete[] bits();
+  } else {
+    forEachNode(
+        root_, height_, [](Key* leaf) { freeLeaf(leaf); }, [](Inner* in) { delete in; });
+  }
   root_ = nullptr;
   word_ = 0;
   size_ = 0;
   height_ = 0;
+  bitWords_ = 0;
 }
 
 std::size_t MemberSet::memoryBytes() const {
+  if (inBits()) return static_cast<std::size_t>(bitWords_) * sizeof(std::uint64_t);
   std::size_t bytes = 0;
   forEachNode(
       root_, height_, [&bytes](Key* leaf) { bytes += leafBytes(leafCap(leaf)); },
       [&bytes](Inner*) { bytes += sizeof(Inner); });
   return bytes;
+}
+
+void MemberSet::switchToBits() noexcept {
+  const int words = largestInTree() / 64 + 1;
+  auto* w = new (std::nothrow) std::uint64_t[static_cast<std::size_t>(words)]();
+  if (w == nullptr) return;
+  forEachNode(
+      root_, height_,
+      [w](Key* leaf) {
+        for (int i = 0; i < leafSize(leaf); ++i) {
+          const Key k = leafKeys(leaf)[i];
+          w[k >> 6] |= std::uint64_t{1} << (k & 63);
+        }
+        freeLeaf(leaf);
+      },
+      [](Inner* in) { delete in; });
+  root_ = w;
+  height_ = -1;
+  bitWords_ = words;
+}
+
+void MemberSet::copyBitsToTree(MemberSet& tree) const {
+  // Appending in increasing order leaves the tree's nodes half full: within the bytes a member
+  // at which bits give way.
+  const std::uint64_t* words = bits();
+  for (int i = 0; i < bitWords_; ++i) {
+    for (std::uint64_t w = words[i]; w != 0; w &= w - 1) {
+      tree.insertInTree(static_cast<NODEID>(64 * i + std::countr_zero(w)));
+    }
+  }
+}
+
+bool MemberSet::insertBeyondBits(NODEID node) {
+  const int words = node / 64 + 1;
+  if (words <= kBitsMaxWords && size_ + 1 >= words) {
+    auto* w = new (std::nothrow) std::uint64_t[static_cast<std::size_t>(words)]();
+    if (w == nullptr) throw std::bad_alloc();
+    std::memcpy(w, bits(), static_cast<std::size_t>(bitWords_) * sizeof(std::uint64_t));
+    delete[] bits();
+    root_ = w;
+    bitWords_ = words;
+    w[node >> 6] |= std::uint64_t{1} << (node & 63);
+    ++size_;
+    return true;
+  }
+  // Too sparse for bits that far: the members go to a tree built aside, so that running out of
+  // memory leaves this set as it was.
+  MemberSet tree(nNodes_);
+  copyBitsToTree(tree);
+  tree.insertInTree(node);
+  *this = std::move(tree);
+  return true;
+}
+
+void MemberSet::switchToTree() noexcept {
+  MemberSet tree(nNodes_);
+  try {
+    copyBitsToTree(tree);
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  *this = std::move(tree);
 }
 
 bool MemberSet::insertAnywhere(NODEID node) {

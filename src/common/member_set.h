@@ -103,6 +103,11 @@ inline int rootLeafShrinkSize(int cap) {
 // of a counted B+tree: O(log members), whatever the size of the network. Memory follows the
 // members: an empty set holds nothing on the heap and a small one a single short leaf.
 //
+// A set whose members are dense among the first few thousand nodes keeps them as bits instead,
+// one per node up to its largest member, where that takes no more room than the tree would: a
+// join or leave is then a single bit, and a selection a count over at most 64 words. Groups of
+// hundreds in networks of a thousand nodes, the common case, live there.
+//
 // The queries, and updates that stay within a root leaf, are defined here so that they inline
 // into the request path: most sessions are small enough to live in one leaf.
 class MemberSet {
@@ -154,26 +159,63 @@ class MemberSet {
     return nNodes_ == kWordNodes ? ~std::uint64_t{0} : (std::uint64_t{1} << nNodes_) - 1;
   }
 
+  // Bits, for the nodes below 64 * bitWords_, replace the tree once there are at least two
+  // members per word (under 4 bytes a member, which no tree beats) and give way to it again
+  // below one per word (8 bytes a member, the most a tree takes): between the two, a set that
+  // hovers at one size never converts back and forth. Selections scan the words, so their
+  // number is capped where a scan still costs no more than a descent.
+  static constexpr std::int32_t kBitsMaxWords = 64;
+  bool inBits() const { return height_ < 0; }
+  std::uint64_t* bits() { return static_cast<std::uint64_t*>(root_); }
+  const std::uint64_t* bits() const { return static_cast<const std::uint64_t*>(root_); }
+  NODEID bitNodes() const { return bitWords_ * 64; }
+
+  // The tree's part of insertIfAbsent and eraseIfPresent.
+  bool insertInTree(NODEID node);
+  bool eraseInTree(NODEID node);
+  // The largest member of a non-empty tree, which its root holds.
+  NODEID largestInTree() const {
+    using namespace member_set_detail;
+    if (height_ == 0) return leafKeys(asLeaf(root_))[size_ - 1];
+    const Inner* in = asInner(root_);
+    return in->maxKey[in->n - 1];
+  }
+  // Trades the tree for bits up to its largest member; keeps the tree when the bits cannot be
+  // allocated.
+  void switchToBits() noexcept;
+  // Adds a node at or beyond bitNodes(): more words while the members stay dense, or the tree.
+  bool insertBeyondBits(NODEID node);
+  // Back to the tree once the members have thinned out; keeps the bits when the tree cannot be
+  // allocated.
+  void switchToTree() noexcept;
+  // The members of this set, in bits, into `tree`, an empty set that stays a tree.
+  void copyBitsToTree(MemberSet& tree) const;
+
   // The general updates: allocation, splits, merges and root changes. Each searches afresh and
   // returns false, changing nothing, when there is nothing to do.
   bool insertAnywhere(NODEID node);
   bool eraseAnywhere(NODEID node);
   void release() noexcept;
 
-  // A leaf when height_ == 0, otherwise an inner node; null while the set is empty
-  // or the members fit in word_.
+  // A leaf when height_ == 0, an inner node when it is above, the bits' words when it is
+  // negative; null while the set is empty or the members fit in word_.
   void* root_ = nullptr;
   std::uint64_t word_ = 0;
   NODEID nNodes_;
   // Members never outnumber the nodes, so 32 bits hold the count.
   std::int32_t size_ = 0;
-  // Inner levels above the leaves.
+  // Inner levels above the leaves; -1 for bits.
   std::int32_t height_ = 0;
+  std::int32_t bitWords_ = 0;
 };
 
 inline bool MemberSet::contains(NODEID node) const {
   using namespace member_set_detail;
   if (inWord()) return ((word_ >> node) & 1u) != 0;
+  if (inBits()) {
+    return static_cast<std::uint32_t>(node) < static_cast<std::uint32_t>(bitNodes()) &&
+           ((bits()[node >> 6] >> (node & 63)) & 1u) != 0;
+  }
   const void* p = root_;
   if (p == nullptr) return false;
   for (int d = 0; d < height_; ++d) {
@@ -192,6 +234,14 @@ inline Count MemberSet::rank(NODEID node) const {
   using namespace member_set_detail;
   if (inWord()) return countBits(word_ & ((std::uint64_t{1} << node) - 1));
   assert(0 <= node && node < nNodes_);
+  if (inBits()) {
+    if (node >= bitNodes()) return size_;
+    const std::uint64_t* w = bits();
+    const int last = node >> 6;
+    Count below = countBits(w[last] & ((std::uint64_t{1} << (node & 63)) - 1));
+    for (int i = 0; i < last; ++i) below += countBits(w[i]);
+    return below;
+  }
   const void* p = root_;
   if (p == nullptr) return 0;
   Count below = 0;
@@ -210,6 +260,12 @@ inline NODEID MemberSet::nthMember(Count k) const {
   using namespace member_set_detail;
   if (inWord()) return selectBit(word_, static_cast<unsigned>(k));
   assert(0 <= k && k < size_);
+  if (inBits()) {
+    const std::uint64_t* w = bits();
+    int i = 0;
+    for (Count c = countBits(w[0]); k >= c; c = countBits(w[++i])) k -= c;
+    return static_cast<NODEID>(64 * i + selectBit(w[i], static_cast<unsigned>(k)));
+  }
   const void* p = root_;
   for (int d = 0; d < height_; ++d) {
     const Inner* in = asInner(p);
@@ -228,6 +284,16 @@ inline NODEID MemberSet::nthNonMember(Count k) const {
   using namespace member_set_detail;
   if (inWord()) return selectBit(~word_ & wordNodes(), static_cast<unsigned>(k));
   assert(0 <= k && k < static_cast<Count>(nNodes_) - size_);
+  if (inBits()) {
+    // Every node past the words is a non-member.
+    const std::uint64_t* w = bits();
+    for (int i = 0; i < bitWords_; ++i) {
+      const Count c = 64 - countBits(w[i]);
+      if (k < c) return static_cast<NODEID>(64 * i + selectBit(~w[i], static_cast<unsigned>(k)));
+      k -= c;
+    }
+    return static_cast<NODEID>(bitNodes() + k);
+  }
   // With members m_0 < m_1 < ..., m_i - i counts the non-members below m_i and never
   // decreases. The answer is k + i for the first i with m_i - i > k (i = size if none), and a
   // child holds that i exactly when it is the first whose last member passes the test.
@@ -266,11 +332,7 @@ inline void MemberSet::erase(NODEID node) {
   assert(removed);
 }
 
-// The updates that stay inside one leaf, under no inner node or under the root alone, are done
-// here: with groups of up to several hundred members that is nearly every update. Anything that
-// allocates, splits or merges goes to the general path.
 inline bool MemberSet::insertIfAbsent(NODEID node) {
-  using namespace member_set_detail;
   assert(0 <= node && node < nNodes_);
   if (inWord()) {
     const std::uint64_t bit = std::uint64_t{1} << node;
@@ -279,6 +341,27 @@ inline bool MemberSet::insertIfAbsent(NODEID node) {
     size_ += absent ? 1 : 0;
     return absent;
   }
+  if (inBits()) {
+    if (node >= bitNodes()) return insertBeyondBits(node);
+    std::uint64_t& word = bits()[node >> 6];
+    const std::uint64_t bit = std::uint64_t{1} << (node & 63);
+    const bool absent = (word & bit) == 0;
+    word |= bit;
+    size_ += absent ? 1 : 0;
+    return absent;
+  }
+  if (!insertInTree(node)) return false;
+  // Two members a word, over the words up to the largest member.
+  const NODEID largest = largestInTree();
+  if (largest < 64 * kBitsMaxWords && size_ >= 2 * (largest / 64 + 1)) switchToBits();
+  return true;
+}
+
+// The updates that stay inside one leaf, under no inner node or under the root alone, are done
+// here: with groups of up to several hundred members that is nearly every update. Anything that
+// allocates, splits or merges goes to the general path.
+inline bool MemberSet::insertInTree(NODEID node) {
+  using namespace member_set_detail;
   Inner* parent = nullptr;
   int j = 0;
   Key* leaf;
@@ -311,7 +394,6 @@ inline bool MemberSet::insertIfAbsent(NODEID node) {
 }
 
 inline bool MemberSet::eraseIfPresent(NODEID node) {
-  using namespace member_set_detail;
   if (inWord()) {
     if (static_cast<std::uint64_t>(node) >= static_cast<std::uint64_t>(nNodes_)) return false;
     const std::uint64_t bit = std::uint64_t{1} << node;
@@ -320,6 +402,21 @@ inline bool MemberSet::eraseIfPresent(NODEID node) {
     size_ -= present ? 1 : 0;
     return present;
   }
+  if (inBits()) {
+    if (static_cast<std::uint32_t>(node) >= static_cast<std::uint32_t>(bitNodes())) return false;
+    std::uint64_t& word = bits()[node >> 6];
+    const std::uint64_t bit = std::uint64_t{1} << (node & 63);
+    if ((word & bit) == 0) return false;
+    word &= ~bit;
+    --size_;
+    if (size_ < bitWords_) switchToTree();
+    return true;
+  }
+  return eraseInTree(node);
+}
+
+inline bool MemberSet::eraseInTree(NODEID node) {
+  using namespace member_set_detail;
   Inner* parent = nullptr;
   int j = 0;
   Key* leaf;
