@@ -137,9 +137,10 @@ TEST(TraceReaderNumbers, BandAndDelayOfAMillionAndMoreComeBackInSixDigits) {
   EXPECT_EQ(rewrite(events), text);
 }
 
-// A record is read straight from the buffer when enough of the trace follows it, and line by
-// line otherwise; the second path words every error. Numbers of every length, with and without
-// leading zeros and at the edges of their ranges, must come out the same either way.
+// A record is read straight from the buffer when enough of the trace follows it (its fixed text a
+// word at a time when more than a long record's length does), and line by line otherwise; the
+// last path words every error. Numbers of every length, with and without leading zeros and at the
+// edges of their ranges, must come out the same every way.
 TEST(TraceReaderNumbers, RecordsReadInPlaceAgreeWithTheLineByLinePath) {
   const auto outcome = [](const std::string& text, std::size_t bufferSize) {
     try {

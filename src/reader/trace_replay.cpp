@@ -30,13 +30,6 @@ void TraceReplay::addSession(NODEID source, std::uint64_t line) {
   noteNode(source, line);
 }
 
-void TraceReplay::noteNode(NODEID node, std::uint64_t line) {
-  if (node > largestNode_) {
-    largestNode_ = node;
-    largestNodeLine_ = line;
-  }
-}
-
 Count TraceReplay::sessionsOfSize(Count size) const {
   Count n = 0;
   for (const MemberSet& set : members_) n += set.size() == size ? 1 : 0;

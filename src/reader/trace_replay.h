@@ -44,7 +44,12 @@ class TraceReplay {
  private:
   enum class Request : std::uint8_t { none, join, leave };
 
-  void noteNode(NODEID node, std::uint64_t line);
+  void noteNode(NODEID node, std::uint64_t line) {
+    if (node > largestNode_) {
+      largestNode_ = node;
+      largestNodeLine_ = line;
+    }
+  }
   // The network's size is now known to be `nodes`, for the reason given.
   void fixNetwork(NODEID nodes, std::string why, std::uint64_t line);
   Count sessionsOfSize(Count size) const;
