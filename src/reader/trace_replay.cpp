@@ -126,7 +126,49 @@ void TraceReplay::requireFailedJoin(std::uint64_t line) {
   fullSessions_ = full;
 }
 
+// The requests of a join-leave phase, nearly every record of a trace, take the short way: the
+// rules that apply to them come first as one test, and the refusals stay out of the way. Anything
+// else, and any request that breaks a rule, goes through the whole of joinInAnyPhase() or
+// leaveInAnyPhase(), which words the refusal.
 void TraceReplay::join(NODEID node, std::int32_t session, std::uint64_t line) {
+  const auto s = static_cast<std::size_t>(session);
+  if (phase_ != TracePhase::joinLeave || (ordered() && lastRequest_ == Request::join) ||
+      node == sources_[s] || (networkSize_ != 0 && node >= networkSize_)) [[unlikely]] {
+    joinInAnyPhase(node, session, line);
+    return;
+  }
+  MemberSet& set = members_[s];
+  const Count before = set.size();
+  if (!set.insertIfAbsent(node)) [[unlikely]] {
+    joinInAnyPhase(node, session, line);
+    return;
+  }
+  joined(before, node, line);
+  lastRequest_ = Request::join;
+  lastRequestLine_ = line;
+  ++joinLeaveRequests_;
+}
+
+void TraceReplay::leave(NODEID node, std::int32_t session, std::uint64_t line) {
+  const auto s = static_cast<std::size_t>(session);
+  if (phase_ != TracePhase::joinLeave || (ordered() && lastRequest_ != Request::join) ||
+      node == sources_[s]) [[unlikely]] {
+    leaveInAnyPhase(node, session, line);
+    return;
+  }
+  MemberSet& set = members_[s];
+  const Count before = set.size();
+  if (!set.eraseIfPresent(node)) [[unlikely]] {
+    leaveInAnyPhase(node, session, line);
+    return;
+  }
+  left(before);
+  lastRequest_ = Request::leave;
+  lastRequestLine_ = line;
+  ++joinLeaveRequests_;
+}
+
+void TraceReplay::joinInAnyPhase(NODEID node, std::int32_t session, std::uint64_t line) {
   // The message is only put together when the join is refused.
   auto who = [&] { return "node " + str(node) + " joins session " + str(session); };
   if (phase_ == TracePhase::endOfSession) {
@@ -163,12 +205,7 @@ void TraceReplay::join(NODEID node, std::int32_t session, std::uint64_t line) {
   const Count before = set.size();
   // One search both tests and places the node.
   if (!set.insertIfAbsent(node)) refuse(line, who() + " but is already a member");
-  // Counted without branches: in a small network these outcomes are close to random.
-  aloneSessions_ -= before == 1 ? 1 : 0;
-  fullSessions_ += before + 1 == networkSize_ ? 1 : 0;
-  noteNode(node, line);
-  ++joinedMembers_;
-  ++joins_;
+  joined(before, node, line);
   if (phase_ == TracePhase::beefUp) {
     if (++beefUpNext_ == sessionCount()) {
       beefUpNext_ = 0;
@@ -181,7 +218,7 @@ void TraceReplay::join(NODEID node, std::int32_t session, std::uint64_t line) {
   }
 }
 
-void TraceReplay::leave(NODEID node, std::int32_t session, std::uint64_t line) {
+void TraceReplay::leaveInAnyPhase(NODEID node, std::int32_t session, std::uint64_t line) {
   auto who = [&] { return "node " + str(node) + " leaves session " + str(session); };
   if (phase_ == TracePhase::beefUp) {
     refuse(line, "a leave in the beef-up phase, which only has joins (" + who() + ")");
@@ -197,10 +234,7 @@ void TraceReplay::leave(NODEID node, std::int32_t session, std::uint64_t line) {
   const Count before = set.size();
   // One search both tests and removes the node.
   if (!set.eraseIfPresent(node)) refuse(line, who() + " but is not a member");
-  aloneSessions_ += before == 2 ? 1 : 0;
-  fullSessions_ -= before == networkSize_ ? 1 : 0;
-  --joinedMembers_;
-  ++leaves_;
+  left(before);
   if (phase_ == TracePhase::joinLeave) {
     lastRequest_ = Request::leave;
     lastRequestLine_ = line;

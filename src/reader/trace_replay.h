@@ -44,6 +44,24 @@ class TraceReplay {
  private:
   enum class Request : std::uint8_t { none, join, leave };
 
+  // Every rule checked, refusals included, for a request in any phase.
+  void joinInAnyPhase(NODEID node, std::int32_t session, std::uint64_t line);
+  void leaveInAnyPhase(NODEID node, std::int32_t session, std::uint64_t line);
+  // The counts a join or leave that took place changes, given the session's size before it.
+  void joined(Count before, NODEID node, std::uint64_t line) {
+    // Counted without branches: in a small network these outcomes are close to random.
+    aloneSessions_ -= before == 1 ? 1 : 0;
+    fullSessions_ += before + 1 == networkSize_ ? 1 : 0;
+    noteNode(node, line);
+    ++joinedMembers_;
+    ++joins_;
+  }
+  void left(Count before) {
+    aloneSessions_ += before == 2 ? 1 : 0;
+    fullSessions_ -= before == networkSize_ ? 1 : 0;
+    --joinedMembers_;
+    ++leaves_;
+  }
   void noteNode(NODEID node, std::uint64_t line) {
     if (node > largestNode_) {
       largestNode_ = node;
