@@ -1,5 +1,7 @@
 #include "grouptrace/trace_reader.h"
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -122,12 +124,24 @@ class WordScan {
     static_assert(n > 0 && n <= 32);
     std::uint64_t differ = 0;
     if constexpr (n < 8) {
-      constexpr std::uint64_t mask = (std::uint64_t{1} << (8 * n)) - 1;
-      differ = (load(p_) & mask) ^ wordOf(kText, 0);
+      constexpr std::uint64_t kMask = (std::uint64_t{1} << (8 * n)) - 1;
+      constexpr std::uint64_t kWord = wordOf(kText, 0);
+      differ = (load(p_) & kMask) ^ kWord;
     } else {
-      // Whole words, the last one ending with the text (overlapping the one before it).
-      for (std::size_t at = 0; at + 8 <= n; at += 8) differ |= load(p_ + at) ^ wordOf(kText, at);
-      if constexpr (n % 8 != 0) differ |= load(p_ + n - 8) ^ wordOf(kText, n - 8);
+      // Whole words, the last one ending with the text (overlapping the one before it), made
+      // into constants when this compiles.
+      constexpr std::size_t kCount = (n + 7) / 8;
+      constexpr std::array<std::size_t, kCount> kAt = [] {
+        std::array<std::size_t, kCount> at{};
+        for (std::size_t i = 0; i < kCount; ++i) at[i] = std::min(8 * i, n - 8);
+        return at;
+      }();
+      constexpr std::array<std::uint64_t, kCount> kWords = [&] {
+        std::array<std::uint64_t, kCount> words{};
+        for (std::size_t i = 0; i < kCount; ++i) words[i] = wordOf(kText, kAt[i]);
+        return words;
+      }();
+      for (std::size_t i = 0; i < kCount; ++i) differ |= load(p_ + kAt[i]) ^ kWords[i];
     }
     if (differ != 0) return false;
     p_ += n;
