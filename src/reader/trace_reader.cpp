@@ -114,9 +114,32 @@ class WordScan {
 
   explicit WordScan(const char* p) : p_(p) {}
   const char* at() const { return p_; }
-  // No number the scan takes runs past 11 characters, so 16 bounds them all.
-  bool digits(std::int64_t& value) { return scanDigits(p_, p_ + 16, value); }
-  bool signedNumber(std::int64_t& value) { return scanSigned(p_, p_ + 16, value); }
+  // At most 11 digits are looked at, so the end of the room is never in reach; the fixed count
+  // lets the loop unroll.
+  bool digits(std::int64_t& value) {
+    std::int64_t v = 0;
+    int length = 0;
+    for (; length < 11; ++length) {
+      const unsigned digit = static_cast<unsigned char>(p_[length]) - unsigned{'0'};
+      if (digit > 9) break;
+      v = v * 10 + digit;
+    }
+    // A leading zero is only the number 0 itself.
+    if (length == 0 || length > 10 || (length > 1 && *p_ == '0')) return false;
+    p_ += length;
+    value = v;
+    return true;
+  }
+  bool signedNumber(std::int64_t& value) {
+    const bool negative = *p_ == '-';
+    p_ += negative ? 1 : 0;
+    if (!digits(value)) return false;
+    if (negative) {
+      if (value == 0) return false;
+      value = -value;
+    }
+    return true;
+  }
 
   template <const std::string_view& kText>
   bool text() {
