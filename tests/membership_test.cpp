@@ -26,12 +26,12 @@ TEST(WordSelect, FindsTheKthSetBitOfAnyWord) {
   }
 }
 
-// The fast set (one word up to 64 nodes, a tree above) and the flag scan of the
-// straightforward build must name the same node for every selection, or the
-// two builds would write different traces.
+// The fast set (one word up to 64 nodes; bits or a tree above, changing as groups grow and
+// shrink) and the flag scan of the straightforward build must name the same node for every
+// selection, or the two builds would write different traces.
 TEST(Membership, FastSetAndFlagScanChooseTheSameNodes) {
   std::mt19937_64 random(23);
-  for (NODEID nNodes : {1, 2, 7, 63, 64, 65, 300, 5000}) {
+  for (NODEID nNodes : {1, 2, 7, 63, 64, 65, 300, 1000, 4096, 4097, 5000}) {
     MemberSet fast(nNodes);
     FlagMembership plain(nNodes);
     const NODEID source = static_cast<NODEID>(random() % static_cast<std::uint64_t>(nNodes));
