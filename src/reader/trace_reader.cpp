@@ -53,7 +53,7 @@ std::size_t splitFields(std::string_view text, std::string_view* fields, std::si
 }
 
 // Reads a decimal of at most 10 digits at p, advancing p; false when there
-// is no digit or too many. Leading zeros and the range are the caller's.
+// is no digit, too many, or a leading zero. The range is the caller's.
 inline bool scanDigits(const char*& p, const char* end, std::int64_t& value) {
   const char* const start = p;
   std::int64_t v = 0;
@@ -130,6 +130,7 @@ class WordScan {
     value = v;
     return true;
   }
+  // As scanSigned() does it, kept inline: joins read three of these.
   bool signedNumber(std::int64_t& value) {
     const bool negative = *p_ == '-';
     p_ += negative ? 1 : 0;
