@@ -233,7 +233,9 @@ void MemberSet::release() noexcept {
 }
 
 std::size_t MemberSet::memoryBytes() const {
-  if (inBits()) return static_cast<std::size_t>(bitWords_) * sizeof(std::uint64_t);
+  if (inBits()) {
+    return static_cast<std::size_t>(bitWords_ + blocksFor(bitWords_)) * sizeof(std::uint64_t);
+  }
   std::size_t bytes = 0;
   forEachNode(
       root_, height_, [&bytes](Key* leaf) { bytes += leafBytes(leafCap(leaf)); },
@@ -241,16 +243,23 @@ std::size_t MemberSet::memoryBytes() const {
   return bytes;
 }
 
+std::uint64_t* MemberSet::allocBits(std::int32_t words) noexcept {
+  const auto total = static_cast<std::size_t>(words + blocksFor(words));
+  return new (std::nothrow) std::uint64_t[total]();
+}
+
 void MemberSet::switchToBits() noexcept {
   const int words = largestInTree() / 64 + 1;
-  auto* w = new (std::nothrow) std::uint64_t[static_cast<std::size_t>(words)]();
+  std::uint64_t* w = allocBits(words);
   if (w == nullptr) return;
+  std::uint64_t* counts = w + words;
   forEachNode(
       root_, height_,
-      [w](Key* leaf) {
+      [w, counts](Key* leaf) {
         for (int i = 0; i < leafSize(leaf); ++i) {
           const Key k = leafKeys(leaf)[i];
           w[k >> 6] |= std::uint64_t{1} << (k & 63);
+          ++counts[k / (64 * kBlockWords)];
         }
         freeLeaf(leaf);
       },
@@ -274,13 +283,17 @@ void MemberSet::copyBitsToTree(MemberSet& tree) const {
 bool MemberSet::insertBeyondBits(NODEID node) {
   const int words = node / 64 + 1;
   if (words <= kBitsMaxWords && size_ + 1 >= words) {
-    auto* w = new (std::nothrow) std::uint64_t[static_cast<std::size_t>(words)]();
+    std::uint64_t* w = allocBits(words);
     if (w == nullptr) throw std::bad_alloc();
+    // The new words are empty, so the old blocks' counts hold as they are.
     std::memcpy(w, bits(), static_cast<std::size_t>(bitWords_) * sizeof(std::uint64_t));
+    std::memcpy(w + words, blockCounts(),
+                static_cast<std::size_t>(blocksFor(bitWords_)) * sizeof(std::uint64_t));
     delete[] bits();
     root_ = w;
     bitWords_ = words;
     w[node >> 6] |= std::uint64_t{1} << (node & 63);
+    ++blockCounts()[node / (64 * kBlockWords)];
     ++size_;
     return true;
   }

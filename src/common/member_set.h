@@ -103,10 +103,11 @@ inline int rootLeafShrinkSize(int cap) {
 // of a counted B+tree: O(log members), whatever the size of the network. Memory follows the
 // members: an empty set holds nothing on the heap and a small one a single short leaf.
 //
-// A set whose members are dense among the first few thousand nodes keeps them as bits instead,
-// one per node up to its largest member, where that takes no more room than the tree would: a
-// join or leave is then a single bit, and a selection a count over at most 64 words. Groups of
-// hundreds in networks of a thousand nodes, the common case, live there.
+// A set whose members are dense among the first 65,536 nodes keeps them as bits instead, one per
+// node up to its largest member, where that takes no more room than the tree would: a join or
+// leave is then a single bit, and a selection a count over the members of each 512 nodes, then
+// over at most 8 words. Groups of hundreds in networks of a thousand nodes, the common case,
+// live there.
 //
 // The queries, and updates that stay within a root leaf, are defined here so that they inline
 // into the request path: most sessions are small enough to live in one leaf.
@@ -160,15 +161,24 @@ class MemberSet {
   }
 
   // Bits, for the nodes below 64 * bitWords_, replace the tree once there are at least two
-  // members per word (under 4 bytes a member, which no tree beats) and give way to it again
-  // below one per word (8 bytes a member, the most a tree takes): between the two, a set that
-  // hovers at one size never converts back and forth. Selections scan the words, so their
-  // number is capped where a scan still costs no more than a descent.
-  static constexpr std::int32_t kBitsMaxWords = 64;
+  // members per word (about 4 bytes a member, which no tree beats) and give way to it again
+  // below one per word (about 8 bytes a member, the most a tree takes): between the two, a set
+  // that hovers at one size never converts back and forth. Behind the words, one more word per
+  // block of kBlockWords counts the members in the block. Selections scan those counts, so the
+  // words are capped where that scan still costs about a descent.
+  static constexpr std::int32_t kBitsMaxWords = 1024;
+  static constexpr std::int32_t kBlockWords = 8;
+  static constexpr std::int32_t blocksFor(std::int32_t words) {
+    return (words + kBlockWords - 1) / kBlockWords;
+  }
   bool inBits() const { return height_ < 0; }
   std::uint64_t* bits() { return static_cast<std::uint64_t*>(root_); }
   const std::uint64_t* bits() const { return static_cast<const std::uint64_t*>(root_); }
+  std::uint64_t* blockCounts() { return bits() + bitWords_; }
+  const std::uint64_t* blockCounts() const { return bits() + bitWords_; }
   NODEID bitNodes() const { return bitWords_ * 64; }
+  // Room for `words` words of bits and their block counts, all zero; null when refused.
+  static std::uint64_t* allocBits(std::int32_t words) noexcept;
 
   // The tree's part of insertIfAbsent and eraseIfPresent.
   bool insertInTree(NODEID node);
@@ -237,9 +247,12 @@ inline Count MemberSet::rank(NODEID node) const {
   if (inBits()) {
     if (node >= bitNodes()) return size_;
     const std::uint64_t* w = bits();
+    const std::uint64_t* counts = blockCounts();
     const int last = node >> 6;
+    const int block = last / kBlockWords;
     Count below = countBits(w[last] & ((std::uint64_t{1} << (node & 63)) - 1));
-    for (int i = 0; i < last; ++i) below += countBits(w[i]);
+    for (int b = 0; b < block; ++b) below += static_cast<Count>(counts[b]);
+    for (int i = block * kBlockWords; i < last; ++i) below += countBits(w[i]);
     return below;
   }
   const void* p = root_;
@@ -262,8 +275,11 @@ inline NODEID MemberSet::nthMember(Count k) const {
   assert(0 <= k && k < size_);
   if (inBits()) {
     const std::uint64_t* w = bits();
-    int i = 0;
-    for (Count c = countBits(w[0]); k >= c; c = countBits(w[++i])) k -= c;
+    const std::uint64_t* counts = blockCounts();
+    int b = 0;
+    for (; k >= static_cast<Count>(counts[b]); ++b) k -= static_cast<Count>(counts[b]);
+    int i = b * kBlockWords;
+    for (Count c = countBits(w[i]); k >= c; c = countBits(w[++i])) k -= c;
     return static_cast<NODEID>(64 * i + selectBit(w[i], static_cast<unsigned>(k)));
   }
   const void* p = root_;
@@ -287,10 +303,19 @@ inline NODEID MemberSet::nthNonMember(Count k) const {
   if (inBits()) {
     // Every node past the words is a non-member.
     const std::uint64_t* w = bits();
-    for (int i = 0; i < bitWords_; ++i) {
-      const Count c = 64 - countBits(w[i]);
-      if (k < c) return static_cast<NODEID>(64 * i + selectBit(~w[i], static_cast<unsigned>(k)));
-      k -= c;
+    const std::uint64_t* counts = blockCounts();
+    for (int b = 0, first = 0; first < bitWords_; ++b, first += kBlockWords) {
+      const int words = bitWords_ - first < kBlockWords ? bitWords_ - first : kBlockWords;
+      const Count free = 64 * words - static_cast<Count>(counts[b]);
+      if (k >= free) {
+        k -= free;
+        continue;
+      }
+      for (int i = first;; ++i) {
+        const Count c = 64 - countBits(w[i]);
+        if (k < c) return static_cast<NODEID>(64 * i + selectBit(~w[i], static_cast<unsigned>(k)));
+        k -= c;
+      }
     }
     return static_cast<NODEID>(bitNodes() + k);
   }
@@ -348,6 +373,7 @@ inline bool MemberSet::insertIfAbsent(NODEID node) {
     const bool absent = (word & bit) == 0;
     word |= bit;
     size_ += absent ? 1 : 0;
+    blockCounts()[node / (64 * kBlockWords)] += absent ? 1 : 0;
     return absent;
   }
   if (!insertInTree(node)) return false;
@@ -409,6 +435,7 @@ inline bool MemberSet::eraseIfPresent(NODEID node) {
     if ((word & bit) == 0) return false;
     word &= ~bit;
     --size_;
+    --blockCounts()[node / (64 * kBlockWords)];
     if (size_ < bitWords_) switchToTree();
     return true;
   }
