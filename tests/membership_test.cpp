@@ -31,7 +31,7 @@ TEST(WordSelect, FindsTheKthSetBitOfAnyWord) {
 // selection, or the two builds would write different traces.
 TEST(Membership, FastSetAndFlagScanChooseTheSameNodes) {
   std::mt19937_64 random(23);
-  for (NODEID nNodes : {1, 2, 7, 63, 64, 65, 300, 1000, 4096, 4097, 5000}) {
+  for (NODEID nNodes : {1, 2, 7, 63, 64, 65, 300, 1000, 5000, 10000}) {
     MemberSet fast(nNodes);
     FlagMembership plain(nNodes);
     const NODEID source = static_cast<NODEID>(random() % static_cast<std::uint64_t>(nNodes));
