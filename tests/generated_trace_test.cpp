@@ -80,6 +80,18 @@ long long blockCount(const std::string& text) {
   return n;
 }
 
+// Runs the generator on the scenario, writing its trace to `trace`. A single-node network cannot
+// progress and says so, but still finishes its trace.
+void generateScenario(const Scenario& s, const std::filesystem::path& trace,
+                      const ScratchDir& scratch) {
+  testing::writeFile(scratch / "params", parameterStream(s));
+  const auto generated = runCommand(kGenerator + " " + std::to_string(s.seed) + " <" +
+                                        shellQuoted((scratch / "params").string()) + " >" +
+                                        shellQuoted(trace.string()),
+                                    scratch);
+  ASSERT_EQ(generated.status, s.nodes == 1 && s.startTrans < s.maxTrans ? 1 : 0) << generated.err;
+}
+
 TEST(GeneratedTraces, EveryRandomScenarioReadsAsASoundTrace) {
   ScratchDir scratch;
   std::mt19937 random(20240611);
@@ -88,14 +100,8 @@ TEST(GeneratedTraces, EveryRandomScenarioReadsAsASoundTrace) {
     const std::string params = parameterStream(s);
     SCOPED_TRACE("run " + std::to_string(run) + ", seed " + std::to_string(s.seed) +
                  ", parameters:\n" + params);
-    testing::writeFile(scratch / "params", params);
     const auto trace = scratch / "trace";
-    const auto generated = runCommand(kGenerator + " " + std::to_string(s.seed) + " <" +
-                                          shellQuoted((scratch / "params").string()) + " >" +
-                                          shellQuoted(trace.string()),
-                                      scratch);
-    // A single-node network cannot progress and says so, but still finishes its trace.
-    ASSERT_EQ(generated.status, s.nodes == 1 && s.startTrans < s.maxTrans ? 1 : 0) << generated.err;
+    ASSERT_NO_FATAL_FAILURE(generateScenario(s, trace, scratch));
 
     FileSource source(trace.string());
     TraceReader reader(source);
@@ -153,13 +159,8 @@ TEST(GeneratedTraces, SmallNetworksThatFillUpAreNeverRefused) {
     const std::string params = parameterStream(s);
     SCOPED_TRACE("run " + std::to_string(run) + ", seed " + std::to_string(s.seed) +
                  ", parameters:\n" + params);
-    testing::writeFile(scratch / "params", params);
     const auto trace = scratch / "trace";
-    const auto generated = runCommand(kGenerator + " " + std::to_string(s.seed) + " <" +
-                                          shellQuoted((scratch / "params").string()) + " >" +
-                                          shellQuoted(trace.string()),
-                                      scratch);
-    ASSERT_EQ(generated.status, s.nodes == 1 && s.startTrans < s.maxTrans ? 1 : 0) << generated.err;
+    ASSERT_NO_FATAL_FAILURE(generateScenario(s, trace, scratch));
 
     FileSource source(trace.string());
     TraceReader reader(source);
