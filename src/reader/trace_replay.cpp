@@ -133,12 +133,13 @@ void TraceReplay::requireFailedJoin(std::uint64_t line) {
 void TraceReplay::join(NODEID node, std::int32_t session, std::uint64_t line) {
   const auto s = static_cast<std::size_t>(session);
   if (phase_ != TracePhase::joinLeave || (ordered() && lastRequest_ == Request::join) ||
-      node == sources_[s] || (networkSize_ != 0 && node >= networkSize_)) [[unlikely]] {
+      (networkSize_ != 0 && node >= networkSize_)) [[unlikely]] {
     joinInAnyPhase(node, session, line);
     return;
   }
   MemberSet& set = members_[s];
   const Count before = set.size();
+  // The source is a member throughout, so this also turns it away.
   if (!set.insertIfAbsent(node)) [[unlikely]] {
     joinInAnyPhase(node, session, line);
     return;
