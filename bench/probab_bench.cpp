@@ -5,11 +5,12 @@
 #include "generator/probab.h"
 
 namespace grouptrace {
+Probab p;
 namespace {
 
 void BM_RandomProb(benchmark::State& state) {
-  Probab::initRandomProb(1);
-  for (auto _ : state) benchmark::DoNotOptimize(Probab::randomProb(0));
+  p.initRandomProb(1);
+  for (auto _ : state) benchmark::DoNotOptimize(p.randomProb(0));
   state.SetItemsProcessed(state.iterations());
 }
 
@@ -18,14 +19,14 @@ void BM_RandomProb(benchmark::State& state) {
 void BM_UniInterProb(benchmark::State& state) {
   const double min = static_cast<double>(state.range(0));
   const double max = static_cast<double>(state.range(1));
-  Probab::initRandomProb(1);
-  for (auto _ : state) benchmark::DoNotOptimize(Probab::uni_inter_Prob(min, max, 0));
+  p.initRandomProb(1);
+  for (auto _ : state) benchmark::DoNotOptimize(p.uni_inter_Prob(min, max, 0));
   state.SetItemsProcessed(state.iterations());
 }
 
 void BM_CoinFlip(benchmark::State& state) {
-  Probab::initRandomProb(1);
-  for (auto _ : state) benchmark::DoNotOptimize(Probab::coinFlip());
+  p.initRandomProb(1);
+  for (auto _ : state) benchmark::DoNotOptimize(p.coinFlip());
   state.SetItemsProcessed(state.iterations());
 }
 

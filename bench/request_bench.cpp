@@ -2,8 +2,8 @@
 
 #include "generator/probab.h"
 #include "generator/session.h"
-#include "generator/trace_writer.h"
 #include "grouptrace/byte_sink.h"
+#include "writers/trace_writer.h"
 
 namespace grouptrace {
 namespace {
@@ -21,14 +21,14 @@ void BM_RequestByNetworkSize(benchmark::State& state) {
   DiscardSink sink;
   BlockOutput output(sink);
   TraceWriter writer(output);
-  Probab::restoreInitialState();
-  Session session(0, nNodes);
+  Probab draws;
+  Session session(0, nNodes, draws);
   session.setQoS(1, 512, 64, 5, 50, 1, 6);
-  Probab::initRandomProb(1);
-  while (session.memberCount() < 50) session.newJoin(writer);
+  draws.initRandomProb(1);
+  while (session.memberCount() < 50) session.newJoin(draws, writer);
   for (auto _ : state) {
-    session.newRemove(writer);
-    session.newJoin(writer);
+    session.newRemove(draws, writer);
+    session.newJoin(draws, writer);
   }
   state.SetItemsProcessed(state.iterations() * 2);
 }

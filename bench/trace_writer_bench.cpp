@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "generator/trace_writer.h"
+#include "writers/trace_writer.h"
 
 namespace grouptrace {
 namespace {
@@ -19,8 +19,8 @@ void writeRecords(benchmark::State& state, Output& output, double band) {
   BasicTraceWriter<Output> writer(output);
   NODEID node = 0;
   for (auto _ : state) {
-    writer.join(node, 3, band, 20, 4);
-    writer.leave(node, 3);
+    writer.join(JoinRecord{node, 3, band, 20, 4});
+    writer.leave(LeaveRecord{node, 3});
     node = (node + 7919) & 0xFFFFF;
   }
   writer.flush();

@@ -33,13 +33,13 @@
 #include "generator/creation.h"
 #include "generator/flag_membership.h"
 #include "generator/membership.h"
-#include "generator/my_io.h"
-#include "generator/parameter_stream.h"
-#include "generator/seed_argument.h"
-#include "generator/trace_output.h"
-#include "generator/trace_writer.h"
 #include "grouptrace/byte_sink.h"
 #include "grouptrace/parameters.h"
+#include "parameters/my_io.h"
+#include "parameters/parameter_stream.h"
+#include "seed_argument.h"
+#include "writers/trace_output.h"
+#include "writers/trace_writer.h"
 
 namespace {
 

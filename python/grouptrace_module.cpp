@@ -24,13 +24,13 @@
 #include <utility>
 #include <vector>
 
-#include "common/atomic_file.h"
 #include "grouptrace/byte_sink.h"
 #include "grouptrace/file_source.h"
 #include "grouptrace/generator.h"
 #include "grouptrace/parameters.h"
 #include "grouptrace/trace_error.h"
 #include "grouptrace/version.h"
+#include "io/atomic_file.h"
 #include "table/request_table.h"
 
 namespace py = pybind11;
@@ -536,7 +536,7 @@ constexpr const char* kGenerateDoc = R"(Runs the generator and returns the whole
 
 The same parameters and seed (a signed 32-bit integer) always give the same
 trace: text() is byte for byte what `grouptrace SEED` writes. Runs without
-the GIL; runs from several threads take turns. A run whose join-leave phase
+the GIL and takes no lock: runs in several threads proceed at once. A run whose join-leave phase
 can never progress (a network of 1 node) emits StalledRunWarning; its trace
 is still complete.)";
 

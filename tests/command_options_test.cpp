@@ -11,9 +11,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "generator/parameter_stream.h"
-#include "generator/seed_argument.h"
 #include "grouptrace/parameters.h"
+#include "parameters/parameter_stream.h"
+#include "parameters/parameter_table.h"
+#include "seed_argument.h"
 #include "test_support.h"
 
 namespace grouptrace {
@@ -49,8 +50,9 @@ TEST(CommandOptions, NamedParametersGiveTheStoredTracesWithoutReadingInput) {
     base.replace_extension();
     const Parameters p = streamParameters(entry.path());
     std::vector<std::string> args;
-    for (std::size_t i = 0; i < kParameterOptions.size(); ++i) {
-      const std::string option(kParameterOptions[i]), value = std::to_string(parameterAt(p, i));
+    for (std::size_t i = 0; i < kParameterTable.size(); ++i) {
+      const std::string option(kParameterTable[i].option),
+          value = std::to_string(parameterAt(p, i));
       if ((i + cases) % 2 == 0) {
         args.push_back(option + "=" + value);
       } else {
@@ -107,8 +109,8 @@ TEST(CommandOptions, HelpAndVersionWinWhereverTheyStand) {
     const ProcessResult r = runGrouptrace(args, "");
     EXPECT_EQ(r.exitStatus, 0) << args[0];
     EXPECT_EQ(r.err, "");
-    for (std::string_view option : kParameterOptions) {
-      EXPECT_NE(r.out.find(option), std::string::npos) << option;
+    for (const ParameterEntry& entry : kParameterTable) {
+      EXPECT_NE(r.out.find(entry.option), std::string::npos) << entry.option;
     }
   }
   const ProcessResult v = runGrouptrace({"--bogus", "--version"}, "");

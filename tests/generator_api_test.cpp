@@ -8,13 +8,13 @@
 #include <thread>
 #include <vector>
 
-#include "generator/my_io.h"
-#include "generator/parameter_stream.h"
-#include "generator/seed_argument.h"
 #include "grouptrace/generator.h"
 #include "grouptrace/memory_source.h"
 #include "grouptrace/trace_handler.h"
 #include "inspect_test_support.h"
+#include "parameters/my_io.h"
+#include "parameters/parameter_stream.h"
+#include "seed_argument.h"
 
 namespace grouptrace {
 namespace {

@@ -9,7 +9,7 @@
 #include <limits>
 #include <string>
 
-#include "generator/parameter_stream.h"
+#include "parameters/parameter_stream.h"
 
 namespace grouptrace {
 namespace {

@@ -26,26 +26,28 @@ std::uint64_t drawFor(double r) {
 }
 
 TEST(ProbabStream, UnseededStartsFromTheAllZeroState) {
-  Probab::restoreInitialState();
-  EXPECT_EQ(Probab::randomProb(0), 11.0 / kTwo48);
-  EXPECT_NEAR(Probab::randomProb(0), 0.000985, 5e-7);
-  EXPECT_NEAR(Probab::randomProb(0), 0.0416, 5e-5);
+  Probab p;
+  p.restoreInitialState();
+  EXPECT_EQ(p.randomProb(0), 11.0 / kTwo48);
+  EXPECT_NEAR(p.randomProb(0), 0.000985, 5e-7);
+  EXPECT_NEAR(p.randomProb(0), 0.0416, 5e-5);
 
   // These are the sources of sessions 0 to 4 in a network of 10 nodes.
-  Probab::restoreInitialState();
+  p.restoreInitialState();
   const int expected[] = {0, 0, 0, 2, 3};
-  for (int e : expected) EXPECT_EQ(Probab::uni_inter_Prob(0, 9, 0), e);
+  for (int e : expected) EXPECT_EQ(p.uni_inter_Prob(0, 9, 0), e);
 }
 
 #ifdef __GLIBC__
 // The stored traces were made with the GNU C library's generator; every seed,
 // the extremes of the 32-bit range included, must give its stream exactly.
 TEST(ProbabStream, SeededStreamsMatchTheCLibraryGenerator) {
+  Probab p;
   for (SEED_type seed : {0, 12, -1, 42, INT_MIN, INT_MAX}) {
-    Probab::initRandomProb(seed);
+    p.initRandomProb(seed);
     srand48(seed);
     for (int i = 0; i < 1000; ++i) {
-      ASSERT_EQ(Probab::randomProb(0), drand48()) << "seed " << seed << " draw " << i;
+      ASSERT_EQ(p.randomProb(0), drand48()) << "seed " << seed << " draw " << i;
     }
   }
 }
@@ -53,9 +55,10 @@ TEST(ProbabStream, SeededStreamsMatchTheCLibraryGenerator) {
 
 TEST(ProbabStream, SeedsZeroAndTwelveAreRepeatableAndDistinct) {
   auto firstDraws = [](SEED_type seed) {
-    Probab::initRandomProb(seed);
+    Probab p;
+    p.initRandomProb(seed);
     std::vector<double> draws;
-    for (int i = 0; i < 8; ++i) draws.push_back(Probab::randomProb(0));
+    for (int i = 0; i < 8; ++i) draws.push_back(p.randomProb(0));
     return draws;
   };
   EXPECT_EQ(firstDraws(0), firstDraws(0));
@@ -64,17 +67,18 @@ TEST(ProbabStream, SeedsZeroAndTwelveAreRepeatableAndDistinct) {
 }
 
 TEST(ProbabStream, EveryDrawConsumesExactlyOneValue) {
-  Probab::initRandomProb(7);
+  Probab p;
+  p.initRandomProb(7);
   std::vector<double> plain;
-  for (int i = 0; i < 6; ++i) plain.push_back(Probab::randomProb(0));
+  for (int i = 0; i < 6; ++i) plain.push_back(p.randomProb(0));
 
-  Probab::initRandomProb(7);
-  Probab::uni_inter_Prob(5, 5, 0);  // equal bounds still draw
-  Probab::coinFlip();
-  Probab::biasedCoin(0.9);
-  Probab::uni_inter_Prob(10, 5, 0);
-  Probab::randomProb(0);
-  EXPECT_EQ(Probab::randomProb(0), plain[5]);
+  p.initRandomProb(7);
+  p.uni_inter_Prob(5, 5, 0);  // equal bounds still draw
+  p.coinFlip();
+  p.biasedCoin(0.9);
+  p.uni_inter_Prob(10, 5, 0);
+  p.randomProb(0);
+  EXPECT_EQ(p.randomProb(0), plain[5]);
 }
 
 TEST(UniformDraw, RoundsHalfUpBetweenNonNegativeBounds) {
@@ -90,11 +94,12 @@ TEST(UniformDraw, RoundsHalfUpBetweenNonNegativeBounds) {
 }
 
 TEST(UniformDraw, EqualAndReversedBounds) {
+  Probab p;
   for (double r : {0.0, 0.3, 0.999999}) EXPECT_EQ(scaleDraw(drawFor(r), 5, 5), 5);
   EXPECT_EQ(scaleDraw(0, 10, 5), 10);
-  Probab::initRandomProb(3);
+  p.initRandomProb(3);
   std::set<int> seen;
-  for (int i = 0; i < 2000; ++i) seen.insert(Probab::uni_inter_Prob(10, 5, 0));
+  for (int i = 0; i < 2000; ++i) seen.insert(p.uni_inter_Prob(10, 5, 0));
   EXPECT_EQ(seen, (std::set<int>{5, 6, 7, 8, 9, 10}));
 }
 

@@ -9,11 +9,11 @@
 #include <string>
 #include <system_error>
 
-#include "common/atomic_file.h"
 #include "grouptrace/generator.h"
 #include "grouptrace/memory_source.h"
 #include "grouptrace/trace_error.h"
 #include "inspect_test_support.h"
+#include "io/atomic_file.h"
 
 namespace grouptrace {
 namespace {

@@ -12,10 +12,11 @@ namespace {
 // scenario draws it.
 struct Fixture {
   testing::CapturedTrace trace;
+  // A fresh stream, in its initial state when the source is drawn.
+  Probab draws;
   Session session;
 
-  // The stream starts from its initial state before the source is drawn.
-  explicit Fixture(NODEID nNodes) : session((Probab::restoreInitialState(), 0), nNodes) {
+  explicit Fixture(NODEID nNodes) : session(0, nNodes, draws) {
     session.setQoS(1, 100, 10, 1, 5, 1, 4);
   }
   std::string text() { return trace.text(); }
@@ -25,22 +26,23 @@ TEST(Session, AFullSessionJoinsNobodyAndDrawsNothing) {
   // The same seed and joins twice; only the second run then asks a full
   // session for one more join. Output and the stream after it must agree.
   Fixture plain(3);
-  Probab::initRandomProb(5);
-  while (plain.session.memberCount() < 3) ASSERT_EQ(plain.session.newJoin(plain.trace.writer()), 1);
-  const std::uint64_t nextDraw = Probab::nextRaw();
+  plain.draws.initRandomProb(5);
+  while (plain.session.memberCount() < 3)
+    ASSERT_EQ(plain.session.newJoin(plain.draws, plain.trace.writer()), 1);
+  const std::uint64_t nextDraw = plain.draws.nextRaw();
 
   Fixture full(3);
-  Probab::initRandomProb(5);
-  while (full.session.memberCount() < 3) full.session.newJoin(full.trace.writer());
-  EXPECT_EQ(full.session.newJoin(full.trace.writer()), 0);
-  EXPECT_EQ(Probab::nextRaw(), nextDraw) << "a join without candidates drew";
+  full.draws.initRandomProb(5);
+  while (full.session.memberCount() < 3) full.session.newJoin(full.draws, full.trace.writer());
+  EXPECT_EQ(full.session.newJoin(full.draws, full.trace.writer()), 0);
+  EXPECT_EQ(full.draws.nextRaw(), nextDraw) << "a join without candidates drew";
   EXPECT_EQ(full.text(), plain.text());
 }
 
 TEST(Session, TheSourceAloneNeverLeaves) {
   Fixture f(4);
-  Probab::initRandomProb(1);
-  EXPECT_EQ(f.session.newRemove(f.trace.writer()), 0);
+  f.draws.initRandomProb(1);
+  EXPECT_EQ(f.session.newRemove(f.draws, f.trace.writer()), 0);
   EXPECT_EQ(f.text(), "");
   EXPECT_EQ(f.session.isInSession(f.session.getSource()), 1);
 }
@@ -54,11 +56,11 @@ TEST(Session, LeavesChooseEvenlyAmongMembersOtherThanTheSource) {
   const NODEID second = (source + 5) % 6;
   int firstLeft = 0;
   const int rounds = 4000;
-  Probab::initRandomProb(9);
+  f.draws.initRandomProb(9);
   for (int i = 0; i < rounds; ++i) {
     f.session.setParti(first, 1);
     f.session.setParti(second, 1);
-    ASSERT_EQ(f.session.newRemove(f.trace.writer()), 1);
+    ASSERT_EQ(f.session.newRemove(f.draws, f.trace.writer()), 1);
     ASSERT_EQ(f.session.isInSession(source), 1);
     const bool firstGone = f.session.isInSession(first) == 0;
     ASSERT_NE(firstGone, f.session.isInSession(second) == 0) << "exactly one of the two leaves";
@@ -71,8 +73,8 @@ TEST(Session, LeavesChooseEvenlyAmongMembersOtherThanTheSource) {
 TEST(Session, EqualBoundsStillDrawAndJoinedNodesAreMembers) {
   Fixture f(50);
   f.session.setQoS(1, 64, 64, 7, 7, 3, 3);
-  Probab::initRandomProb(2);
-  for (int i = 0; i < 10; ++i) ASSERT_EQ(f.session.newJoin(f.trace.writer()), 1);
+  f.draws.initRandomProb(2);
+  for (int i = 0; i < 10; ++i) ASSERT_EQ(f.session.newJoin(f.draws, f.trace.writer()), 1);
   EXPECT_EQ(f.session.memberCount(), 11);
   const std::string text = f.text();
   std::size_t records = 0;

@@ -13,9 +13,9 @@
 #include <stdexcept>
 #include <type_traits>
 
-#include "generator/trace_output.h"
-#include "generator/trace_writer.h"
 #include "grouptrace/byte_sink.h"
+#include "writers/trace_output.h"
+#include "writers/trace_writer.h"
 
 namespace grouptrace::testing {
 

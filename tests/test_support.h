@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "generator/creation.h"
-#include "generator/trace_writer.h"
 #include "grouptrace/parameters.h"
+#include "writers/trace_writer.h"
 
 namespace grouptrace::testing {
 

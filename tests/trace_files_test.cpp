@@ -4,9 +4,6 @@
 #include <filesystem>
 #include <set>
 
-#include "generator/my_io.h"
-#include "generator/parameter_stream.h"
-#include "generator/seed_argument.h"
 #include "grouptrace/file_source.h"
 #include "grouptrace/parameters.h"
 #include "grouptrace/trace_reader.h"
@@ -14,6 +11,9 @@
 #include "inspect_test_support.h"
 #include "json_reader.h"
 #include "manifest.h"
+#include "parameters/my_io.h"
+#include "parameters/parameter_stream.h"
+#include "seed_argument.h"
 
 namespace grouptrace {
 namespace {

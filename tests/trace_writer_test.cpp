@@ -1,4 +1,4 @@
-#include "generator/trace_writer.h"
+#include "writers/trace_writer.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -17,19 +17,19 @@ namespace {
 template <class Output>
 void writeSample(Output& output, const std::vector<double>& reals) {
   BasicTraceWriter<Output> writer(output);
-  writer.header(-7, 5);
-  writer.sessionEntry(0, 2);
-  writer.sessionEntry(INT_MAX, INT_MAX);
+  writer.header(TraceHeader{-7, 5});
+  writer.sessionEntry(SessionEntry{0, 2});
+  writer.sessionEntry(SessionEntry{INT_MAX, INT_MAX});
   writer.sessionTableEnd();
   writer.groupBlock(0);
   writer.beefUpMarker();
   for (std::size_t i = 0; i + 1 < reals.size(); i += 2) {
-    writer.join(static_cast<NODEID>(i), 1, reals[i], reals[i + 1], INT_MIN);
+    writer.join(JoinRecord{static_cast<NODEID>(i), 1, reals[i], reals[i + 1], INT_MIN});
   }
   writer.joinLeaveMarker();
-  writer.leave(INT_MAX, 0);
+  writer.leave(LeaveRecord{INT_MAX, 0});
   writer.endOfSessionMarker();
-  writer.summary(std::int64_t{1} << 40, 0, -1);
+  writer.summary(TraceSummary{std::int64_t{1} << 40, 0, -1});
   writer.flush();
 }
 
@@ -51,8 +51,8 @@ TEST(TraceWriter, RecordsAsSimulatorsParseThem) {
   StringSink sink;
   BlockOutput output(sink);
   BasicTraceWriter<BlockOutput> writer(output);
-  writer.join(4, 1, 150, 20, 3);
-  writer.leave(4, 1);
+  writer.join(JoinRecord{4, 1, 150, 20, 3});
+  writer.leave(LeaveRecord{4, 1});
   writer.flush();
   EXPECT_EQ(sink.text(),
             "GRP_REQ {\nI : 0 \nU : 4 : 1 : 1 : 150 : 20 : 3\n}\n"
@@ -82,7 +82,7 @@ TEST(TraceWriter, RealsInTheDefaultStreamFormat) {
   auto bandText = [](double band) {
     StringSink sink;
     BlockOutput output(sink);
-    BasicTraceWriter<BlockOutput>(output).join(0, 0, band, 0, 0);
+    BasicTraceWriter<BlockOutput>(output).join(JoinRecord{0, 0, band, 0, 0});
     output.flush();
     const std::string& t = sink.text();
     const auto start = t.find(" : 1 : ") + 7;

@@ -27,22 +27,37 @@ struct RunResult {
   Count leaves = 0;  // leave records
 };
 
-// Runs the scenario with this seed and hands every event to the handler, with
-// exact values (band and delay are whole numbers of the 32-bit range) and the
-// same draws, in the same order, as the program: the events are exactly those
-// of the trace `grouptrace SEED` writes for these parameters. No text is made.
-//
-// Throws ParameterError for parameters that checkParameters refuses. Throws std::bad_alloc when the
-// session table cannot fit in memory, and whatever the handler throws, which ends the run. Runs in
-// one process are serialized: the draws come from one stream.
-RunResult generate(const Parameters& parameters, SEED_type seed, TraceHandler& handler);
-
 // The forms a trace can be written in.
 enum class TraceFormat {
   trace,  // the request trace text that simulators parse
   csv,    // phase,kind,node,session,band,delay,hops: sources, then requests
   jsonl,  // one JSON object per line: header, sources, requests, summary
 };
+
+// Everything that decides a run's output, as one value: built once by
+// whoever starts the run (the command line, a manifest, the Python module, a
+// C++ caller) and handed to it whole. Options of models to come are added
+// here, each with a default that leaves the traces of today unchanged.
+struct RunConfig {
+  Parameters parameters;
+  SEED_type seed = 0;
+  // How writeTrace writes the run; generate hands out events and ignores it.
+  TraceFormat format = TraceFormat::trace;
+};
+
+// Runs the scenario and hands every event to the handler, with exact values
+// (band and delay are whole numbers of the 32-bit range) and the same draws,
+// in the same order, as the program: the events are exactly those of the
+// trace `grouptrace SEED` writes for these parameters. No text is made.
+//
+// Throws ParameterError for parameters that checkParameters refuses. Throws
+// std::bad_alloc when the session table cannot fit in memory, and whatever
+// the handler throws, which ends the run. Each run owns its draws: runs in
+// several threads proceed at once, and a handler may start a run of its own,
+// each giving exactly its own trace.
+RunResult generate(const RunConfig& config, TraceHandler& handler);
+// The same, for a configuration of parameters and seed alone.
+RunResult generate(const Parameters& parameters, SEED_type seed, TraceHandler& handler);
 
 // "trace", "csv" or "jsonl", and back; nothing for any other name.
 std::optional<TraceFormat> parseTraceFormat(std::string_view name);
@@ -54,8 +69,10 @@ std::string_view formatName(TraceFormat format);
 // (band and delay below a million). Throws WriteError when the sink fails.
 std::unique_ptr<TraceHandler> makeTraceWriter(TraceFormat format, ByteSink& sink);
 
-// Generates the trace into the sink in the format, without holding it in
-// memory. Throws as generate does, and WriteError when the sink fails.
+// Generates the trace into the sink in the configuration's format, without
+// holding it in memory. Throws as generate does, and WriteError when the sink
+// fails.
+RunResult writeTrace(const RunConfig& config, ByteSink& sink);
 RunResult writeTrace(const Parameters& parameters, SEED_type seed, TraceFormat format,
                      ByteSink& sink);
 

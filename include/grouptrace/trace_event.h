@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <variant>
 
 #include "grouptrace/types.h"
@@ -16,6 +18,14 @@ enum class TracePhase : std::uint8_t {
   joinLeave,     // joins and leaves against drawn sessions
   endOfSession,  // leaves only: the sessions wind down
 };
+
+// The phase's name as the CSV and JSON Lines forms write it: "beef-up",
+// "join-leave" or "end-of-session".
+inline std::string_view phaseName(TracePhase phase) {
+  constexpr std::string_view kNames[] = {"beef-up", "join-leave", "end-of-session"};
+  const auto index = static_cast<std::size_t>(phase);
+  return index < 3 ? kNames[index] : std::string_view();
+}
 
 // The header's two values.
 struct TraceHeader {

@@ -28,7 +28,6 @@ Creation::Creation(const Parameters& p)
       currTrans(p.currTrans),
       avgSize(p.avgSize),
       sessionRange(0, p.nSessions - 1) {
-  Probab::restoreInitialState();
   // Sessions are all built before anything is written. Where the system lends
   // memory it does not have, a table larger than the machine or the container
   // would only end in the kernel killing the process; refuse it here instead,
@@ -38,7 +37,7 @@ Creation::Creation(const Parameters& p)
   }
   allSess.reserve(static_cast<std::size_t>(nSessions));
   for (std::int32_t i = 0; i < nSessions; ++i) {
-    allSess.push_back(std::make_unique<Session>(i, nNodes));
+    allSess.push_back(std::make_unique<Session>(i, nNodes, draws));
     allSess.back()->setQoS(p.nQoSLevels, p.maxBand, p.minBand, p.minDelay, p.maxDelay, p.minHops,
                            p.maxHops);
   }

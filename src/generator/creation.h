@@ -18,13 +18,13 @@ namespace grouptrace {
 //
 // A run hands every piece of the trace, in order, to one event sink: the trace
 // text, CSV, JSON Lines, arrays and a simulator's callbacks are all consumers
-// of the same stream. A sink provides
-//   header(avgSize, orderedJoinLeave)       once
-//   sessionEntry(session, source)           once per session, in index order
-//   phase(TracePhase)                       beef-up, join-leave, end of session
-//   join(node, session, band, del, hops)    a performed join
-//   leave(node, session)                    a performed leave
-//   summary(trans, joins, leaves)           last
+// of the same stream, in the public event types. A sink provides
+//   header(const TraceHeader&)          once
+//   sessionEntry(const SessionEntry&)   once per session, in index order
+//   phase(const PhaseStart&)            beef-up, join-leave, end of session
+//   join(const JoinRecord&)             a performed join
+//   leave(const LeaveRecord&)           a performed leave
+//   summary(const TraceSummary&)        last
 // and is a template argument, so the text path pays for no indirection.
 class Creation {
  public:
@@ -42,19 +42,21 @@ class Creation {
   int getOrderedJoinLeave() const { return orderedJoinLeave; }
 
   // One draw: the session a join-leave or end-of-session request goes to.
-  std::int32_t selectSess() { return Probab::uni_inter_Prob(sessionRange); }
+  std::int32_t selectSess() { return draws.uni_inter_Prob(sessionRange); }
   template <class Sink>
   int doJoin(Sink& out) {
-    return getSess(selectSess())->newJoin(out);
+    return getSess(selectSess())->newJoin(draws, out);
   }
   template <class Sink>
   int doRemove(Sink& out) {
-    return getSess(selectSess())->newRemove(out);
+    return getSess(selectSess())->newRemove(draws, out);
   }
   template <class Sink>
   void printSessions(Sink& out) {
-    out.header(avgSize, orderedJoinLeave);
-    for (std::int32_t i = 0; i < nSessions; ++i) out.sessionEntry(i, getSess(i)->getSource());
+    out.header(TraceHeader{avgSize, orderedJoinLeave});
+    for (std::int32_t i = 0; i < nSessions; ++i) {
+      out.sessionEntry(SessionEntry{i, getSess(i)->getSource()});
+    }
   }
 
  private:
@@ -69,6 +71,9 @@ class Creation {
   Count currTrans;
   std::vector<std::unique_ptr<Session>> allSess;
   std::int32_t avgSize;
+  // The run's own stream: nothing else in the process draws from it, so runs
+  // in other threads or other copies of the library never shift its draws.
+  Probab draws;
   // The bounds of selectSess's draw, 0 to nSessions - 1.
   Probab::DrawRange sessionRange;
 };
@@ -76,15 +81,15 @@ class Creation {
 template <class Sink>
 RunResult Creation::run(SEED_type req_SEED, Sink& out) {
   printSessions(out);
-  Probab::initRandomProb(req_SEED);
+  draws.initRandomProb(req_SEED);
 
   Count nJoins = 0;
   Count nRemoves = 0;
-  out.phase(TracePhase::beefUp);
+  out.phase(PhaseStart{TracePhase::beefUp});
   for (Count size = 1; size < avgSize; ++size) {
     bool joinedAny = false;
     for (std::int32_t sessIDX = 0; sessIDX < nSessions; ++sessIDX) {
-      if (getSess(sessIDX)->newJoin(out) == 1) {
+      if (getSess(sessIDX)->newJoin(draws, out) == 1) {
         oneMoreTrans();
         ++nJoins;
         joinedAny = true;
@@ -95,8 +100,8 @@ RunResult Creation::run(SEED_type req_SEED, Sink& out) {
     if (!joinedAny) break;
   }
 
-  int isPrevReqJoin = getOrderedJoinLeave() != 0 ? 0 : Probab::coinFlip();
-  out.phase(TracePhase::joinLeave);
+  int isPrevReqJoin = getOrderedJoinLeave() != 0 ? 0 : draws.coinFlip();
+  out.phase(PhaseStart{TracePhase::joinLeave});
   RunStatus status = RunStatus::complete;
   if (currTrans < maxTrans && !anyRequestPossible()) {
     // Requests only ever fail here, so the counter would never move.
@@ -118,12 +123,12 @@ RunResult Creation::run(SEED_type req_SEED, Sink& out) {
           oneMoreTrans();
         }
       }
-      if (getOrderedJoinLeave() == 0) isPrevReqJoin = Probab::coinFlip();
+      if (getOrderedJoinLeave() == 0) isPrevReqJoin = draws.coinFlip();
     }
   }
 
   const Count excess = nJoins - nRemoves;
-  out.phase(TracePhase::endOfSession);
+  out.phase(PhaseStart{TracePhase::endOfSession});
   for (Count i = 1; i <= excess; ++i) {
     // Every session back to its source alone: the remaining attempts could only
     // draw, and nothing after this phase draws.
@@ -134,7 +139,7 @@ RunResult Creation::run(SEED_type req_SEED, Sink& out) {
     }
   }
 
-  out.summary(currTrans, nJoins, nRemoves);
+  out.summary(TraceSummary{currTrans, nJoins, nRemoves});
   return RunResult{status, currTrans, nJoins, nRemoves};
 }
 

@@ -12,8 +12,9 @@ namespace grouptrace {
 // than taken from the C library: its state before any seeding must be the GNU C
 // library's all-zero state on every platform, and other C libraries differ.
 //
-// Not thread-safe: there is one stream per process, as in a trace generator that
-// runs one scenario at a time.
+// Each run owns its stream: runs in different threads, or in different copies
+// of the library loaded into one process, never share a state. One stream is
+// not thread-safe; it belongs to the one run that draws from it.
 class Probab {
  public:
   static constexpr std::uint64_t kMultiplier = 0x5DEECE66Dull;
@@ -22,23 +23,22 @@ class Probab {
   static constexpr double kScale = 1.0 / 281474976710656.0;  // 2^-48
 
   // srand48: the high 32 bits of the state take the seed, the low 16 bits 0x330E.
-  static void initRandomProb(SEED_type seed) {
+  void initRandomProb(SEED_type seed) {
     state = (std::uint64_t{static_cast<std::uint32_t>(seed)} << 16) | 0x330Eu;
   }
 
-  // The state a fresh process starts from before any seeding (all zeros). Each
-  // scenario restores it so that its sources do not depend on earlier scenarios
-  // built in the same process.
-  static void restoreInitialState() { state = 0; }
+  // The state a fresh process starts from before any seeding (all zeros): the
+  // sources of every run are drawn from it.
+  void restoreInitialState() { state = 0; }
 
   // One step of the generator; the 48-bit state it returns is the draw times 2^48.
-  static std::uint64_t nextRaw() {
+  std::uint64_t nextRaw() {
     state = (state * kMultiplier + kAddend) & kMask;
     return state;
   }
 
   // drand48(): uniform in [0, 1). The argument is ignored; callers pass 0.
-  static double randomProb(SEED_type /*seed*/) { return static_cast<double>(nextRaw()) * kScale; }
+  double randomProb(SEED_type /*seed*/) { return static_cast<double>(nextRaw()) * kScale; }
 
   // The bounds of a uniform integer draw. min and max must hold whole numbers
   // in the signed 32-bit range, which every bound of a scenario does because
@@ -78,20 +78,20 @@ class Probab {
   };
 
   // Rounded uniform integer between min and max (either may be the larger).
-  static int uni_inter_Prob(double min, double max, SEED_type /*seed*/) {
+  int uni_inter_Prob(double min, double max, SEED_type /*seed*/) {
     return DrawRange(min, max).scale(nextRaw());
   }
-  static int uni_inter_Prob(const DrawRange& range) { return range.scale(nextRaw()); }
+  int uni_inter_Prob(const DrawRange& range) { return range.scale(nextRaw()); }
 
   // 1 when a draw is strictly greater than bias.
-  static int biasedCoin(double bias) { return randomProb(0) > bias ? 1 : 0; }
-  static int coinFlip() { return biasedCoin(0.5); }
+  int biasedCoin(double bias) { return randomProb(0) > bias ? 1 : 0; }
+  int coinFlip() { return biasedCoin(0.5); }
 
  private:
   // DrawRange::scale for bounds whose products need the rounding steps.
   static int scaleWideDraw(std::uint64_t x, std::int64_t lo, std::int64_t width);
 
-  static inline std::uint64_t state = 0;
+  std::uint64_t state = 0;
 };
 
 }  // namespace grouptrace

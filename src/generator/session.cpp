@@ -4,8 +4,9 @@
 
 namespace grouptrace {
 
-Session::Session(std::int32_t s, NODEID nodes) : source(0), nNodes(nodes), Parti(nodes), id(s) {
-  source = Probab::uni_inter_Prob(0, nNodes - 1, 0);
+Session::Session(std::int32_t s, NODEID nodes, Probab& draws)
+    : source(0), nNodes(nodes), Parti(nodes), id(s) {
+  source = draws.uni_inter_Prob(0, nNodes - 1, 0);
   setParti(source, 1);
 }
 

@@ -4,6 +4,7 @@
 
 #include "generator/membership.h"
 #include "generator/probab.h"
+#include "grouptrace/trace_event.h"
 #include "grouptrace/types.h"
 
 namespace grouptrace {
@@ -14,8 +15,8 @@ namespace grouptrace {
 // of the events: see Creation::run).
 class Session {
  public:
-  // Draws the source: one draw from the shared stream.
-  Session(std::int32_t s, NODEID nodes);
+  // Draws the source: one draw from the run's stream.
+  Session(std::int32_t s, NODEID nodes, Probab& draws);
 
   // The argument order is the parameter stream's: bandwidth maximum first,
   // delay minimum first.
@@ -37,17 +38,17 @@ class Session {
   // Adds a random non-member with random QoS requirements; 1 when a node joined,
   // 0 (no draw, no output) when every node is already a member.
   template <class Sink>
-  int newJoin(Sink& out) {
+  int newJoin(Probab& draws, Sink& out) {
     // The candidates are the non-members in node order; draw k names the k-th.
     const Count count = nNodes - Parti.size();
     if (count == 0) return 0;
-    const int idx = Probab::uni_inter_Prob(0, static_cast<double>(count - 1), 0);
+    const int idx = draws.uni_inter_Prob(0, static_cast<double>(count - 1), 0);
     const NODEID node = Parti.nthNonMember(idx);
     // All four draws come before anything is written, in this order.
-    const double band = Probab::uni_inter_Prob(bandRange);
-    const double del = Probab::uni_inter_Prob(delRange);
-    const HOPS hops = Probab::uni_inter_Prob(hopsRange);
-    printJoin(out, node, band, del, hops);
+    const double band = draws.uni_inter_Prob(bandRange);
+    const double del = draws.uni_inter_Prob(delRange);
+    const HOPS hops = draws.uni_inter_Prob(hopsRange);
+    out.join(JoinRecord{node, id, band, del, hops});
     setParti(node, 1);
     return 1;
   }
@@ -55,25 +56,16 @@ class Session {
   // Removes a random member other than the source; 1 when a node left, 0 (no
   // draw, no output) when the source is the only member.
   template <class Sink>
-  int newRemove(Sink& out) {
+  int newRemove(Probab& draws, Sink& out) {
     // The candidates are the members other than the source, in node order and
     // numbered from 1.
     const Count count = Parti.size() - 1;
     if (count == 0) return 0;
-    const Count idx = Probab::uni_inter_Prob(1, static_cast<double>(count), 0);
+    const Count idx = draws.uni_inter_Prob(1, static_cast<double>(count), 0);
     const NODEID node = Parti.nthMemberExcept(idx - 1, source);
-    printRemove(out, node);
+    out.leave(LeaveRecord{node, id});
     setParti(node, 0);
     return 1;
-  }
-
-  template <class Sink>
-  void printJoin(Sink& out, NODEID node, double band, double del, HOPS hops) {
-    out.join(node, id, band, del, hops);
-  }
-  template <class Sink>
-  void printRemove(Sink& out, NODEID node) {
-    out.leave(node, id);
   }
 
  private:

@@ -3,33 +3,30 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <memory>
 #include <new>
 #include <optional>
-#include <ostream>
-#include <streambuf>
 #include <string_view>
 
 #include "command_options.h"
-#include "common/atomic_file.h"
-#include "generator/build_config.h"
-#include "generator/creation.h"
-#include "generator/parameter_stream.h"
-#include "generator/trace_writer.h"
 #include "grouptrace/generator.h"
 #include "grouptrace/parameters.h"
 #include "grouptrace/version.h"
+#include "io/atomic_file.h"
 #include "manifest.h"
+#include "parameters/parameter_stream.h"
+#include "parameters/parameter_table.h"
+#include "writers/format_table.h"
 
 namespace grouptrace {
 namespace {
 
-constexpr std::string_view kUsage = R"(usage: grouptrace [OPTION...] [SEED] < PARAMS > TRACE
+constexpr std::string_view kUsageHead = R"(usage: grouptrace [OPTION...] [SEED] < PARAMS > TRACE
        grouptrace [OPTION...] -p PARAMS -o TRACE [--manifest RECORD]
        grouptrace --help | -h | --version
 
@@ -48,13 +45,10 @@ Options:
                        made to FILE, whole or not at all: version, seed,
                        parameters, status, trans, joins, leaves, requests,
                        bytes, output, format
-      --format FORMAT  trace (the default): the request trace text below;
-                       csv: a header row "phase,kind,node,session,band,delay,
-                       hops", a "source" row per session, then a row per
-                       request; jsonl: one JSON object per line (header,
-                       sources, requests, summary). csv and jsonl write band
-                       and delay exactly, as whole numbers
-      --print-params   write the 13 resolved parameters as a stream, each with
+)";
+
+constexpr std::string_view kUsageOptions =
+    R"(      --print-params   write the 13 resolved parameters as a stream, each with
                        its name (to FILE of -o when given), and exit without
                        generating
   -h, --help           write this text and exit; reads no input
@@ -75,25 +69,9 @@ PARAMS   13 values, one per line, in this order; anything after the number on
          32-bit integers. The option beside each gives it by name and overrides
          the stream's value (the stream must still hold all 13); when all 13
          are given as options, no stream is read.
-   1  nNodes            --nodes N       nodes in the network (at least 1)
-   2  nSessions         --sessions N    multicast sessions (at least 1)
-   3  maxTrans          --max-trans N   the join-leave phase runs until the
-                                        counter reaches this
-   4  currTrans         --curr-trans N  starting value of the transaction
-                                        counter
-   5  avgSize           --avg-size N    target group size reached in the beef-up
-                                        phase
-   6  nQoSLevels        --qos-levels N  QoS levels (recorded, does not change
-                                        the trace)
-   7  maxBand           --max-band N    bandwidth upper bound
-   8  minBand           --min-band N    bandwidth lower bound
-   9  minDelay          --min-delay N   delay lower bound
-  10  maxDelay          --max-delay N   delay upper bound
-  11  minHops           --min-hops N    hop-count lower bound
-  12  maxHops           --max-hops N    hop-count upper bound
-  13  orderedJoinLeave  --ordered N     nonzero: strict join/leave alternation;
-                                        0: random
+)";
 
+constexpr std::string_view kUsageTail = R"(
 TRACE    a commented header, the session table "S : session : source", then one
          block per request:
            GRP_REQ {
@@ -113,6 +91,52 @@ Exit status:
   2  bad usage or a bad parameter stream; nothing was written to standard output
 )";
 
+// Words of `text` on lines of at most `width` characters, every line after the
+// first indented by `indent` blanks.
+std::string wrapped(std::string_view text, std::size_t width, std::size_t indent) {
+  std::string out;
+  std::size_t column = 0;
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find(' '), text.size());
+    const std::string_view word = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    if (column > 0 && column + 1 + word.size() > width) {
+      out += "\n" + std::string(indent, ' ');
+      column = 0;
+    } else if (column > 0) {
+      out += ' ';
+      ++column;
+    }
+    out += word;
+    column += word.size();
+  }
+  return out;
+}
+
+// The help text. Its formats and parameters come from the tables every other
+// part of the system uses, so that --help cannot fall behind them.
+std::string usageText() {
+  std::string text(kUsageHead);
+  std::string formats = "      --format FORMAT  ";
+  for (const FormatEntry& entry : kFormatTable) {
+    std::string line = std::string(entry.name) + ": " + std::string(entry.description) + ";";
+    if (&entry == &kFormatTable.front())
+      line = std::string(entry.name) + " (the default): " + std::string(entry.description) + ";";
+    formats += wrapped(line, 57, 23) + "\n                       ";
+  }
+  text += formats.substr(0, formats.rfind('\n') + 1);
+  text += "                       csv and jsonl write band and delay exactly\n";
+  text += kUsageOptions;
+  for (std::size_t i = 0; i < kParameterTable.size(); ++i) {
+    const ParameterEntry& entry = kParameterTable[i];
+    char prefix[64];
+    std::snprintf(prefix, sizeof prefix, "  %2zu  %-17s %-12s N  ", i + 1,
+                  std::string(entry.name).c_str(), std::string(entry.option).c_str());
+    text += prefix + wrapped(entry.meaning, 40, 40) + "\n";
+  }
+  text += kUsageTail;
+  return text;
+}
 void report(const std::string& message) {
   std::fprintf(stderr, "grouptrace: %s\n", message.c_str());
 }
@@ -146,100 +170,25 @@ class CountingSink final : public ByteSink {
   std::uint64_t bytes_ = 0;
 };
 
-// Stream insertion for the straightforward build. Standard output goes through
-// std::cout as it always has, so the build measured against stays the one
-// measured; a file goes through a buffer of its own. Either way the bytes are
-// counted, and a failed write reaches the caller: a sink's WriteError through
-// the stream (badbit is in its exceptions), std::cout's through the stream's
-// state, which StreamOutput::flush turns into a WriteError.
-class CountingStreambuf final : public std::streambuf {
- public:
-  // Into `target`, or, when it is null, into `sink` through a buffer.
-  CountingStreambuf(std::streambuf* target, ByteSink& sink) : target_(target), sink_(sink) {
-    if (target_ == nullptr) {
-      buffer_.reset(new char[kSize]);
-      setp(buffer_.get(), buffer_.get() + kSize);
-    }
-  }
-  std::uint64_t bytes() const { return bytes_ + static_cast<std::uint64_t>(pptr() - pbase()); }
-
- protected:
-  int_type overflow(int_type c) override {
-    if (traits_type::eq_int_type(c, traits_type::eof())) return sync() == 0 ? 0 : c;
-    const char byte = traits_type::to_char_type(c);
-    return xsputn(&byte, 1) == 1 ? c : traits_type::eof();
-  }
-  std::streamsize xsputn(const char* data, std::streamsize size) override {
-    if (target_ != nullptr) {
-      const std::streamsize written = target_->sputn(data, size);
-      bytes_ += static_cast<std::uint64_t>(written);
-      return written;
-    }
-    if (size > epptr() - pptr()) drain();
-    if (size > epptr() - pptr()) {
-      sink_.write(data, static_cast<std::size_t>(size));
-      bytes_ += static_cast<std::uint64_t>(size);
-    } else {
-      std::memcpy(pptr(), data, static_cast<std::size_t>(size));
-      pbump(static_cast<int>(size));
-    }
-    return size;
-  }
-  int sync() override {
-    if (target_ != nullptr) return target_->pubsync();
-    drain();
-    return 0;
-  }
-
- private:
-  static constexpr std::size_t kSize = std::size_t{1} << 16;
-  void drain() {
-    const auto size = static_cast<std::size_t>(pptr() - pbase());
-    sink_.write(pbase(), size);
-    bytes_ += size;
-    setp(buffer_.get(), buffer_.get() + kSize);
-  }
-  std::streambuf* target_;
-  ByteSink& sink_;
-  std::unique_ptr<char[]> buffer_;
-  std::uint64_t bytes_ = 0;
-};
-
 struct RunOutcome {
   RunResult run;
   std::uint64_t bytes = 0;
 };
 
-// The straightforward build's trace text, by stream insertion.
-RunOutcome streamTrace(int fd, const Parameters& parameters, SEED_type seed) {
-  CountingSink sink(fd);
-  const bool toCout = fd == STDOUT_FILENO;
-  CountingStreambuf buffer(toCout ? std::cout.rdbuf() : nullptr, sink);
-  std::ostream stream(&buffer);
-  if (!toCout) stream.exceptions(std::ios::badbit);
-  StreamOutput output(stream);
-  BasicTraceWriter<StreamOutput> writer(output);
-  Creation creation(parameters);
-  const RunResult run = creation.run(seed, writer);
-  writer.flush();
-  return {run, buffer.bytes()};
-}
-
 // The one place a run is started: everything else on the command line only
 // decides what goes in and where the text goes.
-RunOutcome generate(const Parameters& parameters, SEED_type seed, int fd, TraceFormat format) {
-  if (kBaselineBuild && format == TraceFormat::trace) return streamTrace(fd, parameters, seed);
+RunOutcome generate(const RunConfig& config, int fd) {
   CountingSink sink(fd);
-  const RunResult run = writeTrace(parameters, seed, format, sink);
+  const RunResult run = writeTrace(config, sink);
   return {run, sink.bytes()};
 }
 
 std::string missingParameters(const CommandOptions& options) {
   std::string list;
-  for (std::size_t i = 0; i < kParameterOptions.size(); ++i) {
+  for (std::size_t i = 0; i < kParameterTable.size(); ++i) {
     if (options.parameters[i]) continue;
     if (!list.empty()) list += ", ";
-    list += std::string(kParameterOptions[i]) + " (" + std::string(kParameterNames[i]) + ")";
+    list += std::string(kParameterTable[i].option) + " (" + std::string(kParameterNames[i]) + ")";
   }
   return "no parameter stream, and parameters are missing: " + list +
          "; give them as options, or give all 13 as a stream on standard input or with -p FILE";
@@ -290,7 +239,7 @@ Parameters resolveParameters(const CommandOptions& options) {
   std::string where;
   const bool readsStream = options.paramsPath || !options.allParametersGiven();
   if (readsStream) parameters = readStream(options, where);
-  for (std::size_t i = 0; i < kParameterOptions.size(); ++i) {
+  for (std::size_t i = 0; i < kParameterTable.size(); ++i) {
     if (options.parameters[i]) parameterAt(parameters, i) = *options.parameters[i];
   }
   try {
@@ -298,7 +247,7 @@ Parameters resolveParameters(const CommandOptions& options) {
   } catch (const ParameterError& e) {
     const auto index = static_cast<std::size_t>(e.line() - 1);
     if (!options.parameters[index]) throw UsageError(where + e.what());
-    throw UsageError(std::string(kParameterOptions[index]) + " (" +
+    throw UsageError(std::string(kParameterTable[index].option) + " (" +
                      std::string(kParameterNames[index]) + "): " + e.problem());
   }
   return parameters;
@@ -342,7 +291,7 @@ int printParameters(const CommandOptions& options, const Parameters& parameters)
 
 // Runs the scenario into standard output or a file that appears only whole,
 // then records the run in the manifest.
-int runAndRecord(const CommandOptions& options, const Parameters& parameters) {
+int runAndRecord(const CommandOptions& options, const RunConfig& config) {
   // Past a file-size limit a write must fail (and the partial file go) rather
   // than the process die with its temporary file in place.
   if (writesFile(options.outputPath) || options.manifestPath) std::signal(SIGXFSZ, SIG_IGN);
@@ -358,11 +307,9 @@ int runAndRecord(const CommandOptions& options, const Parameters& parameters) {
   const std::string unchanged =
       traceFile && traceFile->keepsOldContent() ? "; " + traceFile->path() + " is unchanged" : "";
 
-  const SEED_type seed = options.seed.value_or(0);
   RunOutcome outcome;
   try {
-    outcome =
-        generate(parameters, seed, traceFile ? traceFile->fd() : STDOUT_FILENO, options.format);
+    outcome = generate(config, traceFile ? traceFile->fd() : STDOUT_FILENO);
   } catch (const WriteError& e) {
     // A reader that went away (head, a closed pipe) is an ordinary end for a
     // Unix filter; anything else is a failure the caller must see.
@@ -377,8 +324,7 @@ int runAndRecord(const CommandOptions& options, const Parameters& parameters) {
     return kExitFailure;
   }
 
-  Manifest manifest{kVersion,      seed,         parameters,    outcome.run,
-                    outcome.bytes, std::nullopt, options.format};
+  Manifest manifest{kVersion, config, outcome.run, outcome.bytes, std::nullopt};
   if (traceFile) manifest.output = traceFile->path();
   const bool stalled = outcome.run.status == RunStatus::stalled;
   if (stalled) {
@@ -408,12 +354,15 @@ int runAndRecord(const CommandOptions& options, const Parameters& parameters) {
 
 int runCommandLine(int argc, char* argv[]) {
   CommandOptions options;
-  Parameters parameters;
+  // The run's whole configuration, built here once and handed on as it is.
+  RunConfig config;
   try {
     options = parseCommandOptions(argc, argv);
-    if (options.help) return printToStdout(kUsage);
+    if (options.help) return printToStdout(usageText());
     if (options.version) return printToStdout("grouptrace " + std::string(kVersion) + "\n");
-    parameters = resolveParameters(options);
+    config.parameters = resolveParameters(options);
+    config.seed = options.seed.value_or(0);
+    config.format = options.format;
   } catch (const UsageError& e) {
     report(e.what());
     return kExitBadInput;
@@ -421,8 +370,8 @@ int runCommandLine(int argc, char* argv[]) {
     report("out of memory while reading the command line");
     return kExitFailure;
   }
-  if (options.printParams) return printParameters(options, parameters);
-  return runAndRecord(options, parameters);
+  if (options.printParams) return printParameters(options, config.parameters);
+  return runAndRecord(options, config);
 }
 
 }  // namespace grouptrace

@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "common/message_text.h"
-#include "generator/seed_argument.h"
+#include "parameters/parameter_table.h"
+#include "seed_argument.h"
 
 namespace grouptrace {
 namespace {
@@ -35,8 +36,8 @@ constexpr std::array<OptionSpec, 8> kGeneralOptions = {{
 
 std::vector<OptionSpec> allOptions() {
   std::vector<OptionSpec> specs(kGeneralOptions.begin(), kGeneralOptions.end());
-  for (std::size_t i = 0; i < kParameterOptions.size(); ++i) {
-    specs.push_back({kParameterOptions[i], "", Action::parameter, true, i});
+  for (std::size_t i = 0; i < kParameterTable.size(); ++i) {
+    specs.push_back({kParameterTable[i].option, "", Action::parameter, true, i});
   }
   return specs;
 }
@@ -151,7 +152,7 @@ std::int32_t parameterOptionValue(std::size_t index, std::string_view text) {
   try {
     return parseParameterValue(index, text);
   } catch (const ParameterError& e) {
-    throw UsageError(std::string(kParameterOptions[index]) + " (" +
+    throw UsageError(std::string(kParameterTable[index].option) + " (" +
                      std::string(kParameterNames[index]) + "): " + e.problem());
   }
 }

@@ -8,18 +8,12 @@
 #include <string>
 #include <string_view>
 
+#include "common/usage_error.h"
 #include "grouptrace/generator.h"
 #include "grouptrace/parameters.h"
 #include "grouptrace/types.h"
 
 namespace grouptrace {
-
-// The option that sets each parameter, in stream order (kParameterNames[i] is
-// set by kParameterOptions[i]).
-inline constexpr std::array<std::string_view, 13> kParameterOptions = {
-    "--nodes",      "--sessions", "--max-trans", "--curr-trans", "--avg-size",
-    "--qos-levels", "--max-band", "--min-band",  "--min-delay",  "--max-delay",
-    "--min-hops",   "--max-hops", "--ordered"};
 
 // What the command line asks for.
 struct CommandOptions {
@@ -37,13 +31,6 @@ struct CommandOptions {
 
   bool allParametersGiven() const;
   bool anyParameterGiven() const;
-};
-
-// A command line the program refuses; what() is one line naming the argument
-// at fault.
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
 };
 
 // Reads argv. -h/--help and --version win wherever they stand (before "--"),

@@ -84,11 +84,11 @@ std::string manifestJson(const Manifest& m) {
   };
   std::string out = "{\n";
   out += field("version", jsonString(m.version));
-  out += field("seed", std::to_string(m.seed));
+  out += field("seed", std::to_string(m.config.seed));
   out += "  \"parameters\": {\n";
   for (std::size_t i = 0; i < kParameterNames.size(); ++i) {
     out += "    " + jsonString(kParameterNames[i]) + ": " +
-           std::to_string(parameterAt(m.parameters, i)) +
+           std::to_string(parameterAt(m.config.parameters, i)) +
            (i + 1 < kParameterNames.size() ? ",\n" : "\n");
   }
   out += "  },\n";
@@ -99,7 +99,7 @@ std::string manifestJson(const Manifest& m) {
   out += field("requests", std::to_string(m.run.joins + m.run.leaves));
   out += field("bytes", std::to_string(m.bytes));
   out += field("output", m.output ? jsonString(*m.output) : "null");
-  out += "  \"format\": " + jsonString(formatName(m.format)) + "\n}\n";
+  out += "  \"format\": " + jsonString(formatName(m.config.format)) + "\n}\n";
   return out;
 }
 

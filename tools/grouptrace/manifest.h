@@ -15,12 +15,10 @@ namespace grouptrace {
 // How one trace was made, for the record a sweep keeps beside each trace.
 struct Manifest {
   std::string version;
-  SEED_type seed = 0;
-  Parameters parameters;
+  RunConfig config;
   RunResult run;
   std::uint64_t bytes = 0;            // of the trace as written
   std::optional<std::string> output;  // absent: standard output
-  TraceFormat format = TraceFormat::trace;
 };
 
 // The manifest as one JSON object, its fields on lines of their own.

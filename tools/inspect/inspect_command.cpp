@@ -12,7 +12,6 @@
 #include <system_error>
 #include <vector>
 
-#include "common/atomic_file.h"
 #include "grouptrace/byte_sink.h"
 #include "grouptrace/fd_source.h"
 #include "grouptrace/file_source.h"
@@ -22,6 +21,7 @@
 #include "grouptrace/trace_reader.h"
 #include "grouptrace/version.h"
 #include "inspect_options.h"
+#include "io/atomic_file.h"
 #include "plot_recorder.h"
 #include "trace_stats.h"
 #include "wording.h"

@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/usage_error.h"
 #include "grouptrace/generator.h"
 #include "svg_plot.h"
 
@@ -19,12 +20,6 @@ struct InspectOptions {
   std::string output;
   PlotStyle style;                        // plot only
   TraceFormat format = TraceFormat::csv;  // export only
-};
-
-// A command line that asks for nothing sensible.
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
 };
 
 // Throws UsageError, with a message for the user, for anything it cannot take.

@@ -7,9 +7,9 @@
 
 #include "common/trace_format.h"
 #include "generator/build_config.h"
-#include "generator/trace_output.h"
 #include "grouptrace/trace_event.h"
 #include "grouptrace/types.h"
+#include "writers/trace_output.h"
 
 namespace grouptrace {
 
@@ -21,29 +21,29 @@ class BasicTraceWriter {
   explicit BasicTraceWriter(Output& out) : out_(out) {}
 
   // The commented header, up to the opening of the session table.
-  void header(std::int32_t avgSize, std::int32_t orderedJoinLeave) {
+  void header(const TraceHeader& h) {
     auto line = out_.line(kLineRoom);
     line.text(trace_format::kTitle);
     line.text("\n");
     line.text(trace_format::kColumns);
     line.text("\n");
     line.text(trace_format::kAverageSize);
-    line.integer(avgSize);
+    line.integer(h.avgSize);
     line.text("\n");
     line.text(trace_format::kOrdered);
-    line.integer(orderedJoinLeave);
+    line.integer(h.orderedJoinLeave);
     line.text("\n");
     line.text(trace_format::kTableOpen);
     line.text("\n");
   }
 
-  void sessionEntry(std::int32_t session, NODEID source) {
+  void sessionEntry(const SessionEntry& s) {
     ++sessions_;
     auto line = out_.line(kLineRoom);
     line.text(trace_format::kTableEntry);
-    line.integer(session);
+    line.integer(s.session);
     line.text(trace_format::kSeparator);
-    line.integer(source);
+    line.integer(s.source);
     line.text("\n");
   }
 
@@ -60,8 +60,8 @@ class BasicTraceWriter {
 
   // The text's layout around a phase marker: the session table closes, and
   // each session gets its group block, before the first.
-  void phase(TracePhase phase) {
-    switch (phase) {
+  void phase(const PhaseStart& p) {
+    switch (p.phase) {
       case TracePhase::beefUp:
         sessionTableEnd();
         for (std::int32_t i = 0; i < sessions_; ++i) groupBlock(i);
@@ -80,39 +80,39 @@ class BasicTraceWriter {
   void joinLeaveMarker() { wholeLine(trace_format::kMarkers[1]); }
   void endOfSessionMarker() { wholeLine(trace_format::kMarkers[2]); }
 
-  void join(NODEID node, std::int32_t session, double band, double del, HOPS hops) {
+  void join(const JoinRecord& j) {
     auto line = out_.line(kLineRoom);
     line.text(trace_format::kRecordHead);
-    line.integer(node);
+    line.integer(j.node);
     line.text(trace_format::kSeparator);
-    line.integer(session);
+    line.integer(j.session);
     line.text(trace_format::kJoinType);
-    line.real(band);
+    line.real(j.band);
     line.text(trace_format::kSeparator);
-    line.real(del);
+    line.real(j.delay);
     line.text(trace_format::kSeparator);
-    line.integer(hops);
+    line.integer(j.hops);
     line.text(trace_format::kRecordEnd);
   }
 
-  void leave(NODEID node, std::int32_t session) {
+  void leave(const LeaveRecord& l) {
     auto line = out_.line(kLineRoom);
     line.text(trace_format::kRecordHead);
-    line.integer(node);
+    line.integer(l.node);
     line.text(trace_format::kSeparator);
-    line.integer(session);
+    line.integer(l.session);
     line.text(trace_format::kLeaveRest);
     line.text(trace_format::kRecordEnd);
   }
 
-  void summary(Count currTrans, Count nJoins, Count nRemoves) {
+  void summary(const TraceSummary& s) {
     auto line = out_.line(kLineRoom);
     line.text(trace_format::kSummary);
-    line.integer(currTrans);
+    line.integer(s.trans);
     line.text(trace_format::kSummaryJoins);
-    line.integer(nJoins);
+    line.integer(s.joins);
     line.text(trace_format::kSummaryLeaves);
-    line.integer(nRemoves);
+    line.integer(s.leaves);
     line.text("\n");
   }
 

@@ -17,12 +17,6 @@ namespace grouptrace {
 
 namespace format_detail {
 
-inline constexpr std::string_view kPhaseNames[] = {"beef-up", "join-leave", "end-of-session"};
-
-inline std::string_view phaseName(TracePhase phase) {
-  return kPhaseNames[static_cast<std::size_t>(phase)];
-}
-
 // Room for the longest line either writer makes: its fixed text and seven
 // numbers of at most 24 characters.
 inline constexpr std::size_t kLineRoom = 512;
@@ -53,50 +47,50 @@ class CsvWriter {
  public:
   explicit CsvWriter(Output& out) : out_(out) {}
 
-  void header(std::int32_t /*avgSize*/, std::int32_t /*orderedJoinLeave*/) {
+  void header(const TraceHeader&) {
     auto line = out_.line(format_detail::kLineRoom);
     line.text("phase,kind,node,session,band,delay,hops\n");
   }
-  void sessionEntry(std::int32_t session, NODEID source) {
+  void sessionEntry(const SessionEntry& s) {
     auto line = out_.line(format_detail::kLineRoom);
     line.text("sessions,source,");
-    line.integer(source);
+    line.integer(s.source);
     line.text(",");
-    line.integer(session);
+    line.integer(s.session);
     line.text(",,,\n");
   }
-  void phase(TracePhase phase) { phase_ = format_detail::phaseName(phase); }
-  void join(NODEID node, std::int32_t session, double band, double del, HOPS hops) {
+  void phase(const PhaseStart& p) { phase_ = phaseName(p.phase); }
+  void join(const JoinRecord& j) {
     auto line = out_.line(format_detail::kLineRoom);
     line.text(phase_);
     line.text(",join,");
-    line.integer(node);
+    line.integer(j.node);
     line.text(",");
-    line.integer(session);
+    line.integer(j.session);
     line.text(",");
-    format_detail::exactNumber(line, band, "");
+    format_detail::exactNumber(line, j.band, "");
     line.text(",");
-    format_detail::exactNumber(line, del, "");
+    format_detail::exactNumber(line, j.delay, "");
     line.text(",");
-    line.integer(hops);
+    line.integer(j.hops);
     line.text("\n");
   }
-  void leave(NODEID node, std::int32_t session) {
+  void leave(const LeaveRecord& l) {
     auto line = out_.line(format_detail::kLineRoom);
     line.text(phase_);
     line.text(",leave,");
-    line.integer(node);
+    line.integer(l.node);
     line.text(",");
-    line.integer(session);
+    line.integer(l.session);
     line.text(",,,\n");
   }
   // The counts are the rows; CSV has no place for a summary.
-  void summary(Count, Count, Count) {}
+  void summary(const TraceSummary&) {}
   void flush() { out_.flush(); }
 
  private:
   Output& out_;
-  std::string_view phase_ = format_detail::phaseName(TracePhase::beefUp);
+  std::string_view phase_ = phaseName(TracePhase::beefUp);
 };
 
 // JSON Lines: an object per line, told apart by `kind`: the header, a
@@ -106,64 +100,64 @@ class JsonLinesWriter {
  public:
   explicit JsonLinesWriter(Output& out) : out_(out) {}
 
-  void header(std::int32_t avgSize, std::int32_t orderedJoinLeave) {
+  void header(const TraceHeader& h) {
     auto line = out_.line(format_detail::kLineRoom);
     line.text("{\"kind\":\"header\",\"avgSize\":");
-    line.integer(avgSize);
+    line.integer(h.avgSize);
     line.text(",\"orderedJoinLeave\":");
-    line.integer(orderedJoinLeave);
+    line.integer(h.orderedJoinLeave);
     line.text("}\n");
   }
-  void sessionEntry(std::int32_t session, NODEID source) {
+  void sessionEntry(const SessionEntry& s) {
     auto line = out_.line(format_detail::kLineRoom);
     line.text("{\"phase\":\"sessions\",\"kind\":\"source\",\"node\":");
-    line.integer(source);
+    line.integer(s.source);
     line.text(",\"session\":");
-    line.integer(session);
+    line.integer(s.session);
     line.text("}\n");
   }
-  void phase(TracePhase phase) { phase_ = format_detail::phaseName(phase); }
-  void join(NODEID node, std::int32_t session, double band, double del, HOPS hops) {
+  void phase(const PhaseStart& p) { phase_ = phaseName(p.phase); }
+  void join(const JoinRecord& j) {
     auto line = out_.line(format_detail::kLineRoom);
     line.text("{\"phase\":\"");
     line.text(phase_);
     line.text("\",\"kind\":\"join\",\"node\":");
-    line.integer(node);
+    line.integer(j.node);
     line.text(",\"session\":");
-    line.integer(session);
+    line.integer(j.session);
     line.text(",\"band\":");
-    format_detail::exactNumber(line, band, "null");
+    format_detail::exactNumber(line, j.band, "null");
     line.text(",\"delay\":");
-    format_detail::exactNumber(line, del, "null");
+    format_detail::exactNumber(line, j.delay, "null");
     line.text(",\"hops\":");
-    line.integer(hops);
+    line.integer(j.hops);
     line.text("}\n");
   }
-  void leave(NODEID node, std::int32_t session) {
+  void leave(const LeaveRecord& l) {
     auto line = out_.line(format_detail::kLineRoom);
     line.text("{\"phase\":\"");
     line.text(phase_);
     line.text("\",\"kind\":\"leave\",\"node\":");
-    line.integer(node);
+    line.integer(l.node);
     line.text(",\"session\":");
-    line.integer(session);
+    line.integer(l.session);
     line.text("}\n");
   }
-  void summary(Count trans, Count joins, Count leaves) {
+  void summary(const TraceSummary& s) {
     auto line = out_.line(format_detail::kLineRoom);
     line.text("{\"kind\":\"summary\",\"trans\":");
-    line.integer(trans);
+    line.integer(s.trans);
     line.text(",\"joins\":");
-    line.integer(joins);
+    line.integer(s.joins);
     line.text(",\"leaves\":");
-    line.integer(leaves);
+    line.integer(s.leaves);
     line.text("}\n");
   }
   void flush() { out_.flush(); }
 
  private:
   Output& out_;
-  std::string_view phase_ = format_detail::phaseName(TracePhase::beefUp);
+  std::string_view phase_ = phaseName(TracePhase::beefUp);
 };
 
 }  // namespace grouptrace

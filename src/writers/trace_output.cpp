@@ -1,4 +1,4 @@
-#include "generator/trace_output.h"
+#include "writers/trace_output.h"
 
 #include <algorithm>
 #include <cerrno>

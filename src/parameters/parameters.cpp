@@ -6,18 +6,11 @@
 #include <limits>
 
 #include "common/message_text.h"
-#include "generator/parameter_stream.h"
+#include "parameters/parameter_stream.h"
+#include "parameters/parameter_table.h"
 
 namespace grouptrace {
 namespace {
-
-constexpr std::int32_t Parameters::*kFields[] = {
-    &Parameters::nNodes,          &Parameters::nSessions, &Parameters::maxTrans,
-    &Parameters::currTrans,       &Parameters::avgSize,   &Parameters::nQoSLevels,
-    &Parameters::maxBand,         &Parameters::minBand,   &Parameters::minDelay,
-    &Parameters::maxDelay,        &Parameters::minHops,   &Parameters::maxHops,
-    &Parameters::orderedJoinLeave};
-static_assert(std::size(kFields) == kParameterNames.size());
 
 // At most this many characters of a value are shown in a message: a number of
 // a thousand digits still gets a message of one readable line.
@@ -127,11 +120,11 @@ ParameterError::ParameterError(int value, std::uint64_t inputLine, const std::st
 }
 
 std::int32_t& parameterAt(Parameters& p, std::size_t index) {
-  return p.*kFields[index];
+  return p.*kParameterTable[index].field;
 }
 
 std::int32_t parameterAt(const Parameters& p, std::size_t index) {
-  return p.*kFields[index];
+  return p.*kParameterTable[index].field;
 }
 
 void checkParameters(const Parameters& p) {

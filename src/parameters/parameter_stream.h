@@ -1,7 +1,7 @@
 #pragma once
 
-#include "generator/my_io.h"
 #include "grouptrace/parameters.h"
+#include "parameters/my_io.h"
 
 namespace grouptrace {
 

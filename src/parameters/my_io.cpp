@@ -1,4 +1,4 @@
-#include "generator/my_io.h"
+#include "parameters/my_io.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "generator/seed_argument.h"
+#include "seed_argument.h"
 
 #include <cstdint>
 #include <limits>
