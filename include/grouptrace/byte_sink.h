@@ -4,6 +4,9 @@
 #include <stdexcept>
 #include <string>
 
+// The library exports what these headers declare and nothing else.
+#pragma GCC visibility push(default)
+
 namespace grouptrace {
 
 // A write that failed (a full disk, a closed descriptor). The trace is then
@@ -47,3 +50,5 @@ class StringSink final : public ByteSink {
 };
 
 }  // namespace grouptrace
+
+#pragma GCC visibility pop

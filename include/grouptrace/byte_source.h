@@ -2,6 +2,9 @@
 
 #include <cstddef>
 
+// The library exports what these headers declare and nothing else.
+#pragma GCC visibility push(default)
+
 namespace grouptrace {
 
 // Where the bytes of a trace come from. The reader asks for large blocks, so an
@@ -15,3 +18,5 @@ class ByteSource {
 };
 
 }  // namespace grouptrace
+
+#pragma GCC visibility pop

@@ -2,6 +2,9 @@
 
 #include "grouptrace/byte_source.h"
 
+// The library exports what these headers declare and nothing else.
+#pragma GCC visibility push(default)
+
 namespace grouptrace {
 
 // Reads an open file descriptor (standard input, a pipe, a file) that stays the
@@ -17,3 +20,5 @@ class FdSource : public ByteSource {
 };
 
 }  // namespace grouptrace
+
+#pragma GCC visibility pop

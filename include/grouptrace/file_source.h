@@ -4,6 +4,9 @@
 
 #include "grouptrace/fd_source.h"
 
+// The library exports what these headers declare and nothing else.
+#pragma GCC visibility push(default)
+
 namespace grouptrace {
 
 // A trace file opened by path and closed when the source goes away.
@@ -17,3 +20,5 @@ class FileSource final : public FdSource {
 };
 
 }  // namespace grouptrace
+
+#pragma GCC visibility pop

@@ -11,6 +11,9 @@
 #include "grouptrace/trace_handler.h"
 #include "grouptrace/types.h"
 
+// The library exports what these headers declare and nothing else.
+#pragma GCC visibility push(default)
+
 namespace grouptrace {
 
 // How a run ended. A stalled run still handed out a complete trace (every
@@ -77,3 +80,5 @@ RunResult writeTrace(const Parameters& parameters, SEED_type seed, TraceFormat f
                      ByteSink& sink);
 
 }  // namespace grouptrace
+
+#pragma GCC visibility pop

@@ -4,6 +4,9 @@
 
 #include "grouptrace/byte_source.h"
 
+// The library exports what these headers declare and nothing else.
+#pragma GCC visibility push(default)
+
 namespace grouptrace {
 
 // A trace already in memory; the text must outlive the source.
@@ -17,3 +20,5 @@ class MemorySource final : public ByteSource {
 };
 
 }  // namespace grouptrace
+
+#pragma GCC visibility pop

@@ -9,6 +9,9 @@
 
 #include "grouptrace/types.h"
 
+// The library exports what these headers declare and nothing else.
+#pragma GCC visibility push(default)
+
 namespace grouptrace {
 
 // The 13 values of a parameter stream, each truncated toward zero to a signed
@@ -84,3 +87,5 @@ std::int32_t parseParameterValue(std::size_t index, std::string_view text);
 std::int32_t parameterValue(std::size_t index, double value);
 
 }  // namespace grouptrace
+
+#pragma GCC visibility pop

@@ -4,6 +4,9 @@
 #include <stdexcept>
 #include <string>
 
+// The library exports what these headers declare and nothing else.
+#pragma GCC visibility push(default)
+
 namespace grouptrace {
 
 // The first line of a trace that is malformed or contradicts what came before
@@ -21,3 +24,5 @@ class TraceError : public std::runtime_error {
 };
 
 }  // namespace grouptrace
+
+#pragma GCC visibility pop

@@ -7,6 +7,9 @@
 
 #include "grouptrace/types.h"
 
+// The library exports what these headers declare and nothing else.
+#pragma GCC visibility push(default)
+
 namespace grouptrace {
 
 // The comparisons are written out member by member because simulators that
@@ -95,3 +98,5 @@ using TraceEvent =
     std::variant<TraceHeader, SessionEntry, PhaseStart, JoinRecord, LeaveRecord, TraceSummary>;
 
 }  // namespace grouptrace
+
+#pragma GCC visibility pop

@@ -5,6 +5,9 @@
 #include "grouptrace/byte_source.h"
 #include "grouptrace/trace_event.h"
 
+// The library exports what these headers declare and nothing else.
+#pragma GCC visibility push(default)
+
 namespace grouptrace {
 
 // Receives the events of a trace in order: the header, one SessionEntry per
@@ -45,3 +48,5 @@ inline void deliver(const TraceEvent& event, TraceHandler& handler) {
 void readTrace(ByteSource& source, TraceHandler& handler);
 
 }  // namespace grouptrace
+
+#pragma GCC visibility pop

@@ -9,6 +9,9 @@
 #include "grouptrace/trace_event.h"
 #include "grouptrace/types.h"
 
+// The library exports what these headers declare and nothing else.
+#pragma GCC visibility push(default)
+
 namespace grouptrace {
 
 // Reads a request trace front to back and hands out its events one at a time,
@@ -70,3 +73,5 @@ class TraceReader {
 };
 
 }  // namespace grouptrace
+
+#pragma GCC visibility pop

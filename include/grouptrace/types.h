@@ -2,6 +2,9 @@
 
 #include <cstdint>
 
+// The library exports what these headers declare and nothing else.
+#pragma GCC visibility push(default)
+
 namespace grouptrace {
 
 // Node identifiers, hop counts and seeds are 32-bit because the parameter
@@ -15,3 +18,5 @@ using SEED_type = std::int32_t;
 using Count = std::int64_t;
 
 }  // namespace grouptrace
+
+#pragma GCC visibility pop

@@ -225,7 +225,8 @@ bool scanRecord(Scan& scan, std::int32_t sessions, RecordFields& f) {
 
 }  // namespace
 
-class TraceReader::Impl {
+// Internal although nested in an exported class.
+class __attribute__((visibility("hidden"))) TraceReader::Impl {
  public:
   Impl(ByteSource& source, std::size_t bufferSize) : lines_(source, bufferSize) {}
 
