@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "grouptrace/byte_sink.h"
 #include "grouptrace/generator.h"
 #include "grouptrace/memory_source.h"
 #include "grouptrace/trace_handler.h"
@@ -248,20 +250,78 @@ TEST(GeneratorApi, RefusesParametersThatCannotRun) {
   EXPECT_EQ(log.text(), "");
 }
 
-TEST(GeneratorApi, RunsFromSeveralThreadsGiveTheSameTraces) {
+// Runs share nothing: threads that each run every stored case several times,
+// all at once and in different orders, must each get every trace exactly.
+TEST(GeneratorApi, ManyThreadsTimesManyRunsGiveTheProgramsTraces) {
   const auto cases = goldenCases();
-  std::vector<std::string> texts(cases.size());
+  ASSERT_FALSE(cases.empty());
+  constexpr std::size_t kThreads = 8;
+  constexpr std::size_t kRounds = 4;
+  std::vector<std::vector<std::string>> faults(kThreads);
   std::vector<std::thread> threads;
-  for (std::size_t i = 0; i < cases.size(); ++i) {
-    threads.emplace_back([&, i] {
-      StringSink sink;
-      writeTrace(cases[i].parameters, cases[i].seed, TraceFormat::trace, sink);
-      texts[i] = sink.text();
+  for (std::size_t t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (std::size_t round = 0; round < kRounds; ++round) {
+        for (std::size_t k = 0; k < cases.size(); ++k) {
+          const GoldenCase& c = cases[(k + t + round) % cases.size()];
+          RunConfig config;
+          config.parameters = c.parameters;
+          config.seed = c.seed;
+          StringSink sink;
+          writeTrace(config, sink);
+          if (sink.text() != c.trace) faults[t].push_back(c.name);
+        }
+      }
     });
   }
   for (auto& t : threads) t.join();
-  for (std::size_t i = 0; i < cases.size(); ++i)
-    EXPECT_EQ(texts[i], cases[i].trace) << cases[i].name;
+  for (std::size_t t = 0; t < kThreads; ++t) {
+    EXPECT_TRUE(faults[t].empty())
+        << "thread " << t << " wrote another trace for " << faults[t].front();
+  }
+}
+
+// A handler that starts a run of its own in the middle of one: the inner run
+// must neither wait for the outer one nor shift its draws.
+class NestingHandler final : public TraceHandler {
+ public:
+  NestingHandler(const GoldenCase& inner, StringSink& outerText)
+      : inner_(inner), outer_(makeTraceWriter(TraceFormat::trace, outerText)) {}
+  void onHeader(const TraceHeader& e) override { outer_->onHeader(e); }
+  void onSession(const SessionEntry& e) override { outer_->onSession(e); }
+  void onPhase(const PhaseStart& e) override { outer_->onPhase(e); }
+  void onJoin(const JoinRecord& e) override {
+    outer_->onJoin(e);
+    if (innerText.text().empty()) {
+      RunConfig config;
+      config.parameters = inner_.parameters;
+      config.seed = inner_.seed;
+      writeTrace(config, innerText);
+    }
+  }
+  void onLeave(const LeaveRecord& e) override { outer_->onLeave(e); }
+  void onSummary(const TraceSummary& e) override { outer_->onSummary(e); }
+
+  StringSink innerText;
+
+ private:
+  const GoldenCase& inner_;
+  std::unique_ptr<TraceHandler> outer_;
+};
+
+TEST(GeneratorApi, ARunStartedFromAHandlerIsAnIndependentRun) {
+  const auto cases = goldenCases();
+  ASSERT_GE(cases.size(), 2u);
+  const GoldenCase& outer = cases.front();
+  const GoldenCase& inner = cases.back();
+  StringSink outerText;
+  NestingHandler handler(inner, outerText);
+  RunConfig config;
+  config.parameters = outer.parameters;
+  config.seed = outer.seed;
+  generate(config, handler);
+  EXPECT_EQ(outerText.text(), outer.trace) << outer.name;
+  EXPECT_EQ(handler.innerText.text(), inner.trace) << inner.name;
 }
 
 TEST(GeneratorApi, FormatNamesRoundTrip) {

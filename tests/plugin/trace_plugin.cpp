@@ -1,0 +1,33 @@
+// A plugin as a simulator loads one: a shared object with its own copy of the
+// static library, reached through one C entry point.
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "grouptrace/byte_sink.h"
+#include "grouptrace/generator.h"
+#include "grouptrace/parameters.h"
+
+// The trace of a parameter stream and a seed, in memory the caller frees with
+// free(); 0 on success, 1 when the stream is refused or the run fails.
+extern "C" __attribute__((visibility("default"))) int grouptrace_plugin_trace(const char* stream,
+                                                                              int seed, char** text,
+                                                                              std::size_t* size) {
+  try {
+    grouptrace::RunConfig config;
+    config.parameters = grouptrace::parseParameters(stream);
+    config.seed = seed;
+    grouptrace::StringSink sink;
+    grouptrace::writeTrace(config, sink);
+    const std::string& trace = sink.text();
+    *text = static_cast<char*>(std::malloc(trace.size() + 1));
+    if (*text == nullptr) return 1;
+    std::memcpy(*text, trace.data(), trace.size() + 1);
+    *size = trace.size();
+    return 0;
+  } catch (const std::exception&) {
+    return 1;
+  }
+}
