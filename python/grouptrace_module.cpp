@@ -31,17 +31,19 @@
 #include "grouptrace/trace_error.h"
 #include "grouptrace/version.h"
 #include "io/atomic_file.h"
+#include "parameters/parameter_table.h"
 #include "table/request_table.h"
+#include "writers/format_table.h"
 
 namespace py = pybind11;
 
 namespace grouptrace {
 namespace {
 
-// The keyword of each parameter, in stream order (beside kParameterNames).
-constexpr std::array<const char*, 13> kKeywords = {
-    "nodes",    "sessions",  "max_trans", "curr_trans", "avg_size", "qos_levels", "max_band",
-    "min_band", "min_delay", "max_delay", "min_hops",   "max_hops", "ordered"};
+// The keyword of parameter i, from the one table of parameters.
+std::string keyword(std::size_t i) {
+  return std::string(kParameterTable.at(i).keyword);
+}
 
 // The column names of the requests' dtype, in the order users see them.
 constexpr std::array<const char*, 7> kColumns = {"phase", "kind",  "node", "session",
@@ -116,7 +118,7 @@ void translate(std::exception_ptr thrown) {
     try {
       raise(parameterErrorType, e.what(),
             {{"line", py::int_(e.line())},
-             {"parameter", py::str(kKeywords.at(static_cast<std::size_t>(e.line() - 1)))}});
+             {"parameter", py::str(keyword(static_cast<std::size_t>(e.line() - 1)))}});
     } catch (py::error_already_set& set) {
       set.restore();
     }
@@ -149,12 +151,12 @@ class InterruptibleSink final : public ByteSink {
 // ---------------------------------------------------------------- parameters
 
 std::string where(std::size_t i) {
-  return std::string(kParameterNames[i]) + " (" + kKeywords[i] + "): ";
+  return std::string(kParameterNames[i]) + " (" + keyword(i) + "): ";
 }
 
 [[noreturn]] void badParameter(std::size_t i, const std::string& reason) {
   raise(parameterErrorType, where(i) + reason,
-        {{"line", py::int_(i + 1)}, {"parameter", py::str(kKeywords[i])}});
+        {{"line", py::int_(i + 1)}, {"parameter", py::str(keyword(i))}});
 }
 
 // A value as the parameter stream takes it: a number truncated toward zero to
@@ -212,8 +214,8 @@ Parameters parametersFromKeywords(const py::args& args, const py::kwargs& kwargs
   for (const auto& [key, value] : kwargs) {
     const std::string name = py::str(key);
     std::size_t i = 0;
-    while (i < kKeywords.size() && name != kKeywords[i]) ++i;
-    if (i == kKeywords.size()) {
+    while (i < kParameterTable.size() && name != keyword(i)) ++i;
+    if (i == kParameterTable.size()) {
       throw py::type_error("Parameters() got an unexpected keyword argument '" + name + "'");
     }
     given[i] = true;
@@ -221,7 +223,7 @@ Parameters parametersFromKeywords(const py::args& args, const py::kwargs& kwargs
   }
   std::string missing;
   for (std::size_t i = 0; i < given.size(); ++i) {
-    if (!given[i]) missing += (missing.empty() ? "" : ", ") + std::string(kKeywords[i]);
+    if (!given[i]) missing += (missing.empty() ? "" : ", ") + std::string(keyword(i));
   }
   if (!missing.empty()) {
     throw py::type_error("Parameters() needs all 13 values; missing: " + missing);
@@ -246,9 +248,8 @@ Parameters parametersFromStream(const py::object& text) {
 
 std::string parametersRepr(const Parameters& p) {
   std::string out = "Parameters(";
-  for (std::size_t i = 0; i < kKeywords.size(); ++i) {
-    out +=
-        (i == 0 ? "" : ", ") + std::string(kKeywords[i]) + "=" + std::to_string(parameterAt(p, i));
+  for (std::size_t i = 0; i < kParameterTable.size(); ++i) {
+    out += (i == 0 ? "" : ", ") + std::string(keyword(i)) + "=" + std::to_string(parameterAt(p, i));
   }
   return out + ")";
 }
@@ -273,7 +274,14 @@ SEED_type seedValue(const py::object& seed) {
 TraceFormat formatValue(const std::string& name) {
   const auto format = parseTraceFormat(name);
   if (!format) {
-    throw py::value_error("format must be 'trace', 'csv' or 'jsonl', got '" + name + "'");
+    std::string names;
+    for (const FormatEntry& entry : kFormatTable) {
+      names += std::string(names.empty()                    ? ""
+                           : &entry == &kFormatTable.back() ? " or "
+                                                            : ", ") +
+               "'" + std::string(entry.name) + "'";
+    }
+    throw py::value_error("format must be " + names + ", got '" + name + "'");
   }
   return *format;
 }
@@ -433,7 +441,11 @@ void writeTraceFile(const Parameters& parameters, const py::object& seedObject,
       AtomicFile file(path);
       FdSink descriptor(file.fd());
       InterruptibleSink sink(descriptor);
-      const RunResult r = writeTrace(parameters, seed, format, sink);
+      RunConfig config;
+      config.parameters = parameters;
+      config.seed = seed;
+      config.format = format;
+      const RunResult r = writeTrace(config, sink);
       file.commit();
       return r;
     });
@@ -606,9 +618,9 @@ PYBIND11_MODULE(_grouptrace, m) {
 
   py::class_<Parameters> parameters(m, "Parameters", kParametersDoc);
   parameters.def(py::init(&parametersFromKeywords));
-  for (std::size_t i = 0; i < kKeywords.size(); ++i) {
+  for (std::size_t i = 0; i < kParameterTable.size(); ++i) {
     parameters.def_property_readonly(
-        kKeywords[i], [i](const Parameters& p) { return parameterAt(p, i); },
+        kParameterTable[i].keyword.data(), [i](const Parameters& p) { return parameterAt(p, i); },
         (std::string("line ") + std::to_string(i + 1) + " of the stream, " +
          std::string(kParameterNames[i]))
             .c_str());
@@ -618,15 +630,15 @@ PYBIND11_MODULE(_grouptrace, m) {
       .def(
           "__eq__",
           [](const Parameters& a, const Parameters& b) {
-            for (std::size_t i = 0; i < kKeywords.size(); ++i) {
+            for (std::size_t i = 0; i < kParameterTable.size(); ++i) {
               if (parameterAt(a, i) != parameterAt(b, i)) return false;
             }
             return true;
           },
           py::is_operator())
       .def("__hash__", [](const Parameters& p) {
-        py::tuple values(kKeywords.size());
-        for (std::size_t i = 0; i < kKeywords.size(); ++i) values[i] = parameterAt(p, i);
+        py::tuple values(kParameterTable.size());
+        for (std::size_t i = 0; i < kParameterTable.size(); ++i) values[i] = parameterAt(p, i);
         return py::hash(values);
       });
 

@@ -220,7 +220,7 @@ TEST(TraceStats, TheWorkedExampleByHand) {
            "2 sessions, 7 requests (4 joins, 3 leaves); summary Trans 7\n",
            "  beef-up                     2            0            2\n",
            "  join-leave                  2            2            4\n",
-           "  end of session              0            1            1\n",
+           "  end-of-session              0            1            1\n",
            "  whole trace                 4            3            7\n",
            "         1          0        2       2.29        3\n",
            "band   min 50   mean 64.75   max 81\n",
@@ -340,7 +340,7 @@ TEST(SvgPlot, EveryStoredTraceDrawsAWellFormedPicture) {
     ASSERT_FALSE(ys.empty());
     const double highest = *std::min_element(ys.begin(), ys.end());
     const double lowest = *std::max_element(ys.begin(), ys.end());
-    for (const char* phase : {"beef-up", "join-leave", "end of session"}) {
+    for (const char* phase : {"beef-up", "join-leave", "end-of-session"}) {
       EXPECT_LT(textBaseline(svg, phase), highest) << phase;
     }
     const bool lines = svg.find("<polygon") == std::string::npos;

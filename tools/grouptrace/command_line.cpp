@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "command_options.h"
+#include "common/help_text.h"
 #include "grouptrace/generator.h"
 #include "grouptrace/parameters.h"
 #include "grouptrace/version.h"
@@ -90,28 +91,6 @@ Exit status:
      standard output; a FILE of -o is left as it was)
   2  bad usage or a bad parameter stream; nothing was written to standard output
 )";
-
-// Words of `text` on lines of at most `width` characters, every line after the
-// first indented by `indent` blanks.
-std::string wrapped(std::string_view text, std::size_t width, std::size_t indent) {
-  std::string out;
-  std::size_t column = 0;
-  while (!text.empty()) {
-    const std::size_t end = std::min(text.find(' '), text.size());
-    const std::string_view word = text.substr(0, end);
-    text.remove_prefix(std::min(end + 1, text.size()));
-    if (column > 0 && column + 1 + word.size() > width) {
-      out += "\n" + std::string(indent, ' ');
-      column = 0;
-    } else if (column > 0) {
-      out += ' ';
-      ++column;
-    }
-    out += word;
-    column += word.size();
-  }
-  return out;
-}
 
 // The help text. Its formats and parameters come from the tables every other
 // part of the system uses, so that --help cannot fall behind them.

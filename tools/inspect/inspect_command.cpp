@@ -12,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+#include "common/help_text.h"
 #include "grouptrace/byte_sink.h"
 #include "grouptrace/fd_source.h"
 #include "grouptrace/file_source.h"
@@ -25,14 +26,15 @@
 #include "plot_recorder.h"
 #include "trace_stats.h"
 #include "wording.h"
+#include "writers/format_table.h"
 
 namespace grouptrace {
 namespace {
 
-constexpr std::string_view kUsage = R"(usage: grouptrace-inspect check [--] [FILE]
+constexpr std::string_view kUsageHead = R"(usage: grouptrace-inspect check [--] [FILE]
        grouptrace-inspect stats [--] [FILE]
        grouptrace-inspect plot -o OUT.svg [PLOT OPTIONS] [--] [FILE]
-       grouptrace-inspect export --format csv|jsonl [-o OUT] [--] [FILE]
+       grouptrace-inspect export --format FORMAT [-o OUT] [--] [FILE]
        grouptrace-inspect --help | --version
 
 Reads a request trace written by grouptrace, from FILE or, when FILE is "-" or
@@ -63,11 +65,10 @@ plot    a standalone SVG picture of group size over the request sequence, one
           --height N    height in pixels, 180 to 4000 (default 540)
 export  the trace's events in a machine-readable form, the same as
         grouptrace --format writes for the run that made the trace:
-          --format csv    a header row "phase,kind,node,session,band,delay,
-                          hops", a "source" row per session, a row per request
-          --format jsonl  one JSON object per line: header, sources, requests,
-                          summary
-          -o OUT          where to write it; - (the default) is standard output
+)";
+
+constexpr std::string_view kUsageTail =
+    R"(          -o OUT          where to write it; - (the default) is standard output
         Band and delay are as exact as the trace's text holds them: exact below
         a million, six significant digits from there on. Nothing is written
         unless the whole trace is sound.
@@ -83,6 +84,18 @@ Exit status:
   2  bad usage, or a file that cannot be read or written
 )";
 
+// The help text; export's formats come from the one table of formats.
+std::string usageText() {
+  std::string text(kUsageHead);
+  for (const FormatEntry& entry : kFormatTable) {
+    if (entry.format == TraceFormat::trace) continue;  // the input's own form
+    std::string name(entry.name);
+    name.resize(std::max<std::size_t>(name.size(), 6), ' ');
+    text += "          --format " + name + " " + wrapped(entry.description, 48, 26) + "\n";
+  }
+  text += kUsageTail;
+  return text;
+}
 void complain(const std::string& message) {
   std::fprintf(stderr, "grouptrace-inspect: %s\n", message.c_str());
 }
@@ -203,12 +216,13 @@ int runInspect(int argc, const char* const argv[]) {
     options = parseInspectOptions(argc, argv);
   } catch (const UsageError& e) {
     complain(e.what());
-    std::fprintf(stderr, "%.*s", static_cast<int>(kUsage.find('\n', kUsage.find("--help")) + 1),
-                 kUsage.data());
+    const std::string usage = usageText();
+    std::fprintf(stderr, "%.*s", static_cast<int>(usage.find('\n', usage.find("--help")) + 1),
+                 usage.data());
     return kInspectTrouble;
   }
   if (options.command == InspectCommand::help) {
-    return writeAll(stdout, kUsage, kStdout) ? kInspectOk : kInspectTrouble;
+    return writeAll(stdout, usageText(), kStdout) ? kInspectOk : kInspectTrouble;
   }
   if (options.command == InspectCommand::version) {
     return writeAll(stdout, std::string("grouptrace-inspect ") + kVersion + "\n", kStdout)

@@ -5,8 +5,21 @@
 #include <charconv>
 #include <string_view>
 
+#include "writers/format_table.h"
+
 namespace grouptrace {
 namespace {
+
+// "--format csv or --format jsonl": every format but the trace text itself.
+std::string exportFormats() {
+  std::string list;
+  for (const FormatEntry& entry : kFormatTable) {
+    if (entry.format == TraceFormat::trace) continue;
+    if (!list.empty()) list += " or ";
+    list += "--format " + std::string(entry.name);
+  }
+  return list;
+}
 
 bool endsWithSvg(std::string_view name) {
   constexpr std::string_view kSuffix = ".svg";
@@ -111,8 +124,8 @@ InspectOptions parseInspectOptions(int argc, const char* const argv[]) {
     } else if (name == "--format") {
       const auto format = parseTraceFormat(value);
       if (!format || *format == TraceFormat::trace) {
-        throw UsageError("export writes --format csv or --format jsonl, not \"" +
-                         std::string(value) + "\"");
+        throw UsageError("export writes " + exportFormats() + ", not \"" + std::string(value) +
+                         "\"");
       }
       options.format = *format;
       haveFormat = true;
@@ -124,7 +137,7 @@ InspectOptions parseInspectOptions(int argc, const char* const argv[]) {
       options.style.height = sizeValue(name, value, PlotStyle::kMinHeight, PlotStyle::kMaxHeight);
     }
   }
-  if (exportTrace && !haveFormat) throw UsageError("export needs --format csv or --format jsonl");
+  if (exportTrace && !haveFormat) throw UsageError("export needs " + exportFormats());
   if (exportTrace && options.output.empty()) options.output.push_back('-');
   if (plot && options.output.empty()) {
     throw UsageError("plot needs -o OUT.svg (or -o - for standard output)");

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "grouptrace/trace_event.h"
 #include "svg_text.h"
 #include "wording.h"
 
@@ -42,7 +43,6 @@ constexpr const char* kBandFill = "#cdd9e7";
 constexpr const char* kMeanStroke = "#1f4e79";
 constexpr const char* kInk = "#333333";
 
-constexpr const char* kPhaseNames[] = {"beef-up", "join-leave", "end of session"};
 constexpr const char* kPhaseFills[] = {"#eaf1fb", "#ffffff", "#fcefe1"};
 
 std::string num(double v) {
@@ -266,7 +266,7 @@ void SvgPlot::phaseLabels(std::string& out) const {
     out += "<path d=\"M" + num(from) + "," + num(bracket_ + tick) + " V" + num(bracket_) + " H" +
            num(to) + " V" + num(bracket_ + tick) + "\" fill=\"none\" stroke=\"#555555\" " +
            "stroke-width=\"" + num(0.06 * font_) + "\"/>\n";
-    widths[p] = textWidth(std::string_view(kPhaseNames[p]), font_);
+    widths[p] = textWidth(phaseName(static_cast<TracePhase>(p)), font_);
     lefts[p] = std::clamp((from + to - widths[p]) / 2, left_, right_ - widths[p]);
   }
   // Centred over their brackets where there is room, else pushed apart.
@@ -276,7 +276,8 @@ void SvgPlot::phaseLabels(std::string& out) const {
     lefts[p] = std::min(lefts[p], limit - widths[p]);
   }
   for (int p = 0; p < 3; ++p) {
-    out += textElement(lefts[p], phaseBaseline_, "", kPhaseNames[p],
+    out += textElement(lefts[p], phaseBaseline_, "",
+                       std::string(phaseName(static_cast<TracePhase>(p))),
                        " font-size=\"" + num(font_) + "\" fill=\"#444444\"");
   }
 }

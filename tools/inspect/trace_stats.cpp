@@ -10,8 +10,6 @@
 namespace grouptrace {
 namespace {
 
-constexpr const char* kPhaseNames[] = {"beef-up", "join-leave", "end of session"};
-
 std::string format(const char* pattern, auto... values) {
   char line[256];
   std::snprintf(line, sizeof line, pattern, values...);
@@ -127,9 +125,10 @@ std::string TraceStats::report() const {
 
   out += format("%-18s %12s %12s %12s\n", "requests by phase", "joins", "leaves", "total");
   for (std::size_t p = 0; p < 3; ++p) {
-    out +=
-        format("  %-16s %12lld %12lld %12lld\n", kPhaseNames[p], static_cast<long long>(joins_[p]),
-               static_cast<long long>(leaves_[p]), static_cast<long long>(joins_[p] + leaves_[p]));
+    out += format("  %-16s %12lld %12lld %12lld\n",
+                  std::string(phaseName(static_cast<TracePhase>(p))).c_str(),
+                  static_cast<long long>(joins_[p]), static_cast<long long>(leaves_[p]),
+                  static_cast<long long>(joins_[p] + leaves_[p]));
   }
   out += format("  %-16s %12lld %12lld %12lld\n\n", "whole trace", static_cast<long long>(allJoins),
                 static_cast<long long>(allLeaves), static_cast<long long>(allJoins + allLeaves));
