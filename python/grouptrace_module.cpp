@@ -18,6 +18,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -66,11 +67,26 @@ struct PathFailure {
   std::string path;
 };
 
+// A faulty trace read from a named file: TraceError with the file's name.
+struct FileTraceFailure {
+  TraceError error;
+  std::string path;
+};
+
+py::object pathObject(const std::string& path) {
+  py::object object = py::reinterpret_steal<py::object>(
+      PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
+  if (!object) throw py::error_already_set();
+  return object;
+}
+
 // Runs f and reports a failed system call against the path.
 template <class F>
 decltype(auto) onPath(const std::string& path, F&& f) {
   try {
     return f();
+  } catch (const TraceError& e) {
+    throw FileTraceFailure{e, path};
   } catch (const std::system_error& e) {
     throw PathFailure{e.code().value(), path};
   } catch (const WriteError& e) {
@@ -102,15 +118,28 @@ void translate(std::exception_ptr thrown) {
   try {
     std::rethrow_exception(thrown);
   } catch (const PathFailure& e) {
-    py::object path = py::reinterpret_steal<py::object>(
-        PyUnicode_DecodeFSDefaultAndSize(e.path.data(), static_cast<Py_ssize_t>(e.path.size())));
-    if (!path) throw py::error_already_set();
-    // OSError(errno, text, path) becomes the subclass for the errno.
-    PyErr_SetObject(PyExc_OSError, py::make_tuple(e.errnum, std::strerror(e.errnum), path).ptr());
+    try {
+      // OSError(errno, text, path) becomes the subclass for the errno.
+      PyErr_SetObject(PyExc_OSError,
+                      py::make_tuple(e.errnum, std::strerror(e.errnum), pathObject(e.path)).ptr());
+    } catch (py::error_already_set& set) {
+      set.restore();
+    }
+  } catch (const FileTraceFailure& e) {
+    try {
+      raise(traceErrorType, e.error.what(),
+            {{"line", py::int_(e.error.line())},
+             {"reason", messageText(e.error.reason())},
+             {"filename", pathObject(e.path)}});
+    } catch (py::error_already_set& set) {
+      set.restore();
+    }
   } catch (const TraceError& e) {
     try {
       raise(traceErrorType, e.what(),
-            {{"line", py::int_(e.line())}, {"reason", messageText(e.reason())}});
+            {{"line", py::int_(e.line())},
+             {"reason", messageText(e.reason())},
+             {"filename", py::none()}});
     } catch (py::error_already_set& set) {
       set.restore();
     }
@@ -236,7 +265,16 @@ Parameters parametersFromKeywords(const py::args& args, const py::kwargs& kwargs
 Parameters parametersFromStream(const py::object& text) {
   std::string bytes;
   if (PyUnicode_Check(text.ptr())) {
-    bytes = text.cast<std::string>();
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+    if (utf8 == nullptr) {
+      // A lone surrogate, say: no byte stream the program could read.
+      PyErr_Clear();
+      throw py::value_error(
+          "from_stream(): the text is not valid Unicode (it holds a lone surrogate); pass the "
+          "stream's bytes instead");
+    }
+    bytes.assign(utf8, static_cast<std::size_t>(size));
   } else if (PyBytes_Check(text.ptr())) {
     bytes = std::string(py::bytes(text));
   } else {
@@ -244,6 +282,31 @@ Parameters parametersFromStream(const py::object& text) {
                          std::string(Py_TYPE(text.ptr())->tp_name));
   }
   return parseParameters(bytes);
+}
+
+py::dict parametersDict(const Parameters& p) {
+  py::dict values;
+  for (std::size_t i = 0; i < kParameterTable.size(); ++i) {
+    values[py::str(kParameterTable[i].keyword.data())] = parameterAt(p, i);
+  }
+  return values;
+}
+
+// A copy with some values changed, checked as Parameters() checks them.
+Parameters replacedParameters(const Parameters& p, const py::args& args, const py::kwargs& kwargs) {
+  if (!args.empty()) throw py::type_error("replace() takes keyword arguments only");
+  Parameters changed = p;
+  for (const auto& [key, value] : kwargs) {
+    const std::string name = py::str(key);
+    std::size_t i = 0;
+    while (i < kParameterTable.size() && name != kParameterTable[i].keyword) ++i;
+    if (i == kParameterTable.size()) {
+      throw py::type_error("replace() got an unexpected keyword argument '" + name + "'");
+    }
+    parameterAt(changed, i) = parameterValue(value, i);
+  }
+  checkKeywordParameters(changed);
+  return changed;
 }
 
 std::string parametersRepr(const Parameters& p) {
@@ -342,15 +405,70 @@ py::dtype makeRequestDtype() {
 // the text it writes is always that of the trace it was made from.
 class Trace {
  public:
-  explicit Trace(std::shared_ptr<const TraceTable> table) : table_(std::move(table)) {
+  // `parameters` and `seed` are what made the trace, when that is known.
+  explicit Trace(std::shared_ptr<const TraceTable> table,
+                 std::optional<Parameters> parameters = std::nullopt,
+                 std::optional<SEED_type> seed = std::nullopt)
+      : table_(std::move(table)), parameters_(parameters), seed_(seed) {
     requests_ = rowArray(table_->requests, table_);
     makeReadOnly(requests_);
-    sources_ = py::array_t<std::int32_t>(static_cast<py::ssize_t>(table_->sources.size()),
-                                         table_->sources.data());
+    // The table owns the sources too: an array over them whose base is not
+    // an array of its own cannot be made writeable again, so they can never
+    // disagree with text().
+    py::capsule base(new std::shared_ptr<const TraceTable>(table_), [](void* p) {
+      delete static_cast<std::shared_ptr<const TraceTable>*>(p);
+    });
+    sources_ = py::array_t<std::int32_t>({static_cast<py::ssize_t>(table_->sources.size())},
+                                         {static_cast<py::ssize_t>(sizeof(NODEID))},
+                                         table_->sources.data(), base);
     makeReadOnly(sources_);
   }
 
   const TraceTable& table() const { return *table_; }
+  const std::optional<Parameters>& parameters() const { return parameters_; }
+  const std::optional<SEED_type>& seed() const { return seed_; }
+
+  // Everything the trace holds, exactly: rows and sources as bytes.
+  py::tuple state() const {
+    const TraceTable& t = *table_;
+    const py::bytes rows(reinterpret_cast<const char*>(t.requests.data()),
+                         t.requests.size() * sizeof(RequestRow));
+    const py::bytes sources(reinterpret_cast<const char*>(t.sources.data()),
+                            t.sources.size() * sizeof(NODEID));
+    return py::make_tuple(1, t.header.avgSize, t.header.orderedJoinLeave, sources, rows,
+                          t.summary.trans, t.summary.joins, t.summary.leaves,
+                          parameters_ ? py::object(py::cast(*parameters_)) : py::object(py::none()),
+                          seed_ ? py::object(py::int_(*seed_)) : py::object(py::none()));
+  }
+
+  static Trace fromState(const py::tuple& state) {
+    if (state.size() != 10 || state[0].cast<int>() != 1) {
+      throw py::value_error("not the state of a grouptrace.Trace of this version");
+    }
+    auto table = std::make_shared<TraceTable>();
+    table->header.avgSize = state[1].cast<std::int32_t>();
+    table->header.orderedJoinLeave = state[2].cast<std::int32_t>();
+    const std::string sources = state[3].cast<std::string>();
+    const std::string rows = state[4].cast<std::string>();
+    if (sources.size() % sizeof(NODEID) != 0 || rows.size() % sizeof(RequestRow) != 0) {
+      throw py::value_error("a grouptrace.Trace state with a partial row");
+    }
+    table->sources.resize(sources.size() / sizeof(NODEID));
+    std::memcpy(table->sources.data(), sources.data(), sources.size());
+    const std::size_t count = rows.size() / sizeof(RequestRow);
+    table->requests.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      std::memcpy(&table->requests.append(), rows.data() + i * sizeof(RequestRow),
+                  sizeof(RequestRow));
+    }
+    table->summary = TraceSummary{state[5].cast<Count>(), state[6].cast<Count>(),
+                                  state[7].cast<Count>()};
+    std::optional<Parameters> parameters;
+    if (!state[8].is_none()) parameters = state[8].cast<Parameters>();
+    std::optional<SEED_type> seed;
+    if (!state[9].is_none()) seed = state[9].cast<SEED_type>();
+    return Trace(std::move(table), parameters, seed);
+  }
   const py::array& requests() const { return requests_; }
   const py::array& sources() const { return sources_; }
 
@@ -379,10 +497,27 @@ class Trace {
     });
   }
 
+  // Phase and kind as categories with the words the CSV form writes.
   py::object toPandas() const {
     const py::object pandas = py::module_::import("pandas");
+    const py::object numpy = py::module_::import("numpy");
+    py::list phases;
+    for (const TracePhase phase :
+         {TracePhase::beefUp, TracePhase::joinLeave, TracePhase::endOfSession}) {
+      phases.append(std::string(phaseName(phase)));
+    }
+    const py::object categorical = pandas.attr("Categorical").attr("from_codes");
+    const py::object phaseCodes = requests_[py::str("phase")].attr("astype")(numpy.attr("int8"));
+    const py::object kindCodes =
+        (requests_[py::str("kind")].attr("astype")(numpy.attr("int8")) - py::int_(1));
     py::dict columns;
-    for (const char* name : kColumns) columns[name] = requests_[py::str(name)];
+    columns["phase"] = categorical(phaseCodes, phases);
+    columns["kind"] = categorical(kindCodes, py::make_tuple("join", "leave"));
+    for (const char* name : kColumns) {
+      if (std::string_view(name) != "phase" && std::string_view(name) != "kind") {
+        columns[name] = requests_[py::str(name)];
+      }
+    }
     return pandas.attr("DataFrame")(columns);
   }
 
@@ -397,6 +532,8 @@ class Trace {
 
  private:
   std::shared_ptr<const TraceTable> table_;
+  std::optional<Parameters> parameters_;
+  std::optional<SEED_type> seed_;
   py::array requests_;
   py::array sources_;
 };
@@ -409,7 +546,7 @@ Trace generateTrace(const Parameters& parameters, const py::object& seedObject) 
     py::gil_scoped_release release;
     result = generateTable(parameters, seed, *table, kInterruptible);
   }
-  Trace trace(std::move(table));
+  Trace trace(std::move(table), parameters, seed);
   warnIfStalled(result);
   return trace;
 }
@@ -435,22 +572,28 @@ void writeTraceFile(const Parameters& parameters, const py::object& seedObject,
   const std::string path = pathValue(pathObject);
   const TraceFormat format = formatValue(formatName);
   RunResult result;
+  std::optional<AtomicFile> file;
   {
     py::gil_scoped_release release;
     result = onPath(path, [&] {
-      AtomicFile file(path);
-      FdSink descriptor(file.fd());
+      file.emplace(path);
+      FdSink descriptor(file->fd());
       InterruptibleSink sink(descriptor);
       RunConfig config;
       config.parameters = parameters;
       config.seed = seed;
       config.format = format;
-      const RunResult r = writeTrace(config, sink);
-      file.commit();
-      return r;
+      return writeTrace(config, sink);
     });
+    // As the program does with -o: the file is replaced only once the run is
+    // known to be sound, or once the warning of a stalled run has been let
+    // through. Warnings turned into errors leave the old file as it was.
   }
   warnIfStalled(result);
+  {
+    py::gil_scoped_release release;
+    onPath(path, [&] { file->commit(); });
+  }
 }
 
 // ---------------------------------------------------------------- iter_read
@@ -636,11 +779,22 @@ PYBIND11_MODULE(_grouptrace, m) {
             return true;
           },
           py::is_operator())
-      .def("__hash__", [](const Parameters& p) {
-        py::tuple values(kParameterTable.size());
-        for (std::size_t i = 0; i < kParameterTable.size(); ++i) values[i] = parameterAt(p, i);
-        return py::hash(values);
-      });
+      .def("__hash__",
+           [](const Parameters& p) {
+             py::tuple values(kParameterTable.size());
+             for (std::size_t i = 0; i < kParameterTable.size(); ++i) {
+               values[i] = parameterAt(p, i);
+             }
+             return py::hash(values);
+           })
+      .def("to_dict", &parametersDict,
+           "The 13 values by keyword, in stream order: Parameters(**d) gives them back.")
+      .def("replace", &replacedParameters,
+           "A copy with the values given by keyword changed, checked as Parameters() checks.")
+      .def(py::pickle([](const Parameters& p) { return parametersDict(p); },
+                      [](const py::dict& values) {
+                        return parametersFromKeywords(py::args(), py::kwargs(values));
+                      }));
 
   py::class_<Trace>(m, "Trace",
                     "A whole trace: its header, session table, requests and summary.\n\n"
@@ -668,8 +822,25 @@ PYBIND11_MODULE(_grouptrace, m) {
            "Writes text() to a file, whole or not at all, without building it in memory.")
       .def("to_pandas", &Trace::toPandas,
            "The requests as a pandas DataFrame with one column per field.")
+      .def_property_readonly(
+          "parameters",
+          [](const Trace& t) {
+            return t.parameters() ? py::object(py::cast(*t.parameters())) : py::object(py::none());
+          },
+          "The Parameters that made the trace; None for a trace read from a file.")
+      .def_property_readonly(
+          "seed",
+          [](const Trace& t) {
+            return t.seed() ? py::object(py::int_(*t.seed())) : py::object(py::none());
+          },
+          "The seed that made the trace; None for a trace read from a file.")
       .def("__len__", [](const Trace& t) { return t.table().requests.size(); })
-      .def("__repr__", &Trace::repr);
+      .def("__repr__", &Trace::repr)
+      // A trace never changes, so a copy may be the trace itself.
+      .def("__copy__", [](py::object self) { return self; })
+      .def("__deepcopy__", [](py::object self, py::object) { return self; })
+      .def(py::pickle([](const Trace& t) { return t.state(); },
+                      [](const py::tuple& state) { return Trace::fromState(state); }));
 
   py::class_<TraceChunks>(m, "TraceChunks", "The iterator iter_read() returns.")
       .def("__iter__", [](py::object self) { return self; })

@@ -23,16 +23,23 @@ def test_requests_are_read_only_and_outlive_their_trace():
     assert grouptrace.read(case("009").out).text() == text
 
 
-def test_to_pandas_gives_one_column_per_field():
+def test_to_pandas_gives_one_column_per_field_with_the_csv_words():
     trace = grouptrace.generate(make_params(), 5)
     frame = trace.to_pandas()
     assert list(frame.columns) == list(grouptrace.REQUEST_DTYPE.names)
-    for name in frame.columns:
+    for name in ("node", "session", "band", "delay", "hops"):
         assert frame[name].dtype == trace.requests.dtype[name]
         assert (frame[name].to_numpy() == trace.requests[name]).all()
+    # Phase and kind read as the CSV form writes them.
+    assert list(frame["phase"].cat.categories) == ["beef-up", "join-leave", "end-of-session"]
+    assert list(frame["kind"].cat.categories) == ["join", "leave"]
+    csv = trace.text("csv").splitlines()[1 + len(trace.sources):]
+    assert [line.split(",")[:2] for line in csv] == \
+        [[str(p), str(k)] for p, k in zip(frame["phase"], frame["kind"])]
 
     # Group sizes over the run, as the README shows them.
-    frame["size"] = 1 + frame["kind"].map({1: 1, 2: -1}).groupby(frame["session"]).cumsum()
+    frame["size"] = 1 + frame["kind"].map({"join": 1, "leave": -1}).astype(int) \
+        .groupby(frame["session"]).cumsum()
     final = frame.groupby("session")["size"].last()
     members = {s: {int(trace.sources[s])} for s in range(len(trace.sources))}
     for row in trace.requests:
