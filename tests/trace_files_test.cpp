@@ -10,7 +10,7 @@
 #include "grouptrace/version.h"
 #include "inspect_test_support.h"
 #include "json_reader.h"
-#include "manifest.h"
+#include "manifest/manifest.h"
 #include "parameters/my_io.h"
 #include "parameters/parameter_stream.h"
 #include "seed_argument.h"

@@ -15,11 +15,13 @@
 
 #include "command_options.h"
 #include "common/help_text.h"
+#include "common/message_text.h"
 #include "grouptrace/generator.h"
 #include "grouptrace/parameters.h"
 #include "grouptrace/version.h"
 #include "io/atomic_file.h"
-#include "manifest.h"
+#include "io/sha256.h"
+#include "manifest/manifest.h"
 #include "parameters/parameter_stream.h"
 #include "parameters/parameter_table.h"
 #include "writers/format_table.h"
@@ -29,6 +31,7 @@ namespace {
 
 constexpr std::string_view kUsageHead = R"(usage: grouptrace [OPTION...] [SEED] < PARAMS > TRACE
        grouptrace [OPTION...] -p PARAMS -o TRACE [--manifest RECORD]
+       grouptrace --replay RECORD [-o TRACE] [--manifest RECORD]
        grouptrace --help | -h | --version
 
 Writes a synthetic trace of multicast group join and leave requests with QoS
@@ -45,7 +48,11 @@ Options:
       --manifest FILE  after the run, write a JSON record of how the trace was
                        made to FILE, whole or not at all: version, seed,
                        parameters, status, trans, joins, leaves, requests,
-                       bytes, output, format
+                       bytes, output, sha256 (of the trace), format
+      --replay FILE    make again exactly the trace the manifest FILE
+                       describes (its parameters, seed and format), and fail
+                       unless it has the recorded size and sha256; refuses a
+                       manifest of another major version
 )";
 
 constexpr std::string_view kUsageOptions =
@@ -66,7 +73,8 @@ SEED     without --seed, the first argument that is not an option (one that
          arguments are ignored.
 
 PARAMS   13 values, one per line, in this order; anything after the number on
-         its line is a comment. Values are truncated toward zero to signed
+         its line is a comment. A file that starts with "{" is JSON instead:
+         an object with the 13 names below as keys, or a manifest. Values are truncated toward zero to signed
          32-bit integers. The option beside each gives it by name and overrides
          the stream's value (the stream must still hold all 13); when all 13
          are given as options, no stream is read.
@@ -135,31 +143,40 @@ int printToStdout(std::string_view text) {
 }
 
 // Passes blocks on to a descriptor, counting what was written.
+// Passes blocks on to a descriptor, counting what was written and, for a
+// manifest, hashing it: the hash costs more than the formatting, so only a
+// run that records one pays for it.
 class CountingSink final : public ByteSink {
  public:
-  explicit CountingSink(int fd) : sink_(fd) {}
+  CountingSink(int fd, bool hashed) : sink_(fd) {
+    if (hashed) hash_.emplace();
+  }
   void write(const char* data, std::size_t size) override {
     sink_.write(data, size);
     bytes_ += size;
+    if (hash_) hash_->update(data, size);
   }
   std::uint64_t bytes() const { return bytes_; }
+  std::string hex() { return hash_ ? hash_->hex() : std::string(); }
 
  private:
   FdSink sink_;
   std::uint64_t bytes_ = 0;
+  std::optional<Sha256> hash_;
 };
 
 struct RunOutcome {
   RunResult run;
   std::uint64_t bytes = 0;
+  std::string sha256;  // when asked for
 };
 
 // The one place a run is started: everything else on the command line only
 // decides what goes in and where the text goes.
-RunOutcome generate(const RunConfig& config, int fd) {
-  CountingSink sink(fd);
+RunOutcome generate(const RunConfig& config, int fd, bool hashed) {
+  CountingSink sink(fd, hashed);
   const RunResult run = writeTrace(config, sink);
-  return {run, sink.bytes()};
+  return {run, sink.bytes(), sink.hex()};
 }
 
 std::string missingParameters(const CommandOptions& options) {
@@ -171,6 +188,22 @@ std::string missingParameters(const CommandOptions& options) {
   }
   return "no parameter stream, and parameters are missing: " + list +
          "; give them as options, or give all 13 as a stream on standard input or with -p FILE";
+}
+
+// A JSON parameter file whole: small, so a bound keeps a mistaken input (a
+// trace, a device) from filling memory.
+std::string readWhole(std::FILE* in, const std::string& where) {
+  constexpr std::size_t kMostBytes = std::size_t{1} << 20;
+  std::string text;
+  char buffer[4096];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
+    text.append(buffer, got);
+    if (text.size() > kMostBytes) throw UsageError(where + "a JSON parameter file of over 1 MiB");
+  }
+  if (std::ferror(in))
+    throw UsageError(where + "cannot read the parameters: " + std::strerror(errno));
+  return text;
 }
 
 // Reads the stream when one is needed: a file of -p, or standard input.
@@ -195,13 +228,21 @@ Parameters readStream(const CommandOptions& options, std::string& where) {
         "reading the 13 parameter values from the terminal, one per line, nNodes first; end "
         "with Ctrl-D (see grouptrace --help)");
   }
-  if (options.anyParameterGiven()) {
-    // With some values given by name, an empty input is a forgotten option
-    // rather than a stream cut short: say which ones.
-    const int first = std::getc(in);
-    if (first == EOF) throw UsageError(missingParameters(options));
+  const int first = std::getc(in);
+  // With some values given by name, an empty input is a forgotten option
+  // rather than a stream cut short: say which ones.
+  if (first == EOF && options.anyParameterGiven()) throw UsageError(missingParameters(options));
+  // A JSON parameter file (or a manifest) opens with its brace; a stream with
+  // a number.
+  if (first == '{') {
     std::ungetc(first, in);
+    try {
+      return readJsonParameters(readWhole(in, where));
+    } catch (const ManifestError& e) {
+      throw UsageError(where + e.what());
+    }
   }
+  if (first != EOF) std::ungetc(first, in);
   myIO io(in);
   try {
     // Alone, the stream is checked whole, its messages naming their lines;
@@ -210,6 +251,49 @@ Parameters readStream(const CommandOptions& options, std::string& where) {
   } catch (const ParameterError& e) {
     throw UsageError(where + e.what());
   }
+}
+
+// A path as a message shows it.
+std::string shownPath(const std::string& path) {
+  std::string shown(1, '"');
+  shown += shownText(path, 200);
+  shown += '"';
+  return shown;
+}
+
+// The manifest of --replay, refused unless this version makes the traces it
+// describes.
+Manifest replayedManifest(const std::string& path) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!file) {
+    throw UsageError("cannot read the manifest " + shownPath(path) + ": " + std::strerror(errno));
+  }
+  const std::string where = shownPath(path) + ": ";
+  Manifest manifest;
+  try {
+    manifest = readManifest(readWhole(file.get(), where));
+  } catch (const ManifestError& e) {
+    throw UsageError(where + e.what());
+  }
+  if (!sameTraces(manifest.version, kVersion)) {
+    throw UsageError(where + "made by grouptrace " + shownText(manifest.version, 40) +
+                     ", whose traces differ from those of " + std::string(kVersion) +
+                     " (another major version)");
+  }
+  try {
+    checkParameters(manifest.config.parameters);
+  } catch (const ParameterError& e) {
+    throw UsageError(where + e.what());
+  }
+  return manifest;
+}
+
+// The run made what the manifest recorded: the same bytes, and the same hash
+// where it holds one.
+bool sameTrace(const Manifest& expected, const RunOutcome& outcome) {
+  return expected.bytes == outcome.bytes && expected.run.trans == outcome.run.trans &&
+         expected.run.joins == outcome.run.joins && expected.run.leaves == outcome.run.leaves &&
+         (expected.sha256.empty() || expected.sha256 == outcome.sha256);
 }
 
 // The 13 values the run uses: the stream's, replaced by those given as options.
@@ -270,7 +354,8 @@ int printParameters(const CommandOptions& options, const Parameters& parameters)
 
 // Runs the scenario into standard output or a file that appears only whole,
 // then records the run in the manifest.
-int runAndRecord(const CommandOptions& options, const RunConfig& config) {
+int runAndRecord(const CommandOptions& options, const RunConfig& config,
+                 const std::optional<Manifest>& expected) {
   // Past a file-size limit a write must fail (and the partial file go) rather
   // than the process die with its temporary file in place.
   if (writesFile(options.outputPath) || options.manifestPath) std::signal(SIGXFSZ, SIG_IGN);
@@ -288,7 +373,8 @@ int runAndRecord(const CommandOptions& options, const RunConfig& config) {
 
   RunOutcome outcome;
   try {
-    outcome = generate(config, traceFile ? traceFile->fd() : STDOUT_FILENO);
+    outcome = generate(config, traceFile ? traceFile->fd() : STDOUT_FILENO,
+                       options.manifestPath.has_value() || expected.has_value());
   } catch (const WriteError& e) {
     // A reader that went away (head, a closed pipe) is an ordinary end for a
     // Unix filter; anything else is a failure the caller must see.
@@ -303,8 +389,16 @@ int runAndRecord(const CommandOptions& options, const RunConfig& config) {
     return kExitFailure;
   }
 
-  Manifest manifest{kVersion, config, outcome.run, outcome.bytes, std::nullopt};
+  Manifest manifest{kVersion, config, outcome.run, outcome.bytes, std::nullopt, outcome.sha256};
   if (traceFile) manifest.output = traceFile->path();
+  if (expected && !sameTrace(*expected, outcome)) {
+    report("the trace differs from the one " + shownPath(*options.replayPath) + " describes (" +
+           std::to_string(outcome.bytes) + " bytes, sha256 " + outcome.sha256 + "; it says " +
+           std::to_string(expected->bytes) + " bytes, sha256 " +
+           (expected->sha256.empty() ? std::string("not recorded") : expected->sha256) + ")" +
+           unchanged);
+    return kExitFailure;
+  }
   const bool stalled = outcome.run.status == RunStatus::stalled;
   if (stalled) {
     report(
@@ -335,13 +429,21 @@ int runCommandLine(int argc, char* argv[]) {
   CommandOptions options;
   // The run's whole configuration, built here once and handed on as it is.
   RunConfig config;
+  // For --replay: the trace the manifest says the run made.
+  std::optional<Manifest> expected;
   try {
     options = parseCommandOptions(argc, argv);
     if (options.help) return printToStdout(usageText());
     if (options.version) return printToStdout("grouptrace " + std::string(kVersion) + "\n");
-    config.parameters = resolveParameters(options);
-    config.seed = options.seed.value_or(0);
-    config.format = options.format;
+    if (options.replayPath) {
+      const Manifest replayed = replayedManifest(*options.replayPath);
+      config = replayed.config;
+      expected = replayed;
+    } else {
+      config.parameters = resolveParameters(options);
+      config.seed = options.seed.value_or(0);
+      config.format = options.format;
+    }
   } catch (const UsageError& e) {
     report(e.what());
     return kExitBadInput;
@@ -350,7 +452,7 @@ int runCommandLine(int argc, char* argv[]) {
     return kExitFailure;
   }
   if (options.printParams) return printParameters(options, config.parameters);
-  return runAndRecord(options, config);
+  return runAndRecord(options, config, expected);
 }
 
 }  // namespace grouptrace

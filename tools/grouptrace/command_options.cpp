@@ -13,7 +13,18 @@
 namespace grouptrace {
 namespace {
 
-enum class Action { help, version, printParams, seed, params, output, manifest, format, parameter };
+enum class Action {
+  help,
+  version,
+  printParams,
+  seed,
+  params,
+  output,
+  manifest,
+  replay,
+  format,
+  parameter
+};
 
 struct OptionSpec {
   std::string_view name;
@@ -23,7 +34,7 @@ struct OptionSpec {
   std::size_t parameter = 0;  // for Action::parameter
 };
 
-constexpr std::array<OptionSpec, 8> kGeneralOptions = {{
+constexpr std::array<OptionSpec, 9> kGeneralOptions = {{
     {"--help", "-h", Action::help, false},
     {"--version", "", Action::version, false},
     {"--print-params", "", Action::printParams, false},
@@ -31,6 +42,7 @@ constexpr std::array<OptionSpec, 8> kGeneralOptions = {{
     {"--params", "-p", Action::params, true},
     {"--output", "-o", Action::output, true},
     {"--manifest", "", Action::manifest, true},
+    {"--replay", "", Action::replay, true},
     {"--format", "", Action::format, true},
 }};
 
@@ -242,8 +254,12 @@ CommandOptions parseCommandOptions(int argc, const char* const argv[]) {
       case Action::manifest:
         options.manifestPath = fileName(name, value);
         break;
+      case Action::replay:
+        options.replayPath = fileName(name, value);
+        break;
       case Action::format:
         options.format = formatValue(value);
+        options.formatGiven = true;
         break;
       case Action::parameter:
         options.parameters[known->parameter] = parameterOptionValue(known->parameter, value);
@@ -251,6 +267,12 @@ CommandOptions parseCommandOptions(int argc, const char* const argv[]) {
     }
   }
 
+  if (options.replayPath && (options.seed || options.paramsPath || options.anyParameterGiven() ||
+                             options.formatGiven || options.printParams)) {
+    throw UsageError(
+        "--replay takes the parameters, seed and format from the manifest; give only -o and "
+        "--manifest with it");
+  }
   if (options.printParams && options.manifestPath) {
     throw UsageError("--manifest records a run, and --print-params does not run one");
   }

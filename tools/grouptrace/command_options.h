@@ -25,7 +25,10 @@ struct CommandOptions {
   std::optional<std::string> paramsPath;
   std::optional<std::string> outputPath;
   std::optional<std::string> manifestPath;
+  // --replay: the manifest whose run to make again.
+  std::optional<std::string> replayPath;
   TraceFormat format = TraceFormat::trace;
+  bool formatGiven = false;
   // Values given by name, already checked as a stream's values are.
   std::array<std::optional<std::int32_t>, 13> parameters;
 

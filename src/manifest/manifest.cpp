@@ -1,0 +1,240 @@
+#include "manifest/manifest.h"
+
+#include <cmath>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+#include "parameters/parameter_table.h"
+
+namespace grouptrace {
+namespace {
+
+// The length of the well-formed UTF-8 sequence at the start of `s`, or 0:
+// no overlong forms, no surrogates, nothing above U+10FFFF.
+std::size_t utf8Length(std::string_view s) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  const unsigned char lead = byte(0);
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xbf;  // bounds of the second byte
+  if (lead < 0x80) return 1;
+  if (lead >= 0xc2 && lead <= 0xdf) {
+    length = 2;
+  } else if (lead >= 0xe0 && lead <= 0xef) {
+    length = 3;
+    if (lead == 0xe0) low = 0xa0;
+    if (lead == 0xed) high = 0x9f;
+  } else if (lead >= 0xf0 && lead <= 0xf4) {
+    length = 4;
+    if (lead == 0xf0) low = 0x90;
+    if (lead == 0xf4) high = 0x8f;
+  } else {
+    return 0;
+  }
+  if (s.size() < length || byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(i) < 0x80 || byte(i) > 0xbf) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+std::string jsonString(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out = "\"";
+  while (!text.empty()) {
+    const unsigned char c = static_cast<unsigned char>(text[0]);
+    std::size_t length = 1;
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      default:
+        if (c < 0x20) {
+          out += "\\u00";
+          out += kHex[c >> 4];
+          out += kHex[c & 0xf];
+        } else if ((length = utf8Length(text)) != 0) {
+          out.append(text.data(), length);
+        } else {
+          out += "\\ufffd";
+          length = 1;
+        }
+    }
+    text.remove_prefix(length);
+  }
+  return out + "\"";
+}
+
+std::string manifestJson(const Manifest& m) {
+  const auto field = [](std::string_view name, const std::string& value) {
+    return "  " + jsonString(name) + ": " + value + ",\n";
+  };
+  std::string out = "{\n";
+  out += field("version", jsonString(m.version));
+  out += field("seed", std::to_string(m.config.seed));
+  out += "  \"parameters\": {\n";
+  for (std::size_t i = 0; i < kParameterNames.size(); ++i) {
+    out += "    " + jsonString(kParameterNames[i]) + ": " +
+           std::to_string(parameterAt(m.config.parameters, i)) +
+           (i + 1 < kParameterNames.size() ? ",\n" : "\n");
+  }
+  out += "  },\n";
+  out += field("status", jsonString(m.run.status == RunStatus::stalled ? "stalled" : "complete"));
+  out += field("trans", std::to_string(m.run.trans));
+  out += field("joins", std::to_string(m.run.joins));
+  out += field("leaves", std::to_string(m.run.leaves));
+  out += field("requests", std::to_string(m.run.joins + m.run.leaves));
+  out += field("bytes", std::to_string(m.bytes));
+  out += field("output", m.output ? jsonString(*m.output) : "null");
+  out += field("sha256", jsonString(m.sha256));
+  out += "  \"format\": " + jsonString(formatName(m.config.format)) + "\n}\n";
+  return out;
+}
+
+namespace {
+
+using Json = nlohmann::json;
+
+// The keys manifestJson writes: a manifest may hold these and no others.
+constexpr std::string_view kManifestKeys[] = {"version", "seed",   "parameters", "status",
+                                              "trans",   "joins",  "leaves",     "requests",
+                                              "bytes",   "output", "format",     "sha256"};
+
+Json parse(std::string_view text) {
+  try {
+    return Json::parse(text.begin(), text.end());
+  } catch (const Json::parse_error& e) {
+    throw ManifestError(std::string("not valid JSON: ") + e.what());
+  }
+}
+
+const Json& member(const Json& object, std::string_view key, std::string_view where) {
+  const auto found = object.find(std::string(key));
+  if (found == object.end()) {
+    throw ManifestError(std::string(where) + " has no \"" + std::string(key) + "\"");
+  }
+  return *found;
+}
+
+std::int64_t wholeNumber(const Json& value, std::string_view key, std::int64_t low,
+                         std::int64_t high) {
+  if (!value.is_number_integer()) {
+    throw ManifestError("\"" + std::string(key) + "\" must be a whole number, found " +
+                        value.dump());
+  }
+  const bool unsignedValue = value.is_number_unsigned();
+  const auto big = unsignedValue ? value.get<std::uint64_t>() : 0;
+  const std::int64_t v = unsignedValue ? static_cast<std::int64_t>(big) : value.get<std::int64_t>();
+  if ((unsignedValue && big > static_cast<std::uint64_t>(high)) || v < low || v > high) {
+    throw ManifestError("\"" + std::string(key) + "\" is out of range: " + value.dump());
+  }
+  return v;
+}
+
+std::string text(const Json& value, std::string_view key) {
+  if (!value.is_string()) {
+    throw ManifestError("\"" + std::string(key) + "\" must be a string, found " + value.dump());
+  }
+  return value.get<std::string>();
+}
+
+Parameters parametersOf(const Json& object, std::string_view where) {
+  if (!object.is_object()) throw ManifestError(std::string(where) + " is not a JSON object");
+  for (const auto& [key, value] : object.items()) {
+    bool known = false;
+    for (const ParameterEntry& entry : kParameterTable) known = known || key == entry.name;
+    if (!known) throw ManifestError(std::string(where) + " has an unknown key \"" + key + "\"");
+  }
+  Parameters p;
+  for (std::size_t i = 0; i < kParameterTable.size(); ++i) {
+    const std::string_view name = kParameterTable[i].name;
+    parameterAt(p, i) = static_cast<std::int32_t>(
+        wholeNumber(member(object, name, where), name, std::numeric_limits<std::int32_t>::min(),
+                    std::numeric_limits<std::int32_t>::max()));
+  }
+  return p;
+}
+
+void onlyKnownKeys(const Json& object) {
+  for (const auto& [key, value] : object.items()) {
+    bool known = false;
+    for (const std::string_view k : kManifestKeys) known = known || key == k;
+    if (!known) throw ManifestError("the manifest has an unknown key \"" + key + "\"");
+  }
+}
+
+}  // namespace
+
+Manifest readManifest(std::string_view source) {
+  const Json json = parse(source);
+  if (!json.is_object()) throw ManifestError("a manifest is a JSON object");
+  onlyKnownKeys(json);
+  Manifest m;
+  constexpr std::int64_t kMaxCount = std::numeric_limits<std::int64_t>::max();
+  m.version = text(member(json, "version", "the manifest"), "version");
+  m.config.seed = static_cast<SEED_type>(wholeNumber(member(json, "seed", "the manifest"), "seed",
+                                                     std::numeric_limits<SEED_type>::min(),
+                                                     std::numeric_limits<SEED_type>::max()));
+  m.config.parameters = parametersOf(member(json, "parameters", "the manifest"), "\"parameters\"");
+  const std::string format = text(member(json, "format", "the manifest"), "format");
+  const auto parsed = parseTraceFormat(format);
+  if (!parsed) throw ManifestError("unknown \"format\" \"" + format + "\"");
+  m.config.format = *parsed;
+  const std::string status = text(member(json, "status", "the manifest"), "status");
+  if (status != "complete" && status != "stalled") {
+    throw ManifestError("unknown \"status\" \"" + status + "\"");
+  }
+  m.run.status = status == "stalled" ? RunStatus::stalled : RunStatus::complete;
+  m.run.trans = wholeNumber(member(json, "trans", "the manifest"), "trans", -kMaxCount, kMaxCount);
+  m.run.joins = wholeNumber(member(json, "joins", "the manifest"), "joins", 0, kMaxCount);
+  m.run.leaves = wholeNumber(member(json, "leaves", "the manifest"), "leaves", 0, kMaxCount);
+  m.bytes = static_cast<std::uint64_t>(
+      wholeNumber(member(json, "bytes", "the manifest"), "bytes", 0, kMaxCount));
+  const Json& output = member(json, "output", "the manifest");
+  if (!output.is_null()) m.output = text(output, "output");
+  if (json.contains("sha256")) m.sha256 = text(json["sha256"], "sha256");
+  return m;
+}
+
+Parameters readJsonParameters(std::string_view source) {
+  const Json json = parse(source);
+  if (!json.is_object()) throw ManifestError("a JSON parameter file is a JSON object");
+  if (json.contains("parameters")) {
+    onlyKnownKeys(json);
+    return parametersOf(json["parameters"], "\"parameters\"");
+  }
+  return parametersOf(json, "the parameter file");
+}
+
+bool looksLikeJson(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  return first != std::string_view::npos && text[first] == '{';
+}
+
+bool sameTraces(std::string_view version, std::string_view ours) {
+  const auto major = [](std::string_view v) { return v.substr(0, v.find('.')); };
+  return !version.empty() && major(version) == major(ours) &&
+         version.find_first_not_of("0123456789.") == std::string_view::npos;
+}
+
+}  // namespace grouptrace

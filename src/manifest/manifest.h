@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "grouptrace/generator.h"
+#include "grouptrace/parameters.h"
+#include "grouptrace/types.h"
+
+namespace grouptrace {
+
+// How one trace was made, for the record a sweep keeps beside each trace.
+struct Manifest {
+  std::string version;
+  RunConfig config;
+  RunResult run;
+  std::uint64_t bytes = 0;            // of the trace as written
+  std::optional<std::string> output;  // absent: standard output
+  std::string sha256;                 // of the trace as written, in hexadecimal
+};
+
+// The manifest as one JSON object, its fields on lines of their own.
+std::string manifestJson(const Manifest& manifest);
+
+// A manifest or a parameter file that cannot be read as one; what() says
+// where and why.
+class ManifestError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Reads a manifest as manifestJson writes it. Every key must be known and
+// every key a run needs present; `sha256` may be absent (manifests written
+// before it existed). Throws ManifestError.
+Manifest readManifest(std::string_view text);
+
+// The parameters of a JSON parameter file: an object with the 13 parameter
+// names as keys, or a whole manifest, whose parameters are taken. Throws
+// ManifestError for unknown or missing keys and values that are not whole
+// numbers of the signed 32-bit range.
+Parameters readJsonParameters(std::string_view text);
+
+// Whether the text is JSON rather than a parameter stream: its first
+// character that is not a blank (after a byte-order mark) is '{'.
+bool looksLikeJson(std::string_view text);
+
+// Whether traces made by `version` are the traces this version makes from the
+// same configuration: the same major version.
+bool sameTraces(std::string_view version, std::string_view ours);
+
+// `text` as a JSON string, quotes included. Bytes that are not UTF-8 (a file
+// name can hold any) become U+FFFD, so the document stays valid JSON.
+std::string jsonString(std::string_view text);
+
+}  // namespace grouptrace
