@@ -223,12 +223,12 @@ TEST(GeneratedTraces, TheToolChecksAndReportsOnGeneratorOutput) {
   const auto check = runCommand(kInspect + " check " + shellQuoted(trace), scratch);
   EXPECT_EQ(check.status, 0) << check.err;
   EXPECT_EQ(check.err, "");
-  EXPECT_EQ(check.out.rfind("valid: 6 sessions, ", 0), 0u) << check.out;
+  EXPECT_EQ(check.out.rfind(trace + ": valid: 6 sessions, ", 0), 0u) << check.out;
   EXPECT_EQ(check.out.find('\n'), check.out.size() - 1) << "one line: " << check.out;
 
   const auto fromStdin = runCommand(kInspect + " check - <" + shellQuoted(trace), scratch);
   EXPECT_EQ(fromStdin.status, 0);
-  EXPECT_EQ(fromStdin.out, check.out);
+  EXPECT_EQ(fromStdin.out, "<stdin>" + check.out.substr(trace.size()));
   const auto piped = runCommand(kInspect + " stats <" + shellQuoted(trace), scratch);
   EXPECT_EQ(piped.status, 0) << piped.err;
   EXPECT_NE(piped.out.find("requests by phase"), std::string::npos);

@@ -614,8 +614,17 @@ TEST(InspectOptions, CommandsFilesAndOutput) {
   EXPECT_THROW(parse({"plot", "t.trace"}), UsageError);
   EXPECT_THROW(parse({"plot", "t.trace", "-o"}), UsageError);
   EXPECT_THROW(parse({"check", "-o", "x.svg"}), UsageError);
-  EXPECT_THROW(parse({"check", "a", "b"}), UsageError);
+  EXPECT_EQ(parse({"check", "a", "b"}).inputs, (std::vector<std::string>{"a", "b"}));
+  EXPECT_THROW(parse({"plot", "-o", "x.svg", "a", "b"}), UsageError);
   EXPECT_THROW(parse({"stats", "--verbose"}), UsageError);
+  EXPECT_EQ(parse({"stats", "--format=json"}).statsFormat, StatsFormat::json);
+  EXPECT_EQ(parse({"stats", "--format", "csv", "a"}).statsFormat, StatsFormat::csv);
+  EXPECT_THROW(parse({"stats", "--format", "jsonl"}), UsageError);
+  EXPECT_THROW(parse({"check", "--format", "json"}), UsageError);
+  EXPECT_EQ(parse({"plot", "-o=x.svg"}).output, "x.svg");
+  EXPECT_EQ(parse({"verify", "m.json", "t"}).inputs, (std::vector<std::string>{"m.json", "t"}));
+  EXPECT_THROW(parse({"verify"}), UsageError);
+  EXPECT_THROW(parse({"verify", "m", "t", "u"}), UsageError);
 }
 
 TEST(InspectOptions, DoubleDashEndsTheOptions) {
@@ -625,7 +634,7 @@ TEST(InspectOptions, DoubleDashEndsTheOptions) {
     EXPECT_EQ(parse({command, "--", "--help"}).command, parse({command}).command)
         << "after --, even --help names a file";
     EXPECT_EQ(parse({command, "--", "-"}).input, "-");
-    EXPECT_THROW(parse({command, "--", "a", "b"}), UsageError);
+    EXPECT_EQ(parse({command, "--", "a", "-b"}).inputs, (std::vector<std::string>{"a", "-b"}));
   }
   const auto plot = parse({"plot", "-o", "x.svg", "--", "--width"});
   EXPECT_EQ(plot.input, "--width");
@@ -865,7 +874,7 @@ TEST(InspectProgram, DoubleDashAndSingularWording) {
                                              " && " + inspect + " check -- -one.trace",
                                          scratch);
   EXPECT_EQ(check.status, 0) << check.err;
-  EXPECT_EQ(check.out, "valid: 1 session, 2 requests (1 join, 1 leave), Trans 2\n");
+  EXPECT_EQ(check.out, "-one.trace: valid: 1 session, 2 requests (1 join, 1 leave), Trans 2\n");
   const auto without = testing::runCommand("cd " + testing::shellQuoted(scratch.path().string()) +
                                                " && " + inspect + " check -one.trace",
                                            scratch);

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "grouptrace/version.h"
 #include "inspect_test_support.h"
@@ -150,6 +151,75 @@ TEST(Manifest, JsonParameterFilesGiveTheStreamsTrace) {
     EXPECT_NE(r.err.find(bad.message), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
   }
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\n', at);
+    out.push_back(text.substr(at, end - at));
+    at = end == std::string::npos ? text.size() : end + 1;
+  }
+  return out;
+}
+
+std::string inspector() {
+  const std::string launcher = GROUPTRACE_LAUNCHER;
+  return (launcher.empty() ? "" : shellQuoted(launcher) + " ") +
+         shellQuoted(GROUPTRACE_INSPECT_BINARY);
+}
+
+// A sweep's summaries as data: every file checked and counted, each named, a
+// faulty one reported without stopping the others.
+TEST(Manifest, VerifyAndSummariesOfManyTraces) {
+  ScratchDir scratch;
+  writeFile(scratch / "p", kStream);
+  for (const char* seed : {"1", "2"}) {
+    const auto r = runCommand(generator() + " -s " + seed + " -p " + q(scratch / "p") + " -o " +
+                                  q(scratch / (std::string(seed) + ".trace")) + " --manifest " +
+                                  q(scratch / (std::string(seed) + ".json")),
+                              scratch);
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+  writeFile(scratch / "bad.trace", "not a trace\n");
+  const std::string one = q(scratch / "1.trace"), two = q(scratch / "2.trace");
+
+  const auto check = runCommand(
+      inspector() + " check " + one + " " + q(scratch / "bad.trace") + " " + two, scratch);
+  EXPECT_EQ(check.status, 1);
+  const auto verdicts = lines(check.out);
+  ASSERT_EQ(verdicts.size(), 2u) << check.out;
+  EXPECT_EQ(verdicts[0].rfind((scratch / "1.trace").string() + ": valid: 4 sessions", 0), 0u);
+  EXPECT_EQ(verdicts[1].rfind((scratch / "2.trace").string() + ": valid: 4 sessions", 0), 0u);
+  EXPECT_NE(check.err.find("bad.trace:1:"), std::string::npos) << check.err;
+
+  const auto json = runCommand(inspector() + " stats --format json " + one + " " + two, scratch);
+  ASSERT_EQ(json.status, 0) << json.err;
+  const auto objects = lines(json.out);
+  ASSERT_EQ(objects.size(), 2u);
+  const auto csv = runCommand(inspector() + " stats --format csv " + one + " " + two, scratch);
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  const auto rows = lines(csv.out);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0].rfind("file,sessions,joins,leaves,requests,trans,", 0), 0u);
+  // The same figures in both forms, and the counts the manifest recorded.
+  for (std::size_t i = 0; i < 2; ++i) {
+    const Manifest m = readManifest(readFile(scratch / (std::to_string(i + 1) + ".json")));
+    const std::string counts = std::to_string(m.run.joins) + "," + std::to_string(m.run.leaves) +
+                               "," + std::to_string(m.run.joins + m.run.leaves) + "," +
+                               std::to_string(m.run.trans);
+    EXPECT_NE(rows[i + 1].find(",4," + counts + ","), std::string::npos) << rows[i + 1];
+    EXPECT_NE(objects[i].find("\"joins\":" + std::to_string(m.run.joins) + ","), std::string::npos);
+  }
+
+  const auto verified = runCommand(inspector() + " verify " + q(scratch / "1.json"), scratch);
+  EXPECT_EQ(verified.status, 0) << verified.err;
+  EXPECT_NE(verified.out.find(": matches "), std::string::npos);
+  const auto other =
+      runCommand(inspector() + " verify " + q(scratch / "1.json") + " " + two, scratch);
+  EXPECT_EQ(other.status, 1);
+  EXPECT_NE(other.err.find("does not match"), std::string::npos) << other.err;
+  EXPECT_EQ(other.out, "");
 }
 
 TEST(Manifest, OnlyTheSameMajorVersionMakesTheSameTraces) {

@@ -63,7 +63,7 @@ constexpr std::string_view kUsageOptions =
       --version        write the version and exit; reads no input
   --                   ends the options: what follows is not an option
 A long option takes its value as "--seed 42" or "--seed=42", a short one as
-"-s 42". Given twice, an option counts the last time; the seed may be given
+"-s 42" or "-s=42". Given twice, an option counts the last time; the seed may be given
 only once. Unknown options and options without their value are refused.
 
 SEED     without --seed, the first argument that is not an option (one that

@@ -209,9 +209,11 @@ CommandOptions parseCommandOptions(int argc, const char* const argv[]) {
     }
 
     // Long options may carry their value after "="; short ones take the next
-    // argument, so "-output" cannot quietly become "-o utput".
+    // argument or, as "-o=FILE", theirs after "=" straight after the letter,
+    // so "-output" cannot quietly become "-o utput".
     const bool isLong = arg.starts_with("--");
-    const std::size_t equals = isLong ? arg.find('=') : std::string_view::npos;
+    const std::size_t equals =
+        isLong ? arg.find('=') : (arg.size() > 2 && arg[2] == '=' ? 2 : std::string_view::npos);
     const std::string_view name = arg.substr(0, equals);
     const auto known = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) {
       return name == s.name || (!s.shortName.empty() && name == s.shortName);

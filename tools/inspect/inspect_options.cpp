@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdint>
 #include <string_view>
 
 #include "writers/format_table.h"
@@ -66,25 +67,30 @@ InspectOptions parseInspectOptions(int argc, const char* const argv[]) {
     options.command = InspectCommand::plot;
   } else if (command == "export") {
     options.command = InspectCommand::exportTrace;
+  } else if (command == "verify") {
+    options.command = InspectCommand::verify;
   } else {
     throw UsageError("unknown command \"" + std::string(command) + "\"");
   }
   const bool plot = options.command == InspectCommand::plot;
   const bool exportTrace = options.command == InspectCommand::exportTrace;
+  const bool stats = options.command == InspectCommand::stats;
+  const bool verify = options.command == InspectCommand::verify;
+  const bool severalInputs = options.command == InspectCommand::check || stats;
+  const std::size_t mostInputs = severalInputs ? SIZE_MAX : verify ? 2 : 1;
   bool haveFormat = false;
 
-  bool haveInput = false;
   bool optionsEnded = false;
   for (int i = 2; i < argc; ++i) {
     const std::string_view arg = argv[i];
     const bool isOption = !optionsEnded && arg.size() > 1 && arg[0] == '-';
     if (!isOption) {
-      if (haveInput) {
-        throw UsageError("more than one trace given (\"" + options.input + "\" and \"" +
-                         std::string(arg) + "\")");
+      if (options.inputs.size() == mostInputs) {
+        throw UsageError(verify ? "verify takes a manifest and at most one trace"
+                                : "more than one trace given (\"" + options.inputs.front() +
+                                      "\" and \"" + std::string(arg) + "\")");
       }
-      options.input = arg;
-      haveInput = true;
+      options.inputs.emplace_back(arg);
       continue;
     }
     if (arg == "--") {
@@ -95,17 +101,21 @@ InspectOptions parseInspectOptions(int argc, const char* const argv[]) {
       options.command = InspectCommand::help;
       return options;
     }
-    // "--name=value" or "--name value"; -o is the one short form.
+    // "--name=value" or "--name value"; -o is the one short form, as "-o
+    // value" or "-o=value".
     const std::size_t equals = arg.find('=');
-    const std::string_view name = arg == "-o" ? "--output" : arg.substr(0, equals);
+    const bool shortOutput = arg == "-o" || arg.starts_with("-o=");
+    const std::string_view name = shortOutput ? "--output" : arg.substr(0, equals);
     if (name != "--output" && name != "--title" && name != "--width" && name != "--height" &&
         name != "--format") {
       throw UsageError("unknown option \"" + std::string(arg) + "\"");
     }
-    const std::string shown = arg == "-o" ? "-o" : std::string(name);
-    if (name == "--format" ? !exportTrace : name == "--output" ? !plot && !exportTrace : !plot) {
+    const std::string shown = shortOutput ? "-o" : std::string(name);
+    if (name == "--format"   ? !exportTrace && !stats
+        : name == "--output" ? !plot && !exportTrace
+                             : !plot) {
       throw UsageError(shown + " is an option of " +
-                       (name == "--format"   ? "export"
+                       (name == "--format"   ? "stats and export"
                         : name == "--output" ? "plot and export"
                                              : "plot") +
                        " only");
@@ -121,6 +131,17 @@ InspectOptions parseInspectOptions(int argc, const char* const argv[]) {
     if (name == "--output") {
       if (value.empty()) throw UsageError("the output file name is empty");
       options.output = value;
+    } else if (name == "--format" && stats) {
+      if (value == "text") {
+        options.statsFormat = StatsFormat::text;
+      } else if (value == "json") {
+        options.statsFormat = StatsFormat::json;
+      } else if (value == "csv") {
+        options.statsFormat = StatsFormat::csv;
+      } else {
+        throw UsageError("stats writes --format text, json or csv, not \"" + std::string(value) +
+                         "\"");
+      }
     } else if (name == "--format") {
       const auto format = parseTraceFormat(value);
       if (!format || *format == TraceFormat::trace) {
@@ -137,6 +158,9 @@ InspectOptions parseInspectOptions(int argc, const char* const argv[]) {
       options.style.height = sizeValue(name, value, PlotStyle::kMinHeight, PlotStyle::kMaxHeight);
     }
   }
+  if (verify && options.inputs.empty()) throw UsageError("verify needs a manifest");
+  if (options.inputs.empty()) options.inputs.emplace_back("-");
+  options.input = options.inputs.front();
   if (exportTrace && !haveFormat) throw UsageError("export needs " + exportFormats());
   if (exportTrace && options.output.empty()) options.output.push_back('-');
   if (plot && options.output.empty()) {

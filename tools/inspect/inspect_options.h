@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "common/usage_error.h"
 #include "grouptrace/generator.h"
@@ -9,17 +10,24 @@
 
 namespace grouptrace {
 
-enum class InspectCommand { check, stats, plot, exportTrace, help, version };
+enum class InspectCommand { check, stats, plot, exportTrace, verify, help, version };
+
+// The forms stats writes its figures in.
+enum class StatsFormat { text, json, csv };
 
 // What the command line asked for.
 struct InspectOptions {
   InspectCommand command = InspectCommand::help;
-  std::string input = "-";  // "-" is standard input
+  std::string input = "-";  // the first of inputs; "-" is standard input
+  // check and stats take several traces; the others one. verify: the
+  // manifest, then the trace when it is named.
+  std::vector<std::string> inputs;
   // plot: "-" is standard output, else a name ending in .svg; export: "-"
   // (the default) or a file
   std::string output;
   PlotStyle style;                        // plot only
   TraceFormat format = TraceFormat::csv;  // export only
+  StatsFormat statsFormat = StatsFormat::text;
 };
 
 // Throws UsageError, with a message for the user, for anything it cannot take.

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
+#include "manifest/manifest.h"
 #include "wording.h"
 
 namespace grouptrace {
@@ -156,6 +159,153 @@ std::string TraceStats::report() const {
   out += histogramLines("delay", delay_);
   out += histogramLines("hops", hops_);
   return out;
+}
+
+namespace {
+
+// The keys of the data forms, in order; the manual page lists them.
+constexpr std::string_view kKeys[] = {"file",
+                                      "sessions",
+                                      "joins",
+                                      "leaves",
+                                      "requests",
+                                      "trans",
+                                      "avg_size",
+                                      "ordered",
+                                      "beef_up_joins",
+                                      "join_leave_joins",
+                                      "join_leave_leaves",
+                                      "end_of_session_leaves",
+                                      "size_end_min",
+                                      "size_end_mean",
+                                      "size_end_max",
+                                      "size_mean_min",
+                                      "size_mean_mean",
+                                      "size_mean_max",
+                                      "size_max_min",
+                                      "size_max_mean",
+                                      "size_max_max",
+                                      "band_min",
+                                      "band_mean",
+                                      "band_max",
+                                      "delay_min",
+                                      "delay_mean",
+                                      "delay_max",
+                                      "hops_min",
+                                      "hops_mean",
+                                      "hops_max"};
+
+// A value as JSON writes it; "null" stands for none.
+std::string number(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", v);
+  return text;
+}
+
+// Smallest, mean and largest of a per-session figure.
+template <class Value>
+void spread(std::vector<std::string>& values, std::int32_t sessions,
+            Value (*value)(std::int32_t, const TraceStats&), const TraceStats& stats) {
+  if (sessions == 0) {
+    values.insert(values.end(), 3, "null");
+    return;
+  }
+  Value low = value(0, stats), high = low;
+  double sum = 0;
+  for (std::int32_t s = 0; s < sessions; ++s) {
+    const Value v = value(s, stats);
+    low = std::min(low, v);
+    high = std::max(high, v);
+    sum += static_cast<double>(v);
+  }
+  values.push_back(number(static_cast<double>(low)));
+  values.push_back(number(sum / sessions));
+  values.push_back(number(static_cast<double>(high)));
+}
+
+void histogram(std::vector<std::string>& values, const ValueHistogram& h) {
+  const bool any = h.count() > 0;
+  values.push_back(any ? std::to_string(h.min()) : "null");
+  values.push_back(any ? number(h.mean()) : "null");
+  values.push_back(any ? std::to_string(h.max()) : "null");
+}
+
+std::string csvCell(std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// The figures in the order of kKeys, the file's own left empty.
+std::vector<std::string> statsValues(const TraceStats& t, Count trans, const TraceHeader& header) {
+  Count joins = 0, leaves = 0;
+  for (const TracePhase p : {TracePhase::beefUp, TracePhase::joinLeave, TracePhase::endOfSession}) {
+    joins += t.joins(p);
+    leaves += t.leaves(p);
+  }
+  const auto n = t.sessions();
+  std::vector<std::string> values = {std::string(),
+                                     std::to_string(n),
+                                     std::to_string(joins),
+                                     std::to_string(leaves),
+                                     std::to_string(joins + leaves),
+                                     std::to_string(trans),
+                                     std::to_string(header.avgSize),
+                                     std::to_string(header.orderedJoinLeave),
+                                     std::to_string(t.joins(TracePhase::beefUp)),
+                                     std::to_string(t.joins(TracePhase::joinLeave)),
+                                     std::to_string(t.leaves(TracePhase::joinLeave)),
+                                     std::to_string(t.leaves(TracePhase::endOfSession))};
+  spread<Count>(
+      values, n, [](std::int32_t s, const TraceStats& x) { return x.sizeAtEnd(s); }, t);
+  spread<double>(
+      values, n, [](std::int32_t s, const TraceStats& x) { return x.meanSize(s); }, t);
+  spread<Count>(
+      values, n, [](std::int32_t s, const TraceStats& x) { return x.largestSize(s); }, t);
+  histogram(values, t.band());
+  histogram(values, t.delay());
+  histogram(values, t.hops());
+  return values;
+}
+
+}  // namespace
+
+std::string TraceStats::json(const std::string& file) const {
+  std::vector<std::string> values = statsValues(*this, summary_.trans, header_);
+  values[0] = jsonString(file);
+  static_assert(std::size(kKeys) == 30);
+  std::string out = "{";
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) out += ',';
+    out += jsonString(kKeys[i]);
+    out += ':';
+    out += values[i];
+  }
+  return out + "}\n";
+}
+
+std::string TraceStats::csvRow(const std::string& file) const {
+  std::vector<std::string> values = statsValues(*this, summary_.trans, header_);
+  values[0] = csvCell(file);
+  std::string out;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) out += ',';
+    if (values[i] != "null") out += values[i];
+  }
+  return out + "\n";
+}
+
+std::string TraceStats::csvHeader() {
+  std::string out;
+  for (const std::string_view key : kKeys) {
+    if (!out.empty()) out += ',';
+    out += key;
+  }
+  return out + "\n";
 }
 
 }  // namespace grouptrace

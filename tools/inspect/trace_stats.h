@@ -25,6 +25,14 @@ class TraceStats {
   // The plain-text report; the trace must have been read to its summary.
   std::string report() const;
 
+  // The same figures as data, under the keys of fieldNames(): a JSON object
+  // on one line, or a CSV row (fields without a value, such as the band of a
+  // trace without joins, are null or empty). `file` names the trace.
+  std::string json(const std::string& file) const;
+  std::string csvRow(const std::string& file) const;
+  // The CSV header row: the keys, in order.
+  static std::string csvHeader();
+
   Count joins(TracePhase phase) const { return joins_[index(phase)]; }
   Count leaves(TracePhase phase) const { return leaves_[index(phase)]; }
   Count requests() const { return steps_; }
