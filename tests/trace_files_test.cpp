@@ -98,6 +98,19 @@ TEST(TraceFiles, EachTraceIsWrittenWholeWithAManifestThatDescribesIt) {
     ++cases;
   }
   EXPECT_GE(cases, 12);
+  EXPECT_FALSE(parseJson(readFile(manifest)).has("legacyNumbers"));
+
+  // A stream read the legacy way says so in its record.
+  writeFile(scratch / "p", "3\n2\n6,0\n0\n2\n1\n100\n10\n1\n5\n1\n4\n1\n");
+  const auto legacy = runCommand(generator() + " --legacy-numbers -p " + q(scratch / "p") + " -o " +
+                                     q(trace) + " --manifest " + q(manifest),
+                                 scratch);
+  ASSERT_EQ(legacy.status, 0) << legacy.err;
+  const JsonValue record = parseJson(readFile(manifest));
+  EXPECT_EQ(record["legacyNumbers"].kind, JsonValue::Kind::boolean);
+  EXPECT_EQ(record["legacyNumbers"].text, "true");
+  EXPECT_EQ(record["parameters"]["maxTrans"].integer(), 6);
+  std::filesystem::remove(scratch / "p");
 
   // A file like any the user creates, and no temporary file left beside it.
   const mode_t mask = umask(0);

@@ -57,6 +57,9 @@ Options:
       --print-params   write the 13 resolved parameters as a stream, each with
                        its name (to FILE of -o when given), and exit without
                        generating
+      --legacy-numbers read the stream as version 1.0.0 did: text glued to a
+                       number ("20,000", "20k") is a comment, so that
+                       "20,000" is 20; the manifest records the option
   -h, --help           write this text and exit; reads no input
       --version        write the version and exit; reads no input
   --                   ends the options: what follows is not an option
@@ -71,8 +74,9 @@ SEED     without --seed, the first argument that is not an option (one that
          arguments are ignored.
 
 PARAMS   13 values, one per line, in this order; anything after the number on
-         its line is a comment. Values are truncated toward zero to signed
-         32-bit integers. The option beside each gives it by name and overrides
+         its line is a comment when a blank, "#" or "//" separates it from the
+         number ("20,000" and "20k" are refused). Values are truncated toward
+         zero to signed 32-bit integers. The option beside each gives it by name and overrides
          the stream's value (the stream must still hold all 13); when all 13
          are given as options, no stream is read.
    1  nNodes            --nodes N       nodes in the network (at least 1)
@@ -275,10 +279,15 @@ Parameters readStream(const CommandOptions& options, std::string& where) {
     std::ungetc(first, in);
   }
   myIO io(in);
+  const NumberEnd numberEnd = options.legacyNumbers ? NumberEnd::legacy : NumberEnd::separated;
   try {
     // Alone, the stream is checked whole, its messages naming their lines;
     // with options, once they have replaced some of its values.
-    return options.anyParameterGiven() ? readParameterValues(io) : readParameters(io);
+    return options.anyParameterGiven() ? readParameterValues(io, numberEnd)
+                                       : readParameters(io, numberEnd);
+  } catch (const GluedNumberError& e) {
+    throw UsageError(where + e.what() +
+                     " (--legacy-numbers reads it as version 1.0.0 did, the glued text a comment)");
   } catch (const ParameterError& e) {
     throw UsageError(where + e.what());
   }
@@ -380,6 +389,7 @@ int runAndRecord(const CommandOptions& options, const Parameters& parameters) {
   Manifest manifest{kVersion,      seed,         parameters,    outcome.run,
                     outcome.bytes, std::nullopt, options.format};
   if (traceFile) manifest.output = traceFile->path();
+  manifest.legacyNumbers = options.legacyNumbers;
   const bool stalled = outcome.run.status == RunStatus::stalled;
   if (stalled) {
     report(

@@ -12,7 +12,18 @@
 namespace grouptrace {
 namespace {
 
-enum class Action { help, version, printParams, seed, params, output, manifest, format, parameter };
+enum class Action {
+  help,
+  version,
+  printParams,
+  legacyNumbers,
+  seed,
+  params,
+  output,
+  manifest,
+  format,
+  parameter
+};
 
 struct OptionSpec {
   std::string_view name;
@@ -22,10 +33,11 @@ struct OptionSpec {
   std::size_t parameter = 0;  // for Action::parameter
 };
 
-constexpr std::array<OptionSpec, 8> kGeneralOptions = {{
+constexpr std::array<OptionSpec, 9> kGeneralOptions = {{
     {"--help", "-h", Action::help, false},
     {"--version", "", Action::version, false},
     {"--print-params", "", Action::printParams, false},
+    {"--legacy-numbers", "", Action::legacyNumbers, false},
     {"--seed", "-s", Action::seed, true},
     {"--params", "-p", Action::params, true},
     {"--output", "-o", Action::output, true},
@@ -228,6 +240,9 @@ CommandOptions parseCommandOptions(int argc, const char* const argv[]) {
         break;  // handled above
       case Action::printParams:
         options.printParams = true;
+        break;
+      case Action::legacyNumbers:
+        options.legacyNumbers = true;
         break;
       case Action::seed:
         setSeed(options, seedText, value, seedOptionValue(name, value));

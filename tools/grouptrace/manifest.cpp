@@ -99,7 +99,10 @@ std::string manifestJson(const Manifest& m) {
   out += field("requests", std::to_string(m.run.joins + m.run.leaves));
   out += field("bytes", std::to_string(m.bytes));
   out += field("output", m.output ? jsonString(*m.output) : "null");
-  out += "  \"format\": " + jsonString(formatName(m.format)) + "\n}\n";
+  out += "  \"format\": " + jsonString(formatName(m.format));
+  // Only when given, so that every other manifest stays as it was.
+  if (m.legacyNumbers) out += ",\n  \"legacyNumbers\": true";
+  out += "\n}\n";
   return out;
 }
 
