@@ -17,6 +17,7 @@
 
 #include "command_options.h"
 #include "common/atomic_file.h"
+#include "common/message_text.h"
 #include "generator/build_config.h"
 #include "generator/creation.h"
 #include "generator/parameter_stream.h"
@@ -47,7 +48,8 @@ Options:
       --manifest FILE  after the run, write a JSON record of how the trace was
                        made to FILE, whole or not at all: version, seed,
                        parameters, status, trans, joins, leaves, requests,
-                       bytes, output, format
+                       bytes, output, format; "-" is standard output, for a
+                       trace written to a file with -o
       --format FORMAT  trace (the default): the request trace text below;
                        csv: a header row "phase,kind,node,session,band,delay,
                        hops", a "source" row per session, then a row per
@@ -255,14 +257,14 @@ Parameters readStream(const CommandOptions& options, std::string& where) {
   std::FILE* in = stdin;
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, std::fclose);
   if (!fromStdin) {
-    where = *options.paramsPath + ": ";
+    where = shownPath(*options.paramsPath) + ": ";
     file.reset(std::fopen(options.paramsPath->c_str(), "rb"));
     struct stat info;
     const int errnum = file == nullptr                                                  ? errno
                        : fstat(fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode) ? EISDIR
                                                                                         : 0;
     if (errnum != 0) {
-      throw UsageError("cannot read the parameters from " + *options.paramsPath + ": " +
+      throw UsageError("cannot read the parameters from " + shownPath(*options.paramsPath) + ": " +
                        std::strerror(errnum));
     }
     in = file.get();
@@ -329,6 +331,20 @@ bool writesFile(const std::optional<std::string>& path) {
   return path && *path != "-";
 }
 
+// A file written over the parameter stream it was made from (-o p with -p p or
+// < p) would replace the stream with no word said.
+void refuseOverwritingInput(const CommandOptions& options, const std::optional<std::string>& output,
+                            std::string_view option) {
+  const bool readsStream = options.paramsPath || !options.allParametersGiven();
+  if (!writesFile(output) || !readsStream) return;
+  const bool fromStdin = !options.paramsPath || *options.paramsPath == "-";
+  if (fromStdin ? isSameFile(*output, STDIN_FILENO) : isSameFile(*output, *options.paramsPath)) {
+    throw UsageError(std::string(option) + " " + shownPath(*output) +
+                     " is the parameter stream the run reads; writing it would replace the "
+                     "stream, so give the output another name");
+  }
+}
+
 int printParameters(const CommandOptions& options, const Parameters& parameters) {
   const std::string text = parameterStream(parameters);
   if (!writesFile(options.outputPath)) return printToStdout(text);
@@ -352,20 +368,22 @@ int printParameters(const CommandOptions& options, const Parameters& parameters)
 // Runs the scenario into standard output or a file that appears only whole,
 // then records the run in the manifest.
 int runAndRecord(const CommandOptions& options, const Parameters& parameters) {
-  // Past a file-size limit a write must fail (and the partial file go) rather
-  // than the process die with its temporary file in place.
-  if (writesFile(options.outputPath) || options.manifestPath) std::signal(SIGXFSZ, SIG_IGN);
   std::optional<AtomicFile> traceFile;
   std::optional<AtomicFile> manifestFile;
   try {
     if (writesFile(options.outputPath)) traceFile.emplace(*options.outputPath);
-    if (options.manifestPath) manifestFile.emplace(*options.manifestPath);
+    // Its temporary file is made only once the run has ended: a run ended by
+    // its reader (| head) leaves nothing behind.
+    if (writesFile(options.manifestPath)) {
+      manifestFile.emplace(*options.manifestPath, AtomicFile::Start::atFirstWrite);
+    }
   } catch (const FileError& e) {
     report(e.what());
     return kExitBadInput;
   }
-  const std::string unchanged =
-      traceFile && traceFile->keepsOldContent() ? "; " + traceFile->path() + " is unchanged" : "";
+  const std::string unchanged = traceFile && traceFile->keepsOldContent()
+                                    ? "; " + shownPath(traceFile->path()) + " is unchanged"
+                                    : "";
 
   const SEED_type seed = options.seed.value_or(0);
   RunOutcome outcome;
@@ -376,7 +394,8 @@ int runAndRecord(const CommandOptions& options, const Parameters& parameters) {
     // A reader that went away (head, a closed pipe) is an ordinary end for a
     // Unix filter; anything else is a failure the caller must see.
     if (traceFile) {
-      report("cannot write " + traceFile->path() + ": " + std::strerror(e.errnum()) + unchanged);
+      report("cannot write " + shownPath(traceFile->path()) + ": " + std::strerror(e.errnum()) +
+             unchanged);
     } else if (e.errnum() != EPIPE) {
       report(e.what());
     }
@@ -411,12 +430,19 @@ int runAndRecord(const CommandOptions& options, const Parameters& parameters) {
     report(e.what());
     return kExitFailure;
   }
+  // "--manifest -": the trace is in its file, the record goes to the caller.
+  if (options.manifestPath == "-" && printToStdout(manifestJson(manifest)) != kExitComplete) {
+    return kExitFailure;
+  }
   return stalled ? kExitFailure : kExitComplete;
 }
 
 }  // namespace
 
 int runCommandLine(int argc, char* argv[]) {
+  // Past a file-size limit a write must fail, to be reported and its partial
+  // file removed, rather than the process die without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
   CommandOptions options;
   Parameters parameters;
   try {
@@ -424,6 +450,8 @@ int runCommandLine(int argc, char* argv[]) {
     if (options.help) return printToStdout(kUsage);
     if (options.version) return printToStdout("grouptrace " + std::string(kVersion) + "\n");
     parameters = resolveParameters(options);
+    refuseOverwritingInput(options, options.outputPath, "-o");
+    refuseOverwritingInput(options, options.manifestPath, "--manifest");
   } catch (const UsageError& e) {
     report(e.what());
     return kExitBadInput;

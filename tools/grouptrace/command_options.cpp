@@ -268,6 +268,13 @@ CommandOptions parseCommandOptions(int argc, const char* const argv[]) {
   if (options.printParams && options.manifestPath) {
     throw UsageError("--manifest records a run, and --print-params does not run one");
   }
+  // "--manifest -" is for a trace written to a file: on standard output the
+  // record would run into the trace.
+  if (options.manifestPath == "-" && (!options.outputPath || *options.outputPath == "-")) {
+    throw UsageError(
+        "--manifest - writes the record to standard output, where the trace goes; give the "
+        "trace a file with -o, or the record a file of its own");
+  }
   // Both are renamed into place at the end: the second would replace the first.
   if (options.outputPath && options.manifestPath && *options.outputPath != "-") {
     std::error_code traceError, manifestError;
