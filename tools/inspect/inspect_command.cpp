@@ -1,18 +1,23 @@
 #include "inspect_command.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
 #include "common/atomic_file.h"
+#include "common/message_text.h"
 #include "grouptrace/byte_sink.h"
 #include "grouptrace/fd_source.h"
 #include "grouptrace/file_source.h"
@@ -87,82 +92,115 @@ void complain(const std::string& message) {
   std::fprintf(stderr, "grouptrace-inspect: %s\n", message.c_str());
 }
 
-// False, with a message naming `name`, when the text could not all be written.
-bool writeAll(std::FILE* out, std::string_view text, const std::string& name) {
-  const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-  if (!written || std::fflush(out) != 0 || std::ferror(out)) {
-    std::fprintf(stderr, "%s: cannot write: %s\n", name.c_str(),
-                 std::strerror(errno != 0 ? errno : EIO));
-    return false;
-  }
-  return true;
-}
-
 constexpr const char* kStdout = "<stdout>";
 
-int writeFile(const std::string& path, const std::string& text) {
-  if (path == "-") return writeAll(stdout, text, kStdout) ? kInspectOk : kInspectTrouble;
-  std::FILE* out = std::fopen(path.c_str(), "wb");
-  if (out == nullptr) {
-    std::fprintf(stderr, "%s: cannot open for writing: %s\n", path.c_str(), std::strerror(errno));
-    return kInspectTrouble;
+// Standard output through the generator's own sink, which waits out a
+// descriptor left non-blocking instead of losing what it refused. False, with
+// a message, when the text could not all be written; a reader that went away
+// (| head) ends the program quietly, as it ends any filter.
+bool writeStdout(std::string_view text) {
+  try {
+    FdSink(STDOUT_FILENO).write(text.data(), text.size());
+    return true;
+  } catch (const WriteError& e) {
+    if (e.errnum() != EPIPE) {
+      std::fprintf(stderr, "%s: cannot write: %s\n", kStdout, std::strerror(e.errnum()));
+    }
+    return false;
   }
-  const bool written = writeAll(out, text, path);
-  const bool closed = std::fclose(out) == 0;
-  if (written && !closed) {
-    std::fprintf(stderr, "%s: cannot write: %s\n", path.c_str(), std::strerror(errno));
+}
+
+// Where the export to standard output waits until the trace is known to be
+// sound: TMPDIR, as for any temporary file, else /tmp.
+std::string spoolDirectory() {
+  const char* dir = std::getenv("TMPDIR");
+  return dir != nullptr && *dir != '\0' ? dir : "/tmp";
+}
+
+// A spool file that has no name from the start, so that nothing is left
+// behind however the program ends. Throws FileError naming the directory.
+int openSpool(const std::string& directory) {
+  std::string pattern = directory + "/grouptrace-inspect-spool.XXXXXX";
+  const int fd = mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0) {
+    const int errnum = errno;
+    throw FileError("cannot create the export's spool file in " + shownPath(directory) + ": " +
+                        std::strerror(errnum) + " (TMPDIR chooses where the export waits)",
+                    errnum);
   }
-  return written && closed ? kInspectOk : kInspectTrouble;
+  unlink(pattern.c_str());
+  return fd;
 }
 
 // Copies a spooled export to standard output.
-void copyOut(std::FILE* spool) {
-  if (std::fflush(spool) != 0 || std::fseek(spool, 0, SEEK_SET) != 0) throw WriteError(errno);
+void copyOut(int spool) {
+  if (lseek(spool, 0, SEEK_SET) != 0) throw WriteError(errno);
   FdSink out(STDOUT_FILENO);
   std::vector<char> block(std::size_t{1} << 20);
   for (;;) {
-    const std::size_t n = std::fread(block.data(), 1, block.size(), spool);
-    if (n > 0) out.write(block.data(), n);
-    if (n < block.size()) {
-      if (std::ferror(spool)) throw WriteError(errno != 0 ? errno : EIO);
-      return;
-    }
+    const ssize_t n = read(spool, block.data(), block.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw WriteError(errno);
+    if (n == 0) return;
+    out.write(block.data(), static_cast<std::size_t>(n));
   }
 }
+
+// Writes into the spool; a failure there is the spool's, not standard output's.
+class SpoolSink final : public ByteSink {
+ public:
+  SpoolSink(int fd, std::string directory) : sink_(fd), directory_(std::move(directory)) {}
+  void write(const char* data, std::size_t size) override {
+    try {
+      sink_.write(data, size);
+    } catch (const WriteError& e) {
+      throw FileError("cannot write the export's spool file in " + shownPath(directory_) + ": " +
+                          std::strerror(e.errnum()) + " (TMPDIR chooses where the export waits)",
+                      e.errnum());
+    }
+  }
+
+ private:
+  FdSink sink_;
+  std::string directory_;
+};
 
 // The converted trace reaches its destination only once the trace has been
 // read whole and found sound: a file is renamed into place at the end, and
 // standard output is written from a spool file, so that a long trace need not
 // fit in memory and a faulty one leaves nothing half-written.
-int exportTrace(const InspectOptions& options, ByteSource& source) {
-  const bool toStdout = options.output == "-";
-  const std::string name = toStdout ? kStdout : options.output;
+int exportTrace(const InspectOptions& options, ByteSource& source, AtomicFile* file) {
   try {
-    if (!toStdout) {
-      AtomicFile file(options.output);
-      FdSink sink(file.fd());
+    if (file != nullptr) {
+      FdSink sink(file->fd());
       readTrace(source, *makeTraceWriter(options.format, sink));
-      file.commit();
+      file->commit();
       return kInspectOk;
     }
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> spool(std::tmpfile(), std::fclose);
-    if (spool == nullptr) throw WriteError(errno);
-    FdSink sink(fileno(spool.get()));
+    const std::string directory = spoolDirectory();
+    const int spool = openSpool(directory);
+    const std::unique_ptr<int, void (*)(int*)> closer(new int(spool), [](int* fd) {
+      close(*fd);
+      delete fd;
+    });
+    SpoolSink sink(spool, directory);
     readTrace(source, *makeTraceWriter(options.format, sink));
-    copyOut(spool.get());
+    copyOut(spool);
     return kInspectOk;
   } catch (const FileError& e) {
     complain(e.what());
   } catch (const WriteError& e) {
+    const std::string name = file != nullptr ? shownPath(file->path()) : kStdout;
     // A reader that went away is an ordinary end for a filter.
-    if (toStdout && e.errnum() == EPIPE) return kInspectTrouble;
+    if (file == nullptr && e.errnum() == EPIPE) return kInspectTrouble;
     std::fprintf(stderr, "%s: cannot write: %s\n", name.c_str(), std::strerror(e.errnum()));
   }
   return kInspectTrouble;
 }
 
-int inspect(const InspectOptions& options, ByteSource& source) {
-  if (options.command == InspectCommand::exportTrace) return exportTrace(options, source);
+// `file`: where plot or export writes, when that is a file.
+int inspect(const InspectOptions& options, ByteSource& source, AtomicFile* file) {
+  if (options.command == InspectCommand::exportTrace) return exportTrace(options, source, file);
   TraceReader reader(source);
   TraceEvent event;
   switch (options.command) {
@@ -174,18 +212,27 @@ int inspect(const InspectOptions& options, ByteSource& source) {
       const std::string line =
           "valid: " + traceCounts(reader.sessionCount(), summary.joins, summary.leaves) +
           ", Trans " + std::to_string(summary.trans) + "\n";
-      return writeAll(stdout, line, kStdout) ? kInspectOk : kInspectTrouble;
+      return writeStdout(line) ? kInspectOk : kInspectTrouble;
     }
     case InspectCommand::stats: {
       TraceStats stats;
       while (reader.next(event)) stats.add(event);
-      return writeAll(stdout, stats.report(), kStdout) ? kInspectOk : kInspectTrouble;
+      return writeStdout(stats.report()) ? kInspectOk : kInspectTrouble;
     }
     case InspectCommand::plot: {
       PlotRecorder plot;
       while (reader.next(event)) plot.add(event);
       const std::string caption = options.input == "-" ? "standard input" : options.input;
-      return writeFile(options.output, plot.svg(caption, options.style));
+      const std::string svg = plot.svg(caption, options.style);
+      if (file == nullptr) return writeStdout(svg) ? kInspectOk : kInspectTrouble;
+      try {
+        file->write(svg);
+        file->commit();
+        return kInspectOk;
+      } catch (const FileError& e) {
+        complain(e.what());
+        return kInspectTrouble;
+      }
     }
     case InspectCommand::exportTrace:
     case InspectCommand::help:
@@ -198,6 +245,9 @@ int inspect(const InspectOptions& options, ByteSource& source) {
 }  // namespace
 
 int runInspect(int argc, const char* const argv[]) {
+  // Past a file-size limit a write must fail, to be reported and its partial
+  // file removed, rather than the process die without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
   InspectOptions options;
   try {
     options = parseInspectOptions(argc, argv);
@@ -208,15 +258,14 @@ int runInspect(int argc, const char* const argv[]) {
     return kInspectTrouble;
   }
   if (options.command == InspectCommand::help) {
-    return writeAll(stdout, kUsage, kStdout) ? kInspectOk : kInspectTrouble;
+    return writeStdout(kUsage) ? kInspectOk : kInspectTrouble;
   }
   if (options.command == InspectCommand::version) {
-    return writeAll(stdout, std::string("grouptrace-inspect ") + kVersion + "\n", kStdout)
-               ? kInspectOk
-               : kInspectTrouble;
+    return writeStdout(std::string("grouptrace-inspect ") + kVersion + "\n") ? kInspectOk
+                                                                             : kInspectTrouble;
   }
 
-  const std::string name = options.input == "-" ? "<stdin>" : options.input;
+  const std::string name = options.input == "-" ? "<stdin>" : shownPath(options.input);
   std::unique_ptr<ByteSource> source;
   try {
     if (options.input == "-") {
@@ -228,8 +277,29 @@ int runInspect(int argc, const char* const argv[]) {
     std::fprintf(stderr, "%s: cannot open: %s\n", name.c_str(), e.code().message().c_str());
     return kInspectTrouble;
   }
+  // The output file is checked, and refused when it is the trace itself,
+  // before a long trace is read for nothing.
+  std::optional<AtomicFile> file;
+  const bool writesFile =
+      (options.command == InspectCommand::plot || options.command == InspectCommand::exportTrace) &&
+      options.output != "-";
+  if (writesFile) {
+    const bool overwritesInput = options.input == "-" ? isSameFile(options.output, STDIN_FILENO)
+                                                      : isSameFile(options.output, options.input);
+    if (overwritesInput) {
+      complain("-o " + shownPath(options.output) + " is the trace being read (" + name +
+               "); writing it would replace the trace, so give the output another name");
+      return kInspectTrouble;
+    }
+    try {
+      file.emplace(options.output);
+    } catch (const FileError& e) {
+      complain(e.what());
+      return kInspectTrouble;
+    }
+  }
   try {
-    return inspect(options, *source);
+    return inspect(options, *source, file ? &*file : nullptr);
   } catch (const TraceError& e) {
     // Built from the parts rather than from what(), which starts "line N:".
     std::fprintf(stderr, "%s:%llu: %s\n", name.c_str(), static_cast<unsigned long long>(e.line()),
