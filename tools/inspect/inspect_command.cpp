@@ -61,7 +61,7 @@ plot    a standalone SVG picture of group size over the request sequence, one
         shaded and named above the plot. Text is sized in proportion to the
         picture, so that it stays readable in a paper's column.
           -o OUT.svg    where to write it (required): a name ending in .svg, or
-                        - for standard output
+                        - for standard output; a file appears only whole
           --title TEXT  the heading, by default "Group size over the request
                         sequence"; --title "" leaves it out
           --width N     width in pixels, 320 to 4000 (default 960)
@@ -72,7 +72,8 @@ export  the trace's events in a machine-readable form, the same as
                           hops", a "source" row per session, a row per request
           --format jsonl  one JSON object per line: header, sources, requests,
                           summary
-          -o OUT          where to write it; - (the default) is standard output
+          -o OUT          where to write it, whole or not at all; - (the
+                          default) is standard output, spooled in TMPDIR
         Band and delay are as exact as the trace's text holds them: exact below
         a million, six significant digits from there on. Nothing is written
         unless the whole trace is sound.
