@@ -306,6 +306,41 @@ TEST(TraceFiles, EveryWriterKeepsTheOldFileOnAFullDisk) {
   }
 }
 
+// The directory is synced after the rename, which needs it open for reading:
+// one that cannot be read must fail before the run, not once the old file has
+// been replaced and the manifest is yet to be written.
+TEST(TraceFiles, EveryWriterRefusesADirectoryItCannotReadBeforeItWrites) {
+  if (geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0) {
+    GTEST_SKIP() << "needs root and setpriv to run as a user the directory refuses";
+  }
+  ScratchDir scratch;
+  std::filesystem::permissions(scratch.path(), std::filesystem::perms::owner_all |
+                                                   std::filesystem::perms::group_exec |
+                                                   std::filesystem::perms::others_exec);
+  const auto out = scratch / "write-only";
+  std::filesystem::create_directory(out);
+  for (const Writer& w : writers(scratch.path())) {
+    SCOPED_TRACE(w.name);
+    const auto file = out / (std::string("old") + w.suffix);
+    writeFile(file, "old\n");
+    std::filesystem::permissions(file, std::filesystem::perms::all);
+    // Writable and searchable by everyone, readable by no one but root.
+    std::filesystem::permissions(out, std::filesystem::perms::all &
+                                          ~std::filesystem::perms::group_read &
+                                          ~std::filesystem::perms::others_read);
+    const auto r = runCommand(
+        "exec setpriv --reuid=65534 --regid=65534 --clear-groups " + w.command(file, "/dev/null"),
+        scratch);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("cannot open the directory " + out.string() + ": Permission denied"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(readFile(file), "old\n");
+    EXPECT_EQ(namesIn(out), std::set<std::string>{file.filename().string()});
+    std::filesystem::remove(file);
+  }
+}
+
 // Runs `command` (argv, no shell), giving it `before` on standard input; once
 // a file whose name starts with `prefix` appears in `dir` (a writer's
 // temporary file), and holds bytes when `written` is set, stops the program,
