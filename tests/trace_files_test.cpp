@@ -355,7 +355,7 @@ testing::ChildResult runPausedOnceWriting(const std::vector<std::string>& comman
   if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
   const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-  inotify_add_watch(watch, dir.c_str(), IN_CREATE);
+  inotify_add_watch(watch, dir.c_str(), IN_CREATE | IN_MODIFY);
   paused = false;
   const auto writeAll = [](int fd, std::string_view text) {
     while (!text.empty()) {
@@ -378,7 +378,8 @@ testing::ChildResult runPausedOnceWriting(const std::vector<std::string>& comman
         }
       }
       if (paused) break;
-      // Woken by the next file created; the time-out only bounds a lost race.
+      // Woken by the next file created or written; the time-out only bounds a
+      // lost race.
       pollfd p{watch, POLLIN, 0};
       char events[4096];
       if (poll(&p, 1, 100) > 0)
