@@ -209,48 +209,71 @@ std::set<std::string> namesIn(const std::filesystem::path& dir) {
   return names;
 }
 
-// Each program that writes a file: its command line for an output path, the
+// Each program that writes a file: its arguments for an output path, the
 // status it gives when it cannot write, and how its output starts.
 struct Writer {
   const char* name;
-  // `out` is the file written; `trace` where the generator's trace goes
-  // while the manifest is the file under test.
-  std::function<std::string(const std::string& out, const std::string& trace)> command;
-  int failure;
+  // `out` is the file written, `input` what the program reads (a parameter
+  // file, a trace, or - for standard input) and `trace` where the generator's
+  // trace goes while the manifest is the file under test.
+  std::function<std::vector<std::string>(const std::string& out, const std::string& input,
+                                         const std::string& trace)>
+      args;
+  bool generator;      // reads parameters rather than a trace
+  bool manifest;       // writes its file only after a trace
   const char* suffix;  // the output's name must end so (plot: .svg)
   const char* starts;
+  int failure() const { return generator ? 1 : 2; }
 };
+
+// A command line for the shell, through the emulator where the build needs one.
+std::string shellLine(const std::vector<std::string>& args) {
+  const std::string launcher = GROUPTRACE_LAUNCHER;
+  std::string line = launcher.empty() ? "" : shellQuoted(launcher);
+  for (const std::string& a : args) {
+    if (!line.empty()) line += ' ';
+    line += shellQuoted(a);
+  }
+  return line;
+}
 
 // The inputs the writers read, in `dir`: a parameter stream "p" and a trace
 // "t.trace" made from it.
 std::vector<Writer> writers(const std::filesystem::path& dir) {
   writeFile(dir / "p", "100\n10\n20000\n0\n5\n1\n100\n10\n1\n5\n1\n4\n0\n");
-  const std::string params = q(dir / "p"), trace = q(dir / "t.trace");
-  const auto r = std::system((generator() + " 3 -p " + params + " -o " + trace).c_str());
+  const auto r =
+      std::system((generator() + " 3 -p " + q(dir / "p") + " -o " + q(dir / "t.trace")).c_str());
   if (r != 0) throw std::runtime_error("cannot make the input trace");
+  using Args = std::vector<std::string>;
   return {
       {"grouptrace -o",
-       [=](const std::string& out, const std::string&) {
-         return generator() + " 3 -p " + params + " -o " + shellQuoted(out);
+       [](const std::string& out, const std::string& input, const std::string&) {
+         return Args{GROUPTRACE_BINARY, "3", "-p", input, "-o", out};
        },
-       1, "", "// Print Group requests"},
+       true, false, "", "// Print Group requests"},
       {"grouptrace --manifest",
-       [=](const std::string& out, const std::string& traceOut) {
-         return generator() + " 3 -p " + params + " -o " + shellQuoted(traceOut) + " --manifest " +
-                shellQuoted(out);
+       [](const std::string& out, const std::string& input, const std::string& trace) {
+         return Args{GROUPTRACE_BINARY, "3", "-p", input, "-o", trace, "--manifest", out};
        },
-       1, "", "{\n  \"version\""},
+       true, true, "", "{\n  \"version\""},
       {"grouptrace-inspect plot -o",
-       [=](const std::string& out, const std::string&) {
-         return inspector() + " plot -o " + shellQuoted(out) + " " + trace;
+       [](const std::string& out, const std::string& input, const std::string&) {
+         return Args{GROUPTRACE_INSPECT_BINARY, "plot", "-o", out, input};
        },
-       2, ".svg", "<?xml"},
+       false, false, ".svg", "<?xml"},
       {"grouptrace-inspect export -o",
-       [=](const std::string& out, const std::string&) {
-         return inspector() + " export --format csv -o " + shellQuoted(out) + " " + trace;
+       [](const std::string& out, const std::string& input, const std::string&) {
+         return Args{GROUPTRACE_INSPECT_BINARY, "export", "--format", "csv", "-o", out, input};
        },
-       2, "", "phase,kind,node"},
+       false, false, "", "phase,kind,node"},
   };
+}
+
+// The writer's shell command for `out`, reading the inputs that writers() made
+// in `dir`, its trace (if a manifest is written) going to `trace`.
+std::string commandFor(const Writer& w, const std::filesystem::path& dir,
+                       const std::filesystem::path& out, const std::string& trace = "/dev/null") {
+  return shellLine(w.args(out.string(), (dir / (w.generator ? "p" : "t.trace")).string(), trace));
 }
 
 // A file-size limit and a name as long as a file name can be: an old file is
@@ -269,9 +292,9 @@ TEST(TraceFiles, EveryWriterIsWholeOrAbsentUnderALimitAndWithTheLongestName) {
     // ulimit -f counts blocks of 512 bytes: one block holds the messages on
     // standard error, and no writer's output. The manifest records the trace's
     // name, which a long one makes longer than a block.
-    const auto limited =
-        runCommand("ulimit -f 1; exec " + w.command(file, longNull.string()), scratch);
-    EXPECT_EQ(limited.status, w.failure) << limited.err;
+    const auto limited = runCommand(
+        "ulimit -f 1; exec " + commandFor(w, scratch.path(), file, longNull.string()), scratch);
+    EXPECT_EQ(limited.status, w.failure()) << limited.err;
     EXPECT_NE(limited.err.find("File too large"), std::string::npos) << limited.err;
     EXPECT_EQ(readFile(file), "old\n");
     EXPECT_EQ(namesIn(out), std::set<std::string>{file.filename().string()});
@@ -279,7 +302,7 @@ TEST(TraceFiles, EveryWriterIsWholeOrAbsentUnderALimitAndWithTheLongestName) {
     // 255 bytes, where the temporary file's name would be 263 if not cut.
     const std::string longName = std::string(255 - std::strlen(w.suffix), 'n') + w.suffix;
     writeFile(out / longName, "old\n");
-    const auto r = runCommand(w.command((out / longName).string(), "/dev/null"), scratch);
+    const auto r = runCommand(commandFor(w, scratch.path(), out / longName), scratch);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(readFile(out / longName).rfind(w.starts, 0), 0u);
     EXPECT_EQ(namesIn(out), (std::set<std::string>{file.filename().string(), longName}));
@@ -296,8 +319,8 @@ TEST(TraceFiles, EveryWriterKeepsTheOldFileOnAFullDisk) {
     const auto file = disk / (std::string("old") + w.suffix);
     writeFile(file, "old\n");
     small.fill("filler");
-    const auto r = runCommand(w.command(file, "/dev/null"), scratch);
-    EXPECT_EQ(r.status, w.failure) << r.err;
+    const auto r = runCommand(commandFor(w, scratch.path(), file), scratch);
+    EXPECT_EQ(r.status, w.failure()) << r.err;
     EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
     EXPECT_EQ(readFile(file), "old\n");
     EXPECT_EQ(namesIn(disk), (std::set<std::string>{file.filename().string(), "filler"}));
@@ -328,9 +351,9 @@ TEST(TraceFiles, EveryWriterRefusesADirectoryItCannotReadBeforeItWrites) {
     std::filesystem::permissions(out, std::filesystem::perms::all &
                                           ~std::filesystem::perms::group_read &
                                           ~std::filesystem::perms::others_read);
-    const auto r = runCommand(
-        "exec setpriv --reuid=65534 --regid=65534 --clear-groups " + w.command(file, "/dev/null"),
-        scratch);
+    const auto r = runCommand("exec setpriv --reuid=65534 --regid=65534 --clear-groups " +
+                                  commandFor(w, scratch.path(), file),
+                              scratch);
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_NE(r.err.find("cannot open the directory " + out.string() + ": Permission denied"),
               std::string::npos)
@@ -410,52 +433,39 @@ TEST(TraceFiles, EveryWriterFailsSoundlyWhenItsNameBecomesADirectory) {
   const auto out = scratch / "out";
   const std::string launcher = GROUPTRACE_LAUNCHER;
   // The generator's run lasts long enough to be stopped while it writes.
-  const std::string longRun = "100\n10\n1000000\n0\n5\n1\n100\n10\n1\n5\n1\n4\n0\n";
+  writeFile(scratch / "long", "100\n10\n1000000\n0\n5\n1\n100\n10\n1\n5\n1\n4\n0\n");
   for (const Writer& w : writers(scratch.path())) {
     SCOPED_TRACE(w.name);
     std::filesystem::remove_all(out);
     std::filesystem::create_directory(out);
     const auto file = out / (std::string("new") + w.suffix);
     const auto traceOut = out / "trace";
-    const bool manifest = w.starts[0] == '{';
-    std::vector<std::string> command;
-    if (!launcher.empty()) command.push_back(launcher);
-    if (w.failure == 1) {
-      command.insert(command.end(), {GROUPTRACE_BINARY, "3", "-o"});
-      command.push_back(manifest ? traceOut.string() : file.string());
-      if (manifest) command.insert(command.end(), {"--manifest", file.string()});
-    } else {
-      command.insert(command.end(), {GROUPTRACE_INSPECT_BINARY});
-      if (w.suffix[0] == '.') {
-        command.insert(command.end(), {"plot", "-o", file.string()});
-      } else {
-        command.insert(command.end(), {"export", "--format", "csv", "-o", file.string()});
-      }
-    }
+    std::vector<std::string> command =
+        w.args(file.string(), w.generator ? (scratch / "long").string() : "-", traceOut.string());
+    if (!launcher.empty()) command.insert(command.begin(), launcher);
     // The manifest's temporary file is made only at the end: the trace's
     // marks the run, once it holds bytes (the manifest's name is checked
     // before that).
-    std::string prefix = (manifest ? traceOut : file).filename().string();
+    std::string prefix = (w.manifest ? traceOut : file).filename().string();
     prefix.insert(prefix.begin(), '.');
     prefix += '.';
-    // The generator reads its 13 values before it writes; the inspector
-    // writes while it reads, and waits for the trace's last line.
-    const std::string input = w.failure == 1 ? longRun : readFile(scratch / "t.trace");
-    const std::size_t split = w.failure == 1 ? input.size() : input.rfind('\n', input.size() - 2);
+    // The inspector writes while it reads, and waits for the trace's last line.
+    const std::string input = w.generator ? "" : readFile(scratch / "t.trace");
+    const std::size_t split = w.generator ? 0 : input.rfind('\n', input.size() - 2);
     bool paused = false;
     const auto r = runPausedOnceWriting(
         command, std::string_view(input).substr(0, split), std::string_view(input).substr(split),
-        out, prefix, manifest, [&] { std::filesystem::create_directory(file); }, paused);
+        out, prefix, w.manifest, [&] { std::filesystem::create_directory(file); }, paused);
     ASSERT_TRUE(paused) << "the program ended before it could be stopped: " << r.err;
-    EXPECT_EQ(r.status, w.failure) << r.err;
+    EXPECT_EQ(r.status, w.failure()) << r.err;
     EXPECT_NE(r.err.find("cannot put the file in place at " + file.string() + ": Is a directory"),
               std::string::npos)
         << r.err;
     EXPECT_TRUE(std::filesystem::is_directory(file));
     EXPECT_TRUE(std::filesystem::is_empty(file));
     const std::set<std::string> left = namesIn(out);
-    EXPECT_EQ(left, manifest ? (std::set<std::string>{"new", "trace"})
-                             : std::set<std::string>{file.filename().string()});
+    EXPECT_EQ(left, w.manifest ? (std::set<std::string>{"new", "trace"})
+                               : std::set<std::string>{file.filename().string()});
   }
 }
 
