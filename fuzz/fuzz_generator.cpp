@@ -99,6 +99,9 @@ const char* statusName(myIO::Status status) {
 struct ReferenceValue {
   myIO::Status status;
   double number;
+  // Text other than a blank or a comment mark ("#", "//") touches the number: the program
+  // refuses the value, which the legacy reading of the stream would take for a comment.
+  bool glued = false;
 };
 
 // What a C++ stream in the classic locale makes of the values: skip whitespace, extract a double,
@@ -124,7 +127,14 @@ std::vector<ReferenceValue> referenceValues(const std::string& bytes, std::size_
       values.push_back({overflow ? myIO::Status::outOfRange : myIO::Status::notANumber, number});
       return values;
     }
-    values.push_back({myIO::Status::ok, number});
+    const auto next = in.peek();
+    bool glued = false;
+    if (next != std::char_traits<char>::eof() &&
+        !std::isspace(static_cast<char>(next), std::locale::classic()) && next != '#') {
+      in.get();
+      glued = next != '/' || in.peek() != '/';
+    }
+    values.push_back({myIO::Status::ok, number, glued});
     in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
   }
   consumed = in.eof() ? bytes.size() : mark + static_cast<std::size_t>(in.tellg());
@@ -156,48 +166,62 @@ std::optional<Parameters> readAndCheck(std::string& bytes, std::size_t& consumed
     }
   }
 
-  // The line a bad stream must be reported on: the first value that is missing, no number or
-  // outside 32 bits, then too few nodes, then too few sessions.
-  int badLine = 0;
-  for (std::size_t i = 0; i < reference.size() && badLine == 0; ++i) {
-    if (reference[i].status != myIO::Status::ok || !fitsAfterTruncation(reference[i].number)) {
-      badLine = static_cast<int>(i) + 1;
-    }
-  }
+  // The line a bad stream must be reported on: the first value that is missing, no number,
+  // outside 32 bits or (unless read the legacy way) glued to other text, then too few nodes,
+  // then too few sessions.
   const auto truncated = [&](std::size_t i) {
     return static_cast<std::int32_t>(reference[i].number);
   };
-  if (badLine == 0 && truncated(0) < 1) badLine = 1;
-  if (badLine == 0 && truncated(1) < 1) badLine = 2;
+  const auto badLineOf = [&](NumberEnd numberEnd) {
+    for (std::size_t i = 0; i < reference.size(); ++i) {
+      if (reference[i].status != myIO::Status::ok || !fitsAfterTruncation(reference[i].number) ||
+          (reference[i].glued && numberEnd != NumberEnd::legacy)) {
+        return static_cast<int>(i) + 1;
+      }
+    }
+    if (truncated(0) < 1) return 1;
+    if (truncated(1) < 1) return 2;
+    return 0;
+  };
 
-  const File file = openBytes(bytes);
-  myIO io(file.get());
-  Parameters p;
-  try {
-    p = readParameters(io);
-  } catch (const ParameterError& e) {
-    CHECK(e.line() == badLine, "rejected on line %d, expected %d: %s", e.line(), badLine, e.what());
-    const std::string message = e.what();
-    const std::string name(kParameterNames[static_cast<std::size_t>(badLine - 1)]);
-    CHECK(message.find("value " + std::to_string(badLine) + " (" + name + ")") != std::string::npos,
+  // Both readings, each against its own verdict; the run goes on with the program's default.
+  std::optional<Parameters> accepted;
+  for (const NumberEnd numberEnd : {NumberEnd::legacy, NumberEnd::separated}) {
+    const int badLine = badLineOf(numberEnd);
+    const char* const reading = numberEnd == NumberEnd::legacy ? "legacy" : "default";
+    const File file = openBytes(bytes);
+    myIO io(file.get());
+    Parameters p;
+    try {
+      p = readParameters(io, numberEnd);
+    } catch (const ParameterError& e) {
+      CHECK(e.line() == badLine, "%s reading: rejected on line %d, expected %d: %s", reading,
+            e.line(), badLine, e.what());
+      const std::string message = e.what();
+      const std::string name(kParameterNames[static_cast<std::size_t>(badLine - 1)]);
+      CHECK(
+          message.find("value " + std::to_string(badLine) + " (" + name + ")") != std::string::npos,
           "the message does not name value %d (%s): %s", badLine, name.c_str(), e.what());
-    CHECK(message.find('\n') == std::string::npos, "the message is not one line: %s", e.what());
-    return std::nullopt;
-  }
-  CHECK(badLine == 0, "accepted a stream that is bad on line %d", badLine);
+      CHECK(message.find('\n') == std::string::npos, "the message is not one line: %s", e.what());
+      accepted.reset();
+      continue;
+    }
+    CHECK(badLine == 0, "%s reading: accepted a stream that is bad on line %d", reading, badLine);
 
-  const std::int32_t fields[] = {
-      p.nNodes,  p.nSessions, p.maxTrans, p.currTrans, p.avgSize, p.nQoSLevels,      p.maxBand,
-      p.minBand, p.minDelay,  p.maxDelay, p.minHops,   p.maxHops, p.orderedJoinLeave};
-  for (std::size_t i = 0; i < std::size(fields); ++i) {
-    CHECK(fields[i] == truncated(i), "value %zu stored as %" PRId32 ", read %.17g", i + 1,
-          fields[i], reference[i].number);
+    const std::int32_t fields[] = {
+        p.nNodes,  p.nSessions, p.maxTrans, p.currTrans, p.avgSize, p.nQoSLevels,      p.maxBand,
+        p.minBand, p.minDelay,  p.maxDelay, p.minHops,   p.maxHops, p.orderedJoinLeave};
+    for (std::size_t i = 0; i < std::size(fields); ++i) {
+      CHECK(fields[i] == truncated(i), "value %zu stored as %" PRId32 ", read %.17g", i + 1,
+            fields[i], reference[i].number);
+    }
+    const long position = std::ftell(file.get());
+    CHECK(position >= 0 && static_cast<std::size_t>(position) == referenceConsumed,
+          "the reader took %ld bytes, the 13 lines hold %zu", position, referenceConsumed);
+    accepted = p;
   }
-  const long position = std::ftell(file.get());
-  CHECK(position >= 0 && static_cast<std::size_t>(position) == referenceConsumed,
-        "the reader took %ld bytes, the 13 lines hold %zu", position, referenceConsumed);
-  consumed = referenceConsumed;
-  return p;
+  if (accepted) consumed = referenceConsumed;
+  return accepted;
 }
 
 // The seed argument, checked against strtoll; nothing when it is rejected.

@@ -99,6 +99,35 @@ TEST(CommandLine, BadParameterStreamsWriteNothing) {
   }
 }
 
+// "20,000" was read as 20 with exit status 0: a scenario other than the one
+// written down. It is refused now, and the old reading is one option away.
+TEST(CommandLine, AGluedTypoIsRefusedAndTheLegacyReadingIsOneOptionAway) {
+  std::string typo = kExample, twenty = kExample;
+  typo.replace(typo.find("6\n"), 1, "20,000");
+  twenty.replace(twenty.find("6\n"), 1, "20");
+  const ProcessResult refused = runGrouptrace({"5"}, typo);
+  EXPECT_EQ(refused.exitStatus, 2);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err.rfind("grouptrace: line 3, value 3 (maxTrans): \"20\" is followed by "
+                              "\",000\" without a blank: write the number alone",
+                              0),
+            0u)
+      << refused.err;
+  EXPECT_NE(refused.err.find("(--legacy-numbers reads it as version 1.0.0 did"), std::string::npos)
+      << refused.err;
+  EXPECT_EQ(refused.err.find('\n'), refused.err.size() - 1) << refused.err;
+
+  const ProcessResult legacy = runGrouptrace({"--legacy-numbers", "5"}, typo);
+  EXPECT_EQ(legacy.exitStatus, 0) << legacy.err;
+  EXPECT_EQ(legacy.err, "");
+  const ProcessResult expected = runGrouptrace({"5"}, twenty);
+  ASSERT_EQ(expected.exitStatus, 0);
+  EXPECT_TRUE(legacy.out == expected.out) << "the legacy reading changed the trace";
+  // With some values given by name, the stream is read the same way.
+  EXPECT_EQ(runGrouptrace({"--nodes", "3", "5"}, typo).exitStatus, 2);
+  EXPECT_EQ(runGrouptrace({"--legacy-numbers", "--nodes", "3", "5"}, typo).out, expected.out);
+}
+
 TEST(CommandLine, AStalledRunFinishesItsTraceAndFails) {
   const ProcessResult r = runGrouptrace({}, "1\n2\n10\n0\n3\n1\n100\n10\n1\n5\n1\n4\n0\n");
   EXPECT_EQ(r.exitStatus, 1);

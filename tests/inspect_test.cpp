@@ -1,6 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -8,6 +11,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "group_size_series.h"
@@ -862,6 +866,64 @@ TEST(InspectProgram, ExportOfAFaultyTraceWritesNothing) {
       testing::runCommand(inspect + " export " + testing::shellQuoted(cut.string()), scratch);
   EXPECT_EQ(noFormat.status, 2);
   EXPECT_NE(noFormat.err.find("export needs --format csv or --format jsonl"), std::string::npos);
+}
+
+// A standard output left non-blocking by the parent refuses writes while its
+// reader lags: every command waits for it, as the generator does, rather than
+// losing what was refused.
+TEST(InspectProgram, ANonBlockingStandardOutputGetsEverything) {
+  testing::ScratchDir scratch;
+  const std::string trace = (std::filesystem::path(GROUPTRACE_GOLDEN_DIR) / "007.out").string();
+  const std::vector<std::vector<std::string>> commands = {{"check", trace},
+                                                          {"stats", trace},
+                                                          {"plot", "-o", "-", trace},
+                                                          {"export", "--format", "jsonl", trace},
+                                                          {"--help"}};
+  for (const auto& args : commands) {
+    SCOPED_TRACE(args[0]);
+    std::string line = inspectProgram();
+    for (const auto& a : args) {
+      line += ' ';
+      line += testing::shellQuoted(a);
+    }
+    const auto expected = testing::runCommand(line, scratch);
+    ASSERT_EQ(expected.status, 0) << expected.err;
+
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    // The smallest pipe, already full: the first write is refused.
+    fcntl(fds[1], F_SETPIPE_SZ, 4096);
+    ASSERT_EQ(fcntl(fds[1], F_SETFL, fcntl(fds[1], F_GETFL) | O_NONBLOCK), 0);
+    const std::string filler(4096, '#');
+    std::size_t filled = 0;
+    for (ssize_t n; (n = write(fds[1], filler.data(), filler.size())) > 0;) {
+      filled += static_cast<std::size_t>(n);
+    }
+    std::string received;
+    std::thread lateReader([&received, fd = fds[0]] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      char buffer[1024];
+      for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) {
+        received.append(buffer, static_cast<std::size_t>(n));
+      }
+    });
+    std::vector<std::string> argv;
+    const std::string launcher = GROUPTRACE_LAUNCHER;
+    if (!launcher.empty()) argv.push_back(launcher);
+    argv.push_back(GROUPTRACE_INSPECT_BINARY);
+    argv.insert(argv.end(), args.begin(), args.end());
+    const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const auto r = testing::runChild(argv, devNull, fds[1]);
+    close(devNull);
+    close(fds[1]);
+    lateReader.join();
+    close(fds[0]);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    ASSERT_GE(received.size(), filled);
+    EXPECT_TRUE(received.substr(filled) == expected.out)
+        << "received " << received.size() - filled << " of " << expected.out.size() << " bytes";
+  }
 }
 
 TEST(InspectProgram, DoubleDashAndSingularWording) {

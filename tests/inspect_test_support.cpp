@@ -1,9 +1,13 @@
 #include "inspect_test_support.h"
 
+#include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -70,6 +74,60 @@ CommandResult runCommand(const std::string& commandLine, const ScratchDir& scrat
   result.out = readFile(out);
   result.err = readFile(err);
   return result;
+}
+
+ChildResult runChild(const std::vector<std::string>& argv, int inFd, int outFd,
+                     const std::function<void(pid_t)>& whileRunning) {
+  std::FILE* err = std::tmpfile();
+  if (err == nullptr) throw std::runtime_error("tmpfile failed");
+  std::vector<std::string> copies = argv;
+  std::vector<char*> args;
+  for (auto& a : copies) args.push_back(a.data());
+  args.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (dup2(inFd, 0) < 0 || dup2(outFd, 1) < 0 || dup2(fileno(err), 2) < 0) _exit(127);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  if (whileRunning) whileRunning(pid);
+  int wstatus = 0;
+  while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+  }
+  ChildResult result;
+  if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
+  if (WIFSIGNALED(wstatus)) result.signal = WTERMSIG(wstatus);
+  std::rewind(err);
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, err)) > 0;) {
+    result.err.append(buffer, n);
+  }
+  std::fclose(err);
+  return result;
+}
+
+SmallDisk::SmallDisk(const std::filesystem::path& path, const std::string& size) : path_(path) {
+  std::filesystem::create_directories(path_);
+  const std::string options = "size=" + size;
+  mounted_ = ::mount("tmpfs", path_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+  if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+}
+
+void SmallDisk::fill(const std::string& name) const {
+  const int fd = ::open((path_ / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) throw std::runtime_error("cannot create " + name);
+  const std::string block(4096, 'f');
+  // Whole blocks, then single bytes, until nothing more fits.
+  for (std::size_t size = block.size(); size > 0;) {
+    if (::write(fd, block.data(), size) < 0) {
+      if (errno != ENOSPC) break;
+      size /= 2;
+    }
+  }
+  ::close(fd);
 }
 
 }  // namespace grouptrace::testing

@@ -51,6 +51,10 @@ class Parser {
       v.text = string();
     } else if (text_.substr(at_, 4) == "null") {
       at_ += 4;
+    } else if (text_.substr(at_, 4) == "true" || text_.substr(at_, 5) == "false") {
+      v.kind = JsonValue::Kind::boolean;
+      v.text = text_[at_] == 't' ? "true" : "false";
+      at_ += v.text.size();
     } else {
       // -?(0|[1-9][0-9]*) is all the program writes.
       v.kind = JsonValue::Kind::number;
@@ -120,6 +124,13 @@ const JsonValue& JsonValue::operator[](std::string_view name) const {
     if (member.first == name) return member.second;
   }
   throw std::runtime_error("no member " + std::string(name));
+}
+
+bool JsonValue::has(std::string_view name) const {
+  for (const auto& member : members) {
+    if (member.first == name) return true;
+  }
+  return false;
 }
 
 long long JsonValue::integer() const {

@@ -28,10 +28,10 @@ class Input {
   std::FILE* file_;
 };
 
-Parameters read(const std::string& text) {
+Parameters read(const std::string& text, NumberEnd numberEnd = NumberEnd::separated) {
   Input in(text);
   myIO io(in.file());
-  return readParameters(io);
+  return readParameters(io, numberEnd);
 }
 
 // A well-formed stream with the given text for line `line` (1-based).
@@ -101,14 +101,97 @@ TEST(ParameterStream, NumberFormsOfStreamExtraction) {
   EXPECT_EQ(read(streamWith(1, "0007")).nNodes, 7);
   EXPECT_EQ(read(streamWith(4, ".5")).currTrans, 0);
   EXPECT_EQ(read(streamWith(4, "1e-400")).currTrans, 0);  // underflows to zero
-  // The number ends at the first character that cannot continue it, and the
-  // rest of the line is discarded.
-  EXPECT_EQ(read(streamWith(1, "10,")).nNodes, 10);
-  EXPECT_EQ(read(streamWith(1, "10abc")).nNodes, 10);
-  EXPECT_EQ(read(streamWith(1, "12.5.3")).nNodes, 12);
-  EXPECT_EQ(read(streamWith(1, "3e1.5")).nNodes, 30);
-  EXPECT_EQ(read(streamWith(4, "0x1F")).currTrans, 0);
+  // The number ends at the first character that cannot continue it; the
+  // legacy reading discards the rest of the line, whatever touches the number.
+  EXPECT_EQ(read(streamWith(1, "10,"), NumberEnd::legacy).nNodes, 10);
+  EXPECT_EQ(read(streamWith(1, "10abc"), NumberEnd::legacy).nNodes, 10);
+  EXPECT_EQ(read(streamWith(1, "12.5.3"), NumberEnd::legacy).nNodes, 12);
+  EXPECT_EQ(read(streamWith(1, "3e1.5"), NumberEnd::legacy).nNodes, 30);
+  EXPECT_EQ(read(streamWith(4, "0x1F"), NumberEnd::legacy).currTrans, 0);
   EXPECT_EQ(read(streamWith(1, "5 6 7")).nNodes, 5);
+}
+
+std::string messageFor(const std::string& text) {
+  try {
+    read(text);
+  } catch (const ParameterError& e) {
+    return e.what();
+  }
+  return "accepted";
+}
+
+// "20,000" read as 20 and a comment is another scenario than the one written
+// down: text glued to a number is refused, unless it opens a comment, and the
+// legacy reading still gives the old values.
+TEST(ParameterStream, TextGluedToANumberIsATypo) {
+  struct Glued {
+    int line;
+    std::string value;
+    const char* shown;  // what the message quotes after the number
+    std::int32_t legacy;
+  };
+  const Glued typos[] = {
+      {3, "20,000 transactions", "\",000\"", 20},
+      {3, "20k", "\"k\"", 20},
+      {1, "2O000", "\"O000\"", 2},
+      {7, "12.5.3", "\".3\"", 12},
+      {4, "0x1F", "\"x1F\"", 0},
+      {9, "10/2", "\"/2\"", 10},
+      {10, "1e5ms", "\"ms\"", 100000},
+      {11, "3;", "\";\"", 3},
+      {12, "4\xc2\xa0hops", "\"\\xc2\\xa0hops\"", 4},  // a no-break space pasted in
+      {13, std::string("1\0", 2), "\"\\x00\"", 1},
+  };
+  for (const Glued& t : typos) {
+    SCOPED_TRACE(t.value);
+    const std::string stream = streamWith(t.line, t.value);
+    try {
+      read(stream);
+      ADD_FAILURE() << "accepted";
+    } catch (const GluedNumberError& e) {
+      const std::string message = e.what();
+      EXPECT_EQ(
+          message.rfind(
+              "line " + std::to_string(t.line) + ", value " + std::to_string(t.line) + " (", 0),
+          0u)
+          << message;
+      EXPECT_NE(message.find(std::string(" is followed by ") + t.shown + " without a blank"),
+                std::string::npos)
+          << message;
+      EXPECT_NE(message.find("put a blank or \"#\" before a comment"), std::string::npos);
+    }
+    EXPECT_EQ(parameterAt(read(stream, NumberEnd::legacy), static_cast<std::size_t>(t.line - 1)),
+              t.legacy);
+    EXPECT_THROW(parseParameters(stream), ParameterError);
+    EXPECT_EQ(parameterAt(parseParameters(stream, NumberEnd::legacy),
+                          static_cast<std::size_t>(t.line - 1)),
+              t.legacy);
+  }
+  // The message quotes the number as written, then only the glued word.
+  EXPECT_EQ(messageFor(streamWith(3, "+2.0e4,000 maxTrans")),
+            "line 3, value 3 (maxTrans): \"+2.0e4\" is followed by \",000\" without a blank: "
+            "write the number alone (no thousands separators, units or letters), and put a blank "
+            "or \"#\" before a comment");
+
+  // A comment mark may touch the number; so may a line end of any kind and
+  // the end of the input.
+  EXPECT_EQ(read(streamWith(1, "10#nodes")).nNodes, 10);
+  EXPECT_EQ(read(streamWith(1, "10//nodes")).nNodes, 10);
+  EXPECT_EQ(read(streamWith(1, "10.#nodes")).nNodes, 10);
+  EXPECT_EQ(read(streamWith(1, "10\v")).nNodes, 10);
+  EXPECT_EQ(read(streamWith(1, "10\f,")).nNodes, 10);
+  std::string lastGlued = streamWith(0, "");
+  lastGlued.back() = '#';
+  EXPECT_EQ(read(lastGlued).orderedJoinLeave, 0);
+  lastGlued.pop_back();
+  EXPECT_EQ(read(lastGlued).orderedJoinLeave, 0);
+  // The glued text is read only as far as its message shows: a line that
+  // never ends is not read to its end.
+  const std::string endless = streamWith(2, "2" + std::string(100'000, 'x'));
+  Input in(endless);
+  myIO io(in.file());
+  EXPECT_THROW(readParameters(io), GluedNumberError);
+  EXPECT_LT(std::ftell(in.file()), static_cast<long>(endless.find("2x") + 2 * myIO::kTextKept));
 }
 
 TEST(ParameterStream, StopsAfterTheThirteenthLine) {
@@ -189,15 +272,6 @@ TEST(ParameterStream, ABadValueIsRefusedWithoutReadingItsLine) {
     EXPECT_LT(std::ftell(in.file()), static_cast<long>(text.find(start) + 2 * myIO::kTextKept))
         << start;
   }
-}
-
-std::string messageFor(const std::string& text) {
-  try {
-    read(text);
-  } catch (const ParameterError& e) {
-    return e.what();
-  }
-  return "accepted";
 }
 
 TEST(ParameterStream, MessagesNameTheLineAValueStandsOn) {

@@ -1,8 +1,18 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <set>
+#include <thread>
 
 #include "grouptrace/file_source.h"
 #include "grouptrace/parameters.h"
@@ -98,6 +108,19 @@ TEST(TraceFiles, EachTraceIsWrittenWholeWithAManifestThatDescribesIt) {
     ++cases;
   }
   EXPECT_GE(cases, 12);
+  EXPECT_FALSE(parseJson(readFile(manifest)).has("legacyNumbers"));
+
+  // A stream read the legacy way says so in its record.
+  writeFile(scratch / "p", "3\n2\n6,0\n0\n2\n1\n100\n10\n1\n5\n1\n4\n1\n");
+  const auto legacy = runCommand(generator() + " --legacy-numbers -p " + q(scratch / "p") + " -o " +
+                                     q(trace) + " --manifest " + q(manifest),
+                                 scratch);
+  ASSERT_EQ(legacy.status, 0) << legacy.err;
+  const JsonValue record = parseJson(readFile(manifest));
+  EXPECT_EQ(record["legacyNumbers"].kind, JsonValue::Kind::boolean);
+  EXPECT_EQ(record["legacyNumbers"].text, "true");
+  EXPECT_EQ(record["parameters"]["maxTrans"].integer(), 6);
+  std::filesystem::remove(scratch / "p");
 
   // A file like any the user creates, and no temporary file left beside it.
   const mode_t mask = umask(0);
@@ -170,6 +193,453 @@ TEST(TraceFiles, AStalledRunOnStandardOutputIsRecordedAsStalled) {
   EXPECT_EQ(m["output"].kind, JsonValue::Kind::null);
   EXPECT_EQ(m["bytes"].integer(), static_cast<long long>(r.out.size()));
   EXPECT_EQ(m["requests"].integer(), 0);
+}
+
+std::string inspector() {
+  const std::string launcher = GROUPTRACE_LAUNCHER;
+  return (launcher.empty() ? "" : shellQuoted(launcher) + " ") +
+         shellQuoted(GROUPTRACE_INSPECT_BINARY);
+}
+
+std::set<std::string> namesIn(const std::filesystem::path& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+// Each program that writes a file: its arguments for an output path, the
+// status it gives when it cannot write, and how its output starts.
+struct Writer {
+  const char* name;
+  // `out` is the file written, `input` what the program reads (a parameter
+  // file, a trace, or - for standard input) and `trace` where the generator's
+  // trace goes while the manifest is the file under test.
+  std::function<std::vector<std::string>(const std::string& out, const std::string& input,
+                                         const std::string& trace)>
+      args;
+  bool generator;      // reads parameters rather than a trace
+  bool manifest;       // writes its file only after a trace
+  const char* suffix;  // the output's name must end so (plot: .svg)
+  const char* starts;
+  int failure() const { return generator ? 1 : 2; }
+};
+
+// A command line for the shell, through the emulator where the build needs one.
+std::string shellLine(const std::vector<std::string>& args) {
+  const std::string launcher = GROUPTRACE_LAUNCHER;
+  std::string line = launcher.empty() ? "" : shellQuoted(launcher);
+  for (const std::string& a : args) {
+    if (!line.empty()) line += ' ';
+    line += shellQuoted(a);
+  }
+  return line;
+}
+
+// The inputs the writers read, in `dir`: a parameter stream "p" and a trace
+// "t.trace" made from it.
+std::vector<Writer> writers(const std::filesystem::path& dir) {
+  writeFile(dir / "p", "100\n10\n20000\n0\n5\n1\n100\n10\n1\n5\n1\n4\n0\n");
+  const auto r =
+      std::system((generator() + " 3 -p " + q(dir / "p") + " -o " + q(dir / "t.trace")).c_str());
+  if (r != 0) throw std::runtime_error("cannot make the input trace");
+  using Args = std::vector<std::string>;
+  return {
+      {"grouptrace -o",
+       [](const std::string& out, const std::string& input, const std::string&) {
+         return Args{GROUPTRACE_BINARY, "3", "-p", input, "-o", out};
+       },
+       true, false, "", "// Print Group requests"},
+      {"grouptrace --manifest",
+       [](const std::string& out, const std::string& input, const std::string& trace) {
+         return Args{GROUPTRACE_BINARY, "3", "-p", input, "-o", trace, "--manifest", out};
+       },
+       true, true, "", "{\n  \"version\""},
+      {"grouptrace-inspect plot -o",
+       [](const std::string& out, const std::string& input, const std::string&) {
+         return Args{GROUPTRACE_INSPECT_BINARY, "plot", "-o", out, input};
+       },
+       false, false, ".svg", "<?xml"},
+      {"grouptrace-inspect export -o",
+       [](const std::string& out, const std::string& input, const std::string&) {
+         return Args{GROUPTRACE_INSPECT_BINARY, "export", "--format", "csv", "-o", out, input};
+       },
+       false, false, "", "phase,kind,node"},
+  };
+}
+
+// The writer's shell command for `out`, reading the inputs that writers() made
+// in `dir`, its trace (if a manifest is written) going to `trace`.
+std::string commandFor(const Writer& w, const std::filesystem::path& dir,
+                       const std::filesystem::path& out, const std::string& trace = "/dev/null") {
+  return shellLine(w.args(out.string(), (dir / (w.generator ? "p" : "t.trace")).string(), trace));
+}
+
+// A file-size limit and a name as long as a file name can be: an old file is
+// replaced whole or kept as it was, and no temporary file is left either way.
+TEST(TraceFiles, EveryWriterIsWholeOrAbsentUnderALimitAndWithTheLongestName) {
+  ScratchDir scratch;
+  const auto out = scratch / "out";
+  const auto longNull = scratch / std::string(200, 'd');
+  std::filesystem::create_symlink("/dev/null", longNull);
+  for (const Writer& w : writers(scratch.path())) {
+    SCOPED_TRACE(w.name);
+    std::filesystem::remove_all(out);
+    std::filesystem::create_directory(out);
+    const auto file = out / (std::string("old") + w.suffix);
+    writeFile(file, "old\n");
+    // ulimit -f counts blocks of 512 bytes: one block holds the messages on
+    // standard error, and no writer's output. The manifest records the trace's
+    // name, which a long one makes longer than a block.
+    const auto limited = runCommand(
+        "ulimit -f 1; exec " + commandFor(w, scratch.path(), file, longNull.string()), scratch);
+    EXPECT_EQ(limited.status, w.failure()) << limited.err;
+    EXPECT_NE(limited.err.find("File too large"), std::string::npos) << limited.err;
+    EXPECT_EQ(readFile(file), "old\n");
+    EXPECT_EQ(namesIn(out), std::set<std::string>{file.filename().string()});
+
+    // 255 bytes, where the temporary file's name would be 263 if not cut.
+    const std::string longName = std::string(255 - std::strlen(w.suffix), 'n') + w.suffix;
+    writeFile(out / longName, "old\n");
+    const auto r = runCommand(commandFor(w, scratch.path(), out / longName), scratch);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFile(out / longName).rfind(w.starts, 0), 0u);
+    EXPECT_EQ(namesIn(out), (std::set<std::string>{file.filename().string(), longName}));
+  }
+}
+
+TEST(TraceFiles, EveryWriterKeepsTheOldFileOnAFullDisk) {
+  ScratchDir scratch;
+  const auto disk = scratch / "disk";
+  const testing::SmallDisk small(disk, "64k");
+  if (!small.mounted()) GTEST_SKIP() << "mounting a small tmpfs is not allowed here";
+  for (const Writer& w : writers(scratch.path())) {
+    SCOPED_TRACE(w.name);
+    const auto file = disk / (std::string("old") + w.suffix);
+    writeFile(file, "old\n");
+    small.fill("filler");
+    const auto r = runCommand(commandFor(w, scratch.path(), file), scratch);
+    EXPECT_EQ(r.status, w.failure()) << r.err;
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    EXPECT_EQ(readFile(file), "old\n");
+    EXPECT_EQ(namesIn(disk), (std::set<std::string>{file.filename().string(), "filler"}));
+    std::filesystem::remove(disk / "filler");
+    std::filesystem::remove(file);
+  }
+}
+
+// The directory is synced after the rename, which needs it open for reading:
+// one that cannot be read must fail before the run, not once the old file has
+// been replaced and the manifest is yet to be written.
+TEST(TraceFiles, EveryWriterRefusesADirectoryItCannotReadBeforeItWrites) {
+  if (geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0) {
+    GTEST_SKIP() << "needs root and setpriv to run as a user the directory refuses";
+  }
+  ScratchDir scratch;
+  std::filesystem::permissions(scratch.path(), std::filesystem::perms::owner_all |
+                                                   std::filesystem::perms::group_exec |
+                                                   std::filesystem::perms::others_exec);
+  const auto out = scratch / "write-only";
+  std::filesystem::create_directory(out);
+  for (const Writer& w : writers(scratch.path())) {
+    SCOPED_TRACE(w.name);
+    const auto file = out / (std::string("old") + w.suffix);
+    writeFile(file, "old\n");
+    std::filesystem::permissions(file, std::filesystem::perms::all);
+    // Writable and searchable by everyone, readable by no one but root.
+    std::filesystem::permissions(out, std::filesystem::perms::all &
+                                          ~std::filesystem::perms::group_read &
+                                          ~std::filesystem::perms::others_read);
+    const auto r = runCommand("exec setpriv --reuid=65534 --regid=65534 --clear-groups " +
+                                  commandFor(w, scratch.path(), file),
+                              scratch);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("cannot open the directory " + out.string() + ": Permission denied"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(readFile(file), "old\n");
+    EXPECT_EQ(namesIn(out), std::set<std::string>{file.filename().string()});
+    std::filesystem::remove(file);
+  }
+}
+
+// Runs `command` (argv, no shell), giving it `before` on standard input; once
+// a file whose name starts with `prefix` appears in `dir` (a writer's
+// temporary file), and holds bytes when `written` is set, stops the program,
+// calls `meanwhile`, lets it go on and gives it `after`: a program that reads
+// its input whole is still reading until then.
+testing::ChildResult runPausedOnceWriting(const std::vector<std::string>& command,
+                                          std::string_view before, std::string_view after,
+                                          const std::filesystem::path& dir,
+                                          const std::string& prefix, bool written,
+                                          const std::function<void()>& meanwhile, bool& paused) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  inotify_add_watch(watch, dir.c_str(), IN_CREATE | IN_MODIFY);
+  paused = false;
+  const auto writeAll = [](int fd, std::string_view text) {
+    while (!text.empty()) {
+      const ssize_t n = write(fd, text.data(), text.size());
+      if (n <= 0) return;
+      text.remove_prefix(static_cast<std::size_t>(n));
+    }
+  };
+  auto result = testing::runChild(command, fds[0], devNull, [&](pid_t pid) {
+    close(fds[0]);
+    writeAll(fds[1], before);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!paused && std::chrono::steady_clock::now() < deadline) {
+      for (const std::string& name : namesIn(dir)) {
+        std::error_code error;
+        if (name.rfind(prefix, 0) == 0 &&
+            (!written || std::filesystem::file_size(dir / name, error) > 0) && !error &&
+            kill(pid, SIGSTOP) == 0) {
+          paused = true;
+        }
+      }
+      if (paused) break;
+      // Woken by the next file created or written; the time-out only bounds a
+      // lost race.
+      pollfd p{watch, POLLIN, 0};
+      char events[4096];
+      if (poll(&p, 1, 100) > 0)
+        while (read(watch, events, sizeof events) > 0) {
+        }
+      siginfo_t ended{};
+      if (waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+          ended.si_pid != 0) {
+        break;
+      }
+    }
+    if (paused) {
+      meanwhile();
+      kill(pid, SIGCONT);
+    }
+    writeAll(fds[1], after);
+    close(fds[1]);
+  });
+  close(watch);
+  close(devNull);
+  return result;
+}
+
+// The name became a directory while the output was being written: the rename
+// at the end fails, the status says so, and the temporary file goes.
+TEST(TraceFiles, EveryWriterFailsSoundlyWhenItsNameBecomesADirectory) {
+  ScratchDir scratch;
+  const auto out = scratch / "out";
+  const std::string launcher = GROUPTRACE_LAUNCHER;
+  // The generator's run lasts long enough to be stopped while it writes.
+  writeFile(scratch / "long", "100\n10\n1000000\n0\n5\n1\n100\n10\n1\n5\n1\n4\n0\n");
+  for (const Writer& w : writers(scratch.path())) {
+    SCOPED_TRACE(w.name);
+    std::filesystem::remove_all(out);
+    std::filesystem::create_directory(out);
+    const auto file = out / (std::string("new") + w.suffix);
+    const auto traceOut = out / "trace";
+    std::vector<std::string> command =
+        w.args(file.string(), w.generator ? (scratch / "long").string() : "-", traceOut.string());
+    if (!launcher.empty()) command.insert(command.begin(), launcher);
+    // The manifest's temporary file is made only at the end: the trace's
+    // marks the run, once it holds bytes (the manifest's name is checked
+    // before that).
+    std::string prefix = (w.manifest ? traceOut : file).filename().string();
+    prefix.insert(prefix.begin(), '.');
+    prefix += '.';
+    // The inspector writes while it reads, and waits for the trace's last line.
+    const std::string input = w.generator ? "" : readFile(scratch / "t.trace");
+    const std::size_t split = w.generator ? 0 : input.rfind('\n', input.size() - 2);
+    bool paused = false;
+    const auto r = runPausedOnceWriting(
+        command, std::string_view(input).substr(0, split), std::string_view(input).substr(split),
+        out, prefix, w.manifest, [&] { std::filesystem::create_directory(file); }, paused);
+    ASSERT_TRUE(paused) << "the program ended before it could be stopped: " << r.err;
+    EXPECT_EQ(r.status, w.failure()) << r.err;
+    EXPECT_NE(r.err.find("cannot put the file in place at " + file.string() + ": Is a directory"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(std::filesystem::is_directory(file));
+    EXPECT_TRUE(std::filesystem::is_empty(file));
+    const std::set<std::string> left = namesIn(out);
+    EXPECT_EQ(left, w.manifest ? (std::set<std::string>{"new", "trace"})
+                               : std::set<std::string>{file.filename().string()});
+  }
+}
+
+// Every program's standard output, full or past a file-size limit: the
+// failure is said, with the status that means it, and never taken for a run
+// that worked nor killed without a word.
+TEST(TraceFiles, StandardOutputWritersReportAFullDiskAndAFileSizeLimit) {
+  ScratchDir scratch;
+  writers(scratch.path());
+  const std::string params = q(scratch / "p"), trace = q(scratch / "t.trace");
+  const struct {
+    std::string command;
+    int failure;
+  } cases[] = {
+      {generator() + " 3 -p " + params, 1},
+      {generator() + " --print-params -p " + params, 1},
+      {generator() + " --help", 1},
+      {inspector() + " check " + trace, 2},
+      {inspector() + " stats " + trace, 2},
+      {inspector() + " plot -o - " + trace, 2},
+      {inspector() + " export --format jsonl " + trace, 2},
+      {inspector() + " --version", 2},
+  };
+  // Standard output appends to a file already at the limit, so that any byte
+  // written passes it while the messages still fit beside.
+  const auto full = scratch / "at-limit";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    const auto toFull = runCommand("exec " + c.command + " >/dev/full", scratch);
+    EXPECT_EQ(toFull.status, c.failure) << toFull.err;
+    EXPECT_NE(toFull.err.find("No space left on device"), std::string::npos) << toFull.err;
+
+    writeFile(full, std::string(512, '.'));
+    const auto limited = runCommand("ulimit -f 1; exec " + c.command + " >>" + q(full), scratch);
+    EXPECT_EQ(limited.status, c.failure) << limited.err;
+    EXPECT_NE(limited.err.find("File too large"), std::string::npos) << limited.err;
+    EXPECT_EQ(readFile(full), std::string(512, '.'));
+  }
+
+  // The export waits in TMPDIR until the trace is found sound; a spool that
+  // cannot be written is named as such.
+  const auto spool = runCommand(
+      "TMPDIR=" + q(scratch / "none") + " exec " + inspector() + " export --format csv " + trace,
+      scratch);
+  EXPECT_EQ(spool.status, 2);
+  EXPECT_EQ(spool.out, "");
+  EXPECT_NE(spool.err.find("cannot create the export's spool file in " +
+                           (scratch / "none").string() + ": No such file or directory (TMPDIR"),
+            std::string::npos)
+      << spool.err;
+  const testing::SmallDisk small(scratch / "disk", "64k");
+  if (small.mounted()) {
+    small.fill("filler");
+    const auto fullSpool = runCommand(
+        "TMPDIR=" + q(scratch / "disk") + " exec " + inspector() + " export --format csv " + trace,
+        scratch);
+    EXPECT_EQ(fullSpool.status, 2);
+    EXPECT_EQ(fullSpool.out, "");
+    EXPECT_NE(fullSpool.err.find("cannot write the export's spool file in " +
+                                 (scratch / "disk").string() + ": No space left on device"),
+              std::string::npos)
+        << fullSpool.err;
+    EXPECT_EQ(namesIn(scratch / "disk"), std::set<std::string>{"filler"});
+  }
+}
+
+// An output that is the input it is made from would replace it: refused,
+// whichever way the input is named.
+TEST(TraceFiles, AnOutputThatIsItsOwnInputIsRefused) {
+  ScratchDir scratch;
+  writers(scratch.path());
+  const std::string stream = readFile(scratch / "p"), trace = readFile(scratch / "t.trace");
+  std::filesystem::create_symlink("p", scratch / "link");
+  const std::string p = q(scratch / "p"), t = q(scratch / "t.trace");
+  const struct {
+    std::string command;
+    const char* says;
+  } cases[] = {
+      {generator() + " -p " + p + " -o " + p, "is the parameter stream the run reads"},
+      {generator() + " -o " + p + " < " + p, "is the parameter stream the run reads"},
+      {generator() + " -p " + p + " -o " + q(scratch / "link"), "is the parameter stream"},
+      {generator() + " --print-params -p " + p + " -o " + p, "is the parameter stream"},
+      {generator() + " -p " + p + " --manifest " + p + " >/dev/null", "--manifest "},
+      {inspector() + " plot -o " + q(scratch / "t.svg") + " " + q(scratch / "t.svg"),
+       "is the trace being read"},
+      {inspector() + " export --format csv -o " + t + " " + t, "is the trace being read"},
+      {inspector() + " export --format csv -o " + t + " < " + t,
+       "is the trace being read (<stdin>)"},
+  };
+  writeFile(scratch / "t.svg", trace);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    const auto r = runCommand(c.command, scratch);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_EQ(readFile(scratch / "p"), stream);
+    EXPECT_EQ(readFile(scratch / "t.trace"), trace);
+    EXPECT_EQ(readFile(scratch / "t.svg"), trace);
+  }
+  // A copy is another file.
+  writeFile(scratch / "copy", stream);
+  EXPECT_EQ(runCommand(generator() + " -p " + p + " -o " + q(scratch / "copy"), scratch).status, 0);
+}
+
+// "--manifest -" is the record on standard output beside a trace in a file,
+// and a manifest's temporary file appears only once the run has ended, so a
+// reader that stops early (| head) leaves none behind.
+TEST(TraceFiles, TheManifestOnStandardOutputAndAfterAnEarlyEnd) {
+  ScratchDir scratch;
+  writers(scratch.path());
+  const std::string p = q(scratch / "p");
+  const auto record =
+      runCommand(generator() + " 3 -p " + p + " -o " + q(scratch / "t") + " --manifest -", scratch);
+  ASSERT_EQ(record.status, 0) << record.err;
+  const JsonValue m = parseJson(record.out);
+  EXPECT_EQ(m["output"].text, (scratch / "t").string());
+  EXPECT_EQ(m["bytes"].integer(),
+            static_cast<long long>(std::filesystem::file_size(scratch / "t")));
+  EXPECT_FALSE(std::filesystem::exists(scratch / "-"));
+
+  for (const std::string output : {"", " -o -"}) {
+    const auto refused = runCommand(generator() + " -p " + p + output + " --manifest -", scratch);
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(
+        refused.err.find("--manifest - writes the record to standard output, where the trace goes"),
+        std::string::npos)
+        << refused.err;
+  }
+
+  std::filesystem::create_directory(scratch / "m");
+  const auto early = runCommand(
+      generator() + " 3 -p " + p + " --manifest " + q(scratch / "m" / "run.json") + " | head -c 10",
+      scratch);
+  EXPECT_EQ(early.out, "// Print G");
+  EXPECT_TRUE(std::filesystem::is_empty(scratch / "m"));
+}
+
+// A loop of links fails as "> FILE" fails instead of becoming a regular file,
+// and names in messages show their control bytes escaped.
+TEST(TraceFiles, LinkLoopsAndNamesWithControlBytes) {
+  ScratchDir scratch;
+  writers(scratch.path());
+  const std::string p = q(scratch / "p");
+  std::filesystem::create_symlink("b", scratch / "a");
+  std::filesystem::create_symlink("a", scratch / "b");
+  for (const std::string& command :
+       {generator() + " -p " + p + " -o " + q(scratch / "a"),
+        generator() + " -p " + p + " -o /dev/null --manifest " + q(scratch / "a"),
+        inspector() + " export --format csv -o " + q(scratch / "a") + " " +
+            q(scratch / "t.trace")}) {
+    SCOPED_TRACE(command);
+    const auto r = runCommand(command, scratch);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("cannot write " + (scratch / "a").string() +
+                         ": Too many levels of symbolic links"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(scratch / "a"));
+  }
+
+  const std::string odd = (scratch / "\x1b]0;title\x07x").string();
+  const std::string shown = (scratch / "\\x1b]0;title\\x07x").string();
+  for (const std::string& command :
+       {generator() + " -p " + q(odd), generator() + " -p " + p + " -o " + q(odd + "/t"),
+        inspector() + " check " + q(odd),
+        inspector() + " plot -o " + q(odd + "/t.svg") + " " + q(scratch / "t.trace")}) {
+    SCOPED_TRACE(command);
+    const auto r = runCommand(command, scratch);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(shown), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
+  }
 }
 
 TEST(TraceFiles, ManifestStringsSurviveAnyBytes) {

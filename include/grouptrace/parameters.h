@@ -71,10 +71,23 @@ std::int32_t parameterAt(const Parameters& parameters, std::size_t index);
 // Refuses a scenario that cannot run: fewer than one node or one session.
 void checkParameters(const Parameters& parameters);
 
+// What a parameter stream may hold right after a value's number.
+enum class NumberEnd {
+  // A blank, the line's end, the input's end or a comment mark glued to the
+  // number ("10#nodes", "10//nodes"). Anything else glued to it ("20,000",
+  // "20k", "2O000") is refused: read as 20 and a comment it would give a
+  // silently different scenario.
+  separated,
+  // Anything: the rest of the line is discarded unseen, so "20,000" is 20.
+  // The reading of version 1.0.0, for stored streams that relied on it.
+  legacy,
+};
+
 // Reads a whole parameter stream held in memory, as the program reads one:
-// 13 values, anything after a value on its line a comment. Throws
-// ParameterError.
+// 13 values, anything after a value on its line a comment (see NumberEnd for
+// what may touch the number). Throws ParameterError.
 Parameters parseParameters(std::string_view stream);
+Parameters parseParameters(std::string_view stream, NumberEnd numberEnd);
 
 // Parameter `index` (0 to 12) given on its own, as text: read as a stream's
 // value is, but with nothing after the number (blanks around it aside), since

@@ -27,4 +27,10 @@ inline std::string shownText(std::string_view text, std::size_t limit) {
   return out;
 }
 
+// A file name in a message: whole, since a name cut short could be another
+// file's, and escaped as above, since a name can hold any byte but '/' and NUL.
+inline std::string shownPath(std::string_view path) {
+  return shownText(path, path.size());
+}
+
 }  // namespace grouptrace

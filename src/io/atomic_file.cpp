@@ -5,15 +5,19 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+
+#include "common/message_text.h"
 
 namespace grouptrace {
 namespace {
 
 FileError failure(std::string_view what, const std::string& path, int errnum) {
-  return FileError(std::string(what) + " " + path + ": " + std::strerror(errnum), errnum);
+  return FileError(std::string(what) + " " + shownPath(path) + ": " + std::strerror(errnum),
+                   errnum);
 }
 
 mode_t newFileMode() {
@@ -34,9 +38,25 @@ std::filesystem::path linkTarget(std::filesystem::path path) {
   return path;
 }
 
+// ".NAME.XXXXXX" for mkstemp, NAME cut so that the whole fits in a file name
+// of the directory: a NAME of 248 bytes or more would otherwise be refused.
+std::string temporaryPattern(const std::string& directory, const std::string& name) {
+  static constexpr std::string_view kSuffix = ".XXXXXX";
+  const long limit = pathconf(directory.c_str(), _PC_NAME_MAX);
+  const std::size_t nameMax = limit > 0 ? static_cast<std::size_t>(limit) : NAME_MAX;
+  const std::size_t room = nameMax > kSuffix.size() + 1 ? nameMax - kSuffix.size() - 1 : 0;
+  return directory + "/." + name.substr(0, room) + std::string(kSuffix);
+}
+
+// fsync of a directory is refused by some file systems and mounts, whose
+// rename is then as durable as they make it; any other error is real.
+bool directorySyncUnsupported(int errnum) {
+  return errnum == EINVAL || errnum == EROFS || errnum == ENOTSUP || errnum == EOPNOTSUPP;
+}
+
 }  // namespace
 
-AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
+AtomicFile::AtomicFile(std::string path, Start start) : path_(std::move(path)) {
   // Refused here, before a run spends its time on a trace it cannot keep.
   const std::filesystem::path target = linkTarget(path_);
   struct stat existing;
@@ -46,8 +66,8 @@ AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
       // A device or a pipe (/dev/null, a FIFO a reader waits on) holds no
       // content to keep, and replacing it by a file would break it for
       // everyone else: write into it as the shell's "> FILE" does.
-      fd_ = open(path_.c_str(), O_WRONLY | O_CLOEXEC);
-      if (fd_ < 0) throw failure("cannot write", path_, errno);
+      inPlace_ = true;
+      if (start == Start::now) create();
       return;
     }
     // A rename would replace a file its owner made read-only, where writing
@@ -55,23 +75,62 @@ AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
     if (access(path_.c_str(), W_OK) != 0) throw failure("cannot write", path_, errno);
     // A replaced file keeps its permissions, as one written by "> FILE" does.
     mode_ = static_cast<int>(existing.st_mode & 07777);
+  } else if (errno != ENOENT) {
+    // A loop of links, a name too long, a path through a file: the shell's
+    // "> FILE" fails on these too, and a rename would replace a link of the
+    // loop by a regular file.
+    throw failure("cannot write", path_, errno);
   }
   directory_ = target.has_parent_path() ? target.parent_path().string() : std::string(".");
-  std::string pattern = directory_ + "/." + target.filename().string() + ".XXXXXX";
+  target_ = target.string();
+  pattern_ = temporaryPattern(directory_, target.filename().string());
+  directoryFd_ = open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directoryFd_ < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) {
+      throw failure("cannot create a file in", directory_, errno);
+    }
+    throw failure("cannot open the directory", directory_, errno);
+  }
+  // The destructor does not run for a constructor that throws.
+  try {
+    if (start == Start::now) {
+      create();
+    } else if (access(directory_.c_str(), W_OK | X_OK) != 0) {
+      throw failure("cannot create a file in", directory_, errno);
+    }
+  } catch (...) {
+    close(directoryFd_);
+    throw;
+  }
+}
+
+void AtomicFile::create() {
+  if (inPlace_) {
+    fd_ = open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd_ < 0) throw failure("cannot write", path_, errno);
+    return;
+  }
+  std::string pattern = pattern_;
   fd_ = mkostemp(pattern.data(), O_CLOEXEC);
   if (fd_ < 0) throw failure("cannot create a file in", directory_, errno);
   temporary_ = pattern;
-  target_ = target.string();
 }
 
 AtomicFile::~AtomicFile() {
   if (fd_ >= 0) close(fd_);
+  if (directoryFd_ >= 0) close(directoryFd_);
   if (!committed_ && !temporary_.empty()) unlink(temporary_.c_str());
 }
 
+int AtomicFile::fd() {
+  if (fd_ < 0 && !committed_) create();
+  return fd_;
+}
+
 void AtomicFile::write(std::string_view text) {
+  const int out = fd();
   while (!text.empty()) {
-    const ssize_t written = ::write(fd_, text.data(), text.size());
+    const ssize_t written = ::write(out, text.data(), text.size());
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) throw failure("cannot write", path_, written < 0 ? errno : EIO);
     text.remove_prefix(static_cast<std::size_t>(written));
@@ -79,7 +138,8 @@ void AtomicFile::write(std::string_view text) {
 }
 
 void AtomicFile::commit() {
-  if (temporary_.empty()) {  // a device or a pipe, written in place
+  fd();            // a file with no text is still written
+  if (inPlace_) {  // a device or a pipe, written in place
     const int closed = close(fd_);
     fd_ = -1;
     if (closed != 0) throw failure("cannot write", path_, errno);
@@ -99,17 +159,29 @@ void AtomicFile::commit() {
     throw failure("cannot put the file in place at", path_, errno);
   }
   committed_ = true;
-  // The rename itself is only durable once the directory is on disk too. Some
-  // file systems cannot sync a directory (EINVAL): their rename is as durable
-  // as they make it.
-  const int dir = open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) throw failure("cannot sync the directory of", path_, errno);
-  const int synced = fsync(dir);
-  const int syncError = errno;
-  close(dir);
-  if (synced != 0 && syncError != EINVAL) {
-    throw failure("cannot sync the directory of", path_, syncError);
+  // The rename itself is only durable once the directory is on disk too.
+  if (fsync(directoryFd_) != 0 && !directorySyncUnsupported(errno)) {
+    throw failure("cannot sync the directory of", path_, errno);
   }
+}
+
+namespace {
+
+bool sameRegularFile(const struct stat& a, const struct stat& b) {
+  return S_ISREG(a.st_mode) && S_ISREG(b.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+bool isSameFile(const std::string& output, int input) {
+  struct stat out, in;
+  return stat(output.c_str(), &out) == 0 && fstat(input, &in) == 0 && sameRegularFile(out, in);
+}
+
+bool isSameFile(const std::string& output, const std::string& input) {
+  struct stat out, in;
+  return stat(output.c_str(), &out) == 0 && stat(input.c_str(), &in) == 0 &&
+         sameRegularFile(out, in);
 }
 
 }  // namespace grouptrace

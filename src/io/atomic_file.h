@@ -24,22 +24,35 @@ class FileError : public std::runtime_error {
 // left exactly as it was, and whatever ends the writing early (an exception, a
 // failed write, a run that must not leave its output) removes the temporary
 // file. Only a process killed outright can leave one behind, named
-// ".NAME.XXXXXX" beside NAME. A device or a pipe (/dev/null, a FIFO) is
-// written in place: it has no content to keep and must stay what it is.
+// ".NAME.XXXXXX" beside NAME (NAME cut short where the whole would not fit in
+// a file name). A device or a pipe (/dev/null, a FIFO) is written in place: it
+// has no content to keep and must stay what it is.
+//
+// Everything that can be checked before the text is written is checked in the
+// constructor (the name, the directory, which must be readable so that the
+// rename can be made durable), so that a run does not spend its time on output
+// it cannot keep. Messages show the name escaped (see shownText).
 class AtomicFile {
  public:
-  // Creates the temporary file; throws FileError when the name cannot be
-  // written (a directory, a file without write permission, no such directory).
-  explicit AtomicFile(std::string path);
+  enum class Start {
+    now,           // create the temporary file in the constructor
+    atFirstWrite,  // only at the first write() or fd(): nothing is left on disk
+                   // by a process that ends before it writes (a pipe closed early)
+  };
+
+  // Throws FileError when the name cannot be written: a directory, a file
+  // without write permission, no such directory, a loop of symbolic links.
+  explicit AtomicFile(std::string path, Start start = Start::now);
   ~AtomicFile();
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
 
   const std::string& path() const { return path_; }
   // False for a device or a pipe, where what was written stays written.
-  bool keepsOldContent() const { return !temporary_.empty(); }
-  // The temporary file's descriptor, for writers of their own.
-  int fd() const { return fd_; }
+  bool keepsOldContent() const { return !inPlace_; }
+  // The temporary file's descriptor, for writers of their own; creates the
+  // file if it was deferred. Throws FileError.
+  int fd();
 
   // Writes all of `text`; throws FileError.
   void write(std::string_view text);
@@ -51,14 +64,28 @@ class AtomicFile {
   void commit();
 
  private:
+  void create();
+
   std::string path_;
   std::string target_;  // path_, or the file a symbolic link there names
   std::string directory_;
-  std::string temporary_;
+  std::string pattern_;    // of the temporary file's name, for mkstemp
+  std::string temporary_;  // its name once created
   int fd_ = -1;
+  // The directory, open from the start: one that cannot be opened must fail
+  // the run before the rename, not after it.
+  int directoryFd_ = -1;
+  bool inPlace_ = false;
   bool committed_ = false;
   // The permissions of the file replaced; -1 for a new file.
   int mode_ = -1;
 };
+
+// Whether `output` names the regular file that `input` (a descriptor read
+// from) is: writing it would replace the input. False when either is not a
+// regular file, or `output` does not exist yet.
+bool isSameFile(const std::string& output, int input);
+// The same for an input given by name.
+bool isSameFile(const std::string& output, const std::string& input);
 
 }  // namespace grouptrace

@@ -106,7 +106,10 @@ std::string manifestJson(const Manifest& m) {
   out += field("bytes", std::to_string(m.bytes));
   out += field("output", m.output ? jsonString(*m.output) : "null");
   out += field("sha256", jsonString(m.sha256));
-  out += "  \"format\": " + jsonString(formatName(m.config.format)) + "\n}\n";
+  out += "  \"format\": " + jsonString(formatName(m.config.format));
+  // Only when given, so that every other manifest stays as it was.
+  if (m.legacyNumbers) out += ",\n  \"legacyNumbers\": true";
+  out += "\n}\n";
   return out;
 }
 
@@ -115,9 +118,9 @@ namespace {
 using Json = nlohmann::json;
 
 // The keys manifestJson writes: a manifest may hold these and no others.
-constexpr std::string_view kManifestKeys[] = {"version", "seed",   "parameters", "status",
-                                              "trans",   "joins",  "leaves",     "requests",
-                                              "bytes",   "output", "format",     "sha256"};
+constexpr std::string_view kManifestKeys[] = {
+    "version",  "seed",  "parameters", "status", "trans",  "joins",        "leaves",
+    "requests", "bytes", "output",     "format", "sha256", "legacyNumbers"};
 
 Json parse(std::string_view text) {
   try {
@@ -212,6 +215,12 @@ Manifest readManifest(std::string_view source) {
   const Json& output = member(json, "output", "the manifest");
   if (!output.is_null()) m.output = text(output, "output");
   if (json.contains("sha256")) m.sha256 = text(json["sha256"], "sha256");
+  if (json.contains("legacyNumbers")) {
+    if (!json["legacyNumbers"].is_boolean()) {
+      throw ManifestError("\"legacyNumbers\" must be true or false");
+    }
+    m.legacyNumbers = json["legacyNumbers"].get<bool>();
+  }
   return m;
 }
 

@@ -20,6 +20,8 @@ struct Manifest {
   std::uint64_t bytes = 0;            // of the trace as written
   std::optional<std::string> output;  // absent: standard output
   std::string sha256;                 // of the trace as written, in hexadecimal
+  // --legacy-numbers was given: the stream may have been read differently.
+  bool legacyNumbers = false;
 };
 
 // The manifest as one JSON object, its fields on lines of their own.

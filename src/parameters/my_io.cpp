@@ -215,6 +215,22 @@ myIO::Value myIO::read() {
   return result;
 }
 
+std::string myIO::gluedText() {
+  const int first = peek();
+  if (first == EOF || isSpace(first) || first == '#') return "";
+  std::string text(1, static_cast<char>(first));
+  advance();
+  // "//" is a comment only whole: "10/2" is a typo, not 10 and a comment.
+  if (first == '/' && peek() == '/') return "";
+  // Up to the next blank: the comment that may follow is no part of the typo.
+  for (int c = peek(); c != EOF && !isSpace(c) && text.size() < kTextKept; c = peek()) {
+    text += static_cast<char>(c);
+    advance();
+    if (c == '\0') break;
+  }
+  return text;
+}
+
 myIO::Value myIO::readNL() {
   Value result = read();
   if (result.status == Status::ok && !discardLine()) {

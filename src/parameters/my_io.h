@@ -49,6 +49,13 @@ class myIO {
   // into a readError.
   Value readNL();
 
+  // Right after a number: the text glued to it, that is what follows with no
+  // blank between, unless that opens a comment ("#" or "//"). Empty when a
+  // blank, the line's end, the input's end or a comment mark follows. At most
+  // kTextKept bytes of the line are taken, so that "20,000" or "20k", which
+  // the legacy reading takes for 20 and a comment, can be refused and shown.
+  std::string gluedText();
+
   // Skips whitespace; true when the input ends there. For a value on its own,
   // where anything after the number is a mistake rather than a comment.
   bool atEnd();

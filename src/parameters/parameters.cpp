@@ -63,12 +63,25 @@ std::int32_t checkedValue(const myIO::Value& value, int index, std::uint64_t lin
   return static_cast<std::int32_t>(value.number);
 }
 
+// Refuses text glued to the number just read: "20,000" and "20k" were read as
+// 20 followed by a comment, a scenario other than the one written down.
+void refuseGluedText(myIO& io, const myIO::Value& value, int index, std::uint64_t line) {
+  const std::string glued = io.gluedText();
+  if (glued.empty()) return;
+  throw GluedNumberError(
+      index, line,
+      quoted(value.text) + " is followed by " + quoted(glued) +
+          " without a blank: write the number alone (no thousands separators, units or "
+          "letters), and put a blank or \"#\" before a comment");
+}
+
 // Reads value `index` (1-based) up to the end of its line; returns it truncated
 // and its line in `line`.
-std::int32_t readValue(myIO& io, int index, std::uint64_t& line) {
+std::int32_t readValue(myIO& io, int index, std::uint64_t& line, NumberEnd numberEnd) {
   const myIO::Value value = io.read();
   line = value.line;
   const std::int32_t number = checkedValue(value, index, line, lineEndHint(io));
+  if (numberEnd != NumberEnd::legacy) refuseGluedText(io, value, index, line);
   // Only a sound value has a comment worth reading to its end.
   if (!io.discardLine()) throw ParameterError(index, io.line(), cannotRead(io.error()));
   return number;
@@ -131,30 +144,34 @@ void checkParameters(const Parameters& p) {
   checkCounts(p, 0, 0);
 }
 
-Parameters readParameterValues(myIO& io, std::uint64_t (&lines)[13]) {
+Parameters readParameterValues(myIO& io, std::uint64_t (&lines)[13], NumberEnd numberEnd) {
   Parameters p;
   for (std::size_t i = 0; i < kParameterNames.size(); ++i) {
-    parameterAt(p, i) = readValue(io, static_cast<int>(i) + 1, lines[i]);
+    parameterAt(p, i) = readValue(io, static_cast<int>(i) + 1, lines[i], numberEnd);
   }
   return p;
 }
 
-Parameters readParameterValues(myIO& io) {
+Parameters readParameterValues(myIO& io, NumberEnd numberEnd) {
   std::uint64_t lines[13] = {};
-  return readParameterValues(io, lines);
+  return readParameterValues(io, lines, numberEnd);
 }
 
-Parameters readParameters(myIO& io) {
+Parameters readParameters(myIO& io, NumberEnd numberEnd) {
   std::uint64_t lines[13] = {};
-  const Parameters p = readParameterValues(io, lines);
+  const Parameters p = readParameterValues(io, lines, numberEnd);
   checkCounts(p, lines[0], lines[1]);
   return p;
 }
 
 Parameters parseParameters(std::string_view stream) {
+  return parseParameters(stream, NumberEnd::separated);
+}
+
+Parameters parseParameters(std::string_view stream, NumberEnd numberEnd) {
   MemoryStream in(stream);
   myIO io(in.file());
-  return readParameters(io);
+  return readParameters(io, numberEnd);
 }
 
 std::int32_t parseParameterValue(std::size_t index, std::string_view text) {

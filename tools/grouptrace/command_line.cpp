@@ -48,7 +48,8 @@ Options:
       --manifest FILE  after the run, write a JSON record of how the trace was
                        made to FILE, whole or not at all: version, seed,
                        parameters, status, trans, joins, leaves, requests,
-                       bytes, output, sha256 (of the trace), format
+                       bytes, output, sha256 (of the trace), format; "-" is
+                       standard output, for a trace written to a file with -o
       --replay FILE    make again exactly the trace the manifest FILE
                        describes (its parameters, seed and format), and fail
                        unless it has the recorded size and sha256; refuses a
@@ -59,12 +60,16 @@ constexpr std::string_view kUsageOptions =
     R"(      --print-params   write the 13 resolved parameters as a stream, each with
                        its name (to FILE of -o when given), and exit without
                        generating
+      --legacy-numbers read the stream as version 1.0.0 did: text glued to a
+                       number ("20,000", "20k") is a comment, so that
+                       "20,000" is 20; the manifest records the option
   -h, --help           write this text and exit; reads no input
       --version        write the version and exit; reads no input
   --                   ends the options: what follows is not an option
 A long option takes its value as "--seed 42" or "--seed=42", a short one as
-"-s 42" or "-s=42". Given twice, an option counts the last time; the seed may be given
-only once. Unknown options and options without their value are refused.
+"-s 42" or "-s=42". Given twice, an option counts the last time; the seed may
+be given only once. Unknown options and options without their value are
+refused.
 
 SEED     without --seed, the first argument that is not an option (one that
          starts with a dash and a letter, or with two dashes), read like atoi:
@@ -73,9 +78,11 @@ SEED     without --seed, the first argument that is not an option (one that
          arguments are ignored.
 
 PARAMS   13 values, one per line, in this order; anything after the number on
-         its line is a comment. A file that starts with "{" is JSON instead:
-         an object with the 13 names below as keys, or a manifest. Values are truncated toward zero to signed
-         32-bit integers. The option beside each gives it by name and overrides
+         its line is a comment when a blank, "#" or "//" separates it from the
+         number ("20,000" and "20k" are refused). A file that starts with "{"
+         is JSON instead: an object with the 13 names below as keys, or a
+         manifest. Values are truncated toward zero to signed 32-bit integers.
+         The option beside each gives it by name and overrides
          the stream's value (the stream must still hold all 13); when all 13
          are given as options, no stream is read.
 )";
@@ -212,14 +219,14 @@ Parameters readStream(const CommandOptions& options, std::string& where) {
   std::FILE* in = stdin;
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, std::fclose);
   if (!fromStdin) {
-    where = *options.paramsPath + ": ";
+    where = shownPath(*options.paramsPath) + ": ";
     file.reset(std::fopen(options.paramsPath->c_str(), "rb"));
     struct stat info;
     const int errnum = file == nullptr                                                  ? errno
                        : fstat(fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode) ? EISDIR
                                                                                         : 0;
     if (errnum != 0) {
-      throw UsageError("cannot read the parameters from " + *options.paramsPath + ": " +
+      throw UsageError("cannot read the parameters from " + shownPath(*options.paramsPath) + ": " +
                        std::strerror(errnum));
     }
     in = file.get();
@@ -244,21 +251,18 @@ Parameters readStream(const CommandOptions& options, std::string& where) {
   }
   if (first != EOF) std::ungetc(first, in);
   myIO io(in);
+  const NumberEnd numberEnd = options.legacyNumbers ? NumberEnd::legacy : NumberEnd::separated;
   try {
     // Alone, the stream is checked whole, its messages naming their lines;
     // with options, once they have replaced some of its values.
-    return options.anyParameterGiven() ? readParameterValues(io) : readParameters(io);
+    return options.anyParameterGiven() ? readParameterValues(io, numberEnd)
+                                       : readParameters(io, numberEnd);
+  } catch (const GluedNumberError& e) {
+    throw UsageError(where + e.what() +
+                     " (--legacy-numbers reads it as version 1.0.0 did, the glued text a comment)");
   } catch (const ParameterError& e) {
     throw UsageError(where + e.what());
   }
-}
-
-// A path as a message shows it.
-std::string shownPath(const std::string& path) {
-  std::string shown(1, '"');
-  shown += shownText(path, 200);
-  shown += '"';
-  return shown;
 }
 
 // The manifest of --replay, refused unless this version makes the traces it
@@ -332,6 +336,20 @@ bool writesFile(const std::optional<std::string>& path) {
   return path && *path != "-";
 }
 
+// A file written over the parameter stream it was made from (-o p with -p p or
+// < p) would replace the stream with no word said.
+void refuseOverwritingInput(const CommandOptions& options, const std::optional<std::string>& output,
+                            std::string_view option) {
+  const bool readsStream = options.paramsPath || !options.allParametersGiven();
+  if (!writesFile(output) || !readsStream) return;
+  const bool fromStdin = !options.paramsPath || *options.paramsPath == "-";
+  if (fromStdin ? isSameFile(*output, STDIN_FILENO) : isSameFile(*output, *options.paramsPath)) {
+    throw UsageError(std::string(option) + " " + shownPath(*output) +
+                     " is the parameter stream the run reads; writing it would replace the "
+                     "stream, so give the output another name");
+  }
+}
+
 int printParameters(const CommandOptions& options, const Parameters& parameters) {
   const std::string text = parameterStream(parameters);
   if (!writesFile(options.outputPath)) return printToStdout(text);
@@ -356,20 +374,22 @@ int printParameters(const CommandOptions& options, const Parameters& parameters)
 // then records the run in the manifest.
 int runAndRecord(const CommandOptions& options, const RunConfig& config,
                  const std::optional<Manifest>& expected) {
-  // Past a file-size limit a write must fail (and the partial file go) rather
-  // than the process die with its temporary file in place.
-  if (writesFile(options.outputPath) || options.manifestPath) std::signal(SIGXFSZ, SIG_IGN);
   std::optional<AtomicFile> traceFile;
   std::optional<AtomicFile> manifestFile;
   try {
     if (writesFile(options.outputPath)) traceFile.emplace(*options.outputPath);
-    if (options.manifestPath) manifestFile.emplace(*options.manifestPath);
+    // Its temporary file is made only once the run has ended: a run ended by
+    // its reader (| head) leaves nothing behind.
+    if (writesFile(options.manifestPath)) {
+      manifestFile.emplace(*options.manifestPath, AtomicFile::Start::atFirstWrite);
+    }
   } catch (const FileError& e) {
     report(e.what());
     return kExitBadInput;
   }
-  const std::string unchanged =
-      traceFile && traceFile->keepsOldContent() ? "; " + traceFile->path() + " is unchanged" : "";
+  const std::string unchanged = traceFile && traceFile->keepsOldContent()
+                                    ? "; " + shownPath(traceFile->path()) + " is unchanged"
+                                    : "";
 
   RunOutcome outcome;
   try {
@@ -379,7 +399,8 @@ int runAndRecord(const CommandOptions& options, const RunConfig& config,
     // A reader that went away (head, a closed pipe) is an ordinary end for a
     // Unix filter; anything else is a failure the caller must see.
     if (traceFile) {
-      report("cannot write " + traceFile->path() + ": " + std::strerror(e.errnum()) + unchanged);
+      report("cannot write " + shownPath(traceFile->path()) + ": " + std::strerror(e.errnum()) +
+             unchanged);
     } else if (e.errnum() != EPIPE) {
       report(e.what());
     }
@@ -399,6 +420,7 @@ int runAndRecord(const CommandOptions& options, const RunConfig& config,
            unchanged);
     return kExitFailure;
   }
+  manifest.legacyNumbers = options.legacyNumbers;
   const bool stalled = outcome.run.status == RunStatus::stalled;
   if (stalled) {
     report(
@@ -420,12 +442,19 @@ int runAndRecord(const CommandOptions& options, const RunConfig& config,
     report(e.what());
     return kExitFailure;
   }
+  // "--manifest -": the trace is in its file, the record goes to the caller.
+  if (options.manifestPath == "-" && printToStdout(manifestJson(manifest)) != kExitComplete) {
+    return kExitFailure;
+  }
   return stalled ? kExitFailure : kExitComplete;
 }
 
 }  // namespace
 
 int runCommandLine(int argc, char* argv[]) {
+  // Past a file-size limit a write must fail, to be reported and its partial
+  // file removed, rather than the process die without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
   CommandOptions options;
   // The run's whole configuration, built here once and handed on as it is.
   RunConfig config;
@@ -444,6 +473,8 @@ int runCommandLine(int argc, char* argv[]) {
       config.seed = options.seed.value_or(0);
       config.format = options.format;
     }
+    refuseOverwritingInput(options, options.outputPath, "-o");
+    refuseOverwritingInput(options, options.manifestPath, "--manifest");
   } catch (const UsageError& e) {
     report(e.what());
     return kExitBadInput;

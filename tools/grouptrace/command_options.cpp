@@ -17,6 +17,7 @@ enum class Action {
   help,
   version,
   printParams,
+  legacyNumbers,
   seed,
   params,
   output,
@@ -34,10 +35,11 @@ struct OptionSpec {
   std::size_t parameter = 0;  // for Action::parameter
 };
 
-constexpr std::array<OptionSpec, 9> kGeneralOptions = {{
+constexpr std::array<OptionSpec, 10> kGeneralOptions = {{
     {"--help", "-h", Action::help, false},
     {"--version", "", Action::version, false},
     {"--print-params", "", Action::printParams, false},
+    {"--legacy-numbers", "", Action::legacyNumbers, false},
     {"--seed", "-s", Action::seed, true},
     {"--params", "-p", Action::params, true},
     {"--output", "-o", Action::output, true},
@@ -244,6 +246,9 @@ CommandOptions parseCommandOptions(int argc, const char* const argv[]) {
       case Action::printParams:
         options.printParams = true;
         break;
+      case Action::legacyNumbers:
+        options.legacyNumbers = true;
+        break;
       case Action::seed:
         setSeed(options, seedText, value, seedOptionValue(name, value));
         break;
@@ -277,6 +282,13 @@ CommandOptions parseCommandOptions(int argc, const char* const argv[]) {
   }
   if (options.printParams && options.manifestPath) {
     throw UsageError("--manifest records a run, and --print-params does not run one");
+  }
+  // "--manifest -" is for a trace written to a file: on standard output the
+  // record would run into the trace.
+  if (options.manifestPath == "-" && (!options.outputPath || *options.outputPath == "-")) {
+    throw UsageError(
+        "--manifest - writes the record to standard output, where the trace goes; give the "
+        "trace a file with -o, or the record a file of its own");
   }
   // Both are renamed into place at the end: the second would replace the first.
   if (options.outputPath && options.manifestPath && *options.outputPath != "-") {

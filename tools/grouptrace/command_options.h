@@ -20,6 +20,8 @@ struct CommandOptions {
   bool help = false;
   bool version = false;
   bool printParams = false;
+  // --legacy-numbers: text glued to a stream's number is a comment, as in 1.0.0.
+  bool legacyNumbers = false;
   std::optional<SEED_type> seed;
   // Absent: standard input / standard output ("-" means those too).
   std::optional<std::string> paramsPath;

@@ -1,20 +1,25 @@
 #include "inspect_command.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
 #include "common/help_text.h"
+#include "common/message_text.h"
 #include "grouptrace/byte_sink.h"
 #include "grouptrace/fd_source.h"
 #include "grouptrace/file_source.h"
@@ -70,7 +75,7 @@ plot    a standalone SVG picture of group size over the request sequence, one
         shaded and named above the plot. Text is sized in proportion to the
         picture, so that it stays readable in a paper's column.
           -o OUT.svg    where to write it (required): a name ending in .svg, or
-                        - for standard output
+                        - for standard output; a file appears only whole
           --title TEXT  the heading, by default "Group size over the request
                         sequence"; --title "" leaves it out
           --width N     width in pixels, 320 to 4000 (default 960)
@@ -80,7 +85,8 @@ export  the trace's events in a machine-readable form, the same as
 )";
 
 constexpr std::string_view kUsageTail =
-    R"(          -o OUT          where to write it; - (the default) is standard output
+    R"(          -o OUT          where to write it, whole or not at all; - (the
+                          default) is standard output, spooled in TMPDIR
         Band and delay are as exact as the trace's text holds them: exact below
         a million, six significant digits from there on. Nothing is written
         unless the whole trace is sound.
@@ -112,75 +118,107 @@ void complain(const std::string& message) {
   std::fprintf(stderr, "grouptrace-inspect: %s\n", message.c_str());
 }
 
-// False, with a message naming `name`, when the text could not all be written.
-bool writeAll(std::FILE* out, std::string_view text, const std::string& name) {
-  const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-  if (!written || std::fflush(out) != 0 || std::ferror(out)) {
-    std::fprintf(stderr, "%s: cannot write: %s\n", name.c_str(),
-                 std::strerror(errno != 0 ? errno : EIO));
-    return false;
-  }
-  return true;
-}
-
 constexpr const char* kStdout = "<stdout>";
 
-int writeFile(const std::string& path, const std::string& text) {
-  if (path == "-") return writeAll(stdout, text, kStdout) ? kInspectOk : kInspectTrouble;
-  std::FILE* out = std::fopen(path.c_str(), "wb");
-  if (out == nullptr) {
-    std::fprintf(stderr, "%s: cannot open for writing: %s\n", path.c_str(), std::strerror(errno));
-    return kInspectTrouble;
+// Standard output through the generator's own sink, which waits out a
+// descriptor left non-blocking instead of losing what it refused. False, with
+// a message, when the text could not all be written; a reader that went away
+// (| head) ends the program quietly, as it ends any filter.
+bool writeStdout(std::string_view text) {
+  try {
+    FdSink(STDOUT_FILENO).write(text.data(), text.size());
+    return true;
+  } catch (const WriteError& e) {
+    if (e.errnum() != EPIPE) {
+      std::fprintf(stderr, "%s: cannot write: %s\n", kStdout, std::strerror(e.errnum()));
+    }
+    return false;
   }
-  const bool written = writeAll(out, text, path);
-  const bool closed = std::fclose(out) == 0;
-  if (written && !closed) {
-    std::fprintf(stderr, "%s: cannot write: %s\n", path.c_str(), std::strerror(errno));
+}
+
+// Where the export to standard output waits until the trace is known to be
+// sound: TMPDIR, as for any temporary file, else /tmp.
+std::string spoolDirectory() {
+  const char* dir = std::getenv("TMPDIR");
+  return dir != nullptr && *dir != '\0' ? dir : "/tmp";
+}
+
+// A spool file that has no name from the start, so that nothing is left
+// behind however the program ends. Throws FileError naming the directory.
+int openSpool(const std::string& directory) {
+  std::string pattern = directory + "/grouptrace-inspect-spool.XXXXXX";
+  const int fd = mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0) {
+    const int errnum = errno;
+    throw FileError("cannot create the export's spool file in " + shownPath(directory) + ": " +
+                        std::strerror(errnum) + " (TMPDIR chooses where the export waits)",
+                    errnum);
   }
-  return written && closed ? kInspectOk : kInspectTrouble;
+  unlink(pattern.c_str());
+  return fd;
 }
 
 // Copies a spooled export to standard output.
-void copyOut(std::FILE* spool) {
-  if (std::fflush(spool) != 0 || std::fseek(spool, 0, SEEK_SET) != 0) throw WriteError(errno);
+void copyOut(int spool) {
+  if (lseek(spool, 0, SEEK_SET) != 0) throw WriteError(errno);
   FdSink out(STDOUT_FILENO);
   std::vector<char> block(std::size_t{1} << 20);
   for (;;) {
-    const std::size_t n = std::fread(block.data(), 1, block.size(), spool);
-    if (n > 0) out.write(block.data(), n);
-    if (n < block.size()) {
-      if (std::ferror(spool)) throw WriteError(errno != 0 ? errno : EIO);
-      return;
-    }
+    const ssize_t n = read(spool, block.data(), block.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw WriteError(errno);
+    if (n == 0) return;
+    out.write(block.data(), static_cast<std::size_t>(n));
   }
 }
+
+// Writes into the spool; a failure there is the spool's, not standard output's.
+class SpoolSink final : public ByteSink {
+ public:
+  SpoolSink(int fd, std::string directory) : sink_(fd), directory_(std::move(directory)) {}
+  void write(const char* data, std::size_t size) override {
+    try {
+      sink_.write(data, size);
+    } catch (const WriteError& e) {
+      throw FileError("cannot write the export's spool file in " + shownPath(directory_) + ": " +
+                          std::strerror(e.errnum()) + " (TMPDIR chooses where the export waits)",
+                      e.errnum());
+    }
+  }
+
+ private:
+  FdSink sink_;
+  std::string directory_;
+};
 
 // The converted trace reaches its destination only once the trace has been
 // read whole and found sound: a file is renamed into place at the end, and
 // standard output is written from a spool file, so that a long trace need not
 // fit in memory and a faulty one leaves nothing half-written.
-int exportTrace(const InspectOptions& options, ByteSource& source) {
-  const bool toStdout = options.output == "-";
-  const std::string name = toStdout ? kStdout : options.output;
+int exportTrace(const InspectOptions& options, ByteSource& source, AtomicFile* file) {
   try {
-    if (!toStdout) {
-      AtomicFile file(options.output);
-      FdSink sink(file.fd());
+    if (file != nullptr) {
+      FdSink sink(file->fd());
       readTrace(source, *makeTraceWriter(options.format, sink));
-      file.commit();
+      file->commit();
       return kInspectOk;
     }
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> spool(std::tmpfile(), std::fclose);
-    if (spool == nullptr) throw WriteError(errno);
-    FdSink sink(fileno(spool.get()));
+    const std::string directory = spoolDirectory();
+    const int spool = openSpool(directory);
+    const std::unique_ptr<int, void (*)(int*)> closer(new int(spool), [](int* fd) {
+      close(*fd);
+      delete fd;
+    });
+    SpoolSink sink(spool, directory);
     readTrace(source, *makeTraceWriter(options.format, sink));
-    copyOut(spool.get());
+    copyOut(spool);
     return kInspectOk;
   } catch (const FileError& e) {
     complain(e.what());
   } catch (const WriteError& e) {
+    const std::string name = file != nullptr ? shownPath(file->path()) : kStdout;
     // A reader that went away is an ordinary end for a filter.
-    if (toStdout && e.errnum() == EPIPE) return kInspectTrouble;
+    if (file == nullptr && e.errnum() == EPIPE) return kInspectTrouble;
     std::fprintf(stderr, "%s: cannot write: %s\n", name.c_str(), std::strerror(e.errnum()));
   }
   return kInspectTrouble;
@@ -215,21 +253,31 @@ std::string statsOutput(const InspectOptions& options, const std::string& name,
   return stats.report();
 }
 
-int inspect(const InspectOptions& options, const std::string& name, ByteSource& source) {
-  if (options.command == InspectCommand::exportTrace) return exportTrace(options, source);
+// `file`: where plot or export writes, when that is a file.
+int inspect(const InspectOptions& options, const std::string& name, ByteSource& source,
+            AtomicFile* file) {
+  if (options.command == InspectCommand::exportTrace) return exportTrace(options, source, file);
   TraceReader reader(source);
   switch (options.command) {
     case InspectCommand::check:
-      return writeAll(stdout, checkLine(name, reader), kStdout) ? kInspectOk : kInspectTrouble;
+      return writeStdout(checkLine(name, reader)) ? kInspectOk : kInspectTrouble;
     case InspectCommand::stats:
-      return writeAll(stdout, statsOutput(options, name, reader), kStdout) ? kInspectOk
-                                                                           : kInspectTrouble;
+      return writeStdout(statsOutput(options, name, reader)) ? kInspectOk : kInspectTrouble;
     case InspectCommand::plot: {
       PlotRecorder plot;
       TraceEvent event;
       while (reader.next(event)) plot.add(event);
       const std::string caption = options.input == "-" ? "standard input" : options.input;
-      return writeFile(options.output, plot.svg(caption, options.style));
+      const std::string svg = plot.svg(caption, options.style);
+      if (file == nullptr) return writeStdout(svg) ? kInspectOk : kInspectTrouble;
+      try {
+        file->write(svg);
+        file->commit();
+        return kInspectOk;
+      } catch (const FileError& e) {
+        complain(e.what());
+        return kInspectTrouble;
+      }
     }
     case InspectCommand::exportTrace:
     case InspectCommand::verify:
@@ -341,12 +389,12 @@ int verifyManifest(const InspectOptions& options) {
                            (manifest.sha256.empty() ? std::string(", no sha256 recorded")
                                                     : ", sha256 " + digest.sha256) +
                            counts + "\n";
-  return writeAll(stdout, line, kStdout) ? kInspectOk : kInspectTrouble;
+  return writeStdout(line) ? kInspectOk : kInspectTrouble;
 }
 
 // One trace, opened and inspected, its faults reported under its name.
 int inspectInput(const InspectOptions& options, const std::string& input) {
-  const std::string name = input == "-" ? "<stdin>" : input;
+  const std::string name = input == "-" ? "<stdin>" : shownPath(input);
   std::unique_ptr<ByteSource> source;
   try {
     if (input == "-") {
@@ -363,8 +411,29 @@ int inspectInput(const InspectOptions& options, const std::string& input) {
     std::fprintf(stderr, "%s: cannot open: %s\n", name.c_str(), e.code().message().c_str());
     return kInspectTrouble;
   }
+  // The output file is checked, and refused when it is the trace itself,
+  // before a long trace is read for nothing.
+  std::optional<AtomicFile> file;
+  const bool writesFile =
+      (options.command == InspectCommand::plot || options.command == InspectCommand::exportTrace) &&
+      options.output != "-";
+  if (writesFile) {
+    const bool overwritesInput =
+        input == "-" ? isSameFile(options.output, STDIN_FILENO) : isSameFile(options.output, input);
+    if (overwritesInput) {
+      complain("-o " + shownPath(options.output) + " is the trace being read (" + name +
+               "); writing it would replace the trace, so give the output another name");
+      return kInspectTrouble;
+    }
+    try {
+      file.emplace(options.output);
+    } catch (const FileError& e) {
+      complain(e.what());
+      return kInspectTrouble;
+    }
+  }
   try {
-    return inspect(options, name, *source);
+    return inspect(options, name, *source, file ? &*file : nullptr);
   } catch (const TraceError& e) {
     // Built from the parts rather than from what(), which starts "line N:".
     std::fprintf(stderr, "%s:%llu: %s\n", name.c_str(), static_cast<unsigned long long>(e.line()),
@@ -382,6 +451,9 @@ int inspectInput(const InspectOptions& options, const std::string& input) {
 }  // namespace
 
 int runInspect(int argc, const char* const argv[]) {
+  // Past a file-size limit a write must fail, to be reported and its partial
+  // file removed, rather than the process die without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
   InspectOptions options;
   try {
     options = parseInspectOptions(argc, argv);
@@ -393,17 +465,16 @@ int runInspect(int argc, const char* const argv[]) {
     return kInspectTrouble;
   }
   if (options.command == InspectCommand::help) {
-    return writeAll(stdout, usageText(), kStdout) ? kInspectOk : kInspectTrouble;
+    return writeStdout(usageText()) ? kInspectOk : kInspectTrouble;
   }
   if (options.command == InspectCommand::version) {
-    return writeAll(stdout, std::string("grouptrace-inspect ") + kVersion + "\n", kStdout)
-               ? kInspectOk
-               : kInspectTrouble;
+    return writeStdout(std::string("grouptrace-inspect ") + kVersion + "\n") ? kInspectOk
+                                                                             : kInspectTrouble;
   }
 
   if (options.command == InspectCommand::verify) return verifyManifest(options);
   if (options.command == InspectCommand::stats && options.statsFormat == StatsFormat::csv &&
-      !writeAll(stdout, TraceStats::csvHeader(), kStdout)) {
+      !writeStdout(TraceStats::csvHeader())) {
     return kInspectTrouble;
   }
   // Every trace is inspected, a faulty one or one that cannot be read
