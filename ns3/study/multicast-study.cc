@@ -58,6 +58,7 @@ class Study {
   void OnLeave(uint32_t node, uint32_t session);
   void OnFinished();
   void OnReceive(Ptr<Socket> socket);
+  void OnTransmit(Ptr<const Packet> packet, Ptr<Ipv4> ipv4, uint32_t interface);
 
   uint32_t InterfaceAt(uint32_t link, uint32_t node) const;
   void RefreshRoute(uint32_t session, uint32_t node);
@@ -78,6 +79,8 @@ class Study {
     uint32_t b;  // and at its second
   };
   std::vector<LinkEnds> m_linkInterfaces;
+  std::vector<std::map<uint32_t, uint32_t>> m_interfaceLink;  // per router: interface -> link
+  std::map<uint32_t, uint32_t> m_routerOf;                    // ns-3 node id -> router
   std::vector<uint32_t> m_sourceInterface;  // per session, the source's side of its sender link
   std::vector<Ipv4Address> m_senderAddress;
 
@@ -117,11 +120,14 @@ void Study::Connect(uint32_t a, uint32_t b, uint32_t delayMs) {
   m_linkAddresses.Assign(devices);
   m_linkAddresses.NewNetwork();
   m_network->AddLink(a, b, m_config.capacity, delayMs);
-  m_linkInterfaces.push_back(
-      {static_cast<uint32_t>(
-           m_routers.Get(a)->GetObject<Ipv4>()->GetInterfaceForDevice(devices.Get(0))),
-       static_cast<uint32_t>(
-           m_routers.Get(b)->GetObject<Ipv4>()->GetInterfaceForDevice(devices.Get(1)))});
+  LinkEnds ends{static_cast<uint32_t>(
+                    m_routers.Get(a)->GetObject<Ipv4>()->GetInterfaceForDevice(devices.Get(0))),
+                static_cast<uint32_t>(
+                    m_routers.Get(b)->GetObject<Ipv4>()->GetInterfaceForDevice(devices.Get(1)))};
+  m_linkInterfaces.push_back(ends);
+  m_interfaceLink.resize(m_routers.GetN());
+  m_interfaceLink[a][ends.a] = m_network->GetLinkCount() - 1;
+  m_interfaceLink[b][ends.b] = m_network->GetLinkCount() - 1;
 }
 
 // The default network: a ring 0-1-...-(n-1)-0, which keeps it connected, and
@@ -132,6 +138,7 @@ void Study::GenerateTopology(uint32_t nodes, Ptr<UniformRandomVariable> draw) {
   m_routers.Create(nodes);
   InternetStackHelper().Install(m_routers);
   m_network = std::make_unique<Network>(nodes);
+  m_interfaceLink.resize(nodes);
   auto delay = [&] { return draw->GetInteger(m_config.minLinkDelay, m_config.maxLinkDelay); };
   for (uint32_t i = 0; nodes > 1 && i < nodes; ++i) {
     if (nodes == 2 && i == 1) break;  // two nodes: one link, not two
@@ -313,6 +320,23 @@ void Study::OnFinished() {
   Simulator::Stop(kDrain);
 }
 
+// Every multicast packet a router sends must go down its session's tree.
+void Study::OnTransmit(Ptr<const Packet> packet, Ptr<Ipv4> ipv4, uint32_t interface) {
+  Ipv4Header header;
+  packet->PeekHeader(header);
+  uint32_t group = header.GetDestination().Get();
+  if ((group >> 16) != ((225u << 8) | 1u)) return;
+  uint32_t session = group & 0xffffu;
+  uint32_t node = m_routerOf.at(ipv4->GetObject<Node>()->GetId());
+  const SessionTree& tree = m_controller->GetTree(session);
+  auto link = m_interfaceLink[node].find(interface);
+  bool onTree = false;
+  if (link != m_interfaceLink[node].end() && tree.Contains(node)) {
+    for (uint32_t child : tree.Children(node)) onTree |= tree.ParentLink(child) == link->second;
+  }
+  if (!onTree) ++m_summary.forwardedOffTree;
+}
+
 void Study::OnReceive(Ptr<Socket> socket) {
   Address from;
   while (Ptr<Packet> packet = socket->RecvFrom(from)) {
@@ -361,6 +385,11 @@ StudySummary Study::Run() {
     m_packets.open(m_config.packetFile);
     NS_ABORT_MSG_IF(!m_packets, "cannot write " << m_config.packetFile);
     m_packets << "time,node,session,seq,sent,member\n";
+  }
+  for (uint32_t i = 0; i < m_routers.GetN(); ++i) {
+    m_routerOf[m_routers.Get(i)->GetId()] = i;
+    m_routers.Get(i)->GetObject<Ipv4>()->TraceConnectWithoutContext(
+        "Tx", MakeCallback(&Study::OnTransmit, this));
   }
   m_membership->TraceConnectWithoutContext("Join", MakeCallback(&Study::OnJoin, this));
   m_membership->TraceConnectWithoutContext("Leave", MakeCallback(&Study::OnLeave, this));

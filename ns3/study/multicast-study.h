@@ -51,6 +51,9 @@ struct StudySummary {
   double meanTreeCost = 0;  // links, after each admitted join
   uint64_t deliveredToMembers = 0;
   uint64_t deliveredToNonMembers = 0;
+  // Packets a node sent on a link that is not one of its tree's links to a
+  // child: routes left behind by a prune, or installed where no tree goes.
+  uint64_t forwardedOffTree = 0;
   uint32_t networkNodes = 0;
   uint32_t networkLinks = 0;
 };

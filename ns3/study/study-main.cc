@@ -56,5 +56,7 @@ int main(int argc, char* argv[]) {
               static_cast<unsigned long long>(s.deliveredToMembers));
   std::printf("packets delivered to non-members %llu\n",
               static_cast<unsigned long long>(s.deliveredToNonMembers));
+  std::printf("packets forwarded off the trees %llu\n",
+              static_cast<unsigned long long>(s.forwardedOffTree));
   return 0;
 }
