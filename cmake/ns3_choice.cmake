@@ -12,7 +12,10 @@ string(TOUPPER "${GROUPTRACE_NS3}" grouptrace_ns3_choice)
 set(GROUPTRACE_WITH_NS3 OFF)
 set(grouptrace_ns3_packages "ns3 libns3-dev libgsl-dev libsqlite3-dev libxml2-dev")
 
-if(grouptrace_ns3_choice STREQUAL "AUTO")
+if(grouptrace_ns3_choice STREQUAL "AUTO" AND CMAKE_CROSSCOMPILING)
+  # Debian's ns-3 is built for the host, not the target.
+  message(STATUS "ns-3 helper and study: not built (cross build; set GROUPTRACE_NS3=ON to try)")
+elseif(grouptrace_ns3_choice STREQUAL "AUTO")
   if(NOT DEFINED GROUPTRACE_NS3_PROBE_OK)
     try_compile(grouptrace_ns3_probe_result
       ${CMAKE_BINARY_DIR}/ns3_probe
