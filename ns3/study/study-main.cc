@@ -10,7 +10,7 @@
 
 int main(int argc, char* argv[]) {
   grouptrace_ns3::StudyConfig c;
-  ns3::CommandLine cmd(__FILE__);
+  ns3::CommandLine cmd("grouptrace-ns3-study");
   cmd.Usage(
       "Replays a grouptrace membership trace over a network: every join is admitted on a path "
       "from the session's tree that has room for its band (kbit/s) on every new link and meets "

@@ -169,9 +169,9 @@ TEST_P(StudyRouting, StreamsReachTheAdmittedMembersOnlyWhileTheyAreMembers) {
   EXPECT_EQ(checked, admitted);
 }
 
-INSTANTIATE_TEST_SUITE_P(Ns3Study, StudyRouting, ::testing::Values("delay", "hops"));
+INSTANTIATE_TEST_SUITE_P(Study, StudyRouting, ::testing::Values("delay", "hops"));
 
-TEST(Ns3Study, TheSameRunRepeatsAndAnotherRunDiffers) {
+TEST(Study, TheSameRunRepeatsAndAnotherRunDiffers) {
   ASSERT_EQ(Study(Scenario("delay", "a") + " --RngRun=3").status, 0);
   ASSERT_EQ(Study(Scenario("delay", "b") + " --RngRun=3").status, 0);
   ASSERT_EQ(Study(Scenario("delay", "c") + " --RngRun=4").status, 0);
@@ -182,7 +182,7 @@ TEST(Ns3Study, TheSameRunRepeatsAndAnotherRunDiffers) {
   EXPECT_NE(a, Slurp(Dir() + "/c.csv"));
 }
 
-TEST(Ns3Study, ReadsATopologyFileAndRefusesOneTooSmall) {
+TEST(Study, ReadsATopologyFileAndRefusesOneTooSmall) {
   // Inet: node and link counts, the nodes with coordinates, the links.
   std::string ring = Write("ring.inet",
                            "6 7\n0 0 0\n1 1 0\n2 2 0\n3 2 1\n4 1 1\n5 0 1\n"
