@@ -58,65 +58,6 @@ TEST(QosTreeRouting, LeastDelayPathWithinTheHopBound) {
   EXPECT_EQ(Route(delay, thin, tree, 3, 5, 50, 3), (Graft{0, 1, 2, 3}));
 }
 
-TEST(QosTreeController, GraftsFromTheTreeAndChargesOnlyNewLinks) {
-  Network n = Kite();
-  ShortestDelayRouting delay;
-  TreeController c(n, {0}, delay);
-  TreeChange first = c.Join(0, JoinRequest{2, 300, 50, 5});
-  ASSERT_TRUE(first.admitted);
-  EXPECT_EQ(first.newLinks, (std::vector<uint32_t>{0, 1}));
-  EXPECT_EQ(first.pathDelay, 2);
-  EXPECT_EQ(first.pathHops, 2);
-  // Node 4 grafts at 2, the nearest tree node: only 2-3 and 3-4 are new, and
-  // its delay counts the tree path to 2.
-  TreeChange second = c.Join(0, JoinRequest{4, 200, 4, 4});
-  ASSERT_TRUE(second.admitted);
-  EXPECT_EQ(second.newLinks, (std::vector<uint32_t>{2, 4}));
-  EXPECT_EQ(second.pathDelay, 4);
-  EXPECT_EQ(n.GetLink(0).reserved, 300);
-  EXPECT_EQ(n.GetLink(2).reserved, 200);
-  EXPECT_EQ(c.GetTree(0).GetLinkCount(), 4u);
-  // A forwarder joins without new links when its tree path meets the bounds,
-  // and is blocked when it does not.
-  TreeChange forwarder = c.Join(0, JoinRequest{3, 999, 3, 3});
-  ASSERT_TRUE(forwarder.admitted);
-  EXPECT_TRUE(forwarder.newLinks.empty());
-  EXPECT_FALSE(c.Join(0, JoinRequest{1, 1, 0.5, 3}).admitted);
-  EXPECT_FALSE(c.IsMember(0, 1));
-}
-
-TEST(QosTreeController, LeavePrunesWhatNoMemberNeedsAndReleasesIt) {
-  Network n = Kite(500);
-  ShortestDelayRouting delay;
-  TreeController c(n, {0, 0}, delay);
-  ASSERT_TRUE(c.Join(0, JoinRequest{1, 100, 50, 5}).admitted);  // 0-1
-  ASSERT_TRUE(c.Join(0, JoinRequest{4, 200, 50, 5}).admitted);  // 1-2-3-4
-  // The other session cannot fit 450 on 0-1 any more and takes the slow link.
-  TreeChange other = c.Join(1, JoinRequest{3, 450, 50, 5});
-  ASSERT_TRUE(other.admitted);
-  EXPECT_EQ(other.newLinks, (std::vector<uint32_t>{3}));  // 0-3
-  EXPECT_FALSE(c.Join(1, JoinRequest{1, 401, 50, 5}).admitted);
-
-  // Node 4 leaves: its branch back to member 1 goes, 0-1 stays.
-  TreeChange leave = c.Leave(0, 4);
-  EXPECT_EQ(leave.prunedNodes, (std::vector<uint32_t>{4, 3, 2}));
-  EXPECT_EQ(leave.touched, (std::vector<uint32_t>{4, 3, 2, 1}));
-  EXPECT_EQ(n.GetLink(0).reserved, 100);
-  EXPECT_EQ(n.GetLink(1).reserved, 0);
-  EXPECT_EQ(n.GetLink(2).reserved, 0);
-  EXPECT_EQ(n.GetLink(3).reserved, 450);  // session 1's
-  EXPECT_EQ(c.GetTree(0).GetLinkCount(), 1u);
-  EXPECT_TRUE(c.GetTree(0).Children(1).empty());
-
-  // A node that was never admitted changes nothing; the last member takes the
-  // tree down to its source.
-  EXPECT_TRUE(c.Leave(0, 3).touched.empty());
-  EXPECT_EQ(c.Leave(0, 1).prunedNodes, (std::vector<uint32_t>{1}));
-  EXPECT_EQ(c.Leave(1, 3).prunedNodes, (std::vector<uint32_t>{3}));
-  for (uint32_t l = 0; l < n.GetLinkCount(); ++l) EXPECT_EQ(n.GetLink(l).reserved, 0) << l;
-  EXPECT_EQ(c.GetTree(0).Nodes(), (std::vector<uint32_t>{0}));
-}
-
 // A plugged-in algorithm that returns whatever it was told to.
 class Fixed : public TreeRouting {
  public:
