@@ -1,10 +1,9 @@
 #include "grouptrace-ns3/membership-trace-helper.h"
 
-#include <exception>
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <sstream>
 #include <system_error>
 
 #include "grouptrace/file_source.h"
