@@ -1,0 +1,137 @@
+#pragma once
+
+// Replays a grouptrace membership trace in an ns-3 simulation, the way
+// Ns2MobilityHelper replays a movement trace: every join and leave of the
+// trace becomes a scheduled event that updates the sessions' membership and
+// fires a trace source.
+//
+//   Ptr<MembershipTraceHelper> membership = CreateObject<MembershipTraceHelper>();
+//   membership->SetAttribute("Spacing", EnumValue(MembershipTraceHelper::POISSON));
+//   membership->SetAttribute("Interval", TimeValue(Seconds(2)));
+//   membership->SetTraceFile("run.trace");          // or SetParameters(params, seed)
+//   membership->TraceConnectWithoutContext("Join", MakeCallback(&OnJoin));
+//   membership->TraceConnectWithoutContext("Leave", MakeCallback(&OnLeave));
+//   NodeContainer nodes;
+//   nodes.Create(membership->GetNetworkSize());
+//   membership->Install(nodes);                     // trace node i is nodes.Get(i)
+//   membership->AssignStreams(10);                  // optional: pin the spacing's draws
+//   Simulator::Run();
+//
+// Node and session numbers in the trace sources and queries are the trace's:
+// node i is the i-th node of the installed container (GetNode(i)), whatever
+// its ns-3 node id.
+//
+// Errors are configuration errors, so they end the program with
+// NS_FATAL_ERROR and a message naming the cause, as ns-3's own helpers do: a
+// trace file that cannot be read or is malformed (the message names the file
+// and line), parameters the generator refuses, a container smaller than the
+// trace's network, Install called twice or before anything was loaded.
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "grouptrace/parameters.h"
+#include "ns3/node-container.h"
+#include "ns3/nstime.h"
+#include "ns3/object.h"
+#include "ns3/ptr.h"
+#include "ns3/random-variable-stream.h"
+#include "ns3/traced-callback.h"
+
+namespace ns3 {
+
+class MembershipTraceHelper : public Object {
+ public:
+  // How requests are spaced in time when a record does not carry its own time.
+  enum Spacing {
+    FIXED,    // one request every Interval
+    POISSON,  // exponential gaps of mean Interval, drawn from the helper's stream
+  };
+
+  // Attributes:
+  //   StartTime  Time  when the first request happens (default 1 s)
+  //   Interval   Time  the fixed gap, or the mean gap under POISSON (default 1 s)
+  //   Spacing    enum  FIXED (default) or POISSON
+  // Trace sources:
+  //   Join      (node, session, band, delay, hops)  a node joined a session
+  //   Leave     (node, session)                     a node left a session
+  //   Finished  ()                                  the last request has happened
+  // Each fires after the membership has changed, so a callback that asks
+  // Members() already sees the request applied.
+  static TypeId GetTypeId();
+
+  typedef void (*JoinTracedCallback)(uint32_t node, uint32_t session, double band, double delay,
+                                     int32_t hops);
+  typedef void (*LeaveTracedCallback)(uint32_t node, uint32_t session);
+
+  MembershipTraceHelper();
+  ~MembershipTraceHelper() override;
+
+  // What to replay. Each call replaces what an earlier one loaded; the trace is
+  // read or generated at once, so its faults show before the simulation runs.
+  //
+  // A stored trace, in the text format that `grouptrace` writes.
+  void SetTraceFile(const std::string& path);
+  // A trace generated in-process: the same requests as `grouptrace SEED`
+  // writes for these parameters, with band and delay exact.
+  void SetParameters(const grouptrace::Parameters& parameters, int32_t seed);
+  // The same, from a 13-line parameter file as `grouptrace` reads it.
+  void SetParameterFile(const std::string& path, int32_t seed);
+
+  // The nodes the trace needs: nNodes for a generated trace, the largest node
+  // (sources included) plus one for a stored one.
+  uint32_t GetNetworkSize() const;
+  uint32_t GetSessionCount() const;
+  // Joins and leaves in the trace, and how many of them have happened so far.
+  uint32_t GetRequestCount() const;
+  uint32_t GetRequestsDone() const;
+
+  // Maps trace node i to nodes.Get(i) and schedules the requests. The
+  // container may be larger than the trace's network, never smaller.
+  void Install(NodeContainer nodes);
+
+  // Pins the stream of the POISSON gaps; returns the number of streams used (1).
+  int64_t AssignStreams(int64_t stream);
+
+  Ptr<Node> GetNode(uint32_t traceNode) const;
+  // The session's source: a member from start to end, never joining or leaving.
+  uint32_t Source(uint32_t session) const;
+  // The nodes that have joined the session and not left it at the current
+  // simulated time, in increasing order; the source is not among them.
+  std::vector<uint32_t> Members(uint32_t session) const;
+  bool IsMember(uint32_t session, uint32_t node) const;
+
+ protected:
+  void DoDispose() override;
+
+ private:
+  struct Request;
+  class Loader;
+
+  void Load(Loader& loader);
+  void ScheduleRequest(uint32_t index, Time previous);
+  void Apply(uint32_t index);
+  void CheckSession(uint32_t session) const;
+
+  Time m_start;
+  Time m_interval;
+  Spacing m_spacing;
+  Ptr<ExponentialRandomVariable> m_gap;
+
+  bool m_loaded;
+  bool m_installed;
+  uint32_t m_networkSize;
+  std::vector<uint32_t> m_sources;
+  std::vector<Request> m_requests;
+  uint32_t m_done;
+  NodeContainer m_nodes;
+  std::vector<std::set<uint32_t>> m_members;
+
+  TracedCallback<uint32_t, uint32_t, double, double, int32_t> m_joinTrace;
+  TracedCallback<uint32_t, uint32_t> m_leaveTrace;
+  TracedCallback<> m_finishedTrace;
+};
+
+}  // namespace ns3
