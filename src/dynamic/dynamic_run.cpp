@@ -6,9 +6,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/member_set.h"
 #include "dynamic/philox.h"
 #include "dynamic/portable_math.h"
-#include "generator/membership.h"
 
 namespace grouptrace::dynamic {
 namespace {
@@ -44,7 +44,10 @@ enum class Stage {
 
 struct SessionState {
   explicit SessionState(NODEID nNodes) : members(nNodes) {}
-  Membership members;  // the source included
+  // The source included. Always the counted set, even in the straightforward
+  // build, whose per-node flags would cost a timed run on a huge network
+  // gigabytes per session.
+  MemberSet members;
   NODEID source = 0;
   double rate = 0;           // lambda * p_s
   double candidateRate = 0;  // rate * (1 + A)

@@ -43,15 +43,18 @@ bool precedes(const Pending& a, const Pending& b);
 // when every node is a member the arrival is blocked and counted. Each member
 // stays an independent holding time H and leaves at its join time plus H.
 //
-// The run issues, in order: the header (avgSize, orderedJoinLeave 0), the
-// session table, the beef-up marker and the members present at time 0 (with a
-// steady start: Poisson(lambda p_s E[H]) per session, each with a stay drawn from
-// the equilibrium law of the remaining stay; joins at time 0 in session then
-// node order), the join-leave marker and the requests in (0, T], the
-// end-of-session marker and, with the leave end rule, every remaining member
-// leaving at T (in session then node order; none with the open rule), and the
-// summary, whose transaction count is joins plus leaves (maxTrans and currTrans
-// do not apply).
+// The run issues, in order:
+// - the header (avgSize, orderedJoinLeave 0) and the session table;
+// - the beef-up marker and, with a steady start, the members present at time 0:
+//   Poisson(lambda p_s E[H]) per session, each staying a time drawn from the
+//   equilibrium law of the remaining stay, their joins at time 0 in session then
+//   node order (under a daily rhythm the mean is taken at the rhythm's average
+//   rate, so the first hours are close to, not exactly, stationary);
+// - the join-leave marker and the requests in (0, T];
+// - the end-of-session marker and, with the leave end rule, every remaining
+//   member leaving at T in session then node order (none with the open rule);
+// - the summary, whose transaction count is joins plus leaves (maxTrans and
+//   currTrans do not apply).
 //
 // Draws: every draw is named by (purpose, session, index) in Philox streams
 // keyed by the seed (see Purpose), indexed so that no option shifts the draws of
