@@ -7,6 +7,8 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace grouptrace::dynamic {
 namespace {
@@ -27,36 +29,26 @@ bool mentions(const std::string& message, const std::string& part) {
 }
 
 TEST(DynamicOptionsParse, ReadsEveryAcceptedForm) {
-  const HoldingLaw e = parseHolding("exp:120.5");
-  EXPECT_EQ(e.family, HoldingFamily::exponential);
-  EXPECT_EQ(e.first, 120.5);
-  const HoldingLaw l = parseHolding("lognormal:-1.5:0.75");
-  EXPECT_EQ(l.family, HoldingFamily::lognormal);
-  EXPECT_EQ(l.first, -1.5);
-  EXPECT_EQ(l.second, 0.75);
-  const HoldingLaw p = parseHolding("pareto:30:2.5e0");
-  EXPECT_EQ(p.family, HoldingFamily::pareto);
-  EXPECT_EQ(p.first, 30);
-  EXPECT_EQ(p.second, 2.5);
-
+  auto same = [](const HoldingLaw& a, const HoldingLaw& b) {
+    return a.family == b.family && a.first == b.first &&
+           (a.family == HoldingFamily::exponential || a.second == b.second);
+  };
+  EXPECT_TRUE(same(parseHolding("exp:120.5"), {HoldingFamily::exponential, 120.5, 0}));
+  EXPECT_TRUE(same(parseHolding("lognormal:-1.5:0.75"), {HoldingFamily::lognormal, -1.5, 0.75}));
+  EXPECT_TRUE(same(parseHolding("pareto:30:2.5e0"), {HoldingFamily::pareto, 30, 2.5}));
   EXPECT_EQ(parsePopularity("uniform").alpha, 0);
   EXPECT_EQ(parsePopularity("zipf:1.2").alpha, 1.2);
-
-  const Diurnal a = parseDiurnal("0.5");
-  EXPECT_EQ(a.amplitude, 0.5);
-  EXPECT_EQ(a.period, 86400);
-  EXPECT_EQ(a.peak, 72000);
-  const Diurnal b = parseDiurnal("0:3600");
-  EXPECT_EQ(b.period, 3600);
-  EXPECT_EQ(b.peak, 72000);
-  const Diurnal c = parseDiurnal("0.25:3600:900");
-  EXPECT_EQ(c.amplitude, 0.25);
-  EXPECT_EQ(c.peak, 900);
-
-  EXPECT_EQ(parseStart("steady"), StartState::steady);
+  auto diurnal = [](std::string_view text) {
+    const Diurnal d = parseDiurnal(text);
+    return std::vector<double>{d.amplitude, d.period, d.peak};
+  };
+  EXPECT_EQ(diurnal("0.5"), (std::vector<double>{0.5, 86400, 72000}));
+  EXPECT_EQ(diurnal("0:3600"), (std::vector<double>{0, 3600, 72000}));
+  EXPECT_EQ(diurnal("0.25:3600:900"), (std::vector<double>{0.25, 3600, 900}));
   EXPECT_EQ(parseStart("empty"), StartState::empty);
-  EXPECT_EQ(parseEnd("leave"), EndRule::leave);
+  EXPECT_EQ(parseStart("steady"), StartState::steady);
   EXPECT_EQ(parseEnd("open"), EndRule::open);
+  EXPECT_EQ(parseEnd("leave"), EndRule::leave);
   EXPECT_EQ(parseDuration("3600"), 3600);
   EXPECT_EQ(parseJoinRate("0.25"), 0.25);
 }
@@ -162,12 +154,6 @@ TEST(DynamicOptionsValidate, ChecksOptionsSetInCodeAsTheParsersDo) {
   DynamicOptions rate;
   rate.joinRate = 2;
   EXPECT_NO_THROW(validate(negative, rate)) << "avgSize does not matter with a join rate";
-}
-
-TEST(DynamicOptionsMeanStay, FollowsEachFamilysClosedForm) {
-  EXPECT_EQ(meanHolding({HoldingFamily::exponential, 42, 0}), 42);
-  EXPECT_NEAR(meanHolding({HoldingFamily::lognormal, 1, 2}), std::exp(3.0), 1e-12);
-  EXPECT_EQ(meanHolding({HoldingFamily::pareto, 10, 3}), 15);
 }
 
 }  // namespace

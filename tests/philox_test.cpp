@@ -21,20 +21,6 @@ TEST(Philox, MatchesThePublishedKnownAnswers) {
             (PhiloxBlock{0xd16cfe09, 0x94fdcceb, 0x5001e420, 0x24126ea1}));
 }
 
-TEST(DrawStream, DrawsAreTheBlockHalvesOfTheirCounter) {
-  DrawStream stream(-7, Purpose::holding, 3);
-  const PhiloxKey key{static_cast<std::uint32_t>(-7), kModelKeyTag};
-  for (std::uint64_t i : {0ull, 1ull, 2ull, 9ull, 0x100000001ull}) {
-    const std::uint64_t block = i / 2;
-    const PhiloxBlock b =
-        philox4x32({static_cast<std::uint32_t>(block), static_cast<std::uint32_t>(block >> 32), 3,
-                    static_cast<std::uint32_t>(Purpose::holding)},
-                   key);
-    const unsigned w = i % 2 == 0 ? 0 : 2;
-    EXPECT_EQ(stream.bitsAt(i), (std::uint64_t{b[w]} << 32 | b[w + 1])) << "draw " << i;
-  }
-}
-
 TEST(DrawStream, PurposesSessionsAndSeedsAreSeparateStreams) {
   auto firstDraws = [](SEED_type seed, Purpose purpose, std::int32_t session) {
     DrawStream stream(seed, purpose, session);
