@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 #include <type_traits>
 #include <variant>
 #include <vector>
@@ -18,6 +19,7 @@ struct DynamicResult {
   Count leaves = 0;
   Count blocked = 0;    // arrivals refused because every node was a member
   double joinRate = 0;  // lambda, joins per second over all sessions
+  std::string_view modelVersion = kModelVersion;
 };
 
 // A pending request in the run's calendar. Events are issued in increasing

@@ -24,7 +24,8 @@ double exp(double x);
 
 // x^y for x > 0 as exp(y log x): relative error within (2 + |y ln x|) * 2^-52.
 // The rounding of log x is magnified by the exponent, which is why the bound
-// grows with |y ln x| (at most about 40 ulps for the arguments the model uses).
+// grows with |y ln x|: alpha ln nSessions for a zipf weight, at most 37 / SHAPE
+// for a Pareto stay (u >= 2^-53).
 double pow(double x, double y);
 
 // cos(2 pi t), the angle given in turns: within 1.5 ulp, near the zeros too
