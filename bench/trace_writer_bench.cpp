@@ -19,8 +19,8 @@ void writeRecords(benchmark::State& state, Output& output, double band) {
   BasicTraceWriter<Output> writer(output);
   NODEID node = 0;
   for (auto _ : state) {
-    writer.join(JoinRecord{node, 3, band, 20, 4});
-    writer.leave(LeaveRecord{node, 3});
+    writer.join(JoinRecord{node, 3, band, 20, 4, std::nullopt});
+    writer.leave(LeaveRecord{node, 3, std::nullopt});
     node = (node + 7919) & 0xFFFFF;
   }
   writer.flush();

@@ -415,9 +415,8 @@ class Trace {
     // The table owns the sources too: an array over them whose base is not
     // an array of its own cannot be made writeable again, so they can never
     // disagree with text().
-    py::capsule base(new std::shared_ptr<const TraceTable>(table_), [](void* p) {
-      delete static_cast<std::shared_ptr<const TraceTable>*>(p);
-    });
+    py::capsule base(new std::shared_ptr<const TraceTable>(table_),
+                     [](void* p) { delete static_cast<std::shared_ptr<const TraceTable>*>(p); });
     sources_ = py::array_t<std::int32_t>({static_cast<py::ssize_t>(table_->sources.size())},
                                          {static_cast<py::ssize_t>(sizeof(NODEID))},
                                          table_->sources.data(), base);
@@ -461,8 +460,8 @@ class Trace {
       std::memcpy(&table->requests.append(), rows.data() + i * sizeof(RequestRow),
                   sizeof(RequestRow));
     }
-    table->summary = TraceSummary{state[5].cast<Count>(), state[6].cast<Count>(),
-                                  state[7].cast<Count>()};
+    table->summary =
+        TraceSummary{state[5].cast<Count>(), state[6].cast<Count>(), state[7].cast<Count>(), 0};
     std::optional<Parameters> parameters;
     if (!state[8].is_none()) parameters = state[8].cast<Parameters>();
     std::optional<SEED_type> seed;

@@ -80,7 +80,7 @@ TEST(TraceReaderGolden, WorkedExampleEventsAndState) {
   EXPECT_EQ(std::get<PhaseStart>(event).phase, TracePhase::beefUp);
   EXPECT_EQ(reader.line(), 15u);
   ASSERT_TRUE(reader.next(event));
-  EXPECT_EQ(std::get<JoinRecord>(event), (JoinRecord{1, 0, 77, 1, 4}));
+  EXPECT_EQ(std::get<JoinRecord>(event), (JoinRecord{1, 0, 77, 1, 4, std::nullopt}));
   EXPECT_EQ(reader.line(), 18u);
   EXPECT_EQ(reader.groupSize(0), 2);
   EXPECT_TRUE(reader.isMember(0, 1));
@@ -90,7 +90,7 @@ TEST(TraceReaderGolden, WorkedExampleEventsAndState) {
   // On to the first leave: node 1 leaves session 0 on line 31.
   while (reader.next(event) && !std::holds_alternative<LeaveRecord>(event)) {
   }
-  EXPECT_EQ(std::get<LeaveRecord>(event), (LeaveRecord{1, 0}));
+  EXPECT_EQ(std::get<LeaveRecord>(event), (LeaveRecord{1, 0, std::nullopt}));
   EXPECT_EQ(reader.line(), 31u);
   EXPECT_EQ(reader.phase(), TracePhase::joinLeave);
   EXPECT_EQ(reader.groupSize(0), 1);
@@ -101,7 +101,7 @@ TEST(TraceReaderGolden, WorkedExampleEventsAndState) {
   while (reader.next(event)) {
     if (const auto* s = std::get_if<TraceSummary>(&event)) summary = *s;
   }
-  EXPECT_EQ(summary, (TraceSummary{7, 4, 3}));
+  EXPECT_EQ(summary, (TraceSummary{7, 4, 3, 0}));
   EXPECT_EQ(reader.line(), 46u);
   EXPECT_EQ(reader.joins(), 4);
   EXPECT_EQ(reader.leaves(), 3);
@@ -131,9 +131,10 @@ TEST(TraceReaderNumbers, BandAndDelayOfAMillionAndMoreComeBackInSixDigits) {
   const auto events = readAll(text, TraceReader::kDefaultBufferSize);
   ASSERT_EQ(events.size(), 10u);
   EXPECT_EQ(std::get<JoinRecord>(events[3]),
-            (JoinRecord{2147483646, 0, -2147480000.0, 1000000.0, -2147483647 - 1}));
-  EXPECT_EQ(std::get<JoinRecord>(events[5]), (JoinRecord{0, 0, 999999.0, -999999.0, 0}));
-  EXPECT_EQ(std::get<TraceSummary>(events[9]), (TraceSummary{-2147483644, 2, 2}));
+            (JoinRecord{2147483646, 0, -2147480000.0, 1000000.0, -2147483647 - 1, std::nullopt}));
+  EXPECT_EQ(std::get<JoinRecord>(events[5]),
+            (JoinRecord{0, 0, 999999.0, -999999.0, 0, std::nullopt}));
+  EXPECT_EQ(std::get<TraceSummary>(events[9]), (TraceSummary{-2147483644, 2, 2, 0}));
   EXPECT_EQ(rewrite(events), text);
 }
 

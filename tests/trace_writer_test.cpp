@@ -24,12 +24,13 @@ void writeSample(Output& output, const std::vector<double>& reals) {
   writer.groupBlock(0);
   writer.beefUpMarker();
   for (std::size_t i = 0; i + 1 < reals.size(); i += 2) {
-    writer.join(JoinRecord{static_cast<NODEID>(i), 1, reals[i], reals[i + 1], INT_MIN});
+    writer.join(
+        JoinRecord{static_cast<NODEID>(i), 1, reals[i], reals[i + 1], INT_MIN, std::nullopt});
   }
   writer.joinLeaveMarker();
-  writer.leave(LeaveRecord{INT_MAX, 0});
+  writer.leave(LeaveRecord{INT_MAX, 0, std::nullopt});
   writer.endOfSessionMarker();
-  writer.summary(TraceSummary{std::int64_t{1} << 40, 0, -1});
+  writer.summary(TraceSummary{std::int64_t{1} << 40, 0, -1, 0});
   writer.flush();
 }
 
@@ -51,8 +52,8 @@ TEST(TraceWriter, RecordsAsSimulatorsParseThem) {
   StringSink sink;
   BlockOutput output(sink);
   BasicTraceWriter<BlockOutput> writer(output);
-  writer.join(JoinRecord{4, 1, 150, 20, 3});
-  writer.leave(LeaveRecord{4, 1});
+  writer.join(JoinRecord{4, 1, 150, 20, 3, std::nullopt});
+  writer.leave(LeaveRecord{4, 1, std::nullopt});
   writer.flush();
   EXPECT_EQ(sink.text(),
             "GRP_REQ {\nI : 0 \nU : 4 : 1 : 1 : 150 : 20 : 3\n}\n"
@@ -82,7 +83,7 @@ TEST(TraceWriter, RealsInTheDefaultStreamFormat) {
   auto bandText = [](double band) {
     StringSink sink;
     BlockOutput output(sink);
-    BasicTraceWriter<BlockOutput>(output).join(JoinRecord{0, 0, band, 0, 0});
+    BasicTraceWriter<BlockOutput>(output).join(JoinRecord{0, 0, band, 0, 0, std::nullopt});
     output.flush();
     const std::string& t = sink.text();
     const auto start = t.find(" : 1 : ") + 7;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <variant>
 
@@ -66,9 +67,11 @@ struct JoinRecord {
   double band = 0;
   double delay = 0;
   HOPS hops = 0;
+  // Seconds since the start of a timed run; absent in traces of transaction steps.
+  std::optional<double> time;
   bool operator==(const JoinRecord& o) const {
     return node == o.node && session == o.session && band == o.band && delay == o.delay &&
-           hops == o.hops;
+           hops == o.hops && time == o.time;
   }
   bool operator!=(const JoinRecord& o) const { return !(*this == o); }
 };
@@ -77,7 +80,11 @@ struct JoinRecord {
 struct LeaveRecord {
   NODEID node = 0;
   std::int32_t session = 0;
-  bool operator==(const LeaveRecord& o) const { return node == o.node && session == o.session; }
+  // Seconds since the start of a timed run; absent in traces of transaction steps.
+  std::optional<double> time;
+  bool operator==(const LeaveRecord& o) const {
+    return node == o.node && session == o.session && time == o.time;
+  }
   bool operator!=(const LeaveRecord& o) const { return !(*this == o); }
 };
 
@@ -88,8 +95,10 @@ struct TraceSummary {
   Count trans = 0;
   Count joins = 0;
   Count leaves = 0;
+  // Joins a timed run refused because every node was already a member; 0 otherwise.
+  Count blocked = 0;
   bool operator==(const TraceSummary& o) const {
-    return trans == o.trans && joins == o.joins && leaves == o.leaves;
+    return trans == o.trans && joins == o.joins && leaves == o.leaves && blocked == o.blocked;
   }
   bool operator!=(const TraceSummary& o) const { return !(*this == o); }
 };

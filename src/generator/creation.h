@@ -139,7 +139,7 @@ RunResult Creation::run(SEED_type req_SEED, Sink& out) {
     }
   }
 
-  out.summary(TraceSummary{currTrans, nJoins, nRemoves});
+  out.summary(TraceSummary{currTrans, nJoins, nRemoves, 0});
   return RunResult{status, currTrans, nJoins, nRemoves};
 }
 

@@ -48,7 +48,7 @@ class Session {
     const double band = draws.uni_inter_Prob(bandRange);
     const double del = draws.uni_inter_Prob(delRange);
     const HOPS hops = draws.uni_inter_Prob(hopsRange);
-    out.join(JoinRecord{node, id, band, del, hops});
+    out.join(JoinRecord{node, id, band, del, hops, std::nullopt});
     setParti(node, 1);
     return 1;
   }
@@ -63,7 +63,7 @@ class Session {
     if (count == 0) return 0;
     const Count idx = draws.uni_inter_Prob(1, static_cast<double>(count), 0);
     const NODEID node = Parti.nthMemberExcept(idx - 1, source);
-    out.leave(LeaveRecord{node, id});
+    out.leave(LeaveRecord{node, id, std::nullopt});
     setParti(node, 0);
     return 1;
   }

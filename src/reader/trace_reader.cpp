@@ -581,7 +581,7 @@ void TraceReader::Impl::readRecord(TraceEvent& event) {
   const std::int32_t s = sessionIndex(*session, "session");
   const std::string_view type = f[2];
   if (type == "1") {
-    JoinRecord join{static_cast<NODEID>(*node), s, 0, 0, 0};
+    JoinRecord join{static_cast<NODEID>(*node), s, 0, 0, 0, std::nullopt};
     const auto band = trace_text::parseWholeReal(f[3]);
     if (!band) fail("the band " + quote(f[3]) + " is not a whole number as the trace writes it");
     const auto delay = trace_text::parseWholeReal(f[4]);
@@ -600,7 +600,7 @@ void TraceReader::Impl::readRecord(TraceEvent& event) {
       fail("a leave record carries band, delay and hops \"0 : 0 : 0\", found " +
            quote(std::string(f[3]) + " : " + std::string(f[4]) + " : " + std::string(f[5])));
     }
-    const LeaveRecord leave{static_cast<NODEID>(*node), s};
+    const LeaveRecord leave{static_cast<NODEID>(*node), s, std::nullopt};
     replay_.leave(leave.node, s, requestLine);
     event = leave;
   } else {
@@ -632,12 +632,16 @@ bool TraceReader::Impl::readRecordInPlace(TraceEvent& event) {
   const auto s = static_cast<std::int32_t>(f.session);
   const auto node = static_cast<NODEID>(f.node);
   if (f.join) {
-    const JoinRecord record{node, s, static_cast<double>(f.band), static_cast<double>(f.delay),
-                            static_cast<HOPS>(f.hops)};
+    const JoinRecord record{node,
+                            s,
+                            static_cast<double>(f.band),
+                            static_cast<double>(f.delay),
+                            static_cast<HOPS>(f.hops),
+                            std::nullopt};
     replay_.join(record.node, s, requestLine);
     event = record;
   } else {
-    const LeaveRecord record{node, s};
+    const LeaveRecord record{node, s, std::nullopt};
     replay_.leave(record.node, s, requestLine);
     event = record;
   }
@@ -663,7 +667,7 @@ void TraceReader::Impl::readSummary(std::string_view text, TraceEvent& event) {
   if (lines_.next(extra)) fail("text after the summary line, which ends the trace");
   stage_ = Stage::done;
   eventLine_ = summaryLine;
-  event = TraceSummary{*trans, *joins, *leaves};
+  event = TraceSummary{*trans, *joins, *leaves, 0};
 }
 
 }  // namespace grouptrace

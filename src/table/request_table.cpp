@@ -323,9 +323,10 @@ void replayTable(const TraceTable& table, TraceHandler& handler) {
       while (phase < row.phase) handler.onPhase(PhaseStart{static_cast<TracePhase>(++phase)});
     }
     if (row.kind == static_cast<std::uint8_t>(RequestKind::join)) {
-      handler.onJoin(JoinRecord{row.node, row.session, row.band, row.delay, row.hops});
+      handler.onJoin(
+          JoinRecord{row.node, row.session, row.band, row.delay, row.hops, std::nullopt});
     } else if (row.kind == static_cast<std::uint8_t>(RequestKind::leave)) {
-      handler.onLeave(LeaveRecord{row.node, row.session});
+      handler.onLeave(LeaveRecord{row.node, row.session, std::nullopt});
     } else {
       throw std::invalid_argument("request " + std::to_string(i) + " has kind " +
                                   std::to_string(row.kind) + ", neither 1 (join) nor 2 (leave)");

@@ -1,0 +1,228 @@
+#include "dynamic/dynamic_options.h"
+
+#include <charconv>
+#include <cmath>
+#include <stdexcept>
+#include <vector>
+
+#include "dynamic/portable_math.h"
+
+namespace grouptrace::dynamic {
+namespace {
+
+[[noreturn]] void refuse(std::string_view form, std::string_view problem) {
+  throw std::invalid_argument(std::string(form) + ": " + std::string(problem));
+}
+
+std::string quoted(std::string_view text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
+      out += static_cast<char>(c);
+    } else {
+      static constexpr char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out + "\"";
+}
+
+[[noreturn]] void refuseText(std::string_view form, std::string_view text) {
+  refuse(form, "expected this form, found " + quoted(text));
+}
+
+std::vector<std::string_view> splitColons(std::string_view text) {
+  std::vector<std::string_view> parts;
+  for (;;) {
+    const auto colon = text.find(':');
+    parts.push_back(text.substr(0, colon));
+    if (colon == std::string_view::npos) return parts;
+    text.remove_prefix(colon + 1);
+  }
+}
+
+// A decimal number, the whole of the text; the C locale's form whatever the
+// process locale.
+double number(std::string_view form, std::string_view whole, std::string_view text) {
+  double value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ptr != end || ec == std::errc::invalid_argument) refuseText(form, whole);
+  if (ec == std::errc::result_out_of_range) refuse(form, quoted(text) + " is out of range");
+  return value;
+}
+
+std::string shown(double v) {
+  char buffer[32];
+  const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
+  return std::string(buffer, ec == std::errc() ? ptr : buffer);
+}
+
+void requireFinite(std::string_view form, std::string_view what, double v) {
+  if (!std::isfinite(v)) refuse(form, std::string(what) + " must be finite, not " + shown(v));
+}
+
+void requireAtLeastZero(std::string_view form, std::string_view what, double v) {
+  requireFinite(form, what, v);
+  if (v < 0) refuse(form, std::string(what) + " must not be negative, found " + shown(v));
+}
+
+void requirePositive(std::string_view form, std::string_view what, double v) {
+  requireFinite(form, what, v);
+  if (!(v > 0)) refuse(form, std::string(what) + " must be greater than 0, found " + shown(v));
+}
+
+void validateHolding(const HoldingLaw& law) {
+  switch (law.family) {
+    case HoldingFamily::exponential:
+      requirePositive(kHoldingForm, "MEAN", law.first);
+      break;
+    case HoldingFamily::lognormal:
+      requireFinite(kHoldingForm, "MU", law.first);
+      requireAtLeastZero(kHoldingForm, "SIGMA", law.second);
+      break;
+    case HoldingFamily::pareto:
+      requirePositive(kHoldingForm, "SCALE", law.first);
+      requireFinite(kHoldingForm, "SHAPE", law.second);
+      if (!(law.second > 1)) {
+        refuse(kHoldingForm,
+               "SHAPE must be greater than 1 (the mean stay is infinite otherwise), found " +
+                   shown(law.second));
+      }
+      break;
+    default:
+      refuse(kHoldingForm, "unknown holding-time family");
+  }
+  const double mean = meanHolding(law);
+  if (!(mean > 0) || !std::isfinite(mean)) {
+    refuse(kHoldingForm, "the mean stay " + shown(mean) + " is not a positive finite number");
+  }
+}
+
+void validateDiurnal(const Diurnal& d) {
+  requireAtLeastZero(kDiurnalForm, "A", d.amplitude);
+  if (!(d.amplitude < 1)) {
+    refuse(kDiurnalForm,
+           "A must be below 1 (a rate cannot fall below 0), found " + shown(d.amplitude));
+  }
+  requirePositive(kDiurnalForm, "PERIOD", d.period);
+  requireAtLeastZero(kDiurnalForm, "PEAK", d.peak);
+}
+
+}  // namespace
+
+double meanHolding(const HoldingLaw& law) {
+  switch (law.family) {
+    case HoldingFamily::exponential:
+      return law.first;
+    case HoldingFamily::lognormal:
+      return portable::exp(law.first + law.second * law.second / 2);
+    case HoldingFamily::pareto:
+      return law.first * law.second / (law.second - 1);
+  }
+  return 0;
+}
+
+double parseDuration(std::string_view text) {
+  const double v = number(kDurationForm, text, text);
+  requireAtLeastZero(kDurationForm, "SECONDS", v);
+  return v;
+}
+
+HoldingLaw parseHolding(std::string_view text) {
+  const auto parts = splitColons(text);
+  HoldingLaw law;
+  if (parts[0] == "exp" && parts.size() == 2) {
+    law = {HoldingFamily::exponential, number(kHoldingForm, text, parts[1]), 0};
+  } else if (parts[0] == "lognormal" && parts.size() == 3) {
+    law = {HoldingFamily::lognormal, number(kHoldingForm, text, parts[1]),
+           number(kHoldingForm, text, parts[2])};
+  } else if (parts[0] == "pareto" && parts.size() == 3) {
+    law = {HoldingFamily::pareto, number(kHoldingForm, text, parts[1]),
+           number(kHoldingForm, text, parts[2])};
+  } else {
+    refuseText(kHoldingForm, text);
+  }
+  validateHolding(law);
+  return law;
+}
+
+Popularity parsePopularity(std::string_view text) {
+  if (text == "uniform") return {};
+  const auto parts = splitColons(text);
+  if (parts[0] != "zipf" || parts.size() != 2) refuseText(kPopularityForm, text);
+  const Popularity p{number(kPopularityForm, text, parts[1])};
+  requireAtLeastZero(kPopularityForm, "ALPHA", p.alpha);
+  return p;
+}
+
+double parseJoinRate(std::string_view text) {
+  const double v = number(kJoinRateForm, text, text);
+  requireAtLeastZero(kJoinRateForm, "JOINS_PER_SECOND", v);
+  return v;
+}
+
+Diurnal parseDiurnal(std::string_view text) {
+  const auto parts = splitColons(text);
+  if (parts.size() > 3) refuseText(kDiurnalForm, text);
+  Diurnal d;
+  d.amplitude = number(kDiurnalForm, text, parts[0]);
+  if (parts.size() > 1) d.period = number(kDiurnalForm, text, parts[1]);
+  if (parts.size() > 2) d.peak = number(kDiurnalForm, text, parts[2]);
+  validateDiurnal(d);
+  return d;
+}
+
+StartState parseStart(std::string_view text) {
+  if (text == "steady") return StartState::steady;
+  if (text == "empty") return StartState::empty;
+  refuseText(kStartForm, text);
+}
+
+EndRule parseEnd(std::string_view text) {
+  if (text == "leave") return EndRule::leave;
+  if (text == "open") return EndRule::open;
+  refuseText(kEndForm, text);
+}
+
+void validate(const DynamicOptions& options) {
+  requireAtLeastZero(kDurationForm, "SECONDS", options.duration);
+  validateHolding(options.holding);
+  requireAtLeastZero(kPopularityForm, "ALPHA", options.popularity.alpha);
+  if (options.joinRate) requireAtLeastZero(kJoinRateForm, "JOINS_PER_SECOND", *options.joinRate);
+  validateDiurnal(options.diurnal);
+  if (options.start != StartState::steady && options.start != StartState::empty) {
+    refuse(kStartForm, "unknown start state");
+  }
+  if (options.end != EndRule::leave && options.end != EndRule::open) {
+    refuse(kEndForm, "unknown end rule");
+  }
+}
+
+void validate(const Parameters& parameters, const DynamicOptions& options) {
+  validate(options);
+  if (parameters.nNodes < 2) {
+    throw std::invalid_argument(
+        "nNodes: a timed run needs at least 2 nodes, a source and one more; found " +
+        std::to_string(parameters.nNodes));
+  }
+  if (parameters.nSessions < 1) {
+    throw std::invalid_argument("nSessions: at least 1 session is needed; found " +
+                                std::to_string(parameters.nSessions));
+  }
+  if (parameters.orderedJoinLeave != 0) {
+    throw std::invalid_argument(
+        "orderedJoinLeave: must be 0 in a timed run, where joins and leaves follow their own "
+        "clocks and cannot alternate; found " +
+        std::to_string(parameters.orderedJoinLeave));
+  }
+  if (!options.joinRate && parameters.avgSize < 0) {
+    throw std::invalid_argument(
+        "avgSize: sets the join rate (unless " + std::string(kJoinRateForm) +
+        " is given) and must not be negative; found " + std::to_string(parameters.avgSize));
+  }
+}
+
+}  // namespace grouptrace::dynamic

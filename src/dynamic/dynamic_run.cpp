@@ -1,0 +1,366 @@
+#include "dynamic/dynamic_run.h"
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <stdexcept>
+#include <string>
+
+#include "common/member_set.h"
+#include "dynamic/philox.h"
+#include "dynamic/portable_math.h"
+
+namespace grouptrace::dynamic {
+namespace {
+
+std::uint64_t drawBits(SEED_type seed, Purpose purpose, std::int32_t session, std::uint64_t index) {
+  return DrawStream(seed, purpose, session).bitsAt(index);
+}
+
+// min + u (max - min) rounded half up, with u the draw's uniform (an odd multiple
+// of 2^-53), in exact integer arithmetic.
+std::int64_t roundedUniform(std::uint64_t bits, std::int64_t min, std::int64_t max) {
+  const auto odd = static_cast<__int128>(((bits >> 12) << 1) | 1u);
+  const __int128 units = static_cast<__int128>(min) * (__int128{1} << 53) + odd * (max - min);
+  return static_cast<std::int64_t>((units + (__int128{1} << 52)) >> 53);
+}
+
+bool later(const Pending& a, const Pending& b) {
+  return precedes(b, a);
+}
+
+enum class Stage {
+  header,
+  sessions,
+  beefUpMarker,
+  initialMembers,
+  joinLeaveMarker,
+  running,
+  endMarker,
+  endLeaves,
+  summary,
+  done
+};
+
+struct SessionState {
+  explicit SessionState(NODEID nNodes) : members(nNodes) {}
+  // The source included. Always the counted set, even in the straightforward
+  // build, whose per-node flags would cost a timed run on a huge network
+  // gigabytes per session.
+  MemberSet members;
+  NODEID source = 0;
+  double rate = 0;           // lambda * p_s
+  double candidateRate = 0;  // rate * (1 + A)
+  double clock = 0;          // time of the last candidate arrival
+  std::uint64_t candidates = 0;
+  std::uint64_t arrivals = 0;
+};
+
+}  // namespace
+
+bool precedes(const Pending& a, const Pending& b) {
+  if (a.time != b.time) return a.time < b.time;
+  if (a.kind != b.kind) return a.kind < b.kind;
+  if (a.session != b.session) return a.session < b.session;
+  return a.node < b.node;
+}
+
+struct DynamicRun::State {
+  Parameters parameters;
+  SEED_type seed;
+  DynamicOptions options;
+  double meanStay = 0;
+  double negInvShape = 0;          // pareto: -1 / SHAPE
+  double negInvResidualShape = 0;  // pareto: -1 / (SHAPE - 1)
+  double residualMu = 0;           // lognormal: MU + SIGMA^2
+  std::vector<double> weights;
+  std::vector<SessionState> sessions;
+  std::vector<Pending> calendar;  // a heap under `later`
+  std::deque<TraceEvent> ready;
+  Stage stage = Stage::header;
+  std::int32_t cursor = 0;  // the session being emitted
+  DynamicResult* result = nullptr;
+
+  double uniform(Purpose purpose, std::int32_t s, std::uint64_t index) const {
+    return DrawStream::uniformFromBits(drawBits(seed, purpose, s, index));
+  }
+
+  double stay(std::int32_t s, std::uint64_t k) const {
+    const double u = uniform(Purpose::holding, s, k);
+    const HoldingLaw& law = options.holding;
+    switch (law.family) {
+      case HoldingFamily::exponential:
+        return law.first * -portable::log(u);
+      case HoldingFamily::lognormal:
+        return portable::exp(law.first + law.second * portable::normalQuantile(u));
+      case HoldingFamily::pareto:
+        return law.first * portable::pow(u, negInvShape);
+    }
+    return 0;
+  }
+
+  // The remaining stay of a member present in the stationary state: U times a
+  // length-biased stay, except for the exponential, which has no memory.
+  double remainingStay(std::int32_t s, std::uint64_t i) const {
+    const double u1 = uniform(Purpose::initialStay, s, 2 * i);
+    const HoldingLaw& law = options.holding;
+    if (law.family == HoldingFamily::exponential) return law.first * -portable::log(u1);
+    const double u2 = uniform(Purpose::initialStay, s, 2 * i + 1);
+    double lengthBiased = 0;
+    if (law.family == HoldingFamily::lognormal) {
+      lengthBiased = portable::exp(residualMu + law.second * portable::normalQuantile(u1));
+    } else {
+      lengthBiased = law.first * portable::pow(u1, negInvResidualShape);
+    }
+    return u2 * lengthBiased;
+  }
+
+  JoinRecord joinRecord(NODEID node, std::int32_t s, double time, Purpose band, Purpose delay,
+                        Purpose hops, std::uint64_t k) const {
+    const Parameters& p = parameters;
+    JoinRecord r;
+    r.node = node;
+    r.session = s;
+    r.band = static_cast<double>(roundedUniform(drawBits(seed, band, s, k), p.minBand, p.maxBand));
+    r.delay =
+        static_cast<double>(roundedUniform(drawBits(seed, delay, s, k), p.minDelay, p.maxDelay));
+    r.hops = static_cast<HOPS>(roundedUniform(drawBits(seed, hops, s, k), p.minHops, p.maxHops));
+    r.time = time;
+    return r;
+  }
+
+  void schedule(const Pending& p) {
+    calendar.push_back(p);
+    std::push_heap(calendar.begin(), calendar.end(), later);
+  }
+
+  // Puts session s's next accepted arrival in (clock, T] on the calendar, if any.
+  void scheduleArrival(std::int32_t s) {
+    SessionState& st = sessions[s];
+    if (!(st.candidateRate > 0)) return;
+    const Diurnal& d = options.diurnal;
+    for (;;) {
+      const std::uint64_t c = st.candidates++;
+      st.clock += -portable::log(uniform(Purpose::arrivalGap, s, c)) / st.candidateRate;
+      if (st.clock > options.duration) return;
+      if (d.amplitude > 0) {
+        const double g = 1 + d.amplitude * portable::cosTurns((st.clock - d.peak) / d.period);
+        if (!(uniform(Purpose::thinning, s, c) * (1 + d.amplitude) < g)) continue;
+      }
+      schedule({st.clock, Pending::arrival, s, 0});
+      return;
+    }
+  }
+
+  // Session s's members at time 0, their joins queued in node order.
+  void populate(std::int32_t s) {
+    SessionState& st = sessions[s];
+    const double mean = st.rate * meanStay;
+    // Poisson(mean): the points of a unit-rate process that fall in [0, mean].
+    std::uint64_t count = 0;
+    double sum = 0;
+    for (;;) {
+      sum += -portable::log(uniform(Purpose::initialCount, s, count));
+      if (sum > mean) break;
+      ++count;
+    }
+    std::vector<JoinRecord> joins;
+    for (std::uint64_t i = 0; i < count; ++i) {
+      const Count free = parameters.nNodes - st.members.size();
+      if (free == 0) {
+        ++result->blocked;
+        continue;
+      }
+      const auto k = DrawStream::belowFromBits(drawBits(seed, Purpose::initialNode, s, i),
+                                               static_cast<std::uint64_t>(free));
+      const NODEID node = st.members.nthNonMember(static_cast<Count>(k));
+      st.members.insert(node);
+      joins.push_back(joinRecord(node, s, 0, Purpose::initialBand, Purpose::initialDelay,
+                                 Purpose::initialHops, i));
+      schedule({remainingStay(s, i), Pending::leave, s, node});
+    }
+    std::sort(joins.begin(), joins.end(),
+              [](const JoinRecord& a, const JoinRecord& b) { return a.node < b.node; });
+    for (const JoinRecord& j : joins) ready.emplace_back(j);
+    result->joins += static_cast<Count>(joins.size());
+  }
+
+  // The next request in (0, T] into `event`; false once none is left.
+  bool nextRequest(TraceEvent& event) {
+    while (!calendar.empty() && calendar.front().time <= options.duration) {
+      std::pop_heap(calendar.begin(), calendar.end(), later);
+      const Pending p = calendar.back();
+      calendar.pop_back();
+      SessionState& st = sessions[p.session];
+      if (p.kind == Pending::leave) {
+        st.members.erase(p.node);
+        ++result->leaves;
+        LeaveRecord r;
+        r.node = p.node;
+        r.session = p.session;
+        r.time = p.time;
+        event = r;
+        return true;
+      }
+      const std::uint64_t k = st.arrivals++;
+      const Count free = parameters.nNodes - st.members.size();
+      bool joined = false;
+      if (free == 0) {
+        ++result->blocked;
+      } else {
+        const auto pick = DrawStream::belowFromBits(drawBits(seed, Purpose::joinNode, p.session, k),
+                                                    static_cast<std::uint64_t>(free));
+        const NODEID node = st.members.nthNonMember(static_cast<Count>(pick));
+        st.members.insert(node);
+        ++result->joins;
+        event =
+            joinRecord(node, p.session, p.time, Purpose::band, Purpose::delay, Purpose::hops, k);
+        schedule({p.time + stay(p.session, k), Pending::leave, p.session, node});
+        joined = true;
+      }
+      scheduleArrival(p.session);
+      if (joined) return true;
+    }
+    return false;
+  }
+
+  // Session s's remaining members leave at T, in node order.
+  void windDown(std::int32_t s) {
+    const SessionState& st = sessions[s];
+    for (Count k = 0; k < st.members.size(); ++k) {
+      const NODEID node = st.members.nthMember(k);
+      if (node == st.source) continue;
+      LeaveRecord r;
+      r.node = node;
+      r.session = s;
+      r.time = options.duration;
+      ready.emplace_back(r);
+      ++result->leaves;
+    }
+  }
+};
+
+DynamicRun::DynamicRun(const Parameters& parameters, SEED_type seed, const DynamicOptions& options)
+    : state_(std::make_unique<State>()) {
+  validate(parameters, options);
+  State& s = *state_;
+  s.parameters = parameters;
+  s.seed = seed;
+  s.options = options;
+  s.result = &result_;
+  const HoldingLaw& law = options.holding;
+  s.meanStay = meanHolding(law);
+  if (law.family == HoldingFamily::pareto) {
+    s.negInvShape = -1 / law.second;
+    s.negInvResidualShape = -1 / (law.second - 1);
+  }
+  if (law.family == HoldingFamily::lognormal) s.residualMu = law.first + law.second * law.second;
+
+  const std::int32_t n = parameters.nSessions;
+  s.weights.resize(static_cast<std::size_t>(n));
+  double total = 0;
+  for (std::int32_t i = 0; i < n; ++i) {
+    s.weights[i] = options.popularity.alpha == 0
+                       ? 1.0
+                       : portable::pow(static_cast<double>(i) + 1, -options.popularity.alpha);
+    total += s.weights[i];
+  }
+  for (double& w : s.weights) w /= total;
+
+  result_.joinRate = options.joinRate ? *options.joinRate
+                                      : static_cast<double>(parameters.avgSize) * n / s.meanStay;
+  if (!std::isfinite(result_.joinRate * s.meanStay)) {
+    throw std::invalid_argument(std::string(kJoinRateForm) +
+                                ": the mean group size, join rate times mean stay, overflows");
+  }
+  s.sessions.reserve(static_cast<std::size_t>(n));
+  for (std::int32_t i = 0; i < n; ++i) {
+    SessionState& st = s.sessions.emplace_back(parameters.nNodes);
+    st.source = static_cast<NODEID>(DrawStream::belowFromBits(
+        drawBits(seed, Purpose::source, i, 0), static_cast<std::uint64_t>(parameters.nNodes)));
+    st.members.insert(st.source);
+    st.rate = result_.joinRate * s.weights[i];
+    st.candidateRate = st.rate * (1 + options.diurnal.amplitude);
+  }
+}
+
+DynamicRun::~DynamicRun() = default;
+
+double DynamicRun::weight(std::int32_t session) const {
+  return state_->weights.at(static_cast<std::size_t>(session));
+}
+
+bool DynamicRun::next(TraceEvent& event) {
+  State& s = *state_;
+  for (;;) {
+    if (!s.ready.empty()) {
+      event = s.ready.front();
+      s.ready.pop_front();
+      return true;
+    }
+    switch (s.stage) {
+      case Stage::header:
+        event = TraceHeader{s.parameters.avgSize, 0};
+        s.stage = Stage::sessions;
+        return true;
+      case Stage::sessions:
+        if (s.cursor < s.parameters.nSessions) {
+          event = SessionEntry{s.cursor, s.sessions[s.cursor].source};
+          ++s.cursor;
+          return true;
+        }
+        s.stage = Stage::beefUpMarker;
+        continue;
+      case Stage::beefUpMarker:
+        event = PhaseStart{TracePhase::beefUp};
+        s.cursor = 0;
+        s.stage =
+            s.options.start == StartState::steady ? Stage::initialMembers : Stage::joinLeaveMarker;
+        return true;
+      case Stage::initialMembers:
+        if (s.cursor < s.parameters.nSessions) {
+          s.populate(s.cursor++);
+          continue;
+        }
+        s.stage = Stage::joinLeaveMarker;
+        continue;
+      case Stage::joinLeaveMarker:
+        for (std::int32_t i = 0; i < s.parameters.nSessions; ++i) s.scheduleArrival(i);
+        event = PhaseStart{TracePhase::joinLeave};
+        s.stage = Stage::running;
+        return true;
+      case Stage::running:
+        if (s.nextRequest(event)) return true;
+        s.stage = Stage::endMarker;
+        continue;
+      case Stage::endMarker:
+        event = PhaseStart{TracePhase::endOfSession};
+        s.calendar.clear();
+        s.calendar.shrink_to_fit();
+        s.cursor = 0;
+        s.stage = s.options.end == EndRule::leave ? Stage::endLeaves : Stage::summary;
+        return true;
+      case Stage::endLeaves:
+        if (s.cursor < s.parameters.nSessions) {
+          s.windDown(s.cursor++);
+          continue;
+        }
+        s.stage = Stage::summary;
+        continue;
+      case Stage::summary: {
+        TraceSummary summary;
+        summary.trans = result_.joins + result_.leaves;
+        summary.joins = result_.joins;
+        summary.leaves = result_.leaves;
+        summary.blocked = result_.blocked;
+        event = summary;
+        s.stage = Stage::done;
+        return true;
+      }
+      case Stage::done:
+        return false;
+    }
+  }
+}
+
+}  // namespace grouptrace::dynamic
