@@ -35,7 +35,7 @@ void checkRules(const std::vector<TraceEvent>& events, const Parameters& p,
                 const DynamicOptions& o) {
   ASSERT_GE(events.size(), 5u);
   ASSERT_TRUE(std::holds_alternative<TraceHeader>(events.front()));
-  EXPECT_EQ(std::get<TraceHeader>(events.front()), (TraceHeader{p.avgSize, 0}));
+  EXPECT_EQ(std::get<TraceHeader>(events.front()), (TraceHeader{p.avgSize, 0, o.duration}));
   std::map<std::int32_t, NODEID> sources;
   std::set<std::pair<std::int32_t, NODEID>> members;
   std::vector<TracePhase> phases;

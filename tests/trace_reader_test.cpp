@@ -69,7 +69,7 @@ TEST(TraceReaderGolden, WorkedExampleEventsAndState) {
   TraceEvent event;
 
   ASSERT_TRUE(reader.next(event));
-  EXPECT_EQ(std::get<TraceHeader>(event), (TraceHeader{2, 1}));
+  EXPECT_EQ(std::get<TraceHeader>(event), (TraceHeader{2, 1, std::nullopt}));
   EXPECT_EQ(reader.line(), 4u);
   ASSERT_TRUE(reader.next(event));
   EXPECT_EQ(std::get<SessionEntry>(event), (SessionEntry{0, 0}));

@@ -17,7 +17,7 @@ namespace {
 template <class Output>
 void writeSample(Output& output, const std::vector<double>& reals) {
   BasicTraceWriter<Output> writer(output);
-  writer.header(TraceHeader{-7, 5});
+  writer.header(TraceHeader{-7, 5, std::nullopt});
   writer.sessionEntry(SessionEntry{0, 2});
   writer.sessionEntry(SessionEntry{INT_MAX, INT_MAX});
   writer.sessionTableEnd();

@@ -35,8 +35,13 @@ inline std::string_view phaseName(TracePhase phase) {
 struct TraceHeader {
   std::int32_t avgSize = 0;
   std::int32_t orderedJoinLeave = 0;
+  // The run's duration in seconds, for a trace of the timed model (whose
+  // requests carry times in [0, duration]); absent for the classic model's
+  // ordered requests.
+  std::optional<double> duration;
   bool operator==(const TraceHeader& o) const {
-    return avgSize == o.avgSize && orderedJoinLeave == o.orderedJoinLeave;
+    return avgSize == o.avgSize && orderedJoinLeave == o.orderedJoinLeave &&
+           duration == o.duration;
   }
   bool operator!=(const TraceHeader& o) const { return !(*this == o); }
 };

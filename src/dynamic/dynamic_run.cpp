@@ -300,7 +300,7 @@ bool DynamicRun::next(TraceEvent& event) {
     }
     switch (s.stage) {
       case Stage::header:
-        event = TraceHeader{s.parameters.avgSize, 0};
+        event = TraceHeader{s.parameters.avgSize, 0, s.options.duration};
         s.stage = Stage::sessions;
         return true;
       case Stage::sessions:

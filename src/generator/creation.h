@@ -53,7 +53,7 @@ class Creation {
   }
   template <class Sink>
   void printSessions(Sink& out) {
-    out.header(TraceHeader{avgSize, orderedJoinLeave});
+    out.header(TraceHeader{avgSize, orderedJoinLeave, std::nullopt});
     for (std::int32_t i = 0; i < nSessions; ++i) {
       out.sessionEntry(SessionEntry{i, getSess(i)->getSource()});
     }
