@@ -25,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "dynamic/dynamic_options.h"
 #include "grouptrace/byte_sink.h"
 #include "grouptrace/file_source.h"
 #include "grouptrace/generator.h"
@@ -368,6 +369,65 @@ void warnIfStalled(const RunResult& result) {
   }
 }
 
+// ---------------------------------------------------------------- dynamics
+
+const dynamic::OptionEntry* dynamicOption(const std::string& keyword) {
+  for (const dynamic::OptionEntry& entry : dynamic::kOptionTable) {
+    if (keyword == entry.keyword) return &entry;
+  }
+  return nullptr;
+}
+
+// Each value as the program's option takes it: a number becomes its text.
+dynamic::DynamicOptions dynamicsFromKeywords(const py::args& args, const py::kwargs& kwargs) {
+  if (!args.empty()) throw py::type_error("Dynamics() takes keyword arguments only");
+  dynamic::DynamicOptions options;
+  bool duration = false;
+  for (const auto& [key, value] : kwargs) {
+    const std::string name = py::str(key);
+    const dynamic::OptionEntry* entry = dynamicOption(name);
+    if (entry == nullptr) {
+      throw py::type_error("Dynamics() got an unexpected keyword argument '" + name + "'");
+    }
+    if (value.is_none()) continue;
+    std::string text;
+    if (PyUnicode_Check(value.ptr())) {
+      text = value.cast<std::string>();
+    } else if (PyLong_Check(value.ptr()) || PyFloat_Check(value.ptr())) {
+      text = py::str(value);
+    } else {
+      throw py::type_error("Dynamics(): " + name + " takes a number or a text, got " +
+                           std::string(Py_TYPE(value.ptr())->tp_name));
+    }
+    entry->apply(options, text);  // std::invalid_argument: ValueError
+    duration = duration || name == "duration";
+  }
+  if (!duration) throw py::type_error("Dynamics() needs duration= (seconds)");
+  dynamic::validate(options);
+  return options;
+}
+
+py::dict dynamicsDict(const dynamic::DynamicOptions& options) {
+  py::dict values;
+  for (const dynamic::OptionEntry& entry : dynamic::kOptionTable) {
+    const std::string text = entry.text(options);
+    values[py::str(entry.keyword.data())] = text.empty() ? py::object(py::none()) : py::str(text);
+  }
+  return values;
+}
+
+std::string dynamicsRepr(const dynamic::DynamicOptions& options) {
+  std::string out = "Dynamics(";
+  bool first = true;
+  for (const dynamic::OptionEntry& entry : dynamic::kOptionTable) {
+    const std::string text = entry.text(options);
+    if (text.empty()) continue;
+    out += (first ? "" : ", ") + std::string(entry.keyword) + "='" + text + "'";
+    first = false;
+  }
+  return out + ")";
+}
+
 // ---------------------------------------------------------------- arrays
 
 // Rows handed to NumPy without a copy: the array's base owns them.
@@ -399,6 +459,40 @@ py::dtype makeRequestDtype() {
   return py::dtype::from_args(layout);
 }
 
+// A timed trace's rows: its time first, then a request's fields as above.
+constexpr std::size_t kTimedRowSize = sizeof(double) + sizeof(RequestRow);
+PyObject* timedRequestDtype = nullptr;
+
+py::dtype makeTimedRequestDtype() {
+  py::dict layout;
+  py::list names;
+  names.append("time");
+  for (const char* name : kColumns) names.append(name);
+  layout["names"] = names;
+  layout["formats"] = py::make_tuple("f8", "u1", "u1", "i4", "i4", "f8", "f8", "i4");
+  constexpr std::size_t t = sizeof(double);
+  layout["offsets"] =
+      py::make_tuple(0, t + offsetof(RequestRow, phase), t + offsetof(RequestRow, kind),
+                     t + offsetof(RequestRow, node), t + offsetof(RequestRow, session),
+                     t + offsetof(RequestRow, band), t + offsetof(RequestRow, delay),
+                     t + offsetof(RequestRow, hops));
+  layout["itemsize"] = kTimedRowSize;
+  return py::dtype::from_args(layout);
+}
+
+// The rows of a timed trace with their times, copied once into an array of
+// their own (the table keeps times beside its fixed rows).
+py::array timedRows(const TraceTable& table) {
+  const py::dtype dtype = py::reinterpret_borrow<py::dtype>(timedRequestDtype);
+  py::array rows(dtype, std::vector<py::ssize_t>{static_cast<py::ssize_t>(table.requests.size())});
+  auto* out = static_cast<char*>(rows.mutable_data());
+  for (std::size_t i = 0; i < table.requests.size(); ++i) {
+    std::memcpy(out + i * kTimedRowSize, &table.times[i], sizeof(double));
+    std::memcpy(out + i * kTimedRowSize + sizeof(double), &table.requests[i], sizeof(RequestRow));
+  }
+  return rows;
+}
+
 // ---------------------------------------------------------------- Trace
 
 // A generated or read trace. It never changes: its arrays are read-only, so
@@ -408,9 +502,10 @@ class Trace {
   // `parameters` and `seed` are what made the trace, when that is known.
   explicit Trace(std::shared_ptr<const TraceTable> table,
                  std::optional<Parameters> parameters = std::nullopt,
-                 std::optional<SEED_type> seed = std::nullopt)
-      : table_(std::move(table)), parameters_(parameters), seed_(seed) {
-    requests_ = rowArray(table_->requests, table_);
+                 std::optional<SEED_type> seed = std::nullopt,
+                 std::optional<dynamic::DynamicOptions> dynamics = std::nullopt)
+      : table_(std::move(table)), parameters_(parameters), seed_(seed), dynamics_(dynamics) {
+    requests_ = table_->times.empty() ? rowArray(table_->requests, table_) : timedRows(*table_);
     makeReadOnly(requests_);
     // The table owns the sources too: an array over them whose base is not
     // an array of its own cannot be made writeable again, so they can never
@@ -426,6 +521,11 @@ class Trace {
   const TraceTable& table() const { return *table_; }
   const std::optional<Parameters>& parameters() const { return parameters_; }
   const std::optional<SEED_type>& seed() const { return seed_; }
+  const std::optional<dynamic::DynamicOptions>& dynamics() const { return dynamics_; }
+  bool timed() const { return table_->header.duration.has_value(); }
+  // The format text() and write() use when none is named: the trace text,
+  // which cannot hold a timed trace's times, or else CSV.
+  std::string defaultFormat() const { return timed() ? "csv" : "trace"; }
 
   // Everything the trace holds, exactly: rows and sources as bytes.
   py::tuple state() const {
@@ -434,14 +534,19 @@ class Trace {
                          t.requests.size() * sizeof(RequestRow));
     const py::bytes sources(reinterpret_cast<const char*>(t.sources.data()),
                             t.sources.size() * sizeof(NODEID));
-    return py::make_tuple(1, t.header.avgSize, t.header.orderedJoinLeave, sources, rows,
-                          t.summary.trans, t.summary.joins, t.summary.leaves,
-                          parameters_ ? py::object(py::cast(*parameters_)) : py::object(py::none()),
-                          seed_ ? py::object(py::int_(*seed_)) : py::object(py::none()));
+    const py::bytes times(reinterpret_cast<const char*>(t.times.data()),
+                          t.times.size() * sizeof(double));
+    return py::make_tuple(
+        2, t.header.avgSize, t.header.orderedJoinLeave, sources, rows, t.summary.trans,
+        t.summary.joins, t.summary.leaves,
+        parameters_ ? py::object(py::cast(*parameters_)) : py::object(py::none()),
+        seed_ ? py::object(py::int_(*seed_)) : py::object(py::none()), times,
+        t.header.duration ? py::object(py::float_(*t.header.duration)) : py::object(py::none()),
+        t.summary.blocked, dynamics_ ? py::object(py::cast(*dynamics_)) : py::object(py::none()));
   }
 
   static Trace fromState(const py::tuple& state) {
-    if (state.size() != 10 || state[0].cast<int>() != 1) {
+    if (state.size() != 14 || state[0].cast<int>() != 2) {
       throw py::value_error("not the state of a grouptrace.Trace of this version");
     }
     auto table = std::make_shared<TraceTable>();
@@ -460,19 +565,30 @@ class Trace {
       std::memcpy(&table->requests.append(), rows.data() + i * sizeof(RequestRow),
                   sizeof(RequestRow));
     }
-    table->summary =
-        TraceSummary{state[5].cast<Count>(), state[6].cast<Count>(), state[7].cast<Count>(), 0};
+    const std::string times = state[10].cast<std::string>();
+    if (times.size() % sizeof(double) != 0 ||
+        (!times.empty() && times.size() / sizeof(double) != count)) {
+      throw py::value_error("a grouptrace.Trace state with a partial row");
+    }
+    table->times.resize(times.size() / sizeof(double));
+    std::memcpy(table->times.data(), times.data(), times.size());
+    if (!state[11].is_none()) table->header.duration = state[11].cast<double>();
+    table->summary = TraceSummary{state[5].cast<Count>(), state[6].cast<Count>(),
+                                  state[7].cast<Count>(), state[12].cast<Count>()};
     std::optional<Parameters> parameters;
     if (!state[8].is_none()) parameters = state[8].cast<Parameters>();
     std::optional<SEED_type> seed;
     if (!state[9].is_none()) seed = state[9].cast<SEED_type>();
-    return Trace(std::move(table), parameters, seed);
+    std::optional<dynamic::DynamicOptions> dynamics;
+    if (!state[13].is_none()) dynamics = state[13].cast<dynamic::DynamicOptions>();
+    return Trace(std::move(table), parameters, seed, dynamics);
   }
   const py::array& requests() const { return requests_; }
   const py::array& sources() const { return sources_; }
 
-  py::str text(const std::string& formatName) const {
-    const TraceFormat format = formatValue(formatName);
+  py::str text(const py::object& formatObject) const {
+    const TraceFormat format =
+        formatValue(formatObject.is_none() ? defaultFormat() : formatObject.cast<std::string>());
     StringSink sink;
     {
       py::gil_scoped_release release;
@@ -483,8 +599,9 @@ class Trace {
     return py::str(text.data(), text.size());
   }
 
-  void write(const py::object& pathObject, const std::string& formatName) const {
-    const TraceFormat format = formatValue(formatName);
+  void write(const py::object& pathObject, const py::object& formatObject) const {
+    const TraceFormat format =
+        formatValue(formatObject.is_none() ? defaultFormat() : formatObject.cast<std::string>());
     const std::string path = pathValue(pathObject);
     py::gil_scoped_release release;
     onPath(path, [&] {
@@ -510,6 +627,7 @@ class Trace {
     const py::object kindCodes =
         (requests_[py::str("kind")].attr("astype")(numpy.attr("int8")) - py::int_(1));
     py::dict columns;
+    if (timed()) columns["time"] = requests_[py::str("time")];
     columns["phase"] = categorical(phaseCodes, phases);
     columns["kind"] = categorical(kindCodes, py::make_tuple("join", "leave"));
     for (const char* name : kColumns) {
@@ -533,19 +651,35 @@ class Trace {
   std::shared_ptr<const TraceTable> table_;
   std::optional<Parameters> parameters_;
   std::optional<SEED_type> seed_;
+  std::optional<dynamic::DynamicOptions> dynamics_;
   py::array requests_;
   py::array sources_;
 };
 
-Trace generateTrace(const Parameters& parameters, const py::object& seedObject) {
-  const SEED_type seed = seedValue(seedObject);
+// A run's configuration from the module's arguments: the classic model, or
+// the timed one when `dynamics` is a Dynamics.
+RunConfig runConfig(const Parameters& parameters, const py::object& seedObject,
+                    const py::object& dynamicsObject) {
+  RunConfig config;
+  config.parameters = parameters;
+  config.seed = seedValue(seedObject);
+  if (!dynamicsObject.is_none()) {
+    config.dynamic = dynamicsObject.cast<dynamic::DynamicOptions>();
+    dynamic::validate(parameters, *config.dynamic);  // std::invalid_argument: ValueError
+  }
+  return config;
+}
+
+Trace generateTrace(const Parameters& parameters, const py::object& seedObject,
+                    const py::object& dynamicsObject) {
+  const RunConfig config = runConfig(parameters, seedObject, dynamicsObject);
   auto table = std::make_shared<TraceTable>();
   RunResult result;
   {
     py::gil_scoped_release release;
-    result = generateTable(parameters, seed, *table, kInterruptible);
+    result = generateTable(config, *table, kInterruptible);
   }
-  Trace trace(std::move(table), parameters, seed);
+  Trace trace(std::move(table), parameters, config.seed, config.dynamic);
   warnIfStalled(result);
   return trace;
 }
@@ -566,10 +700,13 @@ Trace readTraceFile(const py::object& pathObject) {
 }
 
 void writeTraceFile(const Parameters& parameters, const py::object& seedObject,
-                    const py::object& pathObject, const std::string& formatName) {
-  const SEED_type seed = seedValue(seedObject);
+                    const py::object& pathObject, const py::object& formatObject,
+                    const py::object& dynamicsObject) {
+  RunConfig config = runConfig(parameters, seedObject, dynamicsObject);
   const std::string path = pathValue(pathObject);
-  const TraceFormat format = formatValue(formatName);
+  // The timed model's times need CSV or JSON Lines: CSV unless named.
+  config.format = formatValue(formatObject.is_none() ? std::string(config.dynamic ? "csv" : "trace")
+                                                     : formatObject.cast<std::string>());
   RunResult result;
   std::optional<AtomicFile> file;
   {
@@ -578,10 +715,6 @@ void writeTraceFile(const Parameters& parameters, const py::object& seedObject,
       file.emplace(path);
       FdSink descriptor(file->fd());
       InterruptibleSink sink(descriptor);
-      RunConfig config;
-      config.parameters = parameters;
-      config.seed = seed;
-      config.format = format;
       return writeTrace(config, sink);
     });
     // As the program does with -o: the file is replaced only once the run is
@@ -692,7 +825,21 @@ The same parameters and seed (a signed 32-bit integer) always give the same
 trace: text() is byte for byte what `grouptrace SEED` writes. Runs without
 the GIL and takes no lock: runs in several threads proceed at once. A run whose join-leave phase
 can never progress (a network of 1 node) emits StalledRunWarning; its trace
-is still complete.)";
+is still complete. With dynamics, a Dynamics, the run is one of the timed
+model instead, whose requests carry times (the requests' dtype is then
+TIMED_REQUEST_DTYPE, with a time field first).)";
+
+constexpr const char* kDynamicsDoc = R"(The options of the timed model.
+
+Dynamics(duration=, holding="exp:1800", popularity="uniform", join_rate=None,
+         diurnal=0, start="steady", end="leave")
+
+duration (seconds, required), join_rate (joins per second over all
+sessions; by default avg_size * sessions / E[H]) and diurnal (A, or
+"A:PERIOD:PEAK") take numbers or their text; holding takes "exp:MEAN",
+"lognormal:MU:SIGMA" or "pareto:SCALE:SHAPE", popularity "uniform" or
+"zipf:ALPHA", start "steady" or "empty", end "leave" or "open", as the
+program's options of the same names do.)";
 
 constexpr const char* kReadDoc = R"(Reads and checks a whole trace file.
 
@@ -757,6 +904,9 @@ PYBIND11_MODULE(_grouptrace, m) {
   const py::dtype dtype = makeRequestDtype();
   requestDtype = dtype.inc_ref().ptr();
   m.attr("REQUEST_DTYPE") = dtype;
+  const py::dtype timedDtype = makeTimedRequestDtype();
+  timedRequestDtype = timedDtype.inc_ref().ptr();
+  m.attr("TIMED_REQUEST_DTYPE") = timedDtype;
 
   py::class_<Parameters> parameters(m, "Parameters", kParametersDoc);
   parameters.def(py::init(&parametersFromKeywords));
@@ -795,6 +945,31 @@ PYBIND11_MODULE(_grouptrace, m) {
                         return parametersFromKeywords(py::args(), py::kwargs(values));
                       }));
 
+  py::class_<dynamic::DynamicOptions> dynamics(m, "Dynamics", kDynamicsDoc);
+  dynamics.def(py::init(&dynamicsFromKeywords));
+  for (const dynamic::OptionEntry& entry : dynamic::kOptionTable) {
+    const std::string keyword(entry.keyword);
+    dynamics.def_property_readonly(
+        entry.keyword.data(),
+        [keyword](const dynamic::DynamicOptions& o) { return dynamicsDict(o)[py::str(keyword)]; },
+        entry.meaning.data());
+  }
+  dynamics.def("to_dict", &dynamicsDict, "The options by keyword, as texts Dynamics() takes.")
+      .def("__repr__", &dynamicsRepr)
+      .def(
+          "__eq__",
+          [](const dynamic::DynamicOptions& a, const dynamic::DynamicOptions& b) {
+            return dynamicsRepr(a) == dynamicsRepr(b);
+          },
+          py::is_operator())
+      .def("__hash__",
+           [](const dynamic::DynamicOptions& o) { return py::hash(py::str(dynamicsRepr(o))); })
+      .def(py::pickle([](const dynamic::DynamicOptions& o) { return dynamicsDict(o); },
+                      [](const py::dict& values) {
+                        return dynamicsFromKeywords(py::args(), py::kwargs(values));
+                      }));
+  m.attr("MODEL_VERSION") = std::string(dynamic::kModelVersion);
+
   py::class_<Trace>(m, "Trace",
                     "A whole trace: its header, session table, requests and summary.\n\n"
                     "Made by generate() and read(); it never changes.")
@@ -815,9 +990,9 @@ PYBIND11_MODULE(_grouptrace, m) {
       .def_property_readonly(
           "ordered", [](const Trace& t) { return t.table().header.orderedJoinLeave; },
           "The header's ordered flag as written: nonzero for strict join-leave alternation.")
-      .def("text", &Trace::text, py::arg("format") = "trace",
+      .def("text", &Trace::text, py::arg("format") = py::none(),
            "The trace as the program writes it (format \"trace\"), or as CSV or JSON Lines.")
-      .def("write", &Trace::write, py::arg("path"), py::arg("format") = "trace",
+      .def("write", &Trace::write, py::arg("path"), py::arg("format") = py::none(),
            "Writes text() to a file, whole or not at all, without building it in memory.")
       .def("to_pandas", &Trace::toPandas,
            "The requests as a pandas DataFrame with one column per field.")
@@ -833,6 +1008,28 @@ PYBIND11_MODULE(_grouptrace, m) {
             return t.seed() ? py::object(py::int_(*t.seed())) : py::object(py::none());
           },
           "The seed that made the trace; None for a trace read from a file.")
+      .def_property_readonly(
+          "dynamics",
+          [](const Trace& t) {
+            return t.dynamics() ? py::object(py::cast(*t.dynamics())) : py::object(py::none());
+          },
+          "The Dynamics of a generated timed trace; None otherwise.")
+      .def_property_readonly(
+          "model",
+          [](const Trace& t) {
+            return t.timed() ? std::string(dynamic::kModelVersion) : std::string("classic");
+          },
+          "\"classic\", or the timed model's version (\"dynamic-1\").")
+      .def_property_readonly(
+          "duration",
+          [](const Trace& t) {
+            const auto& d = t.table().header.duration;
+            return d ? py::object(py::float_(*d)) : py::object(py::none());
+          },
+          "A timed trace's duration in seconds; None for the classic model.")
+      .def_property_readonly(
+          "blocked", [](const Trace& t) { return t.table().summary.blocked; },
+          "Timed model: arrivals refused because every node was a member.")
       .def("__len__", [](const Trace& t) { return t.table().requests.size(); })
       .def("__repr__", &Trace::repr)
       // A trace never changes, so a copy may be the trace itself.
@@ -845,16 +1042,17 @@ PYBIND11_MODULE(_grouptrace, m) {
       .def("__iter__", [](py::object self) { return self; })
       .def("__next__", &TraceChunks::next);
 
-  m.def("generate", &generateTrace, py::arg("params"), py::arg("seed") = 0, kGenerateDoc);
+  m.def("generate", &generateTrace, py::arg("params"), py::arg("seed") = 0,
+        py::arg("dynamics") = py::none(), kGenerateDoc);
   m.def("read", &readTraceFile, py::arg("path"), kReadDoc);
   m.def(
       "iter_read",
       [](const py::object& path, py::ssize_t chunkSize) { return TraceChunks(path, chunkSize); },
       py::arg("path"), py::arg("chunk_size") = 1'000'000, kIterReadDoc);
   m.def("write_trace", &writeTraceFile, py::arg("params"), py::arg("seed"), py::arg("path"),
-        py::arg("format") = "trace", kWriteTraceDoc);
+        py::arg("format") = py::none(), py::arg("dynamics") = py::none(), kWriteTraceDoc);
 
-  for (const char* name : {"Parameters", "Trace", "TraceChunks"}) {
+  for (const char* name : {"Parameters", "Dynamics", "Trace", "TraceChunks"}) {
     m.attr(name).attr("__module__") = "grouptrace";
   }
 }

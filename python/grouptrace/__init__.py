@@ -27,7 +27,10 @@ Example::
 """
 
 from grouptrace._grouptrace import (
+    MODEL_VERSION,
     REQUEST_DTYPE,
+    TIMED_REQUEST_DTYPE,
+    Dynamics,
     Parameters,
     ParameterError,
     StalledRunWarning,
@@ -45,7 +48,10 @@ from grouptrace import _grouptrace
 __version__ = _grouptrace.__version__
 
 __all__ = [
+    "MODEL_VERSION",
     "REQUEST_DTYPE",
+    "TIMED_REQUEST_DTYPE",
+    "Dynamics",
     "Parameters",
     "ParameterError",
     "StalledRunWarning",

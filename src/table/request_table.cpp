@@ -192,11 +192,13 @@ void TraceTableBuilder::onPhase(const PhaseStart& phase) {
 
 void TraceTableBuilder::onJoin(const JoinRecord& join) {
   putJoin(table_.requests.append(), join, phase_);
+  if (join.time) table_.times.push_back(*join.time);
   counted();
 }
 
 void TraceTableBuilder::onLeave(const LeaveRecord& leave) {
   putLeave(table_.requests.append(), leave, phase_);
+  if (leave.time) table_.times.push_back(*leave.time);
   counted();
 }
 
@@ -214,9 +216,16 @@ void TraceTableBuilder::counted() {
 
 RunResult generateTable(const Parameters& parameters, SEED_type seed, TraceTable& table,
                         PollHook poll) {
+  RunConfig config;
+  config.parameters = parameters;
+  config.seed = seed;
+  return generateTable(config, table, poll);
+}
+
+RunResult generateTable(const RunConfig& config, TraceTable& table, PollHook poll) {
   table = TraceTable{};
   TraceTableBuilder builder(table, poll);
-  return generate(parameters, seed, builder);
+  return generate(config, builder);
 }
 
 TraceChunkReader::TraceChunkReader(ByteSource& source, std::size_t bufferSize)
@@ -305,6 +314,12 @@ void readTable(ByteSource& source, TraceTable& table, PollHook poll, std::uint64
 }
 
 void replayTable(const TraceTable& table, TraceHandler& handler) {
+  const bool timed = !table.times.empty();
+  if (timed && table.times.size() != table.requests.size()) {
+    throw std::invalid_argument("a table with " + std::to_string(table.times.size()) +
+                                " times for " + std::to_string(table.requests.size()) +
+                                " requests");
+  }
   handler.onHeader(table.header);
   for (std::size_t s = 0; s < table.sources.size(); ++s) {
     handler.onSession(SessionEntry{static_cast<std::int32_t>(s), table.sources[s]});
@@ -322,11 +337,11 @@ void replayTable(const TraceTable& table, TraceHandler& handler) {
       }
       while (phase < row.phase) handler.onPhase(PhaseStart{static_cast<TracePhase>(++phase)});
     }
+    const std::optional<double> time = timed ? std::optional<double>(table.times[i]) : std::nullopt;
     if (row.kind == static_cast<std::uint8_t>(RequestKind::join)) {
-      handler.onJoin(
-          JoinRecord{row.node, row.session, row.band, row.delay, row.hops, std::nullopt});
+      handler.onJoin(JoinRecord{row.node, row.session, row.band, row.delay, row.hops, time});
     } else if (row.kind == static_cast<std::uint8_t>(RequestKind::leave)) {
-      handler.onLeave(LeaveRecord{row.node, row.session, std::nullopt});
+      handler.onLeave(LeaveRecord{row.node, row.session, time});
     } else {
       throw std::invalid_argument("request " + std::to_string(i) + " has kind " +
                                   std::to_string(row.kind) + ", neither 1 (join) nor 2 (leave)");

@@ -83,6 +83,9 @@ struct TraceTable {
   TraceHeader header;
   std::vector<NODEID> sources;  // indexed by session
   RequestRows requests;
+  // A timed trace's request times, one per row (the rows' layout is what
+  // consumers map, so the times are held beside them); empty otherwise.
+  std::vector<double> times;
   TraceSummary summary;
 };
 
@@ -120,6 +123,7 @@ class TraceTableBuilder final : public TraceHandler {
 // and what the hook throws.
 RunResult generateTable(const Parameters& parameters, SEED_type seed, TraceTable& table,
                         PollHook poll = {});
+RunResult generateTable(const RunConfig& config, TraceTable& table, PollHook poll = {});
 
 // Reads a trace's requests a bounded number at a time, checking the trace as
 // TraceReader does; the header and session table are taken as they come.
