@@ -130,15 +130,22 @@ std::string lawText(const HoldingLaw& law) {
   return {};
 }
 
+// A number as an option would be typed: no trailing zeros.
+std::string plain(double v) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.10g", v);
+  return text;
+}
+
 // The option text of the generator for the same law.
 std::string lawOption(const HoldingLaw& law) {
   switch (law.family) {
     case HoldingFamily::exponential:
-      return "exp:" + fixed(law.first, 0);
+      return "exp:" + plain(law.first);
     case HoldingFamily::lognormal:
-      return "lognormal:" + fixed(law.first, 0) + ":" + fixed(law.second, 0);
+      return "lognormal:" + plain(law.first) + ":" + plain(law.second);
     case HoldingFamily::pareto:
-      return "pareto:" + fixed(law.first, 0) + ":" + fixed(law.second, 1);
+      return "pareto:" + plain(law.first) + ":" + plain(law.second);
   }
   return {};
 }
@@ -227,9 +234,6 @@ class Svg {
                 std::string_view dash = {}) {
     body_ += "<polyline fill=\"none\"" + strokeOf(stroke, width, dash) +
              " stroke-linejoin=\"round\"" + " points=\"" + pointList(points) + "\"/>\n";
-  }
-  void polygon(const std::vector<Point>& points, std::string_view fill) {
-    body_ += "<polygon fill=\"" + std::string(fill) + "\" points=\"" + pointList(points) + "\"/>\n";
   }
   void circle(double cx, double cy, double r, std::string_view fill, std::string_view stroke) {
     body_ += "<circle cx=\"" + fixed(cx, 1) + "\" cy=\"" + fixed(cy, 1) + "\" r=\"" + fixed(r, 1) +
@@ -374,7 +378,7 @@ class Frame {
 };
 
 struct LegendEntry {
-  enum Kind { line, thickLine, dashed, marker, band, measuredBand, bar } kind;
+  enum Kind { line, thickLine, dashed, marker, band, bar } kind;
   std::string colour;
   std::string label;
 };
@@ -405,7 +409,6 @@ void legend(Svg& svg, double right, double top, const std::vector<LegendEntry>& 
         svg.circle((x0 + x1) / 2, cy, 3.5, "#ffffff", e.colour);
         break;
       case LegendEntry::band:
-      case LegendEntry::measuredBand:
         svg.rect(x0, cy - 6, x1 - x0, 12, e.colour);
         break;
       case LegendEntry::bar:
@@ -618,17 +621,18 @@ Figure popularityFigure() {
            "0.1% critical value " + fixed(kCritical, 2) +
                "; n = " + grouped(static_cast<std::int64_t>(n)) + " joins",
            "start", 11);
-  caption(
-      svg, 492,
-      {"Seed 4; 1,000,000 nodes, " + std::to_string(kSessions) +
-           " sessions, --popularity zipf:1, joins at " + fixed(kRate, 0) +
-           " per second over all sessions,",
-       "--holding exp:60, empty start, duration " + grouped(static_cast<std::int64_t>(kDuration)) +
-           " s; every join of the run counted by its session.",
-       "Configured: the Zipf weights computed from alpha and the number of sessions alone."});
+  caption(svg, 492,
+          {"Seed 4; 1,000,000 nodes, " + std::to_string(kSessions) +
+               " sessions, --popularity zipf:" + plain(kAlpha) + ", joins at " + fixed(kRate, 0) +
+               " per second over all sessions,",
+           "--holding " + lawOption(o.holding) + ", empty start, duration " +
+               grouped(static_cast<std::int64_t>(kDuration)) +
+               " s; every join of the run counted by its session.",
+           "Configured: the Zipf weights computed from alpha and the number of sessions alone."});
   return {"dynamic-popularity.svg", svg.document("Session popularity against the Zipf weights"),
-          "popularity: zipf:1 sessions 20 n " + std::to_string(static_cast<std::int64_t>(n)) +
-              " chi2 " + fixed(chiSquare, 2) + " critical " + fixed(kCritical, 2) + ";"};
+          "popularity: zipf:" + plain(kAlpha) + " sessions " + std::to_string(kSessions) + " n " +
+              std::to_string(static_cast<std::int64_t>(n)) + " chi2 " + fixed(chiSquare, 2) +
+              " critical " + fixed(kCritical, 2) + ";"};
 }
 
 Figure sizeFigure() {
@@ -734,8 +738,9 @@ Figure sizeFigure() {
           {LegendEntry::band, kBand, "configured mean ± 2 sd of the Poisson size"}});
   caption(svg, 476,
           {"Seed 5; 1,000,000 nodes, " + std::to_string(kSessions) + " sessions, avgSize " +
-               std::to_string(kAvgSize) + ", --holding lognormal:7:1 (E[H] = " +
-               fixed(meanStay, 1) + " s), --popularity zipf:1, steady start, one day.",
+               std::to_string(kAvgSize) + ", --holding " + lawOption(o.holding) +
+               " (E[H] = " + fixed(meanStay, 1) + " s), --popularity zipf:" + plain(kAlpha) +
+               ", steady start, one day.",
            "Default join rate λ = avgSize × sessions / E[H] = " + fixed(lambda, 4) +
                " per second; session 0's share p_0 = " + fixed(weights[0], 4) + ".",
            "The members present at time 0 count from the start; at any moment a session's size is "
@@ -819,10 +824,12 @@ Figure diurnalFigure() {
            "start", 11);
   caption(svg, 476,
           {"Seed 6; 1,000,000 nodes, 4 sessions, joins at λ = " + fixed(kRate, 0) +
-               " per second over all sessions on average, --holding exp:60, steady start, " +
-               std::to_string(kDays) + " days.",
-           "--diurnal 0.6:86400:72000: A = 0.6, PERIOD 1 day, PEAK at 20:00; the time-0 members "
-           "of the steady start are not counted.",
+               " per second over all sessions on average, --holding " + lawOption(o.holding) +
+               ", steady start, " + std::to_string(kDays) + " days.",
+           "--diurnal " + plain(kAmplitude) + ":" + plain(kPeriod) + ":" + plain(kPeak) +
+               ": A = " + plain(kAmplitude) +
+               ", PERIOD 1 day, PEAK at 20:00; the time-0 members of the "
+               "steady start are not counted.",
            "Configured: the curve drawn from A, PERIOD, PEAK and λ alone."});
   return {"dynamic-diurnal.svg", svg.document("Hourly joins against the daily curve"),
           "diurnal: n " + std::to_string(static_cast<std::int64_t>(n)) + " chi2 " +
