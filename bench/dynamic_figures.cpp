@@ -10,9 +10,11 @@
 //
 // The files must come out the same bytes on every machine, since docs/ keeps
 // them: every transcendental function below is the model's portable one, the
-// normal distribution function included (by bisection on its quantile), and
-// nothing depends on the clock or the environment.
+// normal distribution function included (by bisection on its quantile), square
+// roots are correctly rounded everywhere, and nothing depends on the clock or
+// the environment.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -501,7 +503,7 @@ Figure holdingFigure() {
     std::sort(sample.seen.begin(), sample.seen.end());
     const auto cdf = holdingCdf(law);
     const double d = ksDistance(sample, cdf);
-    const double limit = 1.95 / pm::exp(0.5 * pm::log(static_cast<double>(sample.total)));
+    const double limit = 1.95 / std::sqrt(static_cast<double>(sample.total));
 
     const double left = 80 + panel * 310;
     svg.text(left + 120, 62, lawText(law), "middle", 13, "font-weight=\"bold\"");
@@ -606,7 +608,7 @@ Figure popularityFigure() {
   for (std::int32_t s = 0; s < kSessions; ++s) {
     const double share = joins[s] / n;
     // Two standard errors of a share of n multinomial draws.
-    const double spread = 2 * pm::exp(0.5 * pm::log(share * (1 - share) / n));
+    const double spread = 2 * std::sqrt(share * (1 - share) / n);
     svg.line(f.x(s + 1.0), f.y(share - spread), f.x(s + 1.0), f.y(share + spread), kMeasured, 1.3);
     svg.circle(f.x(s + 1.0), f.y(share), 3.5, "#ffffff", kMeasured);
   }
@@ -703,8 +705,8 @@ Figure sizeFigure() {
     svg.rect(f.left(), f.y(m + spread), f.right() - f.left(), f.y(m - spread) - f.y(m + spread),
              fill);
   };
-  band(expectedTop, 2 * pm::exp(0.5 * pm::log(expectedTop)), kBand);
-  band(expectedMean, 2 * pm::exp(0.5 * pm::log(expectedMean / kSessions)), kBand);
+  band(expectedTop, 2 * std::sqrt(expectedTop), kBand);
+  band(expectedMean, 2 * std::sqrt(expectedMean / kSessions), kBand);
   std::vector<Point> topLine, meanLine;
   for (const Point& p : top) topLine.push_back(f.at(p.x, p.y));
   for (const Point& p : mean) meanLine.push_back(f.at(p.x, p.y));
@@ -718,10 +720,10 @@ Figure sizeFigure() {
   // for the lognormal E[H^2] = exp(2 MU + 2 SIGMA^2).
   const double secondMoment =
       pm::exp(2 * o.holding.first + 2 * o.holding.second * o.holding.second);
-  const double errorTop = pm::exp(0.5 * pm::log(lambda * weights[0] * secondMoment / kDay));
-  const double errorMean = pm::exp(0.5 * pm::log(lambda * secondMoment / kDay)) / kSessions;
-  const double sdTop = pm::exp(0.5 * pm::log(expectedTop));
-  const double sdMean = pm::exp(0.5 * pm::log(expectedMean / kSessions));
+  const double errorTop = std::sqrt(lambda * weights[0] * secondMoment / kDay);
+  const double errorMean = std::sqrt(lambda * secondMoment / kDay) / kSessions;
+  const double sdTop = std::sqrt(expectedTop);
+  const double sdMean = std::sqrt(expectedMean / kSessions);
   svg.text(f.left() + 10, f.y(expectedTop - 4.5 * sdTop),
            "session 0: configured mean " + fixed(expectedTop, 1) + ", time average " +
                fixed(averageTop, 1) + " (standard error of a day's average ≈ " +
