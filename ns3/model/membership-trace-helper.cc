@@ -143,14 +143,24 @@ void MembershipTraceHelper::SetTraceFile(const std::string& path) {
 }
 
 void MembershipTraceHelper::SetParameters(const grouptrace::Parameters& parameters, int32_t seed) {
+  grouptrace::RunConfig config;
+  config.parameters = parameters;
+  config.seed = seed;
+  SetRunConfig(config);
+}
+
+void MembershipTraceHelper::SetRunConfig(const grouptrace::RunConfig& config) {
   Loader loader;
   try {
-    grouptrace::generate(parameters, seed, loader);
+    grouptrace::generate(config, loader);
   } catch (const grouptrace::ParameterError& e) {
     NS_FATAL_ERROR("MembershipTraceHelper: parameters refused: " << e.what());
+  } catch (const std::invalid_argument& e) {
+    NS_FATAL_ERROR(
+        "MembershipTraceHelper: the timed model refuses its configuration: " << e.what());
   }
   // A generated trace knows its network, which can hold nodes no request names.
-  loader.networkSize = static_cast<uint32_t>(parameters.nNodes);
+  loader.networkSize = static_cast<uint32_t>(config.parameters.nNodes);
   Load(loader);
 }
 

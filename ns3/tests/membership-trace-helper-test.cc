@@ -262,6 +262,47 @@ TEST_F(MembershipTraceHelperTest, ATimedRecordIsTakenAtItsOwnTime) {
   EXPECT_EQ(grouptrace_ns3::RecordTime(Timed{0, 2.5}), 2.5);
 }
 
+// A timed run generated in-process: every request fires at the start time plus
+// its own time, in the trace's order, and the membership follows.
+TEST_F(MembershipTraceHelperTest, ATimedRunFiresEachRequestAtItsTime) {
+  grouptrace::RunConfig config;
+  config.parameters = grouptrace::parseParameters("12\n3\n0\n0\n4\n1\n100\n10\n1\n9\n1\n3\n0\n");
+  config.seed = 5;
+  grouptrace::dynamic::DynamicOptions timed;
+  timed.duration = 600;
+  timed.holding.first = 120;  // exp:120
+  config.dynamic = timed;
+
+  struct Expected : grouptrace::TraceHandler {
+    std::vector<Fired> requests;
+    void onJoin(const grouptrace::JoinRecord& j) override {
+      requests.push_back({2 + *j.time, true, static_cast<uint32_t>(j.node),
+                          static_cast<uint32_t>(j.session), j.band, j.delay, j.hops});
+    }
+    void onLeave(const grouptrace::LeaveRecord& l) override {
+      requests.push_back({2 + *l.time, false, static_cast<uint32_t>(l.node),
+                          static_cast<uint32_t>(l.session), 0, 0, 0});
+    }
+  } expected;
+  grouptrace::generate(config, expected);
+  ASSERT_GT(expected.requests.size(), 20u);
+
+  Ptr<MembershipTraceHelper> h = Helper(2, 1);
+  h->SetRunConfig(config);
+  Recorder r(h);
+  Run(h);
+  ASSERT_EQ(r.fired.size(), expected.requests.size());
+  for (size_t i = 0; i < r.fired.size(); ++i) {
+    // ns-3 keeps time in nanoseconds.
+    EXPECT_NEAR(r.fired[i].seconds, expected.requests[i].seconds, 1e-9) << i;
+    Fired same = r.fired[i];
+    same.seconds = expected.requests[i].seconds;
+    EXPECT_EQ(same, expected.requests[i]) << i;
+  }
+  EXPECT_EQ(r.membershipMismatches, 0);
+  EXPECT_EQ(r.finished, 1);
+}
+
 using MembershipTraceHelperDeathTest = MembershipTraceHelperTest;
 
 TEST_F(MembershipTraceHelperDeathTest, RefusesWhatCannotBeReplayed) {

@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "grouptrace/generator.h"
 #include "grouptrace/parameters.h"
 #include "ns3/node-container.h"
 #include "ns3/nstime.h"
@@ -79,6 +80,10 @@ class MembershipTraceHelper : public Object {
   void SetParameters(const grouptrace::Parameters& parameters, int32_t seed);
   // The same, from a 13-line parameter file as `grouptrace` reads it.
   void SetParameterFile(const std::string& path, int32_t seed);
+  // A trace generated in-process from a whole run configuration, the timed
+  // model's included (config.dynamic): its requests happen at StartTime plus
+  // their own times, in seconds, whatever Spacing says.
+  void SetRunConfig(const grouptrace::RunConfig& config);
 
   // The nodes the trace needs: nNodes for a generated trace, the largest node
   // (sources included) plus one for a stored one.
