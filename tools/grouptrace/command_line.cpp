@@ -19,6 +19,7 @@
 #include "grouptrace/parameters.h"
 #include "grouptrace/version.h"
 #include "io/atomic_file.h"
+#include "io/pipe_size.h"
 #include "manifest.h"
 #include "parameters/parameter_stream.h"
 #include "parameters/parameter_table.h"
@@ -157,6 +158,9 @@ struct RunOutcome {
 // The one place a run is started: everything else on the command line only
 // decides what goes in and where the text goes.
 RunOutcome generate(const RunConfig& config, int fd) {
+  // A pipe of the kernel's default 64 KiB would put the writer to sleep four
+  // times within each block it hands over.
+  fitPipeToWrites(fd);
   CountingSink sink(fd);
   const RunResult run = writeTrace(config, sink);
   return {run, sink.bytes()};

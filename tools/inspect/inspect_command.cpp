@@ -23,6 +23,7 @@
 #include "grouptrace/version.h"
 #include "inspect_options.h"
 #include "io/atomic_file.h"
+#include "io/pipe_size.h"
 #include "plot_recorder.h"
 #include "trace_stats.h"
 #include "wording.h"
@@ -131,6 +132,7 @@ int writeFile(const std::string& path, const std::string& text) {
 // Copies a spooled export to standard output.
 void copyOut(std::FILE* spool) {
   if (std::fflush(spool) != 0 || std::fseek(spool, 0, SEEK_SET) != 0) throw WriteError(errno);
+  fitPipeToWrites(STDOUT_FILENO);
   FdSink out(STDOUT_FILENO);
   std::vector<char> block(std::size_t{1} << 20);
   for (;;) {
@@ -234,6 +236,9 @@ int runInspect(int argc, const char* const argv[]) {
   std::unique_ptr<ByteSource> source;
   try {
     if (options.input == "-") {
+      // Either end of a pipe can grow it: a trace piped in from a writer
+      // that did not then arrives in fewer, larger rounds.
+      fitPipeToWrites(0);
       source = std::make_unique<FdSource>(0);
     } else {
       source = std::make_unique<FileSource>(options.input);
