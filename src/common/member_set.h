@@ -137,6 +137,7 @@ class MemberSet {
   // Removes node if it is a member; true when it was removed.
   bool eraseIfPresent(NODEID node);
   Count size() const { return size_; }
+  NODEID nodeCount() const { return nNodes_; }
 
   // The k-th (0-based) node in increasing order that is not a member; 0 <= k < nNodes - size().
   NODEID nthNonMember(Count k) const;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "generator/probab.h"
@@ -37,7 +36,7 @@ class Creation {
   template <class Sink>
   RunResult run(SEED_type req_SEED, Sink& out);
 
-  Session* getSess(std::int32_t s) { return allSess[static_cast<std::size_t>(s)].get(); }
+  Session* getSess(std::int32_t s) { return &allSess[static_cast<std::size_t>(s)]; }
   void oneMoreTrans() { ++currTrans; }
   int getOrderedJoinLeave() const { return orderedJoinLeave; }
 
@@ -45,7 +44,7 @@ class Creation {
   std::int32_t selectSess() { return draws.uni_inter_Prob(sessionRange); }
   template <class Sink>
   int doJoin(Sink& out) {
-    return getSess(selectSess())->newJoin(draws, out);
+    return getSess(selectSess())->newJoin(draws, qos, out);
   }
   template <class Sink>
   int doRemove(Sink& out) {
@@ -69,8 +68,11 @@ class Creation {
   std::int32_t nSessions;
   std::int32_t maxTrans;
   Count currTrans;
-  std::vector<std::unique_ptr<Session>> allSess;
+  // By value and side by side: a request's one wait is for its session.
+  std::vector<Session> allSess;
   std::int32_t avgSize;
+  // The requirement bounds, shared by every session's joins.
+  QosRanges qos;
   // The run's own stream: nothing else in the process draws from it, so runs
   // in other threads or other copies of the library never shift its draws.
   Probab draws;
@@ -89,7 +91,7 @@ RunResult Creation::run(SEED_type req_SEED, Sink& out) {
   for (Count size = 1; size < avgSize; ++size) {
     bool joinedAny = false;
     for (std::int32_t sessIDX = 0; sessIDX < nSessions; ++sessIDX) {
-      if (getSess(sessIDX)->newJoin(draws, out) == 1) {
+      if (getSess(sessIDX)->newJoin(draws, qos, out) == 1) {
         oneMoreTrans();
         ++nJoins;
         joinedAny = true;

@@ -18,9 +18,12 @@ class FlagMembership {
   void insert(NODEID node);
   void erase(NODEID node);
   Count size() const { return size_; }
+  NODEID nodeCount() const { return static_cast<NODEID>(flags_.size()); }
 
   // The k-th (0-based) node in increasing order that is not a member.
   NODEID nthNonMember(Count k) const;
+  // The k-th (0-based) member in increasing node order.
+  NODEID nthMember(Count k) const;
   // The k-th (0-based) member in increasing node order when `excluded` is left out.
   NODEID nthMemberExcept(Count k, NODEID excluded) const;
 
