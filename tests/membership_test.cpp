@@ -66,5 +66,56 @@ TEST(Membership, FastSetAndFlagScanChooseTheSameNodes) {
   }
 }
 
+// Large networks whose groups are dense enough for bits: half full, then thinned out through
+// the switch back to the tree (under one member per word) and grown back through the switch to
+// bits (two per word). Every selection on the way is checked against the flag scan.
+TEST(Membership, FastSetAndFlagScanAgreeOnDenseGroupsOfLargeNetworks) {
+  std::mt19937_64 random(29);
+  for (NODEID nNodes : {65537, 140000, 1000000}) {
+    MemberSet fast(nNodes);
+    FlagMembership plain(nNodes);
+    auto randomNode = [&] {
+      return static_cast<NODEID>(random() % static_cast<std::uint64_t>(nNodes));
+    };
+    // Half full without checks: the scan per selection would take too long here.
+    while (fast.size() < nNodes / 2) {
+      const NODEID node = randomNode();
+      if (plain.contains(node)) continue;
+      fast.insert(node);
+      plain.insert(node);
+    }
+    const Count words = (nNodes + 63) / 64;
+    auto checkedStep = [&](bool grow) {
+      const Count free = nNodes - fast.size();
+      if (grow) {
+        const Count k = static_cast<Count>(random() % static_cast<std::uint64_t>(free));
+        const NODEID node = fast.nthNonMember(k);
+        ASSERT_EQ(node, plain.nthNonMember(k)) << nNodes << " size " << fast.size();
+        fast.insert(node);
+        plain.insert(node);
+      } else {
+        const Count k = static_cast<Count>(random() % static_cast<std::uint64_t>(fast.size()));
+        const NODEID node = fast.nthMember(k);
+        ASSERT_EQ(node, plain.nthMemberExcept(k, -1)) << nNodes << " size " << fast.size();
+        fast.erase(node);
+        plain.erase(node);
+      }
+    };
+    for (int step = 0; step < 40; ++step) ASSERT_NO_FATAL_FAILURE(checkedStep(step % 3 != 0));
+    // Thin out to a few members over one per word, unchecked, then checked across the switch.
+    while (fast.size() > words + 20) {
+      const NODEID node = randomNode();
+      if (!plain.contains(node)) continue;
+      fast.erase(node);
+      plain.erase(node);
+    }
+    for (int step = 0; step < 40; ++step) ASSERT_NO_FATAL_FAILURE(checkedStep(false));
+    for (int step = 0; step < 40; ++step) ASSERT_NO_FATAL_FAILURE(checkedStep(true));
+    for (NODEID node = 0; node < nNodes; node += 7) {
+      ASSERT_EQ(fast.contains(node), plain.contains(node)) << nNodes << " node " << node;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace grouptrace
