@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "common/member_set.h"
@@ -17,13 +19,35 @@ TEST(WordSelect, FindsTheKthSetBitOfAnyWord) {
   for (int i = 0; i < 20000; ++i) words.push_back(random() & random());
   for (std::uint64_t w : words) {
     ASSERT_EQ(countBits(w), __builtin_popcountll(w));
+    ASSERT_EQ(countBitsPortable(w), __builtin_popcountll(w));
     unsigned k = 0;
     for (int bit = 0; bit < 64; ++bit) {
       if ((w >> bit) & 1u) {
+        ASSERT_EQ(selectBitPortable(w, k), bit) << std::hex << w;
         ASSERT_EQ(selectBit(w, k++), bit) << std::hex << w;
       }
     }
   }
+#if defined(__x86_64__)
+  // The instructions are checked wherever the processor has them, whichever path the set takes.
+  if (!__builtin_cpu_supports("bmi2") || !__builtin_cpu_supports("popcnt")) return;
+  for (std::uint64_t w : words) {
+    ASSERT_EQ(countBitsPopcnt(w), __builtin_popcountll(w));
+    for (unsigned k = 0; k < static_cast<unsigned>(__builtin_popcountll(w)); ++k) {
+      ASSERT_EQ(selectBitPdep(w, k), selectBitPortable(w, k)) << std::hex << w;
+    }
+  }
+#endif
+}
+
+// CI runs the stored traces and these tests once more with GROUPTRACE_PORTABLE_BITS=1 (see
+// tests/CMakeLists.txt); that run must then really take the portable path.
+TEST(WordSelect, TheEnvironmentCanAskForThePortablePath) {
+  const char* value = std::getenv("GROUPTRACE_PORTABLE_BITS");
+  if (value == nullptr || std::string(value) == "0" || std::string(value).empty()) {
+    GTEST_SKIP() << "GROUPTRACE_PORTABLE_BITS is not set";
+  }
+  EXPECT_FALSE(gFastBitOps);
 }
 
 // The fast set (one word up to 64 nodes; bits or a tree above, changing as groups grow and
