@@ -149,6 +149,8 @@ class MemberSet {
   // The k-th (0-based) member in increasing node order when `excluded`, a
   // member, is left out; 0 <= k < size() - 1.
   NODEID nthMemberExcept(Count k, NODEID excluded) const;
+  // The same for a caller that knows `excluded`'s rank, which then costs no search.
+  NODEID nthMemberExcept(Count k, NODEID excluded, Count excludedRank) const;
 
   // Heap bytes the set holds as requested from the allocator (its bookkeeping not included).
   std::size_t memoryBytes() const;
@@ -414,6 +416,14 @@ inline NODEID MemberSet::nthMemberExcept(Count k, NODEID excluded) const {
     return selectBit(word_ & ~(std::uint64_t{1} << excluded), static_cast<unsigned>(k));
   }
   return nthMember(k < rank(excluded) ? k : k + 1);
+}
+
+inline NODEID MemberSet::nthMemberExcept(Count k, NODEID excluded, Count excludedRank) const {
+  if (inWord()) {
+    return selectBit(word_ & ~(std::uint64_t{1} << excluded), static_cast<unsigned>(k));
+  }
+  assert(excludedRank == rank(excluded));
+  return nthMember(k < excludedRank ? k : k + 1);
 }
 
 inline void MemberSet::insert(NODEID node) {

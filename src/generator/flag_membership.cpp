@@ -30,16 +30,6 @@ NODEID FlagMembership::nthNonMember(Count k) const {
   return candidates[static_cast<std::size_t>(k)];
 }
 
-NODEID FlagMembership::nthMember(Count k) const {
-  const auto candidates = std::make_unique_for_overwrite<NODEID[]>(flags_.size());
-  std::size_t count = 0;
-  for (std::size_t ni = 0; ni < flags_.size(); ++ni) {
-    if (flags_[ni] != 0) candidates[count++] = static_cast<NODEID>(ni);
-  }
-  assert(static_cast<std::size_t>(k) < count);
-  return candidates[static_cast<std::size_t>(k)];
-}
-
 NODEID FlagMembership::nthMemberExcept(Count k, NODEID excluded) const {
   const auto candidates = std::make_unique_for_overwrite<NODEID[]>(flags_.size());
   std::size_t count = 0;

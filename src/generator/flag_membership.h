@@ -22,10 +22,12 @@ class FlagMembership {
 
   // The k-th (0-based) node in increasing order that is not a member.
   NODEID nthNonMember(Count k) const;
-  // The k-th (0-based) member in increasing node order.
-  NODEID nthMember(Count k) const;
   // The k-th (0-based) member in increasing node order when `excluded` is left out.
   NODEID nthMemberExcept(Count k, NODEID excluded) const;
+  // The rank of `excluded` is the caller's shortcut: the scan has no use for it.
+  NODEID nthMemberExcept(Count k, NODEID excluded, Count /*excludedRank*/) const {
+    return nthMemberExcept(k, excluded);
+  }
 
  private:
   std::vector<int> flags_;

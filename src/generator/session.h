@@ -76,12 +76,11 @@ class Session {
   template <class Sink>
   int newRemove(Probab& draws, Sink& out) {
     // The candidates are the members other than the source, in node order and
-    // numbered from 1: the first belowSource of them are the members below the
-    // source, the rest lie above it and are one rank further on.
+    // numbered from 1.
     const Count count = Parti.size() - 1;
     if (count == 0) return 0;
     const Count idx = draws.uni_inter_Prob(1, static_cast<double>(count), 0);
-    const NODEID node = Parti.nthMember(idx - 1 < belowSource ? idx - 1 : idx);
+    const NODEID node = Parti.nthMemberExcept(idx - 1, source, belowSource);
     out.leave(LeaveRecord{node, id});
     setParti(node, 0);
     return 1;
