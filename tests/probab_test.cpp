@@ -173,5 +173,21 @@ TEST(UniformDraw, MatchesExtendedPrecisionArithmetic) {
 }
 #endif
 
+// The run guesses the next request's session from draws it has not made yet:
+// a peek must see exactly the draw the stream will give, and move nothing.
+TEST(ProbabStream, PeeksSeeTheDrawsToCome) {
+  for (const SEED_type seed : {0, 1, -7, 2147483647}) {
+    Probab draws;
+    draws.initRandomProb(seed);
+    for (int round = 0; round < 50; ++round) {
+      std::uint64_t peeked[Probab::kMaxPeek];
+      for (int n = 1; n <= Probab::kMaxPeek; ++n) peeked[n - 1] = draws.peekRaw(n);
+      for (int n = 1; n <= Probab::kMaxPeek; ++n) {
+        ASSERT_EQ(draws.nextRaw(), peeked[n - 1]) << "seed " << seed << " draw " << n;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace grouptrace

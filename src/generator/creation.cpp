@@ -28,7 +28,9 @@ Creation::Creation(const Parameters& p)
       currTrans(p.currTrans),
       avgSize(p.avgSize),
       qos(p.maxBand, p.minBand, p.minDelay, p.maxDelay, p.minHops, p.maxHops),
-      sessionRange(0, p.nSessions - 1) {
+      sessionRange(0, p.nSessions - 1),
+      // About the share of a last-level cache a run can count on.
+      prefetchSessions(static_cast<std::uint64_t>(p.nSessions) * sizeof(Session) > (1u << 20)) {
   // Sessions are all built before anything is written. Where the system lends
   // memory it does not have, a table larger than the machine or the container
   // would only end in the kernel killing the process; refuse it here instead,

@@ -42,13 +42,20 @@ class Creation {
 
   // One draw: the session a join-leave or end-of-session request goes to.
   std::int32_t selectSess() { return draws.uni_inter_Prob(sessionRange); }
+  // `nextSelection` is the draw, counted from the one after this request's
+  // selection, that selects the next request's session if this request is
+  // performed, or 0 for no guess: see prefetchNext.
   template <class Sink>
-  int doJoin(Sink& out) {
-    return getSess(selectSess())->newJoin(draws, qos, out);
+  int doJoin(Sink& out, int nextSelection) {
+    Session* s = getSess(selectSess());
+    prefetchNext(nextSelection);
+    return s->newJoin(draws, qos, out);
   }
   template <class Sink>
-  int doRemove(Sink& out) {
-    return getSess(selectSess())->newRemove(draws, out);
+  int doRemove(Sink& out, int nextSelection) {
+    Session* s = getSess(selectSess());
+    prefetchNext(nextSelection);
+    return s->newRemove(draws, out);
   }
   template <class Sink>
   void printSessions(Sink& out) {
@@ -59,6 +66,17 @@ class Creation {
   }
 
  private:
+  // With more sessions than the caches hold, each request would wait for its
+  // session to come from memory. The draws are known in advance, so the
+  // session of the next request, if this one is performed as it almost always
+  // is, is fetched while this one runs; a wrong guess costs a wasted fetch.
+  void prefetchNext(int nextSelection) {
+    if (nextSelection == 0) return;
+    const Session* next = getSess(sessionRange.scale(draws.peekRaw(nextSelection)));
+    __builtin_prefetch(next);
+    __builtin_prefetch(reinterpret_cast<const char*>(next) + sizeof(Session) - 1);
+  }
+
   // False when no session can accept a join or give up a member, so no request
   // can ever be performed again (a network of one node).
   bool anyRequestPossible() const;
@@ -78,6 +96,7 @@ class Creation {
   Probab draws;
   // The bounds of selectSess's draw, 0 to nSessions - 1.
   Probab::DrawRange sessionRange;
+  bool prefetchSessions;
 };
 
 template <class Sink>
@@ -103,30 +122,40 @@ RunResult Creation::run(SEED_type req_SEED, Sink& out) {
   }
 
   int isPrevReqJoin = getOrderedJoinLeave() != 0 ? 0 : draws.coinFlip();
+  // The draws up to the next selection: a join's node, band, delay and hops, a
+  // leave's member, then in random mode the coin. Locals, so that the loop
+  // keeps them in registers: the sink's writes may alias any member.
+  const int coin = getOrderedJoinLeave() == 0 ? 1 : 0;
+  const int joinAhead = prefetchSessions ? 5 + coin : 0;
+  const int leaveAhead = prefetchSessions ? 2 + coin : 0;
   out.phase(PhaseStart{TracePhase::joinLeave});
   RunStatus status = RunStatus::complete;
   if (currTrans < maxTrans && !anyRequestPossible()) {
     // Requests only ever fail here, so the counter would never move.
     status = RunStatus::stalled;
   } else {
-    while (currTrans < maxTrans) {
+    // The counter, too, is kept in a register for the loop.
+    Count trans = currTrans;
+    const Count transLimit = maxTrans;
+    while (trans < transLimit) {
       if (isPrevReqJoin == 0) {
-        const int joined = doJoin(out);
+        const int joined = doJoin(out, joinAhead);
         isPrevReqJoin = 1;
         if (joined == 1) {
           ++nJoins;
-          oneMoreTrans();
+          ++trans;
         }
       } else {
-        const int removed = doRemove(out);
+        const int removed = doRemove(out, leaveAhead);
         isPrevReqJoin = 0;
         if (removed == 1) {
           ++nRemoves;
-          oneMoreTrans();
+          ++trans;
         }
       }
-      if (getOrderedJoinLeave() == 0) isPrevReqJoin = draws.coinFlip();
+      if (coin != 0) isPrevReqJoin = draws.coinFlip();
     }
+    currTrans = trans;
   }
 
   const Count excess = nJoins - nRemoves;
@@ -135,7 +164,7 @@ RunResult Creation::run(SEED_type req_SEED, Sink& out) {
     // Every session back to its source alone: the remaining attempts could only
     // draw, and nothing after this phase draws.
     if (nJoins == nRemoves) break;
-    if (doRemove(out) == 1) {
+    if (doRemove(out, prefetchSessions ? 2 : 0) == 1) {
       ++nRemoves;
       oneMoreTrans();
     }
