@@ -61,6 +61,14 @@ inline const Inner* asInner(const void* p) {
   return static_cast<const Inner*>(p);
 }
 
+// Asks for every cache line of a node at once. A selection's descent through a tree larger than
+// the caches otherwise waits for the lines one after another as it scans the node.
+inline void prefetchNode(const void* node, bool leaf) {
+  const char* at = static_cast<const char*>(node);
+  const std::size_t bytes = leaf ? (kLeafMax + 2) * sizeof(Key) : sizeof(Inner);
+  for (std::size_t offset = 0; offset < bytes; offset += 64) __builtin_prefetch(at + offset);
+}
+
 // First index in the sorted a[0..n) whose value is >= x, n if none. Branch-free: the loop runs
 // a fixed number of rounds for a given n, so random probes cost no mispredictions.
 inline int lowerBound(const Key* a, int n, Key x) {
@@ -372,6 +380,7 @@ inline NODEID MemberSet::nthMember(Count k) const {
       assert(j < in->n);
     }
     p = in->child[j];
+    prefetchNode(p, d + 1 == height_);
   }
   return leafKeys(asLeaf(p))[k];
 }
@@ -406,6 +415,7 @@ inline NODEID MemberSet::nthNonMember(Count k) const {
     }
     if (j == in->n) return static_cast<NODEID>(k + before);
     p = in->child[j];
+    prefetchNode(p, d + 1 == height_);
   }
   const Key* leaf = asLeaf(p);
   return static_cast<NODEID>(k + before + firstGapAbove(leafKeys(leaf), leafSize(leaf), before, k));
