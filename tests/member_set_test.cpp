@@ -734,6 +734,38 @@ TEST(MemberSetTest, BitsServeDenseGroupsOfLargeNetworks) {
   ASSERT_TRUE(scan());
 }
 
+// A leave's selection and erase in one search: for every form (a word, bits, a root leaf, one
+// inner level, several) and for members on both sides of the excluded one, the member removed
+// is the one the selection names, and the set stays exact through merges and shrinking roots.
+TEST(MemberSetTest, ErasingTheKthMemberRemovesTheOneItNames) {
+  for (const NODEID nNodes : {60, 1000, 100000, kMaxNodes}) {
+    Harness h(nNodes, 43);
+    const NODEID excluded = nNodes / 2;
+    h.insert(excluded);
+    const Count peak = nNodes == 60 ? 50 : nNodes == 1000 ? 800 : 8000;
+    while (h.model.size() < peak) h.join();
+    ASSERT_TRUE(h.fullCheck());
+    int fromBelow = 0;
+    while (h.model.size() > 1) {
+      const Count others = h.model.size() - 1;
+      const Count k = h.pick(others);
+      const Count excludedRank = h.model.rank(excluded);
+      const NODEID expected = h.model.nthMember(k < excludedRank ? k : k + 1);
+      ASSERT_EQ(h.set.eraseNthMemberExcept(k, excluded, excludedRank), expected)
+          << nNodes << " size " << h.model.size();
+      h.model.erase(expected);
+      fromBelow += expected < excluded ? 1 : 0;
+      ASSERT_TRUE(h.spotCheck()) << nNodes << " size " << h.model.size();
+      if (h.model.size() % 1000 == 0) {
+        ASSERT_TRUE(h.fullCheck()) << h.model.size();
+      }
+    }
+    ASSERT_TRUE(h.fullCheck());
+    EXPECT_TRUE(h.set.contains(excluded));
+    EXPECT_GT(fromBelow, 0) << nNodes;
+  }
+}
+
 TEST(MemberSetTest, MovesCarryTheMembersAndLeaveAnEmptySet) {
   Harness h(100000, 8);
   for (int i = 0; i < 3000; ++i) h.join();

@@ -559,9 +559,34 @@ bool MemberSet::eraseAnywhere(NODEID node) {
   }
   Key* leaf = asLeaf(p);
   const int n = leafSize(leaf);
+  const int pos = lowerBound(leafKeys(leaf), n, node);
+  if (pos == n || leafKeys(leaf)[pos] != node) return false;
+  eraseAt(path, slot, leaf, pos);
+  return true;
+}
+
+NODEID MemberSet::eraseNthAnywhere(Count k) {
+  Inner* path[kMaxHeight];
+  int slot[kMaxHeight];
+  void* p = root_;
+  for (int d = 0; d < height_; ++d) {
+    Inner* in = asInner(p);
+    int j = 0;
+    while (k >= in->cnt[j]) k -= in->cnt[j++];
+    path[d] = in;
+    slot[d] = j;
+    p = in->child[j];
+    prefetchNode(p, d + 1 == height_);
+  }
+  Key* leaf = asLeaf(p);
+  const NODEID node = leafKeys(leaf)[k];
+  eraseAt(path, slot, leaf, static_cast<int>(k));
+  return node;
+}
+
+void MemberSet::eraseAt(Inner* const* path, const int* slot, Key* leaf, int pos) noexcept {
+  const int n = leafSize(leaf);
   Key* keys = leafKeys(leaf);
-  const int pos = lowerBound(keys, n, node);
-  if (pos == n || keys[pos] != node) return false;
   std::memmove(keys + pos, keys + pos + 1, static_cast<std::size_t>(n - pos - 1) * sizeof(Key));
   leafSize(leaf) = n - 1;
   --size_;
@@ -605,7 +630,6 @@ bool MemberSet::eraseAnywhere(NODEID node) {
       }
     }
   }
-  return true;
 }
 
 }  // namespace grouptrace

@@ -159,6 +159,9 @@ class MemberSet {
   NODEID nthMemberExcept(Count k, NODEID excluded) const;
   // The same for a caller that knows `excluded`'s rank, which then costs no search.
   NODEID nthMemberExcept(Count k, NODEID excluded, Count excludedRank) const;
+  // Removes that member and returns it: one descent of the tree where a selection followed by
+  // an erase would make two.
+  NODEID eraseNthMemberExcept(Count k, NODEID excluded, Count excludedRank);
 
   // Heap bytes the set holds as requested from the allocator (its bookkeeping not included).
   std::size_t memoryBytes() const;
@@ -255,6 +258,13 @@ class MemberSet {
   // returns false, changing nothing, when there is nothing to do.
   bool insertAnywhere(NODEID node);
   bool eraseAnywhere(NODEID node);
+  // Removes and returns the k-th member of a tree: the general path of eraseNthMemberExcept.
+  NODEID eraseNthAnywhere(Count k);
+  // Removes key `pos` of `leaf`, reached through path[d]->child[slot[d]] for each inner level d,
+  // and restores the tree's fill, merging and shrinking as needed. Never fails: the one
+  // allocation it may make, a smaller root leaf, is optional.
+  void eraseAt(member_set_detail::Inner* const* path, const int* slot, member_set_detail::Key* leaf,
+               int pos) noexcept;
   void release() noexcept;
 
   // A leaf when height_ == 0, an inner node when it is above, the bits' words when it is
@@ -434,6 +444,52 @@ inline NODEID MemberSet::nthMemberExcept(Count k, NODEID excluded, Count exclude
   }
   assert(excludedRank == rank(excluded));
   return nthMember(k < excludedRank ? k : k + 1);
+}
+
+inline NODEID MemberSet::eraseNthMemberExcept(Count k, NODEID excluded, Count excludedRank) {
+  using namespace member_set_detail;
+  if (inWord()) {
+    const NODEID node =
+        selectBit(word_ & ~(std::uint64_t{1} << excluded), static_cast<unsigned>(k));
+    word_ &= ~(std::uint64_t{1} << node);
+    --size_;
+    return node;
+  }
+  assert(excludedRank == rank(excluded));
+  const Count nth = k < excludedRank ? k : k + 1;
+  if (inBits()) {
+    const NODEID node = nthMember(nth);
+    eraseIfPresent(node);
+    return node;
+  }
+  // As eraseInTree: a leaf that keeps enough keys under the root alone is done here.
+  if (height_ > 1) return eraseNthAnywhere(nth);
+  Inner* parent = nullptr;
+  int j = 0;
+  Count pos = nth;
+  Key* leaf;
+  int keep;
+  if (height_ == 0) {
+    leaf = asLeaf(root_);
+    keep = rootLeafShrinkSize(leafCap(leaf)) + 1;
+  } else {
+    parent = asInner(root_);
+    while (pos >= parent->cnt[j]) pos -= parent->cnt[j++];
+    leaf = asLeaf(parent->child[j]);
+    keep = kLeafMin;
+  }
+  const int n = leafSize(leaf);
+  if (n - 1 < keep) return eraseNthAnywhere(nth);
+  Key* keys = leafKeys(leaf);
+  const NODEID node = keys[pos];
+  for (int i = static_cast<int>(pos); i + 1 < n; ++i) keys[i] = keys[i + 1];
+  leafSize(leaf) = n - 1;
+  if (parent != nullptr) {
+    --parent->cnt[j];
+    parent->maxKey[j] = keys[n - 2];
+  }
+  --size_;
+  return node;
 }
 
 inline void MemberSet::insert(NODEID node) {

@@ -28,6 +28,11 @@ class FlagMembership {
   NODEID nthMemberExcept(Count k, NODEID excluded, Count /*excludedRank*/) const {
     return nthMemberExcept(k, excluded);
   }
+  NODEID eraseNthMemberExcept(Count k, NODEID excluded, Count /*excludedRank*/) {
+    const NODEID node = nthMemberExcept(k, excluded);
+    erase(node);
+    return node;
+  }
 
  private:
   std::vector<int> flags_;

@@ -80,9 +80,10 @@ class Session {
     const Count count = Parti.size() - 1;
     if (count == 0) return 0;
     const Count idx = draws.uni_inter_Prob(1, static_cast<double>(count), 0);
-    const NODEID node = Parti.nthMemberExcept(idx - 1, source, belowSource);
+    // Selected and removed in one search; the record is the same either way.
+    const NODEID node = Parti.eraseNthMemberExcept(idx - 1, source, belowSource);
+    belowSource -= node < source ? 1 : 0;
     out.leave(LeaveRecord{node, id});
-    setParti(node, 0);
     return 1;
   }
 
