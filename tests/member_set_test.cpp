@@ -766,6 +766,46 @@ TEST(MemberSetTest, ErasingTheKthMemberRemovesTheOneItNames) {
   }
 }
 
+// A join's selection and insert in one search, through every form and through splits of
+// leaves, inner nodes and the root: the member added is the one the selection names, and an
+// insert whose allocation is refused throws and leaves the set as it was.
+TEST(MemberSetTest, AddingTheKthNonMemberAddsTheOneItNames) {
+  for (const NODEID nNodes : {60, 1000, 100000, kMaxNodes}) {
+    Harness h(nNodes, 47);
+    const Count peak = nNodes == 60 ? 60 : nNodes == 1000 ? 900 : 12000;
+    int refused = 0;
+    while (h.model.size() < peak) {
+      const Count k = h.pick(h.model.nonMembers());
+      const NODEID expected = h.model.nthNonMember(k);
+      // Every fifth insert first meets a refusal of its first allocation.
+      if (h.model.size() % 5 == 0) {
+        gNothrowFailsAfter = 0;
+        try {
+          ASSERT_EQ(h.set.insertNthNonMember(k), expected) << nNodes << " size " << h.model.size();
+          gNothrowFailsAfter = -1;
+          h.model.insert(expected);
+          continue;
+        } catch (const std::bad_alloc&) {
+          gNothrowFailsAfter = -1;
+          ++refused;
+          ASSERT_FALSE(h.set.contains(expected));
+          ASSERT_TRUE(h.spotCheck()) << "refused at size " << h.model.size();
+        }
+      }
+      ASSERT_EQ(h.set.insertNthNonMember(k), expected) << nNodes << " size " << h.model.size();
+      h.model.insert(expected);
+      ASSERT_TRUE(h.spotCheck()) << nNodes << " size " << h.model.size();
+      if (h.model.size() % 2000 == 0) {
+        ASSERT_TRUE(h.fullCheck()) << h.model.size();
+      }
+    }
+    ASSERT_TRUE(h.fullCheck());
+    if (nNodes > 64) {
+      EXPECT_GT(refused, 0) << nNodes;
+    }
+  }
+}
+
 TEST(MemberSetTest, MovesCarryTheMembersAndLeaveAnEmptySet) {
   Harness h(100000, 8);
   for (int i = 0; i < 3000; ++i) h.join();

@@ -387,7 +387,50 @@ bool MemberSet::insertAnywhere(NODEID node) {
   const int n = leafSize(leaf);
   const int pos = lowerBound(leafKeys(leaf), n, node);
   if (pos < n && leafKeys(leaf)[pos] == node) return false;
+  insertAt(path, slot, leaf, pos, node);
+  return true;
+}
 
+NODEID MemberSet::insertNthAnywhere(Count k) {
+  if (root_ == nullptr) {
+    insertAnywhere(static_cast<NODEID>(k));
+    return static_cast<NODEID>(k);
+  }
+  // The descent of nthNonMember, keeping the path. Once no child holds the answer, it lies
+  // above every member, and the node goes to the end of the last leaf.
+  Inner* path[kMaxHeight];
+  int slot[kMaxHeight];
+  void* p = root_;
+  Count before = 0;
+  bool aboveAll = false;
+  for (int d = 0; d < height_; ++d) {
+    Inner* in = asInner(p);
+    int j = 0;
+    if (!aboveAll) {
+      for (; j < in->n; ++j) {
+        const Count through = before + in->cnt[j];
+        if (static_cast<Count>(in->maxKey[j]) - (through - 1) > k) break;
+        before = through;
+      }
+      aboveAll = j == in->n;
+    }
+    if (aboveAll) j = in->n - 1;
+    path[d] = in;
+    slot[d] = j;
+    p = in->child[j];
+    prefetchNode(p, d + 1 == height_);
+  }
+  Key* leaf = asLeaf(p);
+  const int n = leafSize(leaf);
+  const int pos = aboveAll ? n : firstGapAbove(leafKeys(leaf), n, before, k);
+  const auto node = static_cast<NODEID>(aboveAll ? k + size_ : k + before + pos);
+  assert(0 <= node && node < nNodes_);
+  insertAt(path, slot, leaf, pos, node);
+  return node;
+}
+
+void MemberSet::insertAt(Inner* const* path, const int* slot, Key* leaf, int pos, NODEID node) {
+  const int n = leafSize(leaf);
   if (n < kLeafMax) {
     if (n == leafCap(leaf)) {
       // Only a root leaf is short; it doubles until full size.
@@ -414,7 +457,7 @@ bool MemberSet::insertAnywhere(NODEID node) {
       in->maxKey[j] = std::max(in->maxKey[j], node);
     }
     ++size_;
-    return true;
+    return;
   }
 
   // The leaf is full: it splits, and so does every full inner node directly above it. All the
@@ -541,7 +584,6 @@ bool MemberSet::insertAnywhere(NODEID node) {
   }
   assert(got == 0);
   ++size_;
-  return true;
 }
 
 bool MemberSet::eraseAnywhere(NODEID node) {

@@ -162,6 +162,9 @@ class MemberSet {
   // Removes that member and returns it: one descent of the tree where a selection followed by
   // an erase would make two.
   NODEID eraseNthMemberExcept(Count k, NODEID excluded, Count excludedRank);
+  // Adds the k-th non-member (0 <= k < nNodes - size()) and returns it, in one descent of a
+  // tree of several levels. A refused allocation throws and leaves the set unchanged.
+  NODEID insertNthNonMember(Count k);
 
   // Heap bytes the set holds as requested from the allocator (its bookkeeping not included).
   std::size_t memoryBytes() const;
@@ -260,6 +263,12 @@ class MemberSet {
   bool eraseAnywhere(NODEID node);
   // Removes and returns the k-th member of a tree: the general path of eraseNthMemberExcept.
   NODEID eraseNthAnywhere(Count k);
+  // Adds and returns the k-th non-member of a tree: the general path of insertNthNonMember.
+  NODEID insertNthAnywhere(Count k);
+  // Puts `node` at key `pos` of `leaf`, reached as for eraseAt, splitting full nodes up the path.
+  // Everything it needs is allocated before anything changes: refused, it throws bad_alloc.
+  void insertAt(member_set_detail::Inner* const* path, const int* slot,
+                member_set_detail::Key* leaf, int pos, NODEID node);
   // Removes key `pos` of `leaf`, reached through path[d]->child[slot[d]] for each inner level d,
   // and restores the tree's fill, merging and shrinking as needed. Never fails: the one
   // allocation it may make, a smaller root leaf, is optional.
@@ -489,6 +498,19 @@ inline NODEID MemberSet::eraseNthMemberExcept(Count k, NODEID excluded, Count ex
     parent->maxKey[j] = keys[n - 2];
   }
   --size_;
+  return node;
+}
+
+inline NODEID MemberSet::insertNthNonMember(Count k) {
+  // A tree under one inner level at most is in the caches: a selection and an insert by key cost
+  // little there. Above, the nodes a request passes through are likely not.
+  if (inWord() || inBits() || height_ <= 1) {
+    const NODEID node = nthNonMember(k);
+    insert(node);
+    return node;
+  }
+  const NODEID node = insertNthAnywhere(k);
+  if (size_ >= 2 * (largestInTree() / 64 + 1)) switchToBits();
   return node;
 }
 

@@ -28,6 +28,11 @@ class FlagMembership {
   NODEID nthMemberExcept(Count k, NODEID excluded, Count /*excludedRank*/) const {
     return nthMemberExcept(k, excluded);
   }
+  NODEID insertNthNonMember(Count k) {
+    const NODEID node = nthNonMember(k);
+    insert(node);
+    return node;
+  }
   NODEID eraseNthMemberExcept(Count k, NODEID excluded, Count /*excludedRank*/) {
     const NODEID node = nthMemberExcept(k, excluded);
     erase(node);

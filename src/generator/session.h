@@ -61,13 +61,14 @@ class Session {
     const Count count = Parti.nodeCount() - Parti.size();
     if (count == 0) return 0;
     const int idx = draws.uni_inter_Prob(0, static_cast<double>(count - 1), 0);
-    const NODEID node = Parti.nthNonMember(idx);
+    // Selected and added in one search.
+    const NODEID node = Parti.insertNthNonMember(idx);
+    belowSource += node < source ? 1 : 0;
     // All four draws come before anything is written, in this order.
     const double band = draws.uni_inter_Prob(qos.band);
     const double del = draws.uni_inter_Prob(qos.del);
     const HOPS hops = draws.uni_inter_Prob(qos.hops);
     out.join(JoinRecord{node, id, band, del, hops});
-    setParti(node, 1);
     return 1;
   }
 
