@@ -42,19 +42,20 @@ class Creation {
 
   // One draw: the session a join-leave or end-of-session request goes to.
   std::int32_t selectSess() { return draws.uni_inter_Prob(sessionRange); }
-  // `nextSelection` is the draw, counted from the one after this request's
-  // selection, that selects the next request's session if this request is
-  // performed, or 0 for no guess: see prefetchNext.
+  // How the requests after this one draw, for prefetchNext to find their
+  // sessions: none (no prefetching), random or ordered join-leave requests,
+  // or the leaves of the end of session.
+  enum class Lookahead { none, random, ordered, leaves };
   template <class Sink>
-  int doJoin(Sink& out, int nextSelection) {
+  int doJoin(Sink& out, Lookahead ahead) {
     Session* s = getSess(selectSess());
-    prefetchNext(nextSelection);
+    prefetchNext(ahead, 4);
     return s->newJoin(draws, qos, out);
   }
   template <class Sink>
-  int doRemove(Sink& out, int nextSelection) {
+  int doRemove(Sink& out, Lookahead ahead) {
     Session* s = getSess(selectSess());
-    prefetchNext(nextSelection);
+    prefetchNext(ahead, 1);
     return s->newRemove(draws, out);
   }
   template <class Sink>
@@ -70,11 +71,24 @@ class Creation {
   // session to come from memory. The draws are known in advance, so the
   // session of the next request, if this one is performed as it almost always
   // is, is fetched while this one runs; a wrong guess costs a wasted fetch.
-  void prefetchNext(int nextSelection) {
-    if (nextSelection == 0) return;
-    const Session* next = getSess(sessionRange.scale(draws.peekRaw(nextSelection)));
-    __builtin_prefetch(next);
-    __builtin_prefetch(reinterpret_cast<const char*>(next) + sizeof(Session) - 1);
+  // A fetch takes longer than one request on a small network, so the
+  // sessions of the next two requests are asked for: `draws` is what this
+  // request draws after its selection if performed (4 for a join, 1 for a
+  // leave), then in random mode the coin, which also tells the next request's
+  // kind, then the next selection.
+  void prefetchNext(Lookahead ahead, int draws) {
+    if (ahead == Lookahead::none) return;
+    const int coin = ahead == Lookahead::random ? 1 : 0;
+    const int next = draws + coin + 1;
+    prefetchSession(this->draws.peekRaw(next));
+    bool nextIsLeave = ahead == Lookahead::leaves || (ahead == Lookahead::ordered && draws == 4);
+    if (coin != 0) nextIsLeave = this->draws.peekRaw(next - 1) > (std::uint64_t{1} << 47);
+    prefetchSession(this->draws.peekRaw(next + (nextIsLeave ? 1 : 4) + coin + 1));
+  }
+  void prefetchSession(std::uint64_t selectingDraw) {
+    const Session* s = getSess(sessionRange.scale(selectingDraw));
+    __builtin_prefetch(s);
+    __builtin_prefetch(reinterpret_cast<const char*>(s) + sizeof(Session) - 1);
   }
 
   // False when no session can accept a join or give up a member, so no request
@@ -122,12 +136,11 @@ RunResult Creation::run(SEED_type req_SEED, Sink& out) {
   }
 
   int isPrevReqJoin = getOrderedJoinLeave() != 0 ? 0 : draws.coinFlip();
-  // The draws up to the next selection: a join's node, band, delay and hops, a
-  // leave's member, then in random mode the coin. Locals, so that the loop
-  // keeps them in registers: the sink's writes may alias any member.
+  // Locals, so that the loop keeps them in registers: the sink's writes may
+  // alias any member.
   const int coin = getOrderedJoinLeave() == 0 ? 1 : 0;
-  const int joinAhead = prefetchSessions ? 5 + coin : 0;
-  const int leaveAhead = prefetchSessions ? 2 + coin : 0;
+  const Lookahead ahead =
+      !prefetchSessions ? Lookahead::none : (coin != 0 ? Lookahead::random : Lookahead::ordered);
   out.phase(PhaseStart{TracePhase::joinLeave});
   RunStatus status = RunStatus::complete;
   if (currTrans < maxTrans && !anyRequestPossible()) {
@@ -139,14 +152,14 @@ RunResult Creation::run(SEED_type req_SEED, Sink& out) {
     const Count transLimit = maxTrans;
     while (trans < transLimit) {
       if (isPrevReqJoin == 0) {
-        const int joined = doJoin(out, joinAhead);
+        const int joined = doJoin(out, ahead);
         isPrevReqJoin = 1;
         if (joined == 1) {
           ++nJoins;
           ++trans;
         }
       } else {
-        const int removed = doRemove(out, leaveAhead);
+        const int removed = doRemove(out, ahead);
         isPrevReqJoin = 0;
         if (removed == 1) {
           ++nRemoves;
@@ -164,7 +177,7 @@ RunResult Creation::run(SEED_type req_SEED, Sink& out) {
     // Every session back to its source alone: the remaining attempts could only
     // draw, and nothing after this phase draws.
     if (nJoins == nRemoves) break;
-    if (doRemove(out, prefetchSessions ? 2 : 0) == 1) {
+    if (doRemove(out, prefetchSessions ? Lookahead::leaves : Lookahead::none) == 1) {
       ++nRemoves;
       oneMoreTrans();
     }

@@ -39,7 +39,7 @@ class Probab {
 
   // The raw value of the n-th draw from now (1 <= n <= kMaxPeek), without
   // drawing it: n steps of the generator folded into one.
-  static constexpr int kMaxPeek = 8;
+  static constexpr int kMaxPeek = 16;
   std::uint64_t peekRaw(int n) const {
     const Jump& jump = kJumps.step[n - 1];
     return (state * jump.multiplier + jump.addend) & kMask;
