@@ -382,6 +382,7 @@ bool MemberSet::insertAnywhere(NODEID node) {
     path[d] = in;
     slot[d] = j;
     p = in->child[j];
+    prefetchNode(p, d + 1 == height_);
   }
   Key* leaf = asLeaf(p);
   const int n = leafSize(leaf);
@@ -598,6 +599,7 @@ bool MemberSet::eraseAnywhere(NODEID node) {
     path[d] = in;
     slot[d] = j;
     p = in->child[j];
+    prefetchNode(p, d + 1 == height_);
   }
   Key* leaf = asLeaf(p);
   const int n = leafSize(leaf);

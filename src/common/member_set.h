@@ -303,6 +303,7 @@ inline bool MemberSet::contains(NODEID node) const {
     const int j = lowerBound(in->maxKey, in->n, node);
     if (j == in->n) return false;
     p = in->child[j];
+    prefetchNode(p, d + 1 == height_);
   }
   const Key* leaf = asLeaf(p);
   const int n = leafSize(leaf);
