@@ -114,6 +114,35 @@ void networks(benchmark::internal::Benchmark* b) {
   for (Count n = 1000; n <= 1000000000; n *= 10) b->Args({n, 50});
 }
 
+// What a member costs in memory in each form: the tree (groups sparse in 10^8 nodes), and bits
+// (half-full and full groups, on either side of 65,536 nodes and up to a million). Timed is the
+// churn of BM_Churn, so that the figure comes with the cost of a request in that form.
+void BM_MemoryPerMember(benchmark::State& state) {
+  const auto nNodes = static_cast<NODEID>(state.range(0));
+  const Count size = state.range(1);
+  Draws draws(6);
+  MemberSet set = makeSet(nNodes, size, draws);
+  const double bytes = static_cast<double>(set.memoryBytes());
+  const bool full = size == nNodes;
+  for (auto _ : state) {
+    if (full) {
+      benchmark::DoNotOptimize(set.nthMember(draws.below(size)));
+    } else {
+      set.erase(set.nthMember(draws.below(size)));
+      set.insert(set.nthNonMember(draws.below(nNodes - size + 1)));
+    }
+  }
+  report(state, set, full ? 1 : 2);
+  state.counters["bytes_per_member"] = bytes / static_cast<double>(size);
+}
+
+void memorySizes(benchmark::internal::Benchmark* b) {
+  for (Count size : {Count{1000}, Count{100000}, Count{1000000}}) b->Args({100000000, size});
+  for (Count size : {Count{32768}, Count{65536}, Count{500000}}) b->Args({2 * size, size});
+  b->Args({1000000, 1000000});
+}
+
+BENCHMARK(BM_MemoryPerMember)->Apply(memorySizes)->ArgNames({"nodes", "size"});
 BENCHMARK(BM_Churn)->Apply(sizes)->ArgNames({"nodes", "size"});
 BENCHMARK(BM_NthNonMember)->Apply(sizes)->ArgNames({"nodes", "size"});
 BENCHMARK(BM_NthMemberRank)->Apply(sizes)->ArgNames({"nodes", "size"});

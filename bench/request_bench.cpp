@@ -23,12 +23,12 @@ void BM_RequestByNetworkSize(benchmark::State& state) {
   TraceWriter writer(output);
   Probab draws;
   Session session(0, nNodes, draws);
-  session.setQoS(1, 512, 64, 5, 50, 1, 6);
+  const QosRanges qos(512, 64, 5, 50, 1, 6);
   draws.initRandomProb(1);
-  while (session.memberCount() < 50) session.newJoin(draws, writer);
+  while (session.memberCount() < 50) session.newJoin(draws, qos, writer);
   for (auto _ : state) {
     session.newRemove(draws, writer);
-    session.newJoin(draws, writer);
+    session.newJoin(draws, qos, writer);
   }
   state.SetItemsProcessed(state.iterations() * 2);
 }

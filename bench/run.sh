@@ -3,7 +3,11 @@
 # and stream insertion, -DGROUPTRACE_BASELINE=ON) and runs the scale workloads
 # on both, side by side: wall time, user+system time, trace throughput,
 # requests per second and peak resident memory. The traces of both builds are
-# compared byte for byte wherever the straightforward build finishes.
+# compared byte for byte wherever the straightforward build finishes. Then the
+# fast build into pipes: `grouptrace | cat` with the two on different cores
+# against /dev/null, `grouptrace | grouptrace-inspect check` against the two
+# through a file one after the other, and `check` on traces of small and of
+# large groups.
 #
 # usage: bench/run.sh [--quick] [--skip-baseline WORKLOAD...]
 #   --quick  runs the slow straightforward build only on the workloads where it
@@ -12,7 +16,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 quick=0
-skip=" huge "
+# Workloads where the flag scan over the network would take from many minutes
+# to hours.
+skip=" huge large-groups full-groups-1m half-64k half-128k "
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) quick=1; skip+=" node-bound "; shift ;;
@@ -24,7 +30,7 @@ done
 fast=build-bench/fast
 base=build-bench/baseline
 cmake -S . -B "$fast" -DCMAKE_BUILD_TYPE=Release -DGROUPTRACE_BUILD_TESTS=OFF >/dev/null
-cmake --build "$fast" -j "$(nproc)" --target grouptrace >/dev/null
+cmake --build "$fast" -j "$(nproc)" --target grouptrace grouptrace-inspect >/dev/null
 cmake -S . -B "$base" -DCMAKE_BUILD_TYPE=Release -DGROUPTRACE_BUILD_TESTS=OFF \
   -DGROUPTRACE_BASELINE=ON >/dev/null
 cmake --build "$base" -j "$(nproc)" --target grouptrace >/dev/null
@@ -33,12 +39,23 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # name nNodes nSessions maxTrans avgSize orderedJoinLeave
+# small-groups and large-groups are the two ends of the cost of group size
+# (groups of 30 among 1,000 nodes; 4 groups of a million among 10^8 nodes, in
+# the tree); half-64k and half-128k are half-full groups on either side of
+# 65,536 nodes, in bits; full-groups-1m is 10 full groups of a million nodes;
+# many-sessions is a million sessions of a 10-node network.
 workloads=(
   "output-bound 16 4 5000000 4 0"
   "node-bound 100000 1000 100000 50 0"
   "dense 10000 10 120000 9500 0"
   "huge 2147483647 10000 1000000 20 0"
   "full-passes 50 1000 0 2147483647 0"
+  "small-groups 1000 1000 3000000 30 0"
+  "large-groups 100000000 4 6000000 1000000 0"
+  "half-64k 65536 4 2000000 32768 0"
+  "half-128k 131072 4 2000000 65536 0"
+  "full-groups-1m 1000000 10 0 1000000 0"
+  "many-sessions 10 1000000 5000000 4 0"
 )
 
 params() {  # nNodes nSessions maxTrans avgSize ordered
@@ -71,7 +88,8 @@ run() {
 # speed would; its trace is then made once more for the comparison. The
 # straightforward build writes its trace to a file, which costs it little next
 # to its own formatting.
-printf '%-13s %-9s %9s %9s %9s %12s %8s %s\n' workload build wall_s cpu_s MB/s requests/s peak_MB trace
+printf '%-14s %-9s %9s %9s %9s %12s %7s %8s %s\n' workload build wall_s cpu_s MB/s requests/s ns/req \
+  peak_MB trace
 for w in "${workloads[@]}"; do
   read -r name nodes sessions maxtrans avg ordered <<<"$w"
   params "$nodes" "$sessions" "$maxtrans" "$avg" "$ordered" >"$work/params"
@@ -83,7 +101,7 @@ for w in "${workloads[@]}"; do
       read -r wall cpu rss <<<"$(run "$fast/grouptrace" "$work/params" /dev/null)"
       same=""
     elif [[ "$skip" == *" $name "* ]]; then
-      printf '%-13s %-9s %9s\n' "$name" "$build" "skipped"
+      printf '%-14s %-9s %9s\n' "$name" "$build" "skipped"
       continue
     else
       read -r wall cpu rss <<<"$(run "$base/grouptrace" "$work/params" "$work/base.trace")"
@@ -92,10 +110,51 @@ for w in "${workloads[@]}"; do
     fi
     mbps=$(echo "scale=1; $bytes / 1000000 / $wall" | bc)
     rps=$(echo "scale=0; $requests / $wall" | bc)
-    printf '%-13s %-9s %9s %9s %9s %12s %8s %s\n' "$name" "$build" "$wall" "$cpu" "$mbps" "$rps" \
-      "$((rss / 1024))" "$same"
+    nspr=$(echo "scale=0; $wall * 1000000000 / $requests" | bc)
+    printf '%-14s %-9s %9s %9s %9s %12s %7s %8s %s\n' "$name" "$build" "$wall" "$cpu" "$mbps" "$rps" \
+      "$nspr" "$((rss / 1024))" "$same"
   done
+  case "$name" in small-groups | large-groups) mv "$work/fast.trace" "$work/$name.trace" ;; esac
   rm -f "$work/fast.trace"
+done
+
+# fastest WALL-SECONDS... -> the smallest
+fastest() { printf '%s\n' "$@" | sort -g | head -n 1; }
+# timed COMMAND -> wall seconds of one run of a shell command
+timed() {
+  local start end
+  start=$EPOCHREALTIME
+  bash -c "$1" >/dev/null
+  end=$EPOCHREALTIME
+  echo "$end - $start" | bc
+}
+
+echo
+echo "pipes (output-bound, fastest of 5, each kind in turn):"
+params 16 4 5000000 4 0 >"$work/params"
+inspect="$fast/grouptrace-inspect"
+devnull=() piped=() filed=() checked=()
+for _ in 1 2 3 4 5; do
+  devnull+=("$(timed "taskset -c 0 $fast/grouptrace 7 <$work/params >/dev/null")")
+  piped+=("$(timed "taskset -c 0 $fast/grouptrace 7 <$work/params | taskset -c 1 cat >/dev/null")")
+  filed+=("$(timed "$fast/grouptrace 7 <$work/params >$work/t && $inspect check $work/t")")
+  checked+=("$(timed "$fast/grouptrace 7 <$work/params | $inspect check")")
+done
+rm -f "$work/t"
+printf '  %-46s %7.3f s\n' "grouptrace > /dev/null (core 0)" "$(fastest "${devnull[@]}")"
+printf '  %-46s %7.3f s\n' "grouptrace | cat (cores 0 and 1)" "$(fastest "${piped[@]}")"
+printf '  %-46s %7.3f s\n' "grouptrace > file; grouptrace-inspect check file" "$(fastest "${filed[@]}")"
+printf '  %-46s %7.3f s\n' "grouptrace | grouptrace-inspect check" "$(fastest "${checked[@]}")"
+
+echo
+echo "check of small and large groups (fastest of 5):"
+for name in small-groups large-groups; do
+  [ -f "$work/$name.trace" ] || continue
+  times=()
+  for _ in 1 2 3 4 5; do times+=("$(timed "$inspect check $work/$name.trace")"); done
+  best=$(fastest "${times[@]}")
+  requests=$(tail -n 1 "$work/$name.trace" | awk '{print $5 + $7}')
+  printf '  %-14s %7.3f s %12.0f requests/s\n' "$name" "$best" "$(echo "$requests / $best" | bc -l)"
 done
 echo
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), load average $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -602,12 +602,14 @@ TEST(MemberSetTest, DenseLowIdsTakeABitEachAndGiveWayToTheTree) {
   Harness h(kMaxNodes, 21);
   for (NODEID v = 0; v < 200; ++v) h.insert(3 * v);
   ASSERT_TRUE(h.fullCheck());
-  EXPECT_EQ(h.set.memoryBytes(), (10 + 2) * sizeof(std::uint64_t));  // ids 0..639
-  constexpr std::size_t kBytes63 = (63 + 8) * sizeof(std::uint64_t);
+  // Words for ids 0..639 and two 32-bit block counts.
+  EXPECT_EQ(h.set.memoryBytes(), (10 + 1) * sizeof(std::uint64_t));
+  // 63 words are allocated as 64, an eighth of the next power of two at most, with 8 counts.
+  constexpr std::size_t kBytes63 = (64 + 4) * sizeof(std::uint64_t);
   h.insert(4000);  // 63 words for 201 members: still dense enough
   ASSERT_TRUE(h.fullCheck());
   EXPECT_EQ(h.set.memoryBytes(), kBytes63);
-  h.insert(70000);  // past the most words bits take
+  h.insert(70000);  // 1094 words for 202 members: too sparse
   ASSERT_TRUE(h.fullCheck());
   EXPECT_NE(h.set.memoryBytes(), kBytes63);
   expectCompact(h.set);
@@ -650,7 +652,7 @@ TEST(MemberSetTest, RefusedAllocationsAroundBitsKeepTheSetExact) {
   ASSERT_NO_FATAL_FAILURE(erase(10000));
   for (NODEID v = 1; h.model.size() < 70; v += 7) ASSERT_NO_FATAL_FAILURE(insert(v));
   // The move to bits was put off while refused; the next unrefused insert makes it.
-  constexpr std::size_t kBytes32 = (32 + 4) * sizeof(std::uint64_t);
+  constexpr std::size_t kBytes32 = (32 + 2) * sizeof(std::uint64_t);
   h.insert(3);
   EXPECT_EQ(h.set.memoryBytes(), kBytes32);
   while (h.model.size() > 20) ASSERT_NO_FATAL_FAILURE(erase(h.model.nthMember(0)));
@@ -659,6 +661,149 @@ TEST(MemberSetTest, RefusedAllocationsAroundBitsKeepTheSetExact) {
   h.leave();
   ASSERT_TRUE(h.fullCheck());
   EXPECT_LT(h.set.memoryBytes(), kBytes32);
+}
+
+// Dense groups of networks far past 65,536 nodes take bits too, at the same two members a word
+// up to the largest member, and give them up below one a word: a full group of a million nodes
+// takes a bit per node and a little for the counts, and every answer scans exact.
+TEST(MemberSetTest, BitsServeDenseGroupsOfLargeNetworks) {
+  constexpr NODEID kNodes = 1000000;
+  constexpr std::size_t kWords = (kNodes + 63) / 64;  // 15,625
+  MemberSet set(kNodes);
+  std::vector<bool> member(kNodes, false);
+  std::mt19937_64 random(41);
+  auto scan = [&set, &member]() -> ::testing::AssertionResult {
+    Count below = 0;
+    for (NODEID v = 0; v < kNodes; ++v) {
+      const bool in = member[static_cast<std::size_t>(v)];
+      if (set.contains(v) != in) return ::testing::AssertionFailure() << "contains " << v;
+      if (set.rank(v) != below) return ::testing::AssertionFailure() << "rank " << v;
+      if (in ? set.nthMember(below) != v : set.nthNonMember(v - below) != v) {
+        return ::testing::AssertionFailure() << "selection of " << v;
+      }
+      below += in ? 1 : 0;
+    }
+    return ::testing::AssertionSuccess();
+  };
+  // Members up to node 100,000 only: 1563 words, bits from 3126 members on.
+  auto addBelow = [&](NODEID limit) {
+    NODEID v;
+    do v = static_cast<NODEID>(random() % static_cast<std::uint64_t>(limit));
+    while (member[static_cast<std::size_t>(v)]);
+    set.insert(v);
+    member[static_cast<std::size_t>(v)] = true;
+  };
+  while (set.size() < 3125) addBelow(100000);
+  const std::size_t treeBytes = set.memoryBytes();
+  EXPECT_GT(treeBytes, 3125u * sizeof(NODEID));
+  addBelow(100000);
+  const std::size_t bitBytes = set.memoryBytes();
+  // The words to node 100,000, rounded up by an eighth of the next power of two at most, and
+  // their counts.
+  EXPECT_GE(bitBytes, 1563u * 8);
+  EXPECT_LE(bitBytes, (1563u + 256 + 128) * 8);
+  ASSERT_TRUE(scan());
+  // Every node: the words of the whole network, grown as the largest member rose.
+  for (NODEID v = 0; v < kNodes; ++v) {
+    if (!member[static_cast<std::size_t>(v)]) {
+      set.insert(v);
+      member[static_cast<std::size_t>(v)] = true;
+    }
+  }
+  EXPECT_EQ(set.size(), kNodes);
+  EXPECT_LE(set.memoryBytes(), (kWords + 2048 + kWords / 14) * 8);
+  ASSERT_TRUE(scan());
+  // Down to one member a word over the 15,625 words, still bits; one fewer, the tree.
+  std::vector<NODEID> order(kNodes);
+  for (NODEID v = 0; v < kNodes; ++v) order[static_cast<std::size_t>(v)] = v;
+  std::shuffle(order.begin(), order.end(), random);
+  std::size_t next = 0;
+  const std::size_t fullBytes = set.memoryBytes();
+  while (static_cast<std::size_t>(set.size()) > kWords) {
+    const NODEID v = order[next++];
+    set.erase(v);
+    member[static_cast<std::size_t>(v)] = false;
+  }
+  EXPECT_EQ(set.memoryBytes(), fullBytes);
+  ASSERT_TRUE(scan());
+  const NODEID last = order[next++];
+  set.erase(last);
+  member[static_cast<std::size_t>(last)] = false;
+  EXPECT_NE(set.memoryBytes(), fullBytes);
+  EXPECT_LE(set.memoryBytes(), static_cast<std::size_t>(10 * set.size() + 1024));
+  ASSERT_TRUE(scan());
+}
+
+// A leave's selection and erase in one search: for every form (a word, bits, a root leaf, one
+// inner level, several) and for members on both sides of the excluded one, the member removed
+// is the one the selection names, and the set stays exact through merges and shrinking roots.
+TEST(MemberSetTest, ErasingTheKthMemberRemovesTheOneItNames) {
+  for (const NODEID nNodes : {60, 1000, 100000, kMaxNodes}) {
+    Harness h(nNodes, 43);
+    const NODEID excluded = nNodes / 2;
+    h.insert(excluded);
+    const Count peak = nNodes == 60 ? 50 : nNodes == 1000 ? 800 : 8000;
+    while (h.model.size() < peak) h.join();
+    ASSERT_TRUE(h.fullCheck());
+    int fromBelow = 0;
+    while (h.model.size() > 1) {
+      const Count others = h.model.size() - 1;
+      const Count k = h.pick(others);
+      const Count excludedRank = h.model.rank(excluded);
+      const NODEID expected = h.model.nthMember(k < excludedRank ? k : k + 1);
+      ASSERT_EQ(h.set.eraseNthMemberExcept(k, excluded, excludedRank), expected)
+          << nNodes << " size " << h.model.size();
+      h.model.erase(expected);
+      fromBelow += expected < excluded ? 1 : 0;
+      ASSERT_TRUE(h.spotCheck()) << nNodes << " size " << h.model.size();
+      if (h.model.size() % 1000 == 0) {
+        ASSERT_TRUE(h.fullCheck()) << h.model.size();
+      }
+    }
+    ASSERT_TRUE(h.fullCheck());
+    EXPECT_TRUE(h.set.contains(excluded));
+    EXPECT_GT(fromBelow, 0) << nNodes;
+  }
+}
+
+// A join's selection and insert in one search, through every form and through splits of
+// leaves, inner nodes and the root: the member added is the one the selection names, and an
+// insert whose allocation is refused throws and leaves the set as it was.
+TEST(MemberSetTest, AddingTheKthNonMemberAddsTheOneItNames) {
+  for (const NODEID nNodes : {60, 1000, 100000, kMaxNodes}) {
+    Harness h(nNodes, 47);
+    const Count peak = nNodes == 60 ? 60 : nNodes == 1000 ? 900 : 12000;
+    int refused = 0;
+    while (h.model.size() < peak) {
+      const Count k = h.pick(h.model.nonMembers());
+      const NODEID expected = h.model.nthNonMember(k);
+      // Every fifth insert first meets a refusal of its first allocation.
+      if (h.model.size() % 5 == 0) {
+        gNothrowFailsAfter = 0;
+        try {
+          ASSERT_EQ(h.set.insertNthNonMember(k), expected) << nNodes << " size " << h.model.size();
+          gNothrowFailsAfter = -1;
+          h.model.insert(expected);
+          continue;
+        } catch (const std::bad_alloc&) {
+          gNothrowFailsAfter = -1;
+          ++refused;
+          ASSERT_FALSE(h.set.contains(expected));
+          ASSERT_TRUE(h.spotCheck()) << "refused at size " << h.model.size();
+        }
+      }
+      ASSERT_EQ(h.set.insertNthNonMember(k), expected) << nNodes << " size " << h.model.size();
+      h.model.insert(expected);
+      ASSERT_TRUE(h.spotCheck()) << nNodes << " size " << h.model.size();
+      if (h.model.size() % 2000 == 0) {
+        ASSERT_TRUE(h.fullCheck()) << h.model.size();
+      }
+    }
+    ASSERT_TRUE(h.fullCheck());
+    if (nNodes > 64) {
+      EXPECT_GT(refused, 0) << nNodes;
+    }
+  }
 }
 
 TEST(MemberSetTest, MovesCarryTheMembersAndLeaveAnEmptySet) {

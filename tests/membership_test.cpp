@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "common/member_set.h"
@@ -17,13 +19,35 @@ TEST(WordSelect, FindsTheKthSetBitOfAnyWord) {
   for (int i = 0; i < 20000; ++i) words.push_back(random() & random());
   for (std::uint64_t w : words) {
     ASSERT_EQ(countBits(w), __builtin_popcountll(w));
+    ASSERT_EQ(countBitsPortable(w), __builtin_popcountll(w));
     unsigned k = 0;
     for (int bit = 0; bit < 64; ++bit) {
       if ((w >> bit) & 1u) {
+        ASSERT_EQ(selectBitPortable(w, k), bit) << std::hex << w;
         ASSERT_EQ(selectBit(w, k++), bit) << std::hex << w;
       }
     }
   }
+#if defined(__x86_64__)
+  // The instructions are checked wherever the processor has them, whichever path the set takes.
+  if (!__builtin_cpu_supports("bmi2") || !__builtin_cpu_supports("popcnt")) return;
+  for (std::uint64_t w : words) {
+    ASSERT_EQ(countBitsPopcnt(w), __builtin_popcountll(w));
+    for (unsigned k = 0; k < static_cast<unsigned>(__builtin_popcountll(w)); ++k) {
+      ASSERT_EQ(selectBitPdep(w, k), selectBitPortable(w, k)) << std::hex << w;
+    }
+  }
+#endif
+}
+
+// CI runs the stored traces and these tests once more with GROUPTRACE_PORTABLE_BITS=1 (see
+// tests/CMakeLists.txt); that run must then really take the portable path.
+TEST(WordSelect, TheEnvironmentCanAskForThePortablePath) {
+  const char* value = std::getenv("GROUPTRACE_PORTABLE_BITS");
+  if (value == nullptr || std::string(value) == "0" || std::string(value).empty()) {
+    GTEST_SKIP() << "GROUPTRACE_PORTABLE_BITS is not set";
+  }
+  EXPECT_FALSE(gFastBitOps);
 }
 
 // The fast set (one word up to 64 nodes; bits or a tree above, changing as groups grow and
@@ -61,6 +85,57 @@ TEST(Membership, FastSetAndFlagScanChooseTheSameNodes) {
       ASSERT_EQ(fast.size(), plain.size());
     }
     for (NODEID node = 0; node < nNodes; ++node) {
+      ASSERT_EQ(fast.contains(node), plain.contains(node)) << nNodes << " node " << node;
+    }
+  }
+}
+
+// Large networks whose groups are dense enough for bits: half full, then thinned out through
+// the switch back to the tree (under one member per word) and grown back through the switch to
+// bits (two per word). Every selection on the way is checked against the flag scan.
+TEST(Membership, FastSetAndFlagScanAgreeOnDenseGroupsOfLargeNetworks) {
+  std::mt19937_64 random(29);
+  for (NODEID nNodes : {65537, 140000, 1000000}) {
+    MemberSet fast(nNodes);
+    FlagMembership plain(nNodes);
+    auto randomNode = [&] {
+      return static_cast<NODEID>(random() % static_cast<std::uint64_t>(nNodes));
+    };
+    // Half full without checks: the scan per selection would take too long here.
+    while (fast.size() < nNodes / 2) {
+      const NODEID node = randomNode();
+      if (plain.contains(node)) continue;
+      fast.insert(node);
+      plain.insert(node);
+    }
+    const Count words = (nNodes + 63) / 64;
+    auto checkedStep = [&](bool grow) {
+      const Count free = nNodes - fast.size();
+      if (grow) {
+        const Count k = static_cast<Count>(random() % static_cast<std::uint64_t>(free));
+        const NODEID node = fast.nthNonMember(k);
+        ASSERT_EQ(node, plain.nthNonMember(k)) << nNodes << " size " << fast.size();
+        fast.insert(node);
+        plain.insert(node);
+      } else {
+        const Count k = static_cast<Count>(random() % static_cast<std::uint64_t>(fast.size()));
+        const NODEID node = fast.nthMember(k);
+        ASSERT_EQ(node, plain.nthMemberExcept(k, -1)) << nNodes << " size " << fast.size();
+        fast.erase(node);
+        plain.erase(node);
+      }
+    };
+    for (int step = 0; step < 40; ++step) ASSERT_NO_FATAL_FAILURE(checkedStep(step % 3 != 0));
+    // Thin out to a few members over one per word, unchecked, then checked across the switch.
+    while (fast.size() > words + 20) {
+      const NODEID node = randomNode();
+      if (!plain.contains(node)) continue;
+      fast.erase(node);
+      plain.erase(node);
+    }
+    for (int step = 0; step < 40; ++step) ASSERT_NO_FATAL_FAILURE(checkedStep(false));
+    for (int step = 0; step < 40; ++step) ASSERT_NO_FATAL_FAILURE(checkedStep(true));
+    for (NODEID node = 0; node < nNodes; node += 7) {
       ASSERT_EQ(fast.contains(node), plain.contains(node)) << nNodes << " node " << node;
     }
   }

@@ -171,7 +171,47 @@ TEST(UniformDraw, MatchesExtendedPrecisionArithmetic) {
     }
   }
 }
+
+// Draws from 0 to a wide bound (the session of a run with many sessions) take a short way where
+// the value is not near a half: random draws, and draws around every distance from a half up to
+// well past where the short way starts.
+TEST(UniformDraw, DrawsFromZeroMatchExtendedPrecisionArithmetic) {
+  std::mt19937_64 random(2025);
+  for (int i = 0; i < 200000; ++i) {
+    const double max = static_cast<double>(random() % (std::uint64_t{1} << 31));
+    const std::uint64_t x = random() & Probab::kMask;
+    ASSERT_EQ(scaleDraw(x, 0, max), extendedDraw(x, 0, max)) << x << " " << max;
+  }
+  for (int i = 0; i < 20000; ++i) {
+    const double max = static_cast<double>(16384 + random() % ((std::uint64_t{1} << 31) - 16384));
+    // x * max / 2^48 = n + 1/2 + e, for draws x near the one that hits n + 1/2 exactly.
+    const long double n = std::floor(static_cast<long double>(random() % 1000000) / 1000000 * max);
+    const auto center = static_cast<long long>((n + 0.5L) / max * 0x1p48L);
+    const long long spread = i % 2 == 0 ? 4 : 1LL << (i % 40);
+    for (long long x = center - spread; x <= center + spread; x += spread > 4 ? spread : 1) {
+      if (x < 0 || x > static_cast<long long>(Probab::kMask)) continue;
+      const auto draw = static_cast<std::uint64_t>(x);
+      ASSERT_EQ(scaleDraw(draw, 0, max), extendedDraw(draw, 0, max)) << x << " " << max;
+    }
+  }
+}
 #endif
+
+// The run guesses the next request's session from draws it has not made yet:
+// a peek must see exactly the draw the stream will give, and move nothing.
+TEST(ProbabStream, PeeksSeeTheDrawsToCome) {
+  for (const SEED_type seed : {0, 1, -7, 2147483647}) {
+    Probab draws;
+    draws.initRandomProb(seed);
+    for (int round = 0; round < 50; ++round) {
+      std::uint64_t peeked[Probab::kMaxPeek];
+      for (int n = 1; n <= Probab::kMaxPeek; ++n) peeked[n - 1] = draws.peekRaw(n);
+      for (int n = 1; n <= Probab::kMaxPeek; ++n) {
+        ASSERT_EQ(draws.nextRaw(), peeked[n - 1]) << "seed " << seed << " draw " << n;
+      }
+    }
+  }
+}
 
 }  // namespace
 }  // namespace grouptrace

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "generator/build_config.h"
+#include "io/pipe_size.h"
 #include "test_support.h"
 
 namespace grouptrace {
@@ -151,10 +152,11 @@ TEST(ProgramInput, ValuesOfGreatLengthTakeNoMemory) {
 // full; the trace must wait for its reader instead of failing.
 TEST(ProgramOutput, ANonBlockingPipeGetsTheWholeTrace) {
   if (kBaselineBuild) GTEST_SKIP() << "the straightforward build writes through iostreams";
-  const std::string big = "100\n10\n20000\n0\n5\n1\n100\n10\n1\n5\n1\n4\n0\n";
+  // Larger than the megabyte the program asks of its pipe, so that it still fills.
+  const std::string big = "100\n10\n60000\n0\n5\n1\n100\n10\n1\n5\n1\n4\n0\n";
   const ProcessResult expected = runGrouptrace({"3"}, big);
   ASSERT_EQ(expected.exitStatus, 0);
-  ASSERT_GT(expected.out.size(), std::size_t{512} << 10);
+  ASSERT_GT(expected.out.size(), kStreamPipeBytes + (std::size_t{512} << 10));
 
   const Feeder input([&big](int fd) { writeAll(fd, big.data(), big.size()); });
   int fds[2];
@@ -180,6 +182,66 @@ TEST(ProgramOutput, ANonBlockingPipeGetsTheWholeTrace) {
   EXPECT_EQ(r.err, "");
   EXPECT_TRUE(received == expected.out)
       << "received " << received.size() << " of " << expected.out.size() << " bytes";
+}
+
+// The capacity a pipe of this process can be given: the request succeeds where
+// the system allows it, and 0 means it does not here (a quota, an old kernel).
+int grownPipeCapacity() {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return 0;
+  const int grown = fcntl(fds[1], F_SETPIPE_SZ, static_cast<int>(kStreamPipeBytes));
+  close(fds[0]);
+  close(fds[1]);
+  return grown < 0 ? 0 : grown;
+}
+
+TEST(PipeSize, GrowsAPipeAndLeavesOtherDescriptorsAlone) {
+  const int expected = grownPipeCapacity();
+  if (expected == 0) GTEST_SKIP() << "this system refuses larger pipes";
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+  fitPipeToWrites(fds[1]);
+  EXPECT_EQ(fcntl(fds[0], F_GETPIPE_SZ), expected);
+  // A pipe that is already large enough is not shrunk.
+  fitPipeToWrites(fds[1], 4096);
+  EXPECT_EQ(fcntl(fds[1], F_GETPIPE_SZ), expected);
+  close(fds[0]);
+  close(fds[1]);
+
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  fitPipeToWrites(fileno(file));
+  EXPECT_EQ(std::fputs("x", file), 1);
+  EXPECT_EQ(contents(file), "x");
+  std::fclose(file);
+  fitPipeToWrites(-1);  // a closed descriptor: nothing to do, nothing thrown
+}
+
+// The program's standard output, a pipe of the default size, is grown before
+// the first block goes into it, so that its reader and writer take turns per
+// megabyte.
+TEST(ProgramOutput, GrowsThePipeItWritesTo) {
+  const int expected = grownPipeCapacity();
+  if (expected == 0) GTEST_SKIP() << "this system refuses larger pipes";
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+  ASSERT_LT(fcntl(fds[0], F_GETPIPE_SZ), expected);
+  std::string received;
+  std::thread reader([&received, fd = fds[0]] {
+    char buffer[65536];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) {
+      received.append(buffer, static_cast<std::size_t>(n));
+    }
+  });
+  const Feeder input([](int fd) { writeAll(fd, kStream.data(), kStream.size()); });
+  const ProcessResult r = runGrouptraceOn({"3"}, input.readEnd(), fds[1], 60);
+  const int capacity = fcntl(fds[1], F_GETPIPE_SZ);
+  close(fds[1]);
+  reader.join();
+  close(fds[0]);
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(capacity, expected);
+  EXPECT_EQ(received, runGrouptrace({"3"}, kStream).out);
 }
 
 }  // namespace

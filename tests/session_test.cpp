@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "generator/flag_membership.h"
 #include "generator/probab.h"
 #include "test_support.h"
 
@@ -15,10 +16,9 @@ struct Fixture {
   // A fresh stream, in its initial state when the source is drawn.
   Probab draws;
   Session session;
+  QosRanges qos{100, 10, 1, 5, 1, 4};
 
-  explicit Fixture(NODEID nNodes) : session(0, nNodes, draws) {
-    session.setQoS(1, 100, 10, 1, 5, 1, 4);
-  }
+  explicit Fixture(NODEID nNodes) : session(0, nNodes, draws) {}
   std::string text() { return trace.text(); }
 };
 
@@ -28,13 +28,14 @@ TEST(Session, AFullSessionJoinsNobodyAndDrawsNothing) {
   Fixture plain(3);
   plain.draws.initRandomProb(5);
   while (plain.session.memberCount() < 3)
-    ASSERT_EQ(plain.session.newJoin(plain.draws, plain.trace.writer()), 1);
+    ASSERT_EQ(plain.session.newJoin(plain.draws, plain.qos, plain.trace.writer()), 1);
   const std::uint64_t nextDraw = plain.draws.nextRaw();
 
   Fixture full(3);
   full.draws.initRandomProb(5);
-  while (full.session.memberCount() < 3) full.session.newJoin(full.draws, full.trace.writer());
-  EXPECT_EQ(full.session.newJoin(full.draws, full.trace.writer()), 0);
+  while (full.session.memberCount() < 3)
+    full.session.newJoin(full.draws, full.qos, full.trace.writer());
+  EXPECT_EQ(full.session.newJoin(full.draws, full.qos, full.trace.writer()), 0);
   EXPECT_EQ(full.draws.nextRaw(), nextDraw) << "a join without candidates drew";
   EXPECT_EQ(full.text(), plain.text());
 }
@@ -72,9 +73,9 @@ TEST(Session, LeavesChooseEvenlyAmongMembersOtherThanTheSource) {
 
 TEST(Session, EqualBoundsStillDrawAndJoinedNodesAreMembers) {
   Fixture f(50);
-  f.session.setQoS(1, 64, 64, 7, 7, 3, 3);
+  f.qos = QosRanges(64, 64, 7, 7, 3, 3);
   f.draws.initRandomProb(2);
-  for (int i = 0; i < 10; ++i) ASSERT_EQ(f.session.newJoin(f.draws, f.trace.writer()), 1);
+  for (int i = 0; i < 10; ++i) ASSERT_EQ(f.session.newJoin(f.draws, f.qos, f.trace.writer()), 1);
   EXPECT_EQ(f.session.memberCount(), 11);
   const std::string text = f.text();
   std::size_t records = 0;
@@ -87,6 +88,63 @@ TEST(Session, EqualBoundsStillDrawAndJoinedNodesAreMembers) {
     ++records;
   }
   EXPECT_EQ(records, 10u);
+}
+
+// Keeps the node of the last record.
+struct LastNode {
+  NODEID node = -1;
+  void join(const JoinRecord& r) { node = r.node; }
+  void leave(const LeaveRecord& r) { node = r.node; }
+};
+
+// A session finds a leave's member from the members it counts below its source
+// instead of ranking the source at each leave. Sources anywhere in the network
+// (a seeded stream draws them), groups that pass through every form of the set,
+// and the plain rule beside it: the same draw must name the same member.
+TEST(Session, LeavesNameTheMemberTheCandidateListWould) {
+  for (const NODEID nNodes : {40, 700, 20000, 100000}) {
+    for (const SEED_type seed : {3, 11}) {
+      Probab draws;
+      draws.initRandomProb(seed);
+      Session session(0, nNodes, draws);
+      const NODEID source = session.getSource();
+      FlagMembership plain(nNodes);
+      plain.insert(source);
+      const QosRanges qos(100, 10, 1, 5, 1, 4);
+      LastNode last;
+      int aboveAndBelow[2] = {0, 0};
+      for (int step = 0; step < 4000; ++step) {
+        Probab reference = draws;
+        // Grow for most of the first half, shrink in the second.
+        const bool join = step % 10 < (step < 2000 ? 8 : 3);
+        if (join) {
+          const Count count = nNodes - plain.size();
+          if (count == 0) continue;
+          const NODEID expected =
+              plain.nthNonMember(reference.uni_inter_Prob(0, static_cast<double>(count - 1), 0));
+          ASSERT_EQ(session.newJoin(draws, qos, last), 1);
+          ASSERT_EQ(last.node, expected) << nNodes << " step " << step;
+          plain.insert(expected);
+        } else {
+          const Count count = plain.size() - 1;
+          if (count == 0) {
+            ASSERT_EQ(session.newRemove(draws, last), 0);
+            continue;
+          }
+          const int idx = reference.uni_inter_Prob(1, static_cast<double>(count), 0);
+          const NODEID expected = plain.nthMemberExcept(idx - 1, source);
+          ASSERT_EQ(session.newRemove(draws, last), 1);
+          ASSERT_EQ(last.node, expected) << nNodes << " step " << step;
+          plain.erase(expected);
+          ++aboveAndBelow[expected < source ? 0 : 1];
+        }
+        ASSERT_EQ(session.memberCount(), plain.size());
+      }
+      // Both sides of the source were exercised.
+      EXPECT_GT(aboveAndBelow[0], 0) << nNodes << " source " << source;
+      EXPECT_GT(aboveAndBelow[1], 0) << nNodes << " source " << source;
+    }
+  }
 }
 
 }  // namespace

@@ -234,7 +234,8 @@ void MemberSet::release() noexcept {
 
 std::size_t MemberSet::memoryBytes() const {
   if (inBits()) {
-    return static_cast<std::size_t>(bitWords_ + blocksFor(bitWords_)) * sizeof(std::uint64_t);
+    return static_cast<std::size_t>(capWords() + (countEntries(capWords()) + 1) / 2) *
+           sizeof(std::uint64_t);
   }
   std::size_t bytes = 0;
   forEachNode(
@@ -243,30 +244,71 @@ std::size_t MemberSet::memoryBytes() const {
   return bytes;
 }
 
-std::uint64_t* MemberSet::allocBits(std::int32_t words) noexcept {
-  const auto total = static_cast<std::size_t>(words + blocksFor(words));
+std::int64_t MemberSet::capacityFor(std::int64_t words) {
+  const auto step = static_cast<std::int64_t>(std::bit_ceil(static_cast<std::uint64_t>(words)) / 8);
+  return step <= 1 ? words : (words + step - 1) / step * step;
+}
+
+std::int64_t MemberSet::countEntries(std::int64_t cap) {
+  std::int64_t entries = blocksFor(cap);
+  std::int64_t total = entries;
+  while (entries > kCountFan) {
+    entries = (entries + kCountFan - 1) >> kFanShift;
+    total += entries;
+  }
+  return total;
+}
+
+std::uint64_t* MemberSet::allocBits(std::int64_t cap) noexcept {
+  const auto total = static_cast<std::size_t>(cap + (countEntries(cap) + 1) / 2);
   return new (std::nothrow) std::uint64_t[total]();
+}
+
+void MemberSet::countAll() noexcept {
+  const std::uint64_t* w = bits();
+  std::uint32_t* c = counts();
+  std::int64_t entries = blocksFor(capWords());
+  for (std::int64_t b = 0; b < entries; ++b) {
+    std::uint32_t n = 0;
+    const std::int64_t end = std::min((b + 1) * kBlockWords, capWords());
+    for (std::int64_t i = b * kBlockWords; i < end; ++i)
+      n += static_cast<std::uint32_t>(countBits(w[i]));
+    c[b] = n;
+  }
+  while (entries > kCountFan) {
+    std::uint32_t* up = c + entries;
+    const std::int64_t upEntries = (entries + kCountFan - 1) >> kFanShift;
+    for (std::int64_t j = 0; j < upEntries; ++j) {
+      std::uint32_t n = 0;
+      const std::int64_t end = std::min((j + 1) * kCountFan, entries);
+      for (std::int64_t i = j * kCountFan; i < end; ++i) n += c[i];
+      up[j] = n;
+    }
+    c = up;
+    entries = upEntries;
+  }
 }
 
 void MemberSet::switchToBits() noexcept {
   const int words = largestInTree() / 64 + 1;
-  std::uint64_t* w = allocBits(words);
+  const std::int64_t cap = capacityFor(words);
+  std::uint64_t* w = allocBits(cap);
   if (w == nullptr) return;
-  std::uint64_t* counts = w + words;
   forEachNode(
       root_, height_,
-      [w, counts](Key* leaf) {
+      [w](Key* leaf) {
         for (int i = 0; i < leafSize(leaf); ++i) {
           const Key k = leafKeys(leaf)[i];
           w[k >> 6] |= std::uint64_t{1} << (k & 63);
-          ++counts[k / (64 * kBlockWords)];
         }
         freeLeaf(leaf);
       },
       [](Inner* in) { delete in; });
   root_ = w;
+  word_ = static_cast<std::uint64_t>(cap);
   height_ = -1;
   bitWords_ = words;
+  countAll();
 }
 
 void MemberSet::copyBitsToTree(MemberSet& tree) const {
@@ -282,18 +324,20 @@ void MemberSet::copyBitsToTree(MemberSet& tree) const {
 
 bool MemberSet::insertBeyondBits(NODEID node) {
   const int words = node / 64 + 1;
-  if (words <= kBitsMaxWords && size_ + 1 >= words) {
-    std::uint64_t* w = allocBits(words);
-    if (w == nullptr) throw std::bad_alloc();
-    // The new words are empty, so the old blocks' counts hold as they are.
-    std::memcpy(w, bits(), static_cast<std::size_t>(bitWords_) * sizeof(std::uint64_t));
-    std::memcpy(w + words, blockCounts(),
-                static_cast<std::size_t>(blocksFor(bitWords_)) * sizeof(std::uint64_t));
-    delete[] bits();
-    root_ = w;
+  if (size_ + 1 >= words) {
+    if (words > capWords()) {
+      const std::int64_t cap = capacityFor(words);
+      std::uint64_t* w = allocBits(cap);
+      if (w == nullptr) throw std::bad_alloc();
+      std::memcpy(w, bits(), static_cast<std::size_t>(bitWords_) * sizeof(std::uint64_t));
+      delete[] bits();
+      root_ = w;
+      word_ = static_cast<std::uint64_t>(cap);
+      countAll();
+    }
     bitWords_ = words;
-    w[node >> 6] |= std::uint64_t{1} << (node & 63);
-    ++blockCounts()[node / (64 * kBlockWords)];
+    bits()[node >> 6] |= std::uint64_t{1} << (node & 63);
+    addToCounts(node, 1);
     ++size_;
     return true;
   }
@@ -338,12 +382,56 @@ bool MemberSet::insertAnywhere(NODEID node) {
     path[d] = in;
     slot[d] = j;
     p = in->child[j];
+    prefetchNode(p, d + 1 == height_);
   }
   Key* leaf = asLeaf(p);
   const int n = leafSize(leaf);
   const int pos = lowerBound(leafKeys(leaf), n, node);
   if (pos < n && leafKeys(leaf)[pos] == node) return false;
+  insertAt(path, slot, leaf, pos, node);
+  return true;
+}
 
+NODEID MemberSet::insertNthAnywhere(Count k) {
+  if (root_ == nullptr) {
+    insertAnywhere(static_cast<NODEID>(k));
+    return static_cast<NODEID>(k);
+  }
+  // The descent of nthNonMember, keeping the path. Once no child holds the answer, it lies
+  // above every member, and the node goes to the end of the last leaf.
+  Inner* path[kMaxHeight];
+  int slot[kMaxHeight];
+  void* p = root_;
+  Count before = 0;
+  bool aboveAll = false;
+  for (int d = 0; d < height_; ++d) {
+    Inner* in = asInner(p);
+    int j = 0;
+    if (!aboveAll) {
+      for (; j < in->n; ++j) {
+        const Count through = before + in->cnt[j];
+        if (static_cast<Count>(in->maxKey[j]) - (through - 1) > k) break;
+        before = through;
+      }
+      aboveAll = j == in->n;
+    }
+    if (aboveAll) j = in->n - 1;
+    path[d] = in;
+    slot[d] = j;
+    p = in->child[j];
+    prefetchNode(p, d + 1 == height_);
+  }
+  Key* leaf = asLeaf(p);
+  const int n = leafSize(leaf);
+  const int pos = aboveAll ? n : firstGapAbove(leafKeys(leaf), n, before, k);
+  const auto node = static_cast<NODEID>(aboveAll ? k + size_ : k + before + pos);
+  assert(0 <= node && node < nNodes_);
+  insertAt(path, slot, leaf, pos, node);
+  return node;
+}
+
+void MemberSet::insertAt(Inner* const* path, const int* slot, Key* leaf, int pos, NODEID node) {
+  const int n = leafSize(leaf);
   if (n < kLeafMax) {
     if (n == leafCap(leaf)) {
       // Only a root leaf is short; it doubles until full size.
@@ -370,7 +458,7 @@ bool MemberSet::insertAnywhere(NODEID node) {
       in->maxKey[j] = std::max(in->maxKey[j], node);
     }
     ++size_;
-    return true;
+    return;
   }
 
   // The leaf is full: it splits, and so does every full inner node directly above it. All the
@@ -497,7 +585,6 @@ bool MemberSet::insertAnywhere(NODEID node) {
   }
   assert(got == 0);
   ++size_;
-  return true;
 }
 
 bool MemberSet::eraseAnywhere(NODEID node) {
@@ -512,12 +599,38 @@ bool MemberSet::eraseAnywhere(NODEID node) {
     path[d] = in;
     slot[d] = j;
     p = in->child[j];
+    prefetchNode(p, d + 1 == height_);
   }
   Key* leaf = asLeaf(p);
   const int n = leafSize(leaf);
+  const int pos = lowerBound(leafKeys(leaf), n, node);
+  if (pos == n || leafKeys(leaf)[pos] != node) return false;
+  eraseAt(path, slot, leaf, pos);
+  return true;
+}
+
+NODEID MemberSet::eraseNthAnywhere(Count k) {
+  Inner* path[kMaxHeight];
+  int slot[kMaxHeight];
+  void* p = root_;
+  for (int d = 0; d < height_; ++d) {
+    Inner* in = asInner(p);
+    int j = 0;
+    while (k >= in->cnt[j]) k -= in->cnt[j++];
+    path[d] = in;
+    slot[d] = j;
+    p = in->child[j];
+    prefetchNode(p, d + 1 == height_);
+  }
+  Key* leaf = asLeaf(p);
+  const NODEID node = leafKeys(leaf)[k];
+  eraseAt(path, slot, leaf, static_cast<int>(k));
+  return node;
+}
+
+void MemberSet::eraseAt(Inner* const* path, const int* slot, Key* leaf, int pos) noexcept {
+  const int n = leafSize(leaf);
   Key* keys = leafKeys(leaf);
-  const int pos = lowerBound(keys, n, node);
-  if (pos == n || keys[pos] != node) return false;
   std::memmove(keys + pos, keys + pos + 1, static_cast<std::size_t>(n - pos - 1) * sizeof(Key));
   leafSize(leaf) = n - 1;
   --size_;
@@ -561,7 +674,6 @@ bool MemberSet::eraseAnywhere(NODEID node) {
       }
     }
   }
-  return true;
 }
 
 }  // namespace grouptrace

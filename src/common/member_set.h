@@ -61,6 +61,14 @@ inline const Inner* asInner(const void* p) {
   return static_cast<const Inner*>(p);
 }
 
+// Asks for every cache line of a node at once. A selection's descent through a tree larger than
+// the caches otherwise waits for the lines one after another as it scans the node.
+inline void prefetchNode(const void* node, bool leaf) {
+  const char* at = static_cast<const char*>(node);
+  const std::size_t bytes = leaf ? (kLeafMax + 2) * sizeof(Key) : sizeof(Inner);
+  for (std::size_t offset = 0; offset < bytes; offset += 64) __builtin_prefetch(at + offset);
+}
+
 // First index in the sorted a[0..n) whose value is >= x, n if none. Branch-free: the loop runs
 // a fixed number of rounds for a given n, so random probes cost no mispredictions.
 inline int lowerBound(const Key* a, int n, Key x) {
@@ -103,11 +111,12 @@ inline int rootLeafShrinkSize(int cap) {
 // of a counted B+tree: O(log members), whatever the size of the network. Memory follows the
 // members: an empty set holds nothing on the heap and a small one a single short leaf.
 //
-// A set whose members are dense among the first 65,536 nodes keeps them as bits instead, one per
-// node up to its largest member, where that takes no more room than the tree would: a join or
-// leave is then a single bit, and a selection a count over the members of each 512 nodes, then
-// over at most 8 words. Groups of hundreds in networks of a thousand nodes, the common case,
-// live there.
+// A set whose members are dense among the low nodes keeps them as bits instead, one per node up
+// to its largest member, where that takes no more room than the tree would, in a network of any
+// size: a join or leave is then a single bit and a count on each level above it, and a selection
+// a descent through counts of the members of each 512 nodes, of each 16 such blocks, and so on,
+// then a scan of at most 8 words. Groups of hundreds in networks of a thousand nodes, the common
+// case, live there, and so do large groups that fill much of a large network.
 //
 // The queries, and updates that stay within a root leaf, are defined here so that they inline
 // into the request path: most sessions are small enough to live in one leaf.
@@ -137,6 +146,7 @@ class MemberSet {
   // Removes node if it is a member; true when it was removed.
   bool eraseIfPresent(NODEID node);
   Count size() const { return size_; }
+  NODEID nodeCount() const { return nNodes_; }
 
   // The k-th (0-based) node in increasing order that is not a member; 0 <= k < nNodes - size().
   NODEID nthNonMember(Count k) const;
@@ -147,6 +157,14 @@ class MemberSet {
   // The k-th (0-based) member in increasing node order when `excluded`, a
   // member, is left out; 0 <= k < size() - 1.
   NODEID nthMemberExcept(Count k, NODEID excluded) const;
+  // The same for a caller that knows `excluded`'s rank, which then costs no search.
+  NODEID nthMemberExcept(Count k, NODEID excluded, Count excludedRank) const;
+  // Removes that member and returns it: one descent of the tree where a selection followed by
+  // an erase would make two.
+  NODEID eraseNthMemberExcept(Count k, NODEID excluded, Count excludedRank);
+  // Adds the k-th non-member (0 <= k < nNodes - size()) and returns it, in one descent of a
+  // tree of several levels. A refused allocation throws and leaves the set unchanged.
+  NODEID insertNthNonMember(Count k);
 
   // Heap bytes the set holds as requested from the allocator (its bookkeeping not included).
   std::size_t memoryBytes() const;
@@ -163,22 +181,60 @@ class MemberSet {
   // Bits, for the nodes below 64 * bitWords_, replace the tree once there are at least two
   // members per word (about 4 bytes a member, which no tree beats) and give way to it again
   // below one per word (about 8 bytes a member, the most a tree takes): between the two, a set
-  // that hovers at one size never converts back and forth. Behind the words, one more word per
-  // block of kBlockWords counts the members in the block. Selections scan those counts, so the
-  // words are capped where that scan still costs about a descent.
-  static constexpr std::int32_t kBitsMaxWords = 1024;
-  static constexpr std::int32_t kBlockWords = 8;
-  static constexpr std::int32_t blocksFor(std::int32_t words) {
-    return (words + kBlockWords - 1) / kBlockWords;
-  }
+  // that hovers at one size never converts back and forth.
+  //
+  // The words are allocated with some room past bitWords_ (capWords(), kept in word_, which
+  // only a set of at most 64 nodes uses otherwise), so that a set whose largest member creeps
+  // upwards reallocates a number of times that grows with the logarithm of its size, not with
+  // its size. Behind the words, 32-bit counts on levels: level 0 counts the members of each
+  // block of kBlockWords words, each level above the members under kCountFan entries of the
+  // level below, up to a level of at most kCountFan entries. A selection descends them, an
+  // update adds to one entry per level.
+  static constexpr std::int64_t kBlockWords = 8;
+  static constexpr int kBlockShift = 9;  // 512 nodes a block
+  static constexpr std::int64_t kCountFan = 16;
+  static constexpr int kFanShift = 4;
+  // Enough for the blocks of the largest network: 2^22 blocks, 16 per level up.
+  static constexpr int kMaxCountLevels = 8;
   bool inBits() const { return height_ < 0; }
   std::uint64_t* bits() { return static_cast<std::uint64_t*>(root_); }
   const std::uint64_t* bits() const { return static_cast<const std::uint64_t*>(root_); }
-  std::uint64_t* blockCounts() { return bits() + bitWords_; }
-  const std::uint64_t* blockCounts() const { return bits() + bitWords_; }
-  NODEID bitNodes() const { return bitWords_ * 64; }
-  // Room for `words` words of bits and their block counts, all zero; null when refused.
-  static std::uint64_t* allocBits(std::int32_t words) noexcept;
+  std::int64_t capWords() const { return static_cast<std::int64_t>(word_); }
+  std::uint32_t* counts() { return reinterpret_cast<std::uint32_t*>(bits() + capWords()); }
+  const std::uint32_t* counts() const {
+    return reinterpret_cast<const std::uint32_t*>(bits() + capWords());
+  }
+  Count bitNodes() const { return Count{bitWords_} * 64; }
+  Count capNodes() const { return capWords() * 64; }
+  static std::int64_t blocksFor(std::int64_t words) {
+    return (words + kBlockWords - 1) / kBlockWords;
+  }
+  // The words allocated when `words` are needed: rounded up to a multiple of an eighth of the
+  // next power of two, so at most a quarter more.
+  static std::int64_t capacityFor(std::int64_t words);
+  // 32-bit counts, on every level, for a capacity of `cap` words.
+  static std::int64_t countEntries(std::int64_t cap);
+  // Room for `cap` words of bits and their counts, all zero; null when refused.
+  static std::uint64_t* allocBits(std::int64_t cap) noexcept;
+  // Fills the counts of a set in bits from its words.
+  void countAll() noexcept;
+  // Adds `delta` to the counts over `node` on every level.
+  void addToCounts(NODEID node, std::uint32_t delta) {
+    std::uint32_t* c = counts();
+    std::int64_t entries = blocksFor(capWords());
+    std::int64_t i = node >> kBlockShift;
+    for (;;) {
+      c[i] += delta;
+      if (entries <= kCountFan) return;
+      c += entries;
+      entries = (entries + kCountFan - 1) >> kFanShift;
+      i >>= kFanShift;
+    }
+  }
+  // The block (of kBlockWords words) holding the k-th member, or with nonMembers the k-th
+  // non-member, below capNodes(); k becomes the rank within the block.
+  template <bool nonMembers>
+  std::int64_t descendCounts(Count& k) const;
 
   // The tree's part of insertIfAbsent and eraseIfPresent.
   bool insertInTree(NODEID node);
@@ -205,6 +261,19 @@ class MemberSet {
   // returns false, changing nothing, when there is nothing to do.
   bool insertAnywhere(NODEID node);
   bool eraseAnywhere(NODEID node);
+  // Removes and returns the k-th member of a tree: the general path of eraseNthMemberExcept.
+  NODEID eraseNthAnywhere(Count k);
+  // Adds and returns the k-th non-member of a tree: the general path of insertNthNonMember.
+  NODEID insertNthAnywhere(Count k);
+  // Puts `node` at key `pos` of `leaf`, reached as for eraseAt, splitting full nodes up the path.
+  // Everything it needs is allocated before anything changes: refused, it throws bad_alloc.
+  void insertAt(member_set_detail::Inner* const* path, const int* slot,
+                member_set_detail::Key* leaf, int pos, NODEID node);
+  // Removes key `pos` of `leaf`, reached through path[d]->child[slot[d]] for each inner level d,
+  // and restores the tree's fill, merging and shrinking as needed. Never fails: the one
+  // allocation it may make, a smaller root leaf, is optional.
+  void eraseAt(member_set_detail::Inner* const* path, const int* slot, member_set_detail::Key* leaf,
+               int pos) noexcept;
   void release() noexcept;
 
   // A leaf when height_ == 0, an inner node when it is above, the bits' words when it is
@@ -216,6 +285,7 @@ class MemberSet {
   std::int32_t size_ = 0;
   // Inner levels above the leaves; -1 for bits.
   std::int32_t height_ = 0;
+  // In bits, the words up to the largest member the set had when they were last grown.
   std::int32_t bitWords_ = 0;
 };
 
@@ -223,7 +293,7 @@ inline bool MemberSet::contains(NODEID node) const {
   using namespace member_set_detail;
   if (inWord()) return ((word_ >> node) & 1u) != 0;
   if (inBits()) {
-    return static_cast<std::uint32_t>(node) < static_cast<std::uint32_t>(bitNodes()) &&
+    return static_cast<Count>(static_cast<std::uint32_t>(node)) < capNodes() &&
            ((bits()[node >> 6] >> (node & 63)) & 1u) != 0;
   }
   const void* p = root_;
@@ -233,6 +303,7 @@ inline bool MemberSet::contains(NODEID node) const {
     const int j = lowerBound(in->maxKey, in->n, node);
     if (j == in->n) return false;
     p = in->child[j];
+    prefetchNode(p, d + 1 == height_);
   }
   const Key* leaf = asLeaf(p);
   const int n = leafSize(leaf);
@@ -247,13 +318,20 @@ inline Count MemberSet::rank(NODEID node) const {
   if (inBits()) {
     if (node >= bitNodes()) return size_;
     const std::uint64_t* w = bits();
-    const std::uint64_t* counts = blockCounts();
-    const int last = node >> 6;
-    const int block = last / kBlockWords;
+    const std::int64_t last = node >> 6;
     Count below = countBits(w[last] & ((std::uint64_t{1} << (node & 63)) - 1));
-    for (int b = 0; b < block; ++b) below += static_cast<Count>(counts[b]);
-    for (int i = block * kBlockWords; i < last; ++i) below += countBits(w[i]);
-    return below;
+    for (std::int64_t i = last & ~(kBlockWords - 1); i < last; ++i) below += countBits(w[i]);
+    // On each level, the entries before this one under the same entry of the level above.
+    const std::uint32_t* c = counts();
+    std::int64_t entries = blocksFor(capWords());
+    std::int64_t i = node >> kBlockShift;
+    for (;;) {
+      for (std::int64_t j = i & ~(kCountFan - 1); j < i; ++j) below += c[j];
+      if (entries <= kCountFan) return below;
+      c += entries;
+      entries = (entries + kCountFan - 1) >> kFanShift;
+      i >>= kFanShift;
+    }
   }
   const void* p = root_;
   if (p == nullptr) return 0;
@@ -269,16 +347,46 @@ inline Count MemberSet::rank(NODEID node) const {
   return below + lowerBound(leafKeys(leaf), leafSize(leaf), node);
 }
 
+template <bool nonMembers>
+inline std::int64_t MemberSet::descendCounts(Count& k) const {
+  // The levels' first entries, bottom up.
+  const std::uint32_t* level[kMaxCountLevels];
+  std::int64_t entries[kMaxCountLevels];
+  int top = 0;
+  level[0] = counts();
+  entries[0] = blocksFor(capWords());
+  while (entries[top] > kCountFan) {
+    level[top + 1] = level[top] + entries[top];
+    entries[top + 1] = (entries[top] + kCountFan - 1) >> kFanShift;
+    ++top;
+  }
+  std::int64_t i = 0;
+  for (int l = top; l >= 0; --l) {
+    const std::uint32_t* c = level[l];
+    const int shift = kBlockShift + kFanShift * l;
+    for (std::int64_t j = i << kFanShift;; ++j) {
+      Count here = c[j];
+      if constexpr (nonMembers) {
+        const Count end = (j + 1) << shift;
+        here = (end < capNodes() ? end : capNodes()) - (j << shift) - here;
+      }
+      if (k < here) {
+        i = j;
+        break;
+      }
+      k -= here;
+    }
+  }
+  return i;
+}
+
 inline NODEID MemberSet::nthMember(Count k) const {
   using namespace member_set_detail;
   if (inWord()) return selectBit(word_, static_cast<unsigned>(k));
   assert(0 <= k && k < size_);
   if (inBits()) {
     const std::uint64_t* w = bits();
-    const std::uint64_t* counts = blockCounts();
-    int b = 0;
-    for (; k >= static_cast<Count>(counts[b]); ++b) k -= static_cast<Count>(counts[b]);
-    int i = b * kBlockWords;
+    std::int64_t i = descendCounts<false>(k) * kBlockWords;
     for (Count c = countBits(w[i]); k >= c; c = countBits(w[++i])) k -= c;
     return static_cast<NODEID>(64 * i + selectBit(w[i], static_cast<unsigned>(k)));
   }
@@ -292,6 +400,7 @@ inline NODEID MemberSet::nthMember(Count k) const {
       assert(j < in->n);
     }
     p = in->child[j];
+    prefetchNode(p, d + 1 == height_);
   }
   return leafKeys(asLeaf(p))[k];
 }
@@ -301,23 +410,14 @@ inline NODEID MemberSet::nthNonMember(Count k) const {
   if (inWord()) return selectBit(~word_ & wordNodes(), static_cast<unsigned>(k));
   assert(0 <= k && k < static_cast<Count>(nNodes_) - size_);
   if (inBits()) {
-    // Every node past the words is a non-member.
+    // Every member lies below capNodes(), and every node from there on is a non-member.
+    if (k >= capNodes() - size_) return static_cast<NODEID>(k + size_);
     const std::uint64_t* w = bits();
-    const std::uint64_t* counts = blockCounts();
-    for (int b = 0, first = 0; first < bitWords_; ++b, first += kBlockWords) {
-      const int words = bitWords_ - first < kBlockWords ? bitWords_ - first : kBlockWords;
-      const Count free = 64 * words - static_cast<Count>(counts[b]);
-      if (k >= free) {
-        k -= free;
-        continue;
-      }
-      for (int i = first;; ++i) {
-        const Count c = 64 - countBits(w[i]);
-        if (k < c) return static_cast<NODEID>(64 * i + selectBit(~w[i], static_cast<unsigned>(k)));
-        k -= c;
-      }
+    for (std::int64_t i = descendCounts<true>(k) * kBlockWords;; ++i) {
+      const Count c = 64 - countBits(w[i]);
+      if (k < c) return static_cast<NODEID>(64 * i + selectBit(~w[i], static_cast<unsigned>(k)));
+      k -= c;
     }
-    return static_cast<NODEID>(bitNodes() + k);
   }
   // With members m_0 < m_1 < ..., m_i - i counts the non-members below m_i and never
   // decreases. The answer is k + i for the first i with m_i - i > k (i = size if none), and a
@@ -335,6 +435,7 @@ inline NODEID MemberSet::nthNonMember(Count k) const {
     }
     if (j == in->n) return static_cast<NODEID>(k + before);
     p = in->child[j];
+    prefetchNode(p, d + 1 == height_);
   }
   const Key* leaf = asLeaf(p);
   return static_cast<NODEID>(k + before + firstGapAbove(leafKeys(leaf), leafSize(leaf), before, k));
@@ -345,6 +446,73 @@ inline NODEID MemberSet::nthMemberExcept(Count k, NODEID excluded) const {
     return selectBit(word_ & ~(std::uint64_t{1} << excluded), static_cast<unsigned>(k));
   }
   return nthMember(k < rank(excluded) ? k : k + 1);
+}
+
+inline NODEID MemberSet::nthMemberExcept(Count k, NODEID excluded, Count excludedRank) const {
+  if (inWord()) {
+    return selectBit(word_ & ~(std::uint64_t{1} << excluded), static_cast<unsigned>(k));
+  }
+  assert(excludedRank == rank(excluded));
+  return nthMember(k < excludedRank ? k : k + 1);
+}
+
+inline NODEID MemberSet::eraseNthMemberExcept(Count k, NODEID excluded, Count excludedRank) {
+  using namespace member_set_detail;
+  if (inWord()) {
+    const NODEID node =
+        selectBit(word_ & ~(std::uint64_t{1} << excluded), static_cast<unsigned>(k));
+    word_ &= ~(std::uint64_t{1} << node);
+    --size_;
+    return node;
+  }
+  assert(excludedRank == rank(excluded));
+  const Count nth = k < excludedRank ? k : k + 1;
+  if (inBits()) {
+    const NODEID node = nthMember(nth);
+    eraseIfPresent(node);
+    return node;
+  }
+  // As eraseInTree: a leaf that keeps enough keys under the root alone is done here.
+  if (height_ > 1) return eraseNthAnywhere(nth);
+  Inner* parent = nullptr;
+  int j = 0;
+  Count pos = nth;
+  Key* leaf;
+  int keep;
+  if (height_ == 0) {
+    leaf = asLeaf(root_);
+    keep = rootLeafShrinkSize(leafCap(leaf)) + 1;
+  } else {
+    parent = asInner(root_);
+    while (pos >= parent->cnt[j]) pos -= parent->cnt[j++];
+    leaf = asLeaf(parent->child[j]);
+    keep = kLeafMin;
+  }
+  const int n = leafSize(leaf);
+  if (n - 1 < keep) return eraseNthAnywhere(nth);
+  Key* keys = leafKeys(leaf);
+  const NODEID node = keys[pos];
+  for (int i = static_cast<int>(pos); i + 1 < n; ++i) keys[i] = keys[i + 1];
+  leafSize(leaf) = n - 1;
+  if (parent != nullptr) {
+    --parent->cnt[j];
+    parent->maxKey[j] = keys[n - 2];
+  }
+  --size_;
+  return node;
+}
+
+inline NODEID MemberSet::insertNthNonMember(Count k) {
+  // A tree under one inner level at most is in the caches: a selection and an insert by key cost
+  // little there. Above, the nodes a request passes through are likely not.
+  if (inWord() || inBits() || height_ <= 1) {
+    const NODEID node = nthNonMember(k);
+    insert(node);
+    return node;
+  }
+  const NODEID node = insertNthAnywhere(k);
+  if (size_ >= 2 * (largestInTree() / 64 + 1)) switchToBits();
+  return node;
 }
 
 inline void MemberSet::insert(NODEID node) {
@@ -370,16 +538,15 @@ inline bool MemberSet::insertIfAbsent(NODEID node) {
     if (node >= bitNodes()) return insertBeyondBits(node);
     std::uint64_t& word = bits()[node >> 6];
     const std::uint64_t bit = std::uint64_t{1} << (node & 63);
-    const bool absent = (word & bit) == 0;
+    if ((word & bit) != 0) return false;
     word |= bit;
-    size_ += absent ? 1 : 0;
-    blockCounts()[node / (64 * kBlockWords)] += absent ? 1 : 0;
-    return absent;
+    ++size_;
+    addToCounts(node, 1);
+    return true;
   }
   if (!insertInTree(node)) return false;
   // Two members a word, over the words up to the largest member.
-  const NODEID largest = largestInTree();
-  if (largest < 64 * kBitsMaxWords && size_ >= 2 * (largest / 64 + 1)) switchToBits();
+  if (size_ >= 2 * (largestInTree() / 64 + 1)) switchToBits();
   return true;
 }
 
@@ -429,13 +596,13 @@ inline bool MemberSet::eraseIfPresent(NODEID node) {
     return present;
   }
   if (inBits()) {
-    if (static_cast<std::uint32_t>(node) >= static_cast<std::uint32_t>(bitNodes())) return false;
+    if (static_cast<Count>(static_cast<std::uint32_t>(node)) >= bitNodes()) return false;
     std::uint64_t& word = bits()[node >> 6];
     const std::uint64_t bit = std::uint64_t{1} << (node & 63);
     if ((word & bit) == 0) return false;
     word &= ~bit;
     --size_;
-    --blockCounts()[node / (64 * kBlockWords)];
+    addToCounts(node, ~std::uint32_t{0});
     if (size_ < bitWords_) switchToTree();
     return true;
   }

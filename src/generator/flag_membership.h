@@ -18,11 +18,26 @@ class FlagMembership {
   void insert(NODEID node);
   void erase(NODEID node);
   Count size() const { return size_; }
+  NODEID nodeCount() const { return static_cast<NODEID>(flags_.size()); }
 
   // The k-th (0-based) node in increasing order that is not a member.
   NODEID nthNonMember(Count k) const;
   // The k-th (0-based) member in increasing node order when `excluded` is left out.
   NODEID nthMemberExcept(Count k, NODEID excluded) const;
+  // The rank of `excluded` is the caller's shortcut: the scan has no use for it.
+  NODEID nthMemberExcept(Count k, NODEID excluded, Count /*excludedRank*/) const {
+    return nthMemberExcept(k, excluded);
+  }
+  NODEID insertNthNonMember(Count k) {
+    const NODEID node = nthNonMember(k);
+    insert(node);
+    return node;
+  }
+  NODEID eraseNthMemberExcept(Count k, NODEID excluded, Count /*excludedRank*/) {
+    const NODEID node = nthMemberExcept(k, excluded);
+    erase(node);
+    return node;
+  }
 
  private:
   std::vector<int> flags_;

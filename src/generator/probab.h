@@ -37,6 +37,14 @@ class Probab {
     return state;
   }
 
+  // The raw value of the n-th draw from now (1 <= n <= kMaxPeek), without
+  // drawing it: n steps of the generator folded into one.
+  static constexpr int kMaxPeek = 16;
+  std::uint64_t peekRaw(int n) const {
+    const Jump& jump = kJumps.step[n - 1];
+    return (state * jump.multiplier + jump.addend) & kMask;
+  }
+
   // drand48(): uniform in [0, 1). The argument is ignored; callers pass 0.
   double randomProb(SEED_type /*seed*/) { return static_cast<double>(nextRaw()) * kScale; }
 
@@ -91,7 +99,27 @@ class Probab {
   // DrawRange::scale for bounds whose products need the rounding steps.
   static int scaleWideDraw(std::uint64_t x, std::int64_t lo, std::int64_t width);
 
+  struct Jump {
+    std::uint64_t multiplier;
+    std::uint64_t addend;
+  };
+  struct Jumps {
+    Jump step[kMaxPeek];
+  };
+  static const Jumps kJumps;
+
   std::uint64_t state = 0;
 };
+
+// Step n + 1 of the generator applied to a state: x * a^(n+1) + c * (a^n + ... + 1).
+inline constexpr Probab::Jumps Probab::kJumps = [] {
+  Jumps jumps{};
+  Jump j{kMultiplier, kAddend};
+  for (int n = 0; n < kMaxPeek; ++n) {
+    jumps.step[n] = j;
+    j = {(j.multiplier * kMultiplier) & kMask, (j.addend * kMultiplier + kAddend) & kMask};
+  }
+  return jumps;
+}();
 
 }  // namespace grouptrace

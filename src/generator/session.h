@@ -9,26 +9,44 @@
 
 namespace grouptrace {
 
-// One multicast session: its source, its members and the QoS bounds its joins
-// draw their requirements from. It performs join and leave requests and hands
-// their records to the run's event sink (a trace writer, or any other consumer
-// of the events: see Creation::run).
+// The bounds every join of a run draws its bandwidth, delay and hop-count
+// requirements from, in the form the draws take them. They are the same for
+// all sessions, so the run keeps them once and hands them to each join.
+struct QosRanges {
+  // The argument order is the parameter stream's: bandwidth maximum first,
+  // delay minimum first.
+  QosRanges(double maxBand, double minBand, double minDelay, double maxDelay, HOPS minHops,
+            HOPS maxHops)
+      : band(minBand, maxBand), del(minDelay, maxDelay), hops(minHops, maxHops) {}
+
+  Probab::DrawRange band;
+  Probab::DrawRange del;
+  Probab::DrawRange hops;
+};
+
+// One multicast session: its source and its members. It performs join and
+// leave requests and hands their records to the run's event sink (a trace
+// writer, or any other consumer of the events: see Creation::run).
+//
+// A run of a million sessions on a small network spends its time waiting for
+// the session a request goes to, so a session holds no more than that: the
+// run keeps the sessions side by side in one array and everything they share
+// once.
 class Session {
  public:
   // Draws the source: one draw from the run's stream.
   Session(std::int32_t s, NODEID nodes, Probab& draws);
 
-  // The argument order is the parameter stream's: bandwidth maximum first,
-  // delay minimum first.
-  void setQoS(std::int32_t levels, double maxBand, double minBand, double minDelay, double maxDelay,
-              HOPS minHops, HOPS maxHops);
-
   int isInSession(NODEID node) const { return Parti.contains(node) ? 1 : 0; }
+  // Sets a flag that differs from the node's state.
   void setParti(NODEID node, int stat) {
+    const std::int32_t below = node < source ? 1 : 0;
     if (stat != 0) {
       Parti.insert(node);
+      belowSource += below;
     } else {
       Parti.erase(node);
+      belowSource -= below;
     }
   }
   NODEID getSource() const { return source; }
@@ -38,18 +56,19 @@ class Session {
   // Adds a random non-member with random QoS requirements; 1 when a node joined,
   // 0 (no draw, no output) when every node is already a member.
   template <class Sink>
-  int newJoin(Probab& draws, Sink& out) {
+  int newJoin(Probab& draws, const QosRanges& qos, Sink& out) {
     // The candidates are the non-members in node order; draw k names the k-th.
-    const Count count = nNodes - Parti.size();
+    const Count count = Parti.nodeCount() - Parti.size();
     if (count == 0) return 0;
     const int idx = draws.uni_inter_Prob(0, static_cast<double>(count - 1), 0);
-    const NODEID node = Parti.nthNonMember(idx);
+    // Selected and added in one search.
+    const NODEID node = Parti.insertNthNonMember(idx);
+    belowSource += node < source ? 1 : 0;
     // All four draws come before anything is written, in this order.
-    const double band = draws.uni_inter_Prob(bandRange);
-    const double del = draws.uni_inter_Prob(delRange);
-    const HOPS hops = draws.uni_inter_Prob(hopsRange);
+    const double band = draws.uni_inter_Prob(qos.band);
+    const double del = draws.uni_inter_Prob(qos.del);
+    const HOPS hops = draws.uni_inter_Prob(qos.hops);
     out.join(JoinRecord{node, id, band, del, hops, std::nullopt});
-    setParti(node, 1);
     return 1;
   }
 
@@ -62,23 +81,20 @@ class Session {
     const Count count = Parti.size() - 1;
     if (count == 0) return 0;
     const Count idx = draws.uni_inter_Prob(1, static_cast<double>(count), 0);
-    const NODEID node = Parti.nthMemberExcept(idx - 1, source);
+    // Selected and removed in one search; the record is the same either way.
+    const NODEID node = Parti.eraseNthMemberExcept(idx - 1, source, belowSource);
+    belowSource -= node < source ? 1 : 0;
     out.leave(LeaveRecord{node, id, std::nullopt});
-    setParti(node, 0);
     return 1;
   }
 
  private:
-  NODEID source;
-  NODEID nNodes;
   Membership Parti;
+  NODEID source;
   std::int32_t id;
-  std::int32_t nQoSLevels = 0;
-  // The bandwidth, delay and hop-count bounds, kept in the form every join
-  // draws them in.
-  Probab::DrawRange bandRange{0, 0};
-  Probab::DrawRange delRange{0, 0};
-  Probab::DrawRange hopsRange{0, 0};
+  // Members below the source, kept as they join and leave, so that a leave
+  // finds its member in one selection instead of first ranking the source.
+  std::int32_t belowSource = 0;
 };
 
 }  // namespace grouptrace

@@ -21,6 +21,7 @@
 #include "grouptrace/parameters.h"
 #include "grouptrace/version.h"
 #include "io/atomic_file.h"
+#include "io/pipe_size.h"
 #include "io/sha256.h"
 #include "manifest/manifest.h"
 #include "parameters/parameter_stream.h"
@@ -191,6 +192,9 @@ struct RunOutcome {
 // The one place a run is started: everything else on the command line only
 // decides what goes in and where the text goes.
 RunOutcome generate(const RunConfig& config, int fd, bool hashed) {
+  // A pipe of the kernel's default 64 KiB would put the writer to sleep four
+  // times within each block it hands over.
+  fitPipeToWrites(fd);
   CountingSink sink(fd, hashed);
   const RunResult run = writeTrace(config, sink);
   return {run, sink.bytes(), sink.hex()};

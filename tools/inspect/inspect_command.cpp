@@ -30,6 +30,7 @@
 #include "grouptrace/version.h"
 #include "inspect_options.h"
 #include "io/atomic_file.h"
+#include "io/pipe_size.h"
 #include "io/sha256.h"
 #include "manifest/manifest.h"
 #include "plot_recorder.h"
@@ -161,6 +162,7 @@ int openSpool(const std::string& directory) {
 // Copies a spooled export to standard output.
 void copyOut(int spool) {
   if (lseek(spool, 0, SEEK_SET) != 0) throw WriteError(errno);
+  fitPipeToWrites(STDOUT_FILENO);
   FdSink out(STDOUT_FILENO);
   std::vector<char> block(std::size_t{1} << 20);
   for (;;) {
@@ -403,6 +405,9 @@ int inspectInput(const InspectOptions& options, const std::string& input) {
             "reading a trace from the terminal; end it with Ctrl-D, or name a FILE (see "
             "grouptrace-inspect --help)");
       }
+      // Either end of a pipe can grow it: a trace piped in from a writer
+      // that did not then arrives in fewer, larger rounds.
+      fitPipeToWrites(0);
       source = std::make_unique<FdSource>(0);
     } else {
       source = std::make_unique<FileSource>(input);
