@@ -336,7 +336,8 @@ void RowTraceReader::takeRequest(const TraceRow& row) {
       fail("a leave in the beef-up phase, which only has joins (" + who() + ")");
     }
     if (node == source(s)) {
-      fail(who() + ", whose source it is: a source is a member throughout");
+      fail(who() + ", whose source it is: a source " +
+           (join ? "is a member throughout" : "never leaves"));
     }
     MemberSet& set = members_[static_cast<std::size_t>(s)];
     if (join) {

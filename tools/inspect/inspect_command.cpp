@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +21,7 @@
 
 #include "common/help_text.h"
 #include "common/message_text.h"
+#include "grouptrace/any_trace_reader.h"
 #include "grouptrace/byte_sink.h"
 #include "grouptrace/fd_source.h"
 #include "grouptrace/file_source.h"
@@ -224,19 +226,40 @@ int exportTrace(const InspectOptions& options, ByteSource& source, AtomicFile* f
   return kInspectTrouble;
 }
 
+// A time in seconds as the report words it: up to six significant digits.
+std::string seconds(double t) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", t);
+  return text;
+}
+
 // The one-line verdict of check, named after the trace it is about.
-std::string checkLine(const std::string& name, TraceReader& reader) {
+std::string checkLine(const std::string& name, AnyTraceReader& reader) {
   TraceEvent event;
   TraceSummary summary;
+  double lastTime = 0;
   while (reader.next(event)) {
     if (const auto* s = std::get_if<TraceSummary>(&event)) summary = *s;
+    if (const auto* j = std::get_if<JoinRecord>(&event); j && j->time) lastTime = *j->time;
+    if (const auto* l = std::get_if<LeaveRecord>(&event); l && l->time) lastTime = *l->time;
   }
-  return name + ": valid: " + traceCounts(reader.sessionCount(), summary.joins, summary.leaves) +
-         ", Trans " + std::to_string(summary.trans) + "\n";
+  std::string line =
+      name + ": valid: " + traceCounts(reader.sessionCount(), summary.joins, summary.leaves);
+  const auto& duration = reader.header().duration;
+  if (reader.timed() && duration && std::isfinite(*duration)) {
+    line += ", " + std::to_string(summary.blocked) + " blocked, over " + seconds(*duration) + " s";
+  } else if (reader.timed()) {
+    // A timed CSV trace records neither its duration nor the blocked arrivals.
+    line += ", the last at " + seconds(lastTime) + " s";
+  } else if (reader.format() != TraceFormat::csv) {
+    // CSV does not hold the counter, which starts at a parameter.
+    line += ", Trans " + std::to_string(summary.trans);
+  }
+  return line + "\n";
 }
 
 std::string statsOutput(const InspectOptions& options, const std::string& name,
-                        TraceReader& reader) {
+                        AnyTraceReader& reader) {
   TraceStats stats;
   TraceEvent event;
   while (reader.next(event)) stats.add(event);
@@ -257,7 +280,7 @@ std::string statsOutput(const InspectOptions& options, const std::string& name,
 int inspect(const InspectOptions& options, const std::string& name, ByteSource& source,
             AtomicFile* file) {
   if (options.command == InspectCommand::exportTrace) return exportTrace(options, source, file);
-  TraceReader reader(source);
+  AnyTraceReader reader(source);
   switch (options.command) {
     case InspectCommand::check:
       return writeStdout(checkLine(name, reader)) ? kInspectOk : kInspectTrouble;
