@@ -49,10 +49,11 @@ constexpr std::string_view kUsageHead = R"(usage: grouptrace-inspect check [--] 
        grouptrace-inspect export --format FORMAT [-o OUT] [--] [FILE]
        grouptrace-inspect --help | --version
 
-Reads a request trace written by grouptrace, from FILE or, when FILE is "-" or
-absent, from standard input. Options may come before or after FILE; "--" ends
-them, so that a FILE named like an option can follow it (use ./-x for a file
-named -x, ./- for a file named -).
+Reads a request trace written by grouptrace, in any of its forms (the trace
+text, CSV or JSON Lines, classic or timed, told from the first line), from FILE
+or, when FILE is "-" or absent, from standard input. Options may come before
+or after FILE; "--" ends them, so that a FILE named like an option can follow
+it (use ./-x for a file named -x, ./- for a file named -).
 
 check   replays the trace and verifies it: the exact format, every record's
         session against the session table, that a join never names a member
@@ -60,10 +61,14 @@ check   replays the trace and verifies it: the exact format, every record's
         order, the beef-up passes, and the summary's J and R counts. A sound
         trace gets one line on standard output, "FILE: valid: ..."; the first
         faulty line is named on standard error as "FILE:N: what is wrong".
-        Several FILEs are checked one after the other.
+        Several FILEs are checked one after the other. CSV and JSON Lines rows
+        are checked for their form, sessions, membership and phase order, and
+        a timed trace's times for their order and range.
 stats   a plain-text report: requests per phase, group sizes per session (at
         the end, mean and largest over the trace), and the spread of the joins'
-        band, delay and hop requirements; one per FILE.
+        band, delay and hop requirements; one per FILE. A timed trace adds the
+        join rate, the quantiles of the holding times and the group sizes
+        averaged over time.
           --format json  one JSON object per FILE on a line of its own
           --format csv   a header row, then one row per FILE
         (the keys are listed in the manual page, grouptrace-inspect(1))
@@ -74,8 +79,9 @@ plot    a standalone SVG picture of group size over the request sequence, one
         line per session for up to 8 sessions (each with its own colour, dash
         pattern and marker, so that greyscale print keeps them apart), else the
         band from the smallest to the largest group with the mean; the phases
-        shaded and named above the plot. Text is sized in proportion to the
-        picture, so that it stays readable in a paper's column.
+        shaded and named above the plot; a timed trace against time. Text is
+        sized in proportion to the picture, so that it stays readable in a
+        paper's column.
           -o OUT.svg    where to write it (required): a name ending in .svg, or
                         - for standard output; a file appears only whole
           --title TEXT  the heading, by default "Group size over the request
