@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "grouptrace/byte_sink.h"
+#include "grouptrace/dynamic_model.h"
 #include "grouptrace/parameters.h"
 #include "grouptrace/trace_event.h"
 #include "grouptrace/trace_handler.h"
@@ -28,6 +29,8 @@ struct RunResult {
   Count trans = 0;   // the final transaction counter
   Count joins = 0;   // join records
   Count leaves = 0;  // leave records
+  // Timed model: arrivals refused because every node was already a member.
+  Count blocked = 0;
 };
 
 // The forms a trace can be written in.
@@ -46,6 +49,11 @@ struct RunConfig {
   SEED_type seed = 0;
   // How writeTrace writes the run; generate hands out events and ignores it.
   TraceFormat format = TraceFormat::trace;
+  // Present: a run of the timed model (dynamic_model.h) with these options,
+  // whose requests carry times. Absent: the classic model. Of the parameters
+  // the timed model takes nNodes, nSessions, avgSize and the QoS ranges;
+  // maxTrans and currTrans do not apply and orderedJoinLeave must be 0.
+  std::optional<dynamic::DynamicOptions> dynamic;
 };
 
 // Runs the scenario and hands every event to the handler, with exact values
@@ -53,7 +61,9 @@ struct RunConfig {
 // in the same order, as the program: the events are exactly those of the
 // trace `grouptrace SEED` writes for these parameters. No text is made.
 //
-// Throws ParameterError for parameters that checkParameters refuses. Throws
+// Throws ParameterError for parameters that checkParameters refuses, and
+// std::invalid_argument for a timed run whose parameters or options the model
+// refuses (the message names the option and the form it takes). Throws
 // std::bad_alloc when the session table cannot fit in memory, and whatever
 // the handler throws, which ends the run. Each run owns its draws: runs in
 // several threads proceed at once, and a handler may start a run of its own,
@@ -74,7 +84,8 @@ std::unique_ptr<TraceHandler> makeTraceWriter(TraceFormat format, ByteSink& sink
 
 // Generates the trace into the sink in the configuration's format, without
 // holding it in memory. Throws as generate does, and WriteError when the sink
-// fails.
+// fails. The trace text has no place for time: a timed run in the format
+// "trace" throws std::invalid_argument before anything is written.
 RunResult writeTrace(const RunConfig& config, ByteSink& sink);
 RunResult writeTrace(const Parameters& parameters, SEED_type seed, TraceFormat format,
                      ByteSink& sink);

@@ -225,4 +225,57 @@ void validate(const Parameters& parameters, const DynamicOptions& options) {
   }
 }
 
+namespace {
+
+std::string holdingText(const DynamicOptions& o) {
+  switch (o.holding.family) {
+    case HoldingFamily::lognormal:
+      return "lognormal:" + shown(o.holding.first) + ":" + shown(o.holding.second);
+    case HoldingFamily::pareto:
+      return "pareto:" + shown(o.holding.first) + ":" + shown(o.holding.second);
+    case HoldingFamily::exponential:
+      break;
+  }
+  return "exp:" + shown(o.holding.first);
+}
+
+std::string popularityText(const DynamicOptions& o) {
+  return o.popularity.alpha == 0 ? "uniform" : "zipf:" + shown(o.popularity.alpha);
+}
+
+std::string diurnalText(const DynamicOptions& o) {
+  return shown(o.diurnal.amplitude) + ":" + shown(o.diurnal.period) + ":" + shown(o.diurnal.peak);
+}
+
+}  // namespace
+
+const std::array<OptionEntry, 7> kOptionTable = {{
+    {"--duration", "duration", kDurationForm, "seconds the run lasts; requests fall in (0, T]",
+     [](DynamicOptions& o, std::string_view t) { o.duration = parseDuration(t); },
+     [](const DynamicOptions& o) { return shown(o.duration); }},
+    {"--holding", "holding", kHoldingForm, "how long a member stays (default exp:1800)",
+     [](DynamicOptions& o, std::string_view t) { o.holding = parseHolding(t); }, holdingText},
+    {"--popularity", "popularity", kPopularityForm,
+     "each session's share of the joins (default uniform)",
+     [](DynamicOptions& o, std::string_view t) { o.popularity = parsePopularity(t); },
+     popularityText},
+    {"--join-rate", "join_rate", kJoinRateForm,
+     "joins per second over all sessions (default avgSize * nSessions / E[H])",
+     [](DynamicOptions& o, std::string_view t) { o.joinRate = parseJoinRate(t); },
+     [](const DynamicOptions& o) { return o.joinRate ? shown(*o.joinRate) : std::string(); }},
+    {"--diurnal", "diurnal", kDiurnalForm,
+     "a daily rhythm of amplitude A, period and peak in seconds (default none)",
+     [](DynamicOptions& o, std::string_view t) { o.diurnal = parseDiurnal(t); }, diurnalText},
+    {"--start", "start", kStartForm, "steady (default): the stationary state at time 0",
+     [](DynamicOptions& o, std::string_view t) { o.start = parseStart(t); },
+     [](const DynamicOptions& o) {
+       return std::string(o.start == StartState::steady ? "steady" : "empty");
+     }},
+    {"--end", "end", kEndForm, "leave (default): every member left leaves at T",
+     [](DynamicOptions& o, std::string_view t) { o.end = parseEnd(t); },
+     [](const DynamicOptions& o) {
+       return std::string(o.end == EndRule::leave ? "leave" : "open");
+     }},
+}};
+
 }  // namespace grouptrace::dynamic

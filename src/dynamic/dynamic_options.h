@@ -1,60 +1,14 @@
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "grouptrace/dynamic_model.h"
 #include "grouptrace/parameters.h"
 
 namespace grouptrace::dynamic {
-
-// The timed model's version: traces made under one version stay the same bits
-// for good; a change to any draw or rule makes a new version.
-inline constexpr std::string_view kModelVersion = "dynamic-1";
-
-// How long a member stays.
-enum class HoldingFamily { exponential, lognormal, pareto };
-
-struct HoldingLaw {
-  HoldingFamily family = HoldingFamily::exponential;
-  // exponential: first = MEAN. lognormal: first = MU, second = SIGMA (of ln H).
-  // pareto: first = SCALE, second = SHAPE (> 1, so that the mean is finite).
-  double first = 1800;
-  double second = 0;
-};
-
-// The mean stay E[H].
-double meanHolding(const HoldingLaw& law);
-
-// Which sessions draw the joins: each in proportion to (s + 1)^-alpha; alpha 0
-// is uniform.
-struct Popularity {
-  double alpha = 0;
-};
-
-// Every rate times 1 + amplitude cos(2 pi (t - peak) / period).
-struct Diurnal {
-  double amplitude = 0;
-  double period = 86400;
-  double peak = 72000;
-};
-
-enum class StartState { steady, empty };
-enum class EndRule { leave, open };
-
-// The options of a timed run, beside the classic parameters it shares (nodes,
-// sessions, avgSize, the QoS ranges).
-struct DynamicOptions {
-  double duration = 86400;  // seconds; requests fall in (0, duration]
-  HoldingLaw holding;
-  Popularity popularity;
-  // Joins per second over all sessions; by default avgSize * nSessions / E[H],
-  // so that a session holds avgSize members besides its source on average.
-  std::optional<double> joinRate;
-  Diurnal diurnal;
-  StartState start = StartState::steady;
-  EndRule end = EndRule::leave;
-};
 
 // The option names and accepted forms the messages below use.
 inline constexpr std::string_view kDurationForm = "--duration SECONDS";
@@ -87,5 +41,21 @@ void validate(const DynamicOptions& options);
 // than 0 (strict alternation has no meaning in continuous time), and a negative
 // avgSize when it sets the join rate. maxTrans and currTrans are ignored.
 void validate(const Parameters& parameters, const DynamicOptions& options);
+
+// Each option as the command line, the Python module and the manifest name it,
+// with its reader and its canonical text (which the reader takes back to the
+// same value: a manifest records the text).
+struct OptionEntry {
+  std::string_view option;   // "--holding"
+  std::string_view keyword;  // the Python keyword and manifest key: "holding"
+  std::string_view form;     // the accepted form, for messages and --help
+  std::string_view meaning;  // a short description, for --help
+  void (*apply)(DynamicOptions& options, std::string_view text);  // throws invalid_argument
+  std::string (*text)(const DynamicOptions& options);             // empty: not set (join rate)
+};
+
+// The one table of the timed model's options; --model dynamic and --duration
+// are the two a timed run needs.
+extern const std::array<OptionEntry, 7> kOptionTable;
 
 }  // namespace grouptrace::dynamic

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dynamic/dynamic_run.h"
 #include "generator/creation.h"
 #include "grouptrace/byte_sink.h"
 #include "grouptrace/generator.h"
@@ -10,6 +11,11 @@ namespace grouptrace {
 // One whole run into a sink of events.
 template <class Sink>
 RunResult runInto(const RunConfig& config, Sink& sink) {
+  if (config.dynamic) {
+    const dynamic::DynamicResult r =
+        dynamic::runDynamic(config.parameters, config.seed, *config.dynamic, sink);
+    return RunResult{RunStatus::complete, r.joins + r.leaves, r.joins, r.leaves, r.blocked};
+  }
   checkParameters(config.parameters);
   // The run owns its stream, so nothing here is shared with other runs: no
   // lock, and a handler may start a run of its own.

@@ -4,6 +4,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "dynamic/dynamic_options.h"
 #include "parameters/parameter_table.h"
 
 namespace grouptrace {
@@ -109,6 +110,21 @@ std::string manifestJson(const Manifest& m) {
   out += "  \"format\": " + jsonString(formatName(m.config.format));
   // Only when given, so that every other manifest stays as it was.
   if (m.legacyNumbers) out += ",\n  \"legacyNumbers\": true";
+  if (m.config.dynamic) {
+    // The timed model's version and options, as texts its option readers take
+    // back, and the parameters it does not use.
+    out += ",\n  \"model\": " + jsonString(dynamic::kModelVersion) + ",\n  \"dynamic\": {";
+    bool first = true;
+    for (const dynamic::OptionEntry& entry : dynamic::kOptionTable) {
+      const std::string text = entry.text(*m.config.dynamic);
+      if (text.empty()) continue;
+      out += std::string(first ? "\n" : ",\n") + "    " + jsonString(entry.keyword) + ": " +
+             jsonString(text);
+      first = false;
+    }
+    out += "\n  },\n  \"blocked\": " + std::to_string(m.run.blocked) +
+           ",\n  \"unusedParameters\": [\"maxTrans\", \"currTrans\", \"orderedJoinLeave\"]";
+  }
   out += "\n}\n";
   return out;
 }
@@ -119,8 +135,9 @@ using Json = nlohmann::json;
 
 // The keys manifestJson writes: a manifest may hold these and no others.
 constexpr std::string_view kManifestKeys[] = {
-    "version",  "seed",  "parameters", "status", "trans",  "joins",        "leaves",
-    "requests", "bytes", "output",     "format", "sha256", "legacyNumbers"};
+    "version",       "seed",     "parameters", "status",  "trans",           "joins",
+    "leaves",        "requests", "bytes",      "output",  "format",          "sha256",
+    "legacyNumbers", "model",    "dynamic",    "blocked", "unusedParameters"};
 
 Json parse(std::string_view text) {
   try {
@@ -215,6 +232,36 @@ Manifest readManifest(std::string_view source) {
   const Json& output = member(json, "output", "the manifest");
   if (!output.is_null()) m.output = text(output, "output");
   if (json.contains("sha256")) m.sha256 = text(json["sha256"], "sha256");
+  if (json.contains("model") || json.contains("dynamic")) {
+    const std::string model = text(member(json, "model", "the manifest"), "model");
+    if (model != dynamic::kModelVersion) {
+      throw ManifestError("a run of the model \"" + model +
+                          "\", which this version does not make (it makes " +
+                          std::string(dynamic::kModelVersion) + ")");
+    }
+    const Json& options = member(json, "dynamic", "the manifest");
+    if (!options.is_object()) throw ManifestError("\"dynamic\" is not a JSON object");
+    dynamic::DynamicOptions timed;
+    for (const auto& [key, value] : options.items()) {
+      const dynamic::OptionEntry* entry = nullptr;
+      for (const dynamic::OptionEntry& e : dynamic::kOptionTable) {
+        if (key == e.keyword) entry = &e;
+      }
+      if (entry == nullptr) {
+        throw ManifestError("\"dynamic\" has an unknown key \"" + key + "\"");
+      }
+      try {
+        entry->apply(timed, text(value, key));
+      } catch (const std::invalid_argument& e) {
+        throw ManifestError(e.what());
+      }
+    }
+    if (!options.contains("duration")) throw ManifestError("\"dynamic\" has no \"duration\"");
+    m.config.dynamic = timed;
+    if (json.contains("blocked")) {
+      m.run.blocked = wholeNumber(json["blocked"], "blocked", 0, kMaxCount);
+    }
+  }
   if (json.contains("legacyNumbers")) {
     if (!json["legacyNumbers"].is_boolean()) {
       throw ManifestError("\"legacyNumbers\" must be true or false");

@@ -1,5 +1,9 @@
 #include "writers/format_table.h"
 
+#include <stdexcept>
+
+#include "writers/trace_writer.h"
+
 namespace grouptrace {
 
 // Each format's run is compiled in a translation unit of its own, so that the
@@ -53,6 +57,8 @@ std::unique_ptr<TraceHandler> makeTraceWriter(TraceFormat format, ByteSink& sink
 }
 
 RunResult writeTrace(const RunConfig& config, ByteSink& sink) {
+  // Refused before the run, so that nothing is written.
+  if (config.dynamic && config.format == TraceFormat::trace) throw std::invalid_argument(kNoTimes);
   return formatEntry(config.format).write(config, sink);
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "grouptrace/dynamic_model.h"
 #include "grouptrace/trace_event.h"
 #include "grouptrace/types.h"
 
@@ -38,21 +39,33 @@ void exactNumber(Line& line, double v, std::string_view invalid) {
   }
 }
 
+// A request's time: the shortest decimal that reads back as the same double.
+template <class Line>
+void time(Line& line, double t) {
+  char buffer[32];
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, t).ptr;
+  line.text(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
+}
+
 }  // namespace format_detail
 
 // CSV with a header row: first a `source` row per session (phase `sessions`),
-// then a row per request; leaves leave band, delay and hops empty.
+// then a row per request; leaves leave band, delay and hops empty. A timed
+// trace has a first column more, `time` (0 for the sources).
 template <class Output>
 class CsvWriter {
  public:
   explicit CsvWriter(Output& out) : out_(out) {}
 
-  void header(const TraceHeader&) {
+  void header(const TraceHeader& h) {
+    timed_ = h.duration.has_value();
     auto line = out_.line(format_detail::kLineRoom);
-    line.text("phase,kind,node,session,band,delay,hops\n");
+    line.text(timed_ ? "time,phase,kind,node,session,band,delay,hops\n"
+                     : "phase,kind,node,session,band,delay,hops\n");
   }
   void sessionEntry(const SessionEntry& s) {
     auto line = out_.line(format_detail::kLineRoom);
+    if (timed_) line.text("0,");
     line.text("sessions,source,");
     line.integer(s.source);
     line.text(",");
@@ -62,6 +75,10 @@ class CsvWriter {
   void phase(const PhaseStart& p) { phase_ = phaseName(p.phase); }
   void join(const JoinRecord& j) {
     auto line = out_.line(format_detail::kLineRoom);
+    if (timed_) {
+      format_detail::time(line, j.time.value_or(0));
+      line.text(",");
+    }
     line.text(phase_);
     line.text(",join,");
     line.integer(j.node);
@@ -77,6 +94,10 @@ class CsvWriter {
   }
   void leave(const LeaveRecord& l) {
     auto line = out_.line(format_detail::kLineRoom);
+    if (timed_) {
+      format_detail::time(line, l.time.value_or(0));
+      line.text(",");
+    }
     line.text(phase_);
     line.text(",leave,");
     line.integer(l.node);
@@ -91,6 +112,7 @@ class CsvWriter {
  private:
   Output& out_;
   std::string_view phase_ = phaseName(TracePhase::beefUp);
+  bool timed_ = false;
 };
 
 // JSON Lines: an object per line, told apart by `kind`: the header, a
@@ -102,7 +124,16 @@ class JsonLinesWriter {
 
   void header(const TraceHeader& h) {
     auto line = out_.line(format_detail::kLineRoom);
-    line.text("{\"kind\":\"header\",\"avgSize\":");
+    timed_ = h.duration.has_value();
+    line.text("{\"kind\":\"header\",");
+    if (h.duration) {
+      line.text("\"model\":\"");
+      line.text(dynamic::kModelVersion);
+      line.text("\",\"duration\":");
+      format_detail::time(line, *h.duration);
+      line.text(",");
+    }
+    line.text("\"avgSize\":");
     line.integer(h.avgSize);
     line.text(",\"orderedJoinLeave\":");
     line.integer(h.orderedJoinLeave);
@@ -119,7 +150,13 @@ class JsonLinesWriter {
   void phase(const PhaseStart& p) { phase_ = phaseName(p.phase); }
   void join(const JoinRecord& j) {
     auto line = out_.line(format_detail::kLineRoom);
-    line.text("{\"phase\":\"");
+    line.text("{");
+    if (j.time) {
+      line.text("\"time\":");
+      format_detail::time(line, *j.time);
+      line.text(",");
+    }
+    line.text("\"phase\":\"");
     line.text(phase_);
     line.text("\",\"kind\":\"join\",\"node\":");
     line.integer(j.node);
@@ -135,7 +172,13 @@ class JsonLinesWriter {
   }
   void leave(const LeaveRecord& l) {
     auto line = out_.line(format_detail::kLineRoom);
-    line.text("{\"phase\":\"");
+    line.text("{");
+    if (l.time) {
+      line.text("\"time\":");
+      format_detail::time(line, *l.time);
+      line.text(",");
+    }
+    line.text("\"phase\":\"");
     line.text(phase_);
     line.text("\",\"kind\":\"leave\",\"node\":");
     line.integer(l.node);
@@ -151,6 +194,10 @@ class JsonLinesWriter {
     line.integer(s.joins);
     line.text(",\"leaves\":");
     line.integer(s.leaves);
+    if (timed_) {
+      line.text(",\"blocked\":");
+      line.integer(s.blocked);
+    }
     line.text("}\n");
   }
   void flush() { out_.flush(); }
@@ -158,6 +205,7 @@ class JsonLinesWriter {
  private:
   Output& out_;
   std::string_view phase_ = phaseName(TracePhase::beefUp);
+  bool timed_ = false;
 };
 
 }  // namespace grouptrace

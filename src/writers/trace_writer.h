@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <string_view>
 #include <type_traits>
 
@@ -15,6 +16,9 @@ namespace grouptrace {
 
 // Every byte of the request trace is written here, in the order a run hands
 // out its events; simulators parse this text, so each blank is deliberate.
+inline constexpr const char* kNoTimes =
+    "the trace text has no place for the times of a timed trace: write it as csv or jsonl";
+
 template <class Output>
 class BasicTraceWriter {
  public:
@@ -22,6 +26,9 @@ class BasicTraceWriter {
 
   // The commented header, up to the opening of the session table.
   void header(const TraceHeader& h) {
+    // Times would be lost without a word: a timed trace is written as CSV or
+    // JSON Lines.
+    if (h.duration) throw std::invalid_argument(kNoTimes);
     auto line = out_.line(kLineRoom);
     line.text(trace_format::kTitle);
     line.text("\n");

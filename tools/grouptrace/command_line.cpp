@@ -16,6 +16,7 @@
 #include "command_options.h"
 #include "common/help_text.h"
 #include "common/message_text.h"
+#include "dynamic/dynamic_options.h"
 #include "grouptrace/generator.h"
 #include "grouptrace/parameters.h"
 #include "grouptrace/version.h"
@@ -127,6 +128,15 @@ std::string usageText() {
     std::snprintf(prefix, sizeof prefix, "  %2zu  %-17s %-12s N  ", i + 1,
                   std::string(entry.name).c_str(), std::string(entry.option).c_str());
     text += prefix + wrapped(entry.meaning, 40, 40) + "\n";
+  }
+  text +=
+      "\nTIMED    --model dynamic runs the opt-in timed model instead: each session a\n"
+      "         queue with unlimited servers in continuous time, whose requests\n"
+      "         carry times (seconds) and are written as CSV (the default) or\n"
+      "         JSON Lines. It takes nNodes, nSessions, avgSize and the QoS ranges;\n"
+      "         maxTrans and currTrans do not apply and orderedJoinLeave must be 0.\n";
+  for (const dynamic::OptionEntry& entry : dynamic::kOptionTable) {
+    text += "  " + std::string(entry.form) + "\n         " + wrapped(entry.meaning, 70, 9) + "\n";
   }
   text += kUsageTail;
   return text;
@@ -298,6 +308,27 @@ bool sameTrace(const Manifest& expected, const RunOutcome& outcome) {
   return expected.bytes == outcome.bytes && expected.run.trans == outcome.run.trans &&
          expected.run.joins == outcome.run.joins && expected.run.leaves == outcome.run.leaves &&
          (expected.sha256.empty() || expected.sha256 == outcome.sha256);
+}
+
+// The timed model's options, each read and checked as given, then together
+// with the parameters they run with.
+dynamic::DynamicOptions timedModelOptions(const CommandOptions& options,
+                                          const Parameters& parameters) {
+  dynamic::DynamicOptions timed;
+  bool haveDuration = false;
+  try {
+    for (const auto& [row, text] : options.dynamicOptions) {
+      dynamic::kOptionTable[row].apply(timed, text);
+      haveDuration = haveDuration || row == 0;
+    }
+    if (!haveDuration) {
+      throw UsageError("--model dynamic needs --duration SECONDS: how long the run lasts");
+    }
+    dynamic::validate(parameters, timed);
+  } catch (const std::invalid_argument& e) {
+    throw UsageError(e.what());
+  }
+  return timed;
 }
 
 // The 13 values the run uses: the stream's, replaced by those given as options.
@@ -472,6 +503,17 @@ int runCommandLine(int argc, char* argv[]) {
       config.parameters = resolveParameters(options);
       config.seed = options.seed.value_or(0);
       config.format = options.format;
+      if (options.dynamicModel) {
+        config.dynamic = timedModelOptions(options, config.parameters);
+        // The trace text has no place for time: a timed run is CSV unless
+        // asked for as JSON Lines.
+        if (!options.formatGiven) config.format = TraceFormat::csv;
+        if (config.format == TraceFormat::trace) {
+          throw UsageError(
+              "--format trace: the trace text has no place for the times of --model dynamic; "
+              "write it as --format csv (the default for the timed model) or jsonl");
+        }
+      }
     }
     refuseOverwritingInput(options, options.outputPath, "-o");
     refuseOverwritingInput(options, options.manifestPath, "--manifest");

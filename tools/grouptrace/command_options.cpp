@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/message_text.h"
+#include "dynamic/dynamic_options.h"
 #include "parameters/parameter_table.h"
 #include "seed_argument.h"
 
@@ -24,6 +25,8 @@ enum class Action {
   manifest,
   replay,
   format,
+  model,
+  dynamicOption,
   parameter
 };
 
@@ -35,7 +38,7 @@ struct OptionSpec {
   std::size_t parameter = 0;  // for Action::parameter
 };
 
-constexpr std::array<OptionSpec, 10> kGeneralOptions = {{
+constexpr std::array<OptionSpec, 11> kGeneralOptions = {{
     {"--help", "-h", Action::help, false},
     {"--version", "", Action::version, false},
     {"--print-params", "", Action::printParams, false},
@@ -46,12 +49,16 @@ constexpr std::array<OptionSpec, 10> kGeneralOptions = {{
     {"--manifest", "", Action::manifest, true},
     {"--replay", "", Action::replay, true},
     {"--format", "", Action::format, true},
+    {"--model", "", Action::model, true},
 }};
 
 std::vector<OptionSpec> allOptions() {
   std::vector<OptionSpec> specs(kGeneralOptions.begin(), kGeneralOptions.end());
   for (std::size_t i = 0; i < kParameterTable.size(); ++i) {
     specs.push_back({kParameterTable[i].option, "", Action::parameter, true, i});
+  }
+  for (std::size_t i = 0; i < dynamic::kOptionTable.size(); ++i) {
+    specs.push_back({dynamic::kOptionTable[i].option, "", Action::dynamicOption, true, i});
   }
   return specs;
 }
@@ -268,17 +275,32 @@ CommandOptions parseCommandOptions(int argc, const char* const argv[]) {
         options.format = formatValue(value);
         options.formatGiven = true;
         break;
+      case Action::model:
+        if (value != "classic" && value != "dynamic") {
+          throw UsageError("unknown --model " + shown(value) + ": expected classic or dynamic");
+        }
+        options.dynamicModel = value == "dynamic";
+        break;
+      case Action::dynamicOption:
+        options.dynamicOptions.emplace_back(known->parameter, std::string(value));
+        break;
       case Action::parameter:
         options.parameters[known->parameter] = parameterOptionValue(known->parameter, value);
         break;
     }
   }
 
-  if (options.replayPath && (options.seed || options.paramsPath || options.anyParameterGiven() ||
-                             options.formatGiven || options.printParams)) {
+  if (options.replayPath &&
+      (options.seed || options.paramsPath || options.anyParameterGiven() || options.formatGiven ||
+       options.printParams || options.dynamicModel || !options.dynamicOptions.empty())) {
     throw UsageError(
         "--replay takes the parameters, seed and format from the manifest; give only -o and "
         "--manifest with it");
+  }
+  if (!options.dynamicModel && !options.dynamicOptions.empty()) {
+    throw UsageError(
+        std::string(dynamic::kOptionTable[options.dynamicOptions.front().first].option) +
+        " is an option of the timed model: give --model dynamic with it");
   }
   if (options.printParams && options.manifestPath) {
     throw UsageError("--manifest records a run, and --print-params does not run one");

@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "common/usage_error.h"
 #include "grouptrace/generator.h"
@@ -27,6 +29,11 @@ struct CommandOptions {
   std::optional<std::string> paramsPath;
   std::optional<std::string> outputPath;
   std::optional<std::string> manifestPath;
+  // --model dynamic: a run of the timed model.
+  bool dynamicModel = false;
+  // The timed model's options as given: their row of dynamic::kOptionTable and
+  // their text, in the order given (a later one counts).
+  std::vector<std::pair<std::size_t, std::string>> dynamicOptions;
   // --replay: the manifest whose run to make again.
   std::optional<std::string> replayPath;
   TraceFormat format = TraceFormat::trace;
