@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "grouptrace/any_trace_reader.h"
+#include "grouptrace/byte_sink.h"
+#include "grouptrace/generator.h"
 #include "grouptrace/memory_source.h"
 #include "grouptrace/trace_error.h"
 #include "grouptrace/trace_handler.h"
@@ -400,6 +402,87 @@ TEST(AnyFormStats, StayQuantilesAreTheSmallestStayCoveringTheFraction) {
   EXPECT_DOUBLE_EQ(stats.stayMean(), 5.5);
 }
 
+// The stored timed runs: grouptrace's own CSV and JSON Lines output.
+std::vector<std::filesystem::path> timedTraces() {
+  std::vector<std::filesystem::path> traces;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::string(GROUPTRACE_GOLDEN_DIR) + "/dynamic")) {
+    if (entry.path().extension() == ".out") traces.push_back(entry.path());
+  }
+  std::sort(traces.begin(), traces.end());
+  return traces;
+}
+
+TEST(AnyFormTimedRuns, StoredTimedRunsWriteBackByteForByteAndAgreeAcrossForms) {
+  testing::ScratchDir scratch;
+  const auto traces = timedTraces();
+  ASSERT_GE(traces.size(), 2u);
+  for (const auto& path : traces) {
+    SCOPED_TRACE(path.filename().string());
+    const std::string text = readFile(path);
+    const auto format = detectTraceFormat(text);
+    ASSERT_TRUE(format == TraceFormat::csv || format == TraceFormat::jsonl);
+    const auto events = readAny(text);
+    ASSERT_TRUE(std::get<TraceHeader>(events.front()).duration.has_value());
+    StringSink sink;
+    const auto writer = makeTraceWriter(*format, sink);
+    for (const TraceEvent& event : events) deliver(event, *writer);
+    EXPECT_EQ(sink.text(), text);
+
+    // The same run in the other form: the same records and their times.
+    auto args = readFile(std::filesystem::path(path).replace_extension(".args"));
+    while (!args.empty() && args.back() == '\n') args.pop_back();
+    const std::string other = *format == TraceFormat::csv ? "jsonl" : "csv";
+    const auto at = args.find("--format ");
+    if (at != std::string::npos) args.erase(at, args.find(' ', at + 9) - at);
+    const auto run = testing::runCommand(
+        program(GROUPTRACE_BINARY) + " " + args + " --format " + other + " < " +
+            testing::shellQuoted(std::filesystem::path(path).replace_extension(".params").string()),
+        scratch);
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto fromOther = readAny(run.out);
+    ASSERT_EQ(fromOther.size(), events.size());
+    // CSV keeps neither the header's values nor the blocked count.
+    const std::size_t last = events.size() - 1;
+    EXPECT_EQ(std::vector<TraceEvent>(fromOther.begin() + 1, fromOther.begin() + last),
+              std::vector<TraceEvent>(events.begin() + 1, events.begin() + last));
+    EXPECT_EQ(std::get<TraceSummary>(fromOther.back()).joins,
+              std::get<TraceSummary>(events.back()).joins);
+  }
+}
+
+TEST(AnyFormTimedRuns, StatsOfAGeneratedRunMeasureWhatItWasAskedFor) {
+  testing::ScratchDir scratch;
+  // 0.5 joins a second over 4 sessions of 1000 nodes for two hours, stays of
+  // mean 600 s: about 3600 joins, and 0.5 / 4 * 600 = 75 members a session.
+  const auto run = testing::runCommand(
+      program(GROUPTRACE_BINARY) +
+          " --model dynamic --duration 7200 --holding exp:600 --join-rate 0.5 --nodes 1000"
+          " --sessions 4 --format jsonl -s 5 < " +
+          testing::shellQuoted(std::string(GROUPTRACE_GOLDEN_DIR) + "/dynamic/d000.params"),
+      scratch);
+  ASSERT_EQ(run.status, 0) << run.err;
+  TraceStats stats;
+  for (const TraceEvent& event : readAny(run.out)) stats.add(event);
+  ASSERT_EQ(stats.duration(), 7200);
+  // Counts of about 3600: five standard deviations are 300, a rate of 0.042.
+  EXPECT_NEAR(stats.joinRate(), 0.5, 0.042);
+  // The time-average is 1 + 75 a session, within a few of its standard error of 3.5.
+  double sum = 0;
+  for (std::int32_t s = 0; s < 4; ++s) {
+    EXPECT_NEAR(stats.timeMeanSize(s), 76, 15) << "session " << s;
+    sum += stats.timeMeanSize(s);
+  }
+  EXPECT_NEAR(sum / 4, 76, 8);
+  // The median stay of exp(600) is 416 s; stays cut by the end are left out,
+  // which shortens those seen whole a little.
+  ASSERT_GT(stats.stays().size(), 3000u);
+  EXPECT_GT(stats.stayQuantile(0.5), 0.8 * 416);
+  EXPECT_LT(stats.stayQuantile(0.5), 1.1 * 416);
+  EXPECT_LT(stats.stayQuantile(0.1), stats.stayQuantile(0.5));
+  EXPECT_LT(stats.stayQuantile(0.9), stats.stayQuantile(0.99));
+}
+
 TEST(AnyFormProgram, CheckStatsAndPlotTakeEveryForm) {
   testing::ScratchDir scratch;
   const std::string inspect = program(GROUPTRACE_INSPECT_BINARY);
@@ -445,6 +528,14 @@ TEST(AnyFormProgram, CheckStatsAndPlotTakeEveryForm) {
   const auto hours =
       testing::runCommand(inspect + " plot -o - " + testing::shellQuoted(jsonl.string()), scratch);
   EXPECT_NE(hours.out.find(">time (hours)<"), std::string::npos);
+
+  // A timed CSV trace has no duration for a JSON Lines header.
+  const auto refused = testing::runCommand(
+      inspect + " export --format jsonl " + testing::shellQuoted(csv.string()), scratch);
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_NE(refused.err.find("does not record the run's duration"), std::string::npos)
+      << refused.err;
 
   // A faulty trace: its line named, nothing on standard output.
   testing::writeFile(csv, kTimedCsv + "99,end-of-session,leave,1,0,,,\n");

@@ -14,6 +14,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -199,15 +200,50 @@ class SpoolSink final : public ByteSink {
   std::string directory_;
 };
 
+// A conversion the output form cannot hold.
+class ExportRefused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Hands the events on to the writer, refusing first what it would write wrongly.
+class ExportHandler final : public TraceHandler {
+ public:
+  ExportHandler(TraceHandler& writer, TraceFormat format, const std::string& name)
+      : writer_(writer), format_(format), name_(name) {}
+  void onHeader(const TraceHeader& header) override {
+    if (format_ == TraceFormat::jsonl && header.duration && !std::isfinite(*header.duration)) {
+      throw ExportRefused(name_ +
+                          ": a timed CSV trace does not record the run's duration, which the "
+                          "JSON Lines header holds; generate the run with grouptrace --format "
+                          "jsonl instead");
+    }
+    writer_.onHeader(header);
+  }
+  void onSession(const SessionEntry& e) override { writer_.onSession(e); }
+  void onPhase(const PhaseStart& e) override { writer_.onPhase(e); }
+  void onJoin(const JoinRecord& e) override { writer_.onJoin(e); }
+  void onLeave(const LeaveRecord& e) override { writer_.onLeave(e); }
+  void onSummary(const TraceSummary& e) override { writer_.onSummary(e); }
+
+ private:
+  TraceHandler& writer_;
+  TraceFormat format_;
+  const std::string& name_;
+};
+
 // The converted trace reaches its destination only once the trace has been
 // read whole and found sound: a file is renamed into place at the end, and
 // standard output is written from a spool file, so that a long trace need not
 // fit in memory and a faulty one leaves nothing half-written.
-int exportTrace(const InspectOptions& options, ByteSource& source, AtomicFile* file) {
+int exportTrace(const InspectOptions& options, const std::string& name, ByteSource& source,
+                AtomicFile* file) {
   try {
     if (file != nullptr) {
       FdSink sink(file->fd());
-      readTrace(source, *makeTraceWriter(options.format, sink));
+      const auto writer = makeTraceWriter(options.format, sink);
+      ExportHandler handler(*writer, options.format, name);
+      readTrace(source, handler);
       file->commit();
       return kInspectOk;
     }
@@ -218,16 +254,20 @@ int exportTrace(const InspectOptions& options, ByteSource& source, AtomicFile* f
       delete fd;
     });
     SpoolSink sink(spool, directory);
-    readTrace(source, *makeTraceWriter(options.format, sink));
+    const auto writer = makeTraceWriter(options.format, sink);
+    ExportHandler handler(*writer, options.format, name);
+    readTrace(source, handler);
     copyOut(spool);
     return kInspectOk;
+  } catch (const ExportRefused& e) {
+    complain(e.what());
   } catch (const FileError& e) {
     complain(e.what());
   } catch (const WriteError& e) {
-    const std::string name = file != nullptr ? shownPath(file->path()) : kStdout;
+    const std::string shown = file != nullptr ? shownPath(file->path()) : kStdout;
     // A reader that went away is an ordinary end for a filter.
     if (file == nullptr && e.errnum() == EPIPE) return kInspectTrouble;
-    std::fprintf(stderr, "%s: cannot write: %s\n", name.c_str(), std::strerror(e.errnum()));
+    std::fprintf(stderr, "%s: cannot write: %s\n", shown.c_str(), std::strerror(e.errnum()));
   }
   return kInspectTrouble;
 }
@@ -285,7 +325,8 @@ std::string statsOutput(const InspectOptions& options, const std::string& name,
 // `file`: where plot or export writes, when that is a file.
 int inspect(const InspectOptions& options, const std::string& name, ByteSource& source,
             AtomicFile* file) {
-  if (options.command == InspectCommand::exportTrace) return exportTrace(options, source, file);
+  if (options.command == InspectCommand::exportTrace)
+    return exportTrace(options, name, source, file);
   AnyTraceReader reader(source);
   switch (options.command) {
     case InspectCommand::check:
