@@ -512,6 +512,10 @@ TEST(AnyFormProgram, CheckStatsAndPlotTakeEveryForm) {
       << rows.out;
   EXPECT_NE(rows.out.find(",,,0.02,1,50,50,50,50,50,1.5,1.7,1.9\n"), std::string::npos)
       << "CSV records neither duration nor blocked: " << rows.out;
+  // Nor the counter and the header's values.
+  EXPECT_NE(rows.out.find(csv.string() + ",2,3,3,6,,,,1,2,2,1,"), std::string::npos) << rows.out;
+  EXPECT_NE(rows.out.find(jsonl.string() + ",2,3,3,6,6,0,0,1,2,2,1,"), std::string::npos)
+      << rows.out;
   const auto text =
       testing::runCommand(inspect + " stats " + testing::shellQuoted(jsonl.string()), scratch);
   EXPECT_NE(text.out.find("join rate 0.02 per second"), std::string::npos) << text.out;

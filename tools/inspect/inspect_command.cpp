@@ -309,6 +309,7 @@ std::string statsOutput(const InspectOptions& options, const std::string& name,
   TraceStats stats;
   TraceEvent event;
   while (reader.next(event)) stats.add(event);
+  if (reader.format() == TraceFormat::csv) stats.headerUnrecorded();
   switch (options.statsFormat) {
     case StatsFormat::json:
       return stats.json(name);

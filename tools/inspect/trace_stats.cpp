@@ -187,10 +187,14 @@ std::string TraceStats::report() const {
     allJoins += joins_[p];
     allLeaves += leaves_[p];
   }
-  std::string out = traceCounts(n, allJoins, allLeaves) +
-                    format("; summary Trans %lld\n", static_cast<long long>(summary_.trans));
-  out += format("average group size %d, join-leave %s\n\n", header_.avgSize,
-                header_.orderedJoinLeave != 0 ? "ordered" : "random");
+  std::string out = traceCounts(n, allJoins, allLeaves);
+  if (headerRecorded_) {
+    out += format("; summary Trans %lld\n", static_cast<long long>(summary_.trans));
+    out += format("average group size %d, join-leave %s\n\n", header_.avgSize,
+                  header_.orderedJoinLeave != 0 ? "ordered" : "random");
+  } else {
+    out += "\n(CSV records neither the header's values nor the transaction counter)\n\n";
+  }
 
   out += format("%-18s %12s %12s %12s\n", "requests by phase", "joins", "leaves", "total");
   for (std::size_t p = 0; p < 3; ++p) {
@@ -402,6 +406,7 @@ std::vector<std::string> statsValues(const TraceStats& t, Count trans, const Tra
 std::string TraceStats::json(const std::string& file) const {
   std::vector<std::string> values = statsValues(*this, summary_.trans, header_);
   values[0] = jsonString(file);
+  if (!headerRecorded_) std::fill(values.begin() + 5, values.begin() + 8, "null");
   static_assert(std::size(kKeys) == 42);
   std::string out = "{";
   for (std::size_t i = 0; i < values.size(); ++i) {
@@ -416,6 +421,7 @@ std::string TraceStats::json(const std::string& file) const {
 std::string TraceStats::csvRow(const std::string& file) const {
   std::vector<std::string> values = statsValues(*this, summary_.trans, header_);
   values[0] = csvCell(file);
+  if (!headerRecorded_) std::fill(values.begin() + 5, values.begin() + 8, "null");
   std::string out;
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (i > 0) out += ',';

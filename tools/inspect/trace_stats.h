@@ -23,6 +23,9 @@ class TraceStats {
 
   // Takes the events of a sound trace, in order, as a TraceReader hands them out.
   void add(const TraceEvent& event);
+  // For a form that does not record the header's values and the transaction
+  // counter (CSV): the figures from them are left out.
+  void headerUnrecorded() { headerRecorded_ = false; }
 
   // The plain-text report; the trace must have been read to its summary.
   std::string report() const;
@@ -100,6 +103,7 @@ class TraceStats {
   ValueHistogram delay_;
   ValueHistogram hops_;
 
+  bool headerRecorded_ = true;
   Count arrivals_ = 0;  // joins after time 0
   double lastTime_ = 0;
   // The join time of every member present that joined after the start, by
