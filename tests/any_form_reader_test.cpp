@@ -191,6 +191,17 @@ TEST(AnyFormTimed, HandWrittenTracesGiveTheirEventsWithTimes) {
       TraceSummary{6, 3, 3, 2},
   };
   EXPECT_EQ(readAny(kTimedJsonl), expected);
+  // Other spacing and key order, as tools that rewrite JSON give them.
+  std::string spaced;
+  for (const char c : kTimedJsonl) {
+    spaced += c;
+    if (c == ':') spaced += ' ';
+  }
+  const std::string timeFirst = "{\"time\": 12.5,\"phase\": \"join-leave\"";
+  ASSERT_NE(spaced.find(timeFirst), std::string::npos);
+  spaced.replace(spaced.find(timeFirst), timeFirst.size(),
+                 "{\"phase\": \"join-leave\", \"time\": 1.25e1");
+  EXPECT_EQ(readAny(spaced), expected);
 
   auto fromCsv = expected;
   fromCsv.front() = TraceHeader{0, 0, std::numeric_limits<double>::infinity()};

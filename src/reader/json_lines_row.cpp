@@ -1,3 +1,4 @@
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
@@ -26,6 +27,14 @@ class RowParse {
       : object_(object), kind_(kind), line_(line) {}
 
   [[noreturn]] void fail(const std::string& reason) const { throw TraceError(line_, reason); }
+  // The key in quotes, built up in place: GCC 12 warns wrongly about a
+  // literal added to a string here.
+  static std::string keyName(const char* key) {
+    std::string name(1, '"');
+    name += key;
+    name += '"';
+    return name;
+  }
 
   // Every key is one the object's kind has.
   void keysAmong(std::initializer_list<std::string_view> keys) const {
@@ -41,13 +50,13 @@ class RowParse {
   const Json& need(const char* key) const {
     const auto it = object_.find(key);
     if (it == object_.end()) {
-      fail("a " + std::string(kind_) + " object needs the key \"" + key + "\"");
+      fail("a " + std::string(kind_) + " object needs the key " + keyName(key));
     }
     return *it;
   }
   std::string text(const char* key) const {
     const Json& value = need(key);
-    if (!value.is_string()) fail("\"" + std::string(key) + "\" is not a string: " + value.dump());
+    if (!value.is_string()) fail(keyName(key) + " is not a string: " + value.dump());
     return value.get<std::string>();
   }
   std::int64_t integer(const char* key, std::int64_t low, std::int64_t high) const {
@@ -55,19 +64,19 @@ class RowParse {
     if (!value.is_number_integer() ||
         (value.is_number_unsigned() &&
          value.get<std::uint64_t>() > std::uint64_t{std::numeric_limits<std::int64_t>::max()})) {
-      fail("\"" + std::string(key) + "\" is not a whole number: " + value.dump());
+      fail(keyName(key) + " is not a whole number: " + value.dump());
     }
     const auto v = value.get<std::int64_t>();
     if (v < low || v > high) {
-      fail("\"" + std::string(key) + "\" " + std::to_string(v) + " lies outside " +
-           std::to_string(low) + " to " + std::to_string(high));
+      fail(keyName(key) + " " + std::to_string(v) + " lies outside " + std::to_string(low) +
+           " to " + std::to_string(high));
     }
     return v;
   }
   double real(const char* key) const {
     const Json& value = need(key);
     if (!value.is_number() || !std::isfinite(value.get<double>())) {
-      fail("\"" + std::string(key) + "\" is not a finite number: " + value.dump());
+      fail(keyName(key) + " is not a finite number: " + value.dump());
     }
     return value.get<double>();
   }
@@ -83,9 +92,99 @@ constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
 constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t kInt64Min = std::numeric_limits<std::int64_t>::min();
 
+// Scans a request line in the exact shape the writer gives it, nearly every
+// line of a trace, several times faster than a general parse. Anything else,
+// faults included, is left to the parser, which also words the refusal.
+class RequestScan {
+ public:
+  explicit RequestScan(std::string_view text) : p_(text.data()), end_(p_ + text.size()) {}
+
+  bool read(TraceRow& row) {
+    if (text("{\"time\":")) {
+      double t;
+      if (!real(t) || !text(",\"phase\":\"")) return false;
+      row.time = t;
+    } else if (!text("{\"phase\":\"")) {
+      return false;
+    }
+    if (text("join-leave\"")) {
+      row.phase = TracePhase::joinLeave;
+    } else if (text("beef-up\"")) {
+      row.phase = TracePhase::beefUp;
+    } else if (text("end-of-session\"")) {
+      row.phase = TracePhase::endOfSession;
+    } else {
+      return false;
+    }
+    const bool join = text(",\"kind\":\"join\",\"node\":");
+    if (!join && !text(",\"kind\":\"leave\",\"node\":")) return false;
+    if (!integer(row.node) || !text(",\"session\":") || !integer(row.session)) return false;
+    row.kind = join ? TraceRow::Kind::join : TraceRow::Kind::leave;
+    if (join) {
+      if (!text(",\"band\":") || !real(row.band) || !text(",\"delay\":") || !real(row.delay) ||
+          !text(",\"hops\":") || !integer(row.hops) || row.hops < kInt32Min ||
+          row.hops > kInt32Max) {
+        return false;
+      }
+    }
+    return text("}") && p_ == end_;
+  }
+
+ private:
+  bool text(std::string_view t) {
+    if (static_cast<std::size_t>(end_ - p_) < t.size() || std::string_view(p_, t.size()) != t) {
+      return false;
+    }
+    p_ += t.size();
+    return true;
+  }
+  bool digit(const char* q) const { return q != end_ && *q >= '0' && *q <= '9'; }
+  // The end of JSON's integer part at q (-?(0|[1-9][0-9]*)), or null.
+  const char* integerPart(const char* q) const {
+    if (q != end_ && *q == '-') ++q;
+    if (!digit(q)) return nullptr;
+    if (*q++ == '0') return q;
+    while (digit(q)) ++q;
+    return q;
+  }
+  bool integer(std::int64_t& value) {
+    const char* stop = integerPart(p_);
+    if (stop == nullptr) return false;
+    const auto [at, error] = std::from_chars(p_, stop, value);
+    if (error != std::errc() || at != stop) return false;
+    p_ = stop;
+    return true;
+  }
+  bool real(double& value) {
+    const char* q = integerPart(p_);
+    if (q == nullptr) return false;
+    if (q != end_ && *q == '.') {
+      if (!digit(++q)) return false;
+      while (digit(q)) ++q;
+    }
+    if (q != end_ && (*q == 'e' || *q == 'E')) {
+      ++q;
+      if (q != end_ && (*q == '+' || *q == '-')) ++q;
+      if (!digit(q)) return false;
+      while (digit(q)) ++q;
+    }
+    const auto [at, error] = std::from_chars(p_, q, value);
+    if (error != std::errc() || at != q || !std::isfinite(value)) return false;
+    p_ = q;
+    return true;
+  }
+
+  const char* p_;
+  const char* end_;
+};
+
 }  // namespace
 
 TraceRow parseJsonLinesRow(std::string_view text, std::uint64_t line) {
+  {
+    TraceRow row;
+    if (RequestScan(text).read(row)) return row;
+  }
   const Json object = Json::parse(text.begin(), text.end(), nullptr, false);
   if (object.is_discarded() || !object.is_object()) {
     throw TraceError(line, "expected a JSON object on the line, found " + quote(text));
