@@ -494,6 +494,41 @@ TEST(AnyFormTimedRuns, StatsOfAGeneratedRunMeasureWhatItWasAskedFor) {
   EXPECT_LT(stats.stayQuantile(0.9), stats.stayQuantile(0.99));
 }
 
+TEST(AnyFormProgram, VerifyChecksTheCountsOfEveryForm) {
+  testing::ScratchDir scratch;
+  const std::string params =
+      testing::shellQuoted(std::string(GROUPTRACE_GOLDEN_DIR) + "/dynamic/d002.params");
+  auto q = [](const std::filesystem::path& p) { return testing::shellQuoted(p.string()); };
+  for (const std::string format : {"jsonl", "csv"}) {
+    SCOPED_TRACE(format);
+    const auto trace = scratch / ("run." + format);
+    const auto manifest = scratch / (format + ".json");
+    const auto made = testing::runCommand(
+        program(GROUPTRACE_BINARY) + " --model dynamic --duration 1800 --join-rate 0.2 --format " +
+            format + " -s 3 -o " + q(trace) + " --manifest " + q(manifest) + " < " + params,
+        scratch);
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string inspect = program(GROUPTRACE_INSPECT_BINARY) + " verify ";
+    const auto good = testing::runCommand(inspect + q(manifest), scratch);
+    EXPECT_EQ(good.status, 0) << good.err;
+    EXPECT_NE(good.out.find(" joins, "), std::string::npos) << good.out;
+    EXPECT_EQ(good.out.find(" blocked") != std::string::npos, format == "jsonl") << good.out;
+
+    // The trace untouched, the manifest's blocked count changed: only JSON
+    // Lines records it to compare.
+    std::string record = readFile(manifest);
+    const auto at = record.find("\"blocked\": ");
+    ASSERT_NE(at, std::string::npos);
+    record.insert(at + 11, "1");
+    testing::writeFile(manifest, record);
+    const auto changed = testing::runCommand(inspect + q(manifest), scratch);
+    EXPECT_EQ(changed.status, format == "jsonl" ? 1 : 0) << changed.err;
+    if (format == "jsonl") {
+      EXPECT_NE(changed.err.find("its summary differs"), std::string::npos) << changed.err;
+    }
+  }
+}
+
 TEST(AnyFormProgram, CheckStatsAndPlotTakeEveryForm) {
   testing::ScratchDir scratch;
   const std::string inspect = program(GROUPTRACE_INSPECT_BINARY);

@@ -74,7 +74,7 @@ stats   a plain-text report: requests per phase, group sizes per session (at
           --format csv   a header row, then one row per FILE
         (the keys are listed in the manual page, grouptrace-inspect(1))
 verify  checks a trace against the manifest that grouptrace wrote for it:
-        size, SHA-256 and, for the trace text, the summary's counts. The trace
+        size, SHA-256 and the summary's counts (the records' in CSV). The trace
         is the manifest's output unless TRACE names it.
 plot    a standalone SVG picture of group size over the request sequence, one
         line per session for up to 8 sessions (each with its own colour, dash
@@ -426,21 +426,26 @@ int verifyManifest(const InspectOptions& options) {
     faults += "; sha256 " + digest.sha256 + " where it records " + manifest.sha256;
   }
   std::string counts;
-  if (manifest.config.format == TraceFormat::trace && faults.empty()) {
+  if (faults.empty()) {
     try {
       FileSource file(tracePath);
-      TraceReader reader(file);
+      AnyTraceReader reader(file);
       TraceEvent event;
       TraceSummary summary;
       while (reader.next(event)) {
         if (const auto* s = std::get_if<TraceSummary>(&event)) summary = *s;
       }
-      if (summary.trans != manifest.run.trans || summary.joins != manifest.run.joins ||
-          summary.leaves != manifest.run.leaves) {
+      // CSV holds no summary: only the records' counts, and no blocked arrivals.
+      const bool recorded = reader.format() != TraceFormat::csv;
+      if (summary.joins != manifest.run.joins || summary.leaves != manifest.run.leaves ||
+          (recorded && summary.trans != manifest.run.trans) ||
+          (recorded && reader.timed() && summary.blocked != manifest.run.blocked)) {
         faults += "; its summary differs from the counts recorded";
       }
       counts = ", " + std::to_string(summary.joins) + " joins, " + std::to_string(summary.leaves) +
-               " leaves, Trans " + std::to_string(summary.trans);
+               " leaves";
+      if (recorded) counts += ", Trans " + std::to_string(summary.trans);
+      if (recorded && reader.timed()) counts += ", " + std::to_string(summary.blocked) + " blocked";
     } catch (const TraceError& e) {
       std::fprintf(stderr, "%s:%llu: %s\n", tracePath.c_str(),
                    static_cast<unsigned long long>(e.line()), e.reason().c_str());
