@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs them one after the other for SECONDS in all
-# (default 60), half each: fuzz_generator (the parameter reader, the seed argument and the whole
-# run) and fuzz_reader (the trace reader). Each starts from its seeds plus what earlier runs in the
+# (default 60), a third each: fuzz_generator (the parameter reader, the seed argument and the
+# whole run), fuzz_reader (the trace reader) and fuzz_any_reader (the reader of every form). Each starts from its seeds plus what earlier runs in the
 # same build directory found. Exits non-zero on a crash, a hang, a sanitizer report or a broken
 # check; the input that caused it is left in BUILD_DIR/fuzz-artifacts/.
 #
-# usage: fuzz/run.sh [SECONDS] [extra libFuzzer flags, given to both targets...]
+# usage: fuzz/run.sh [SECONDS] [extra libFuzzer flags, given to every target...]
 #        BUILD_DIR (default build-fuzz) and JOBS (default 2) come from the environment.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,10 +17,10 @@ jobs=${JOBS:-2}
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DGROUPTRACE_FUZZ=ON -DGROUPTRACE_BUILD_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" >/dev/null
-cmake --build "$build" -j "$jobs" --target fuzz_generator fuzz_reader grouptrace
+cmake --build "$build" -j "$jobs" --target fuzz_generator fuzz_reader fuzz_any_reader grouptrace
 
 artifacts="$build/fuzz-artifacts"
-mkdir -p "$artifacts" "$build/fuzz-corpus" "$build/fuzz-reader-corpus"
+mkdir -p "$artifacts" "$build/fuzz-corpus" "$build/fuzz-reader-corpus" "$build/fuzz-any-reader-corpus"
 
 # A session of 1,200 members, whose member tree has two levels above its leaves, and a join-leave
 # phase in ordered mode on it: a seed for paths the small traces of the seeds never reach.
@@ -51,8 +51,11 @@ run() {
 }
 
 # A time of 0 would mean no limit at all.
-first=$(((seconds + 1) / 2))
-second=$((seconds - first > 0 ? seconds - first : 1))
+first=$(((seconds + 2) / 3))
+second=$(((seconds + 1) / 3 > 0 ? (seconds + 1) / 3 : 1))
+third=$((seconds / 3 > 0 ? seconds / 3 : 1))
 run fuzz_generator "$first" 65536 fuzz/params.dict "$build/fuzz-corpus" "$build/fuzz/seeds" "$@"
 run fuzz_reader "$second" 2097152 fuzz/trace.dict "$build/fuzz-reader-corpus" \
   "$build/fuzz/reader-seeds" "$@"
+run fuzz_any_reader "$third" 2097152 fuzz/trace.dict "$build/fuzz-any-reader-corpus" \
+  "$build/fuzz/any-reader-seeds" "$@"

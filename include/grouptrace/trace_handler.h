@@ -40,8 +40,10 @@ inline void deliver(const TraceEvent& event, TraceHandler& handler) {
   std::visit(Visitor{handler}, event);
 }
 
-// Reads a whole trace from the source with a TraceReader and hands each event
-// to the handler as it is read. The summary, the last event, comes only once
+// Reads a whole trace from the source and hands each event to the handler as it
+// is read: the trace text with a TraceReader, CSV and JSON Lines with the same
+// events and the checks AnyTraceReader (any_trace_reader.h) describes; the form
+// is told from the first line. The summary, the last event, comes only once
 // the trace has been read whole and found sound. Throws TraceError at the
 // first faulty line (events before it have been delivered), and what the
 // source or the handler throws.

@@ -10,7 +10,8 @@ GroupSizeSeries::GroupSizeSeries(std::int32_t sessions, std::int32_t mostLines,
     : perSession_(sessions <= mostLines),
       series_(perSession_ ? static_cast<std::size_t>(sessions) : 1),
       maxBuckets_(maxBuckets),
-      buckets_(maxBuckets * series_) {
+      buckets_(maxBuckets * series_),
+      times_(maxBuckets) {
   if (sessions < 1) throw std::invalid_argument("a trace has at least one session");
   if (maxBuckets < 2 || maxBuckets % 2 != 0) {
     throw std::invalid_argument("the bucket count must be even and at least 2");
@@ -30,6 +31,7 @@ void GroupSizeSeries::mergePairs() {
                                              x.sum + y.sum, x.samples + y.samples};
     }
   }
+  for (std::size_t b = 0; b < maxBuckets_ / 2; ++b) times_[b] = times_[2 * b];
   std::fill(buckets_.begin() + static_cast<std::ptrdiff_t>(maxBuckets_ / 2 * series_),
             buckets_.end(), SizeBucket{});
   used_ = maxBuckets_ / 2;
@@ -49,10 +51,10 @@ void GroupSizeSeries::add(std::size_t series, Count min, Count max, double value
   ++bucket.samples;
 }
 
-void GroupSizeSeries::sample(const SizeSpread& sizes) {
+void GroupSizeSeries::sample(const SizeSpread& sizes, double time) {
   const auto b = static_cast<std::size_t>(steps_ / width_);
   if (b == maxBuckets_) mergePairs();
-  if (static_cast<std::size_t>(steps_ / width_) == used_) ++used_;
+  if (static_cast<std::size_t>(steps_ / width_) == used_) times_[used_++] = time;
   ++steps_;
   largest_ = std::max(largest_, sizes.max());
   if (perSession_) {

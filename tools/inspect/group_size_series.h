@@ -29,8 +29,9 @@ class GroupSizeSeries {
  public:
   GroupSizeSeries(std::int32_t sessions, std::int32_t mostLines, std::size_t maxBuckets);
 
-  // Records the sizes after one more step.
-  void sample(const SizeSpread& sizes);
+  // Records the sizes after one more step; `time` is when it happened, in a
+  // trace whose requests carry times.
+  void sample(const SizeSpread& sizes, double time = 0);
 
   bool perSession() const { return perSession_; }
   std::size_t seriesCount() const { return series_; }
@@ -40,6 +41,8 @@ class GroupSizeSeries {
   // The steps bucket b covers: from firstStep(b) up to lastStep(b).
   Count firstStep(std::size_t b) const { return static_cast<Count>(b) * width_; }
   Count lastStep(std::size_t b) const;
+  // The time of bucket b's first step.
+  double firstTime(std::size_t b) const { return times_[b]; }
   const SizeBucket& bucket(std::size_t b, std::size_t series) const {
     return buckets_[b * series_ + series];
   }
@@ -53,6 +56,7 @@ class GroupSizeSeries {
   std::size_t series_;
   std::size_t maxBuckets_;
   std::vector<SizeBucket> buckets_;
+  std::vector<double> times_;
   std::size_t used_ = 0;
   Count width_ = 1;
   Count steps_ = 0;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -20,6 +22,7 @@
 
 #include "common/help_text.h"
 #include "common/message_text.h"
+#include "grouptrace/any_trace_reader.h"
 #include "grouptrace/byte_sink.h"
 #include "grouptrace/fd_source.h"
 #include "grouptrace/file_source.h"
@@ -48,10 +51,11 @@ constexpr std::string_view kUsageHead = R"(usage: grouptrace-inspect check [--] 
        grouptrace-inspect export --format FORMAT [-o OUT] [--] [FILE]
        grouptrace-inspect --help | --version
 
-Reads a request trace written by grouptrace, from FILE or, when FILE is "-" or
-absent, from standard input. Options may come before or after FILE; "--" ends
-them, so that a FILE named like an option can follow it (use ./-x for a file
-named -x, ./- for a file named -).
+Reads a request trace written by grouptrace, in any of its forms (the trace
+text, CSV or JSON Lines, classic or timed, told from the first line), from FILE
+or, when FILE is "-" or absent, from standard input. Options may come before
+or after FILE; "--" ends them, so that a FILE named like an option can follow
+it (use ./-x for a file named -x, ./- for a file named -).
 
 check   replays the trace and verifies it: the exact format, every record's
         session against the session table, that a join never names a member
@@ -59,22 +63,27 @@ check   replays the trace and verifies it: the exact format, every record's
         order, the beef-up passes, and the summary's J and R counts. A sound
         trace gets one line on standard output, "FILE: valid: ..."; the first
         faulty line is named on standard error as "FILE:N: what is wrong".
-        Several FILEs are checked one after the other.
+        Several FILEs are checked one after the other. CSV and JSON Lines rows
+        are checked for their form, sessions, membership and phase order, and
+        a timed trace's times for their order and range.
 stats   a plain-text report: requests per phase, group sizes per session (at
         the end, mean and largest over the trace), and the spread of the joins'
-        band, delay and hop requirements; one per FILE.
+        band, delay and hop requirements; one per FILE. A timed trace adds the
+        join rate, the quantiles of the holding times and the group sizes
+        averaged over time.
           --format json  one JSON object per FILE on a line of its own
           --format csv   a header row, then one row per FILE
         (the keys are listed in the manual page, grouptrace-inspect(1))
 verify  checks a trace against the manifest that grouptrace wrote for it:
-        size, SHA-256 and, for the trace text, the summary's counts. The trace
+        size, SHA-256 and the summary's counts (the records' in CSV). The trace
         is the manifest's output unless TRACE names it.
 plot    a standalone SVG picture of group size over the request sequence, one
         line per session for up to 8 sessions (each with its own colour, dash
         pattern and marker, so that greyscale print keeps them apart), else the
         band from the smallest to the largest group with the mean; the phases
-        shaded and named above the plot. Text is sized in proportion to the
-        picture, so that it stays readable in a paper's column.
+        shaded and named above the plot; a timed trace against time. Text is
+        sized in proportion to the picture, so that it stays readable in a
+        paper's column.
           -o OUT.svg    where to write it (required): a name ending in .svg, or
                         - for standard output; a file appears only whole
           --title TEXT  the heading, by default "Group size over the request
@@ -193,15 +202,50 @@ class SpoolSink final : public ByteSink {
   std::string directory_;
 };
 
+// A conversion the output form cannot hold.
+class ExportRefused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Hands the events on to the writer, refusing first what it would write wrongly.
+class ExportHandler final : public TraceHandler {
+ public:
+  ExportHandler(TraceHandler& writer, TraceFormat format, const std::string& name)
+      : writer_(writer), format_(format), name_(name) {}
+  void onHeader(const TraceHeader& header) override {
+    if (format_ == TraceFormat::jsonl && header.duration && !std::isfinite(*header.duration)) {
+      throw ExportRefused(name_ +
+                          ": a timed CSV trace does not record the run's duration, which the "
+                          "JSON Lines header holds; generate the run with grouptrace --format "
+                          "jsonl instead");
+    }
+    writer_.onHeader(header);
+  }
+  void onSession(const SessionEntry& e) override { writer_.onSession(e); }
+  void onPhase(const PhaseStart& e) override { writer_.onPhase(e); }
+  void onJoin(const JoinRecord& e) override { writer_.onJoin(e); }
+  void onLeave(const LeaveRecord& e) override { writer_.onLeave(e); }
+  void onSummary(const TraceSummary& e) override { writer_.onSummary(e); }
+
+ private:
+  TraceHandler& writer_;
+  TraceFormat format_;
+  const std::string& name_;
+};
+
 // The converted trace reaches its destination only once the trace has been
 // read whole and found sound: a file is renamed into place at the end, and
 // standard output is written from a spool file, so that a long trace need not
 // fit in memory and a faulty one leaves nothing half-written.
-int exportTrace(const InspectOptions& options, ByteSource& source, AtomicFile* file) {
+int exportTrace(const InspectOptions& options, const std::string& name, ByteSource& source,
+                AtomicFile* file) {
   try {
     if (file != nullptr) {
       FdSink sink(file->fd());
-      readTrace(source, *makeTraceWriter(options.format, sink));
+      const auto writer = makeTraceWriter(options.format, sink);
+      ExportHandler handler(*writer, options.format, name);
+      readTrace(source, handler);
       file->commit();
       return kInspectOk;
     }
@@ -212,36 +256,62 @@ int exportTrace(const InspectOptions& options, ByteSource& source, AtomicFile* f
       delete fd;
     });
     SpoolSink sink(spool, directory);
-    readTrace(source, *makeTraceWriter(options.format, sink));
+    const auto writer = makeTraceWriter(options.format, sink);
+    ExportHandler handler(*writer, options.format, name);
+    readTrace(source, handler);
     copyOut(spool);
     return kInspectOk;
+  } catch (const ExportRefused& e) {
+    complain(e.what());
   } catch (const FileError& e) {
     complain(e.what());
   } catch (const WriteError& e) {
-    const std::string name = file != nullptr ? shownPath(file->path()) : kStdout;
+    const std::string shown = file != nullptr ? shownPath(file->path()) : kStdout;
     // A reader that went away is an ordinary end for a filter.
     if (file == nullptr && e.errnum() == EPIPE) return kInspectTrouble;
-    std::fprintf(stderr, "%s: cannot write: %s\n", name.c_str(), std::strerror(e.errnum()));
+    std::fprintf(stderr, "%s: cannot write: %s\n", shown.c_str(), std::strerror(e.errnum()));
   }
   return kInspectTrouble;
 }
 
+// A time in seconds as the report words it: up to six significant digits.
+std::string seconds(double t) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", t);
+  return text;
+}
+
 // The one-line verdict of check, named after the trace it is about.
-std::string checkLine(const std::string& name, TraceReader& reader) {
+std::string checkLine(const std::string& name, AnyTraceReader& reader) {
   TraceEvent event;
   TraceSummary summary;
+  double lastTime = 0;
   while (reader.next(event)) {
     if (const auto* s = std::get_if<TraceSummary>(&event)) summary = *s;
+    if (const auto* j = std::get_if<JoinRecord>(&event); j && j->time) lastTime = *j->time;
+    if (const auto* l = std::get_if<LeaveRecord>(&event); l && l->time) lastTime = *l->time;
   }
-  return name + ": valid: " + traceCounts(reader.sessionCount(), summary.joins, summary.leaves) +
-         ", Trans " + std::to_string(summary.trans) + "\n";
+  std::string line =
+      name + ": valid: " + traceCounts(reader.sessionCount(), summary.joins, summary.leaves);
+  const auto& duration = reader.header().duration;
+  if (reader.timed() && duration && std::isfinite(*duration)) {
+    line += ", " + std::to_string(summary.blocked) + " blocked, over " + seconds(*duration) + " s";
+  } else if (reader.timed()) {
+    // A timed CSV trace records neither its duration nor the blocked arrivals.
+    line += ", the last at " + seconds(lastTime) + " s";
+  } else if (reader.format() != TraceFormat::csv) {
+    // CSV does not hold the counter, which starts at a parameter.
+    line += ", Trans " + std::to_string(summary.trans);
+  }
+  return line + "\n";
 }
 
 std::string statsOutput(const InspectOptions& options, const std::string& name,
-                        TraceReader& reader) {
+                        AnyTraceReader& reader) {
   TraceStats stats;
   TraceEvent event;
   while (reader.next(event)) stats.add(event);
+  if (reader.format() == TraceFormat::csv) stats.headerUnrecorded();
   switch (options.statsFormat) {
     case StatsFormat::json:
       return stats.json(name);
@@ -258,8 +328,9 @@ std::string statsOutput(const InspectOptions& options, const std::string& name,
 // `file`: where plot or export writes, when that is a file.
 int inspect(const InspectOptions& options, const std::string& name, ByteSource& source,
             AtomicFile* file) {
-  if (options.command == InspectCommand::exportTrace) return exportTrace(options, source, file);
-  TraceReader reader(source);
+  if (options.command == InspectCommand::exportTrace)
+    return exportTrace(options, name, source, file);
+  AnyTraceReader reader(source);
   switch (options.command) {
     case InspectCommand::check:
       return writeStdout(checkLine(name, reader)) ? kInspectOk : kInspectTrouble;
@@ -357,21 +428,26 @@ int verifyManifest(const InspectOptions& options) {
     faults += "; sha256 " + digest.sha256 + " where it records " + manifest.sha256;
   }
   std::string counts;
-  if (manifest.config.format == TraceFormat::trace && faults.empty()) {
+  if (faults.empty()) {
     try {
       FileSource file(tracePath);
-      TraceReader reader(file);
+      AnyTraceReader reader(file);
       TraceEvent event;
       TraceSummary summary;
       while (reader.next(event)) {
         if (const auto* s = std::get_if<TraceSummary>(&event)) summary = *s;
       }
-      if (summary.trans != manifest.run.trans || summary.joins != manifest.run.joins ||
-          summary.leaves != manifest.run.leaves) {
+      // CSV holds no summary: only the records' counts, and no blocked arrivals.
+      const bool recorded = reader.format() != TraceFormat::csv;
+      if (summary.joins != manifest.run.joins || summary.leaves != manifest.run.leaves ||
+          (recorded && summary.trans != manifest.run.trans) ||
+          (recorded && reader.timed() && summary.blocked != manifest.run.blocked)) {
         faults += "; its summary differs from the counts recorded";
       }
       counts = ", " + std::to_string(summary.joins) + " joins, " + std::to_string(summary.leaves) +
-               " leaves, Trans " + std::to_string(summary.trans);
+               " leaves";
+      if (recorded) counts += ", Trans " + std::to_string(summary.trans);
+      if (recorded && reader.timed()) counts += ", " + std::to_string(summary.blocked) + " blocked";
     } catch (const TraceError& e) {
       std::fprintf(stderr, "%s:%llu: %s\n", tracePath.c_str(),
                    static_cast<unsigned long long>(e.line()), e.reason().c_str());

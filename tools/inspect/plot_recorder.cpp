@@ -1,21 +1,23 @@
 #include "plot_recorder.h"
 
+#include <cmath>
 #include <stdexcept>
 
 namespace grouptrace {
 
-void PlotRecorder::step(std::int32_t session, int delta) {
+void PlotRecorder::step(std::int32_t session, int delta, const std::optional<double>& time) {
+  if (time) lastTime_ = *time;
   sizes_->change(session, delta);
-  series_->sample(*sizes_);
+  series_->sample(*sizes_, lastTime_);
 }
 
 void PlotRecorder::add(const TraceEvent& event) {
   if (const auto* join = std::get_if<JoinRecord>(&event)) {
     ++facts_.joins;
-    step(join->session, +1);
+    step(join->session, +1, join->time);
   } else if (const auto* leave = std::get_if<LeaveRecord>(&event)) {
     ++facts_.leaves;
-    step(leave->session, -1);
+    step(leave->session, -1, leave->time);
   } else if (const auto* start = std::get_if<PhaseStart>(&event)) {
     const Count requests = facts_.joins + facts_.leaves;
     switch (start->phase) {
@@ -37,6 +39,9 @@ void PlotRecorder::add(const TraceEvent& event) {
     }
   } else if (const auto* entry = std::get_if<SessionEntry>(&event)) {
     facts_.sources.push_back(entry->source);
+  } else if (const auto* header = std::get_if<TraceHeader>(&event)) {
+    facts_.timed = header->duration.has_value();
+    if (facts_.timed && std::isfinite(*header->duration)) duration_ = header->duration;
   }
 }
 
@@ -44,6 +49,8 @@ std::string PlotRecorder::svg(const std::string& caption, const PlotStyle& style
   if (!series_) throw std::logic_error("the trace was not read past its session table");
   PlotFacts facts = facts_;
   facts.caption = caption;
+  // CSV does not record the run's duration; its last request stands for it.
+  if (facts.timed) facts.duration = duration_ ? *duration_ : lastTime_;
   return SvgPlot(*series_, std::move(facts), style).render();
 }
 

@@ -30,10 +30,14 @@ class PlotRecorder {
   const GroupSizeSeries* series() const { return series_.get(); }
 
  private:
-  void step(std::int32_t session, int delta);
+  void step(std::int32_t session, int delta, const std::optional<double>& time);
 
   std::size_t buckets_;
   PlotFacts facts_;
+  // A timed trace's header duration where recorded (not in CSV), and the
+  // last request's time.
+  std::optional<double> duration_;
+  double lastTime_ = 0;
   std::unique_ptr<SizeSpread> sizes_;
   std::unique_ptr<GroupSizeSeries> series_;
 };

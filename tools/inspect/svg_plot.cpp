@@ -125,6 +125,11 @@ SvgPlot::SvgPlot(const GroupSizeSeries& series, PlotFacts facts, PlotStyle style
       style_(std::move(style)),
       requests_(std::max<Count>(series.steps() - 1, 0)) {
   xMax_ = static_cast<double>(std::max<Count>(requests_, 1));
+  if (facts_.timed) {
+    timeUnit_ = facts_.duration >= 3 * 3600 ? 3600 : 1;
+    xMax_ = facts_.duration > 0 ? facts_.duration / timeUnit_ : 1;
+    if (style_.title == PlotStyle::kDefaultTitle) style_.title = PlotStyle::kTimedTitle;
+  }
   layOut();
 }
 
@@ -205,6 +210,18 @@ void SvgPlot::layOut() {
 double SvgPlot::x(double step) const {
   return left_ + (right_ - left_) * step / xMax_;
 }
+double SvgPlot::bucketStart(std::size_t b) const {
+  if (facts_.timed) return series_.firstTime(b) / timeUnit_;
+  return static_cast<double>(series_.firstStep(b));
+}
+
+// Each bucket holds from its first step until the next bucket begins: the
+// size after a request stands until the next one.
+double SvgPlot::bucketEnd(std::size_t b) const {
+  if (facts_.timed) return b + 1 < series_.bucketCount() ? bucketStart(b + 1) : xMax_;
+  return std::min(static_cast<double>(series_.lastStep(b) + 1), xMax_);
+}
+
 double SvgPlot::y(double size) const {
   return bottom_ - (bottom_ - top_) * size / yMax_;
 }
@@ -234,6 +251,12 @@ void SvgPlot::heading(std::string& out) const {
 }
 
 void SvgPlot::phaseShading(std::string& out) const {
+  if (facts_.timed) {
+    // The first and last phases of a timed run are instants, at 0 and at its end.
+    out += "<rect x=\"" + num(left_) + "\" y=\"" + num(top_) + "\" width=\"" + num(right_ - left_) +
+           "\" height=\"" + num(bottom_ - top_) + "\" fill=\"" + kPhaseFills[1] + "\"/>\n";
+    return;
+  }
   const double starts[] = {0, static_cast<double>(facts_.joinLeaveStart),
                            static_cast<double>(facts_.endStart), xMax_};
   for (int p = 0; p < 3; ++p) {
@@ -246,6 +269,7 @@ void SvgPlot::phaseShading(std::string& out) const {
 // The phases are named above the plot area, each over a bracket that spans
 // it, so that no label covers the data however narrow its phase.
 void SvgPlot::phaseLabels(std::string& out) const {
+  if (facts_.timed) return;
   const double starts[] = {0, static_cast<double>(facts_.joinLeaveStart),
                            static_cast<double>(facts_.endStart), xMax_};
   // Boundaries run from the axis up to the brackets, over the data.
@@ -314,9 +338,12 @@ void SvgPlot::axes(std::string& out) const {
     }
     return *(wordings.end() - 1);
   };
-  out += textElement(
-      (left_ + right_) / 2, xTitleBaseline_, "middle",
-      longestFitting({"request number (in trace order)", "request number"}, right_ - left_));
+  const double xRoom = right_ - left_;
+  const char* xTitle =
+      !facts_.timed ? longestFitting({"request number (in trace order)", "request number"}, xRoom)
+      : timeUnit_ == 3600.0 ? longestFitting({"time (hours)", "time (h)"}, xRoom)
+                            : longestFitting({"time (seconds)", "time (s)"}, xRoom);
+  out += textElement((left_ + right_) / 2, xTitleBaseline_, "middle", xTitle);
   const double pad = 0.6 * font_;
   out += "<text transform=\"translate(" + num(pad + 0.8 * font_) + "," + num((top_ + bottom_) / 2) +
          ") rotate(-90)\" text-anchor=\"middle\">" +
@@ -350,17 +377,12 @@ void SvgPlot::sessionLine(std::string& out, std::size_t session, const std::stri
 }
 
 void SvgPlot::data(std::string& out) const {
-  // Each bucket holds from its first step until the next bucket begins: the
-  // size after a request stands until the next one.
-  auto spanEnd = [&](std::size_t b) {
-    return std::min(static_cast<double>(series_.lastStep(b) + 1), xMax_);
-  };
   auto stairs = [&](std::size_t series, auto value) {
     std::string points;
     for (std::size_t b = 0; b < series_.bucketCount(); ++b) {
       const double v = y(value(series_.bucket(b, series)));
-      points += num(x(static_cast<double>(series_.firstStep(b)))) + "," + num(v) + " " +
-                num(x(spanEnd(b))) + "," + num(v) + " ";
+      points +=
+          num(x(bucketStart(b))) + "," + num(v) + " " + num(x(bucketEnd(b))) + "," + num(v) + " ";
     }
     return points;
   };
@@ -369,14 +391,15 @@ void SvgPlot::data(std::string& out) const {
     // A few markers per line, evenly spaced, each line's shifted so that
     // lines running together do not hide each other's markers.
     const int count = std::clamp(static_cast<int>((right_ - left_) / (4 * font_)), 3, 12);
-    const auto width = static_cast<double>(series_.bucketWidth());
     for (std::size_t s = 0; s < series_.seriesCount(); ++s) {
       const double shift =
           (static_cast<double>(s) + 0.5) / static_cast<double>(series_.seriesCount());
       std::vector<std::pair<double, double>> marks;
       for (int k = 0; k < count; ++k) {
         const double step = xMax_ * (k + shift) / count;
-        const auto b = std::min(static_cast<std::size_t>(step / width), series_.bucketCount() - 1);
+        // The bucket that holds the marker's place: the last to begin at or before it.
+        std::size_t b = 0;
+        while (b + 1 < series_.bucketCount() && bucketStart(b + 1) <= step) ++b;
         marks.emplace_back(x(step), y(series_.bucket(b, s).mean()));
       }
       sessionLine(out, s, stairs(s, mean), marks);
@@ -386,8 +409,8 @@ void SvgPlot::data(std::string& out) const {
   std::string band = stairs(0, [](const SizeBucket& b) { return static_cast<double>(b.max); });
   for (std::size_t b = series_.bucketCount(); b-- > 0;) {
     const double bottom = y(static_cast<double>(series_.bucket(b, 0).min));
-    band += num(x(spanEnd(b))) + "," + num(bottom) + " " +
-            num(x(static_cast<double>(series_.firstStep(b)))) + "," + num(bottom) + " ";
+    band += num(x(bucketEnd(b))) + "," + num(bottom) + " " + num(x(bucketStart(b))) + "," +
+            num(bottom) + " ";
   }
   out += "<polygon fill=\"" + std::string(kBandFill) + "\" stroke=\"none\" points=\"" + band +
          "\"/>\n";

@@ -19,11 +19,16 @@ struct PlotFacts {
   // Requests before the join-leave and the end-of-session markers.
   Count joinLeaveStart = 0;
   Count endStart = 0;
+  // A timed trace is drawn against time from 0 to `duration` seconds.
+  bool timed = false;
+  double duration = 0;
 };
 
 // How the picture is to look.
 struct PlotStyle {
   static constexpr const char* kDefaultTitle = "Group size over the request sequence";
+  // The default heading of a timed trace's picture.
+  static constexpr const char* kTimedTitle = "Group size over time";
   static constexpr int kDefaultWidth = 960;
   static constexpr int kDefaultHeight = 540;
   static constexpr int kMinWidth = 320;
@@ -61,6 +66,9 @@ class SvgPlot {
 
   void layOut();
   double x(double step) const;
+  // Where bucket b begins and ends on the horizontal axis, in its units.
+  double bucketStart(std::size_t b) const;
+  double bucketEnd(std::size_t b) const;
   double y(double size) const;
   void heading(std::string& out) const;
   void phaseShading(std::string& out) const;
@@ -77,6 +85,9 @@ class SvgPlot {
   PlotStyle style_;
   Count requests_;
   double xMax_;
+  // Seconds per unit of the horizontal axis of a timed trace: hours for a run
+  // of three hours and more.
+  double timeUnit_ = 1;
 
   // Layout, in the picture's own units.
   double font_;                                         // every small text; the heading is larger

@@ -1,6 +1,7 @@
 #include "trace_stats.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <iterator>
 #include <string_view>
@@ -92,15 +93,80 @@ double TraceStats::meanSize(std::int32_t session) const {
   return area / static_cast<double>(steps_);
 }
 
+void TraceStats::changeAt(std::int32_t session, NODEID node, int delta,
+                          const std::optional<double>& time) {
+  if (!time) return;
+  const double t = *time;
+  Group& g = groups_[static_cast<std::size_t>(session)];
+  g.timeArea += static_cast<double>(g.size) * (t - g.changed);
+  g.changed = t;
+  lastTime_ = t;
+  const std::uint64_t key =
+      (std::uint64_t{static_cast<std::uint32_t>(session)} << 32) | static_cast<std::uint32_t>(node);
+  if (delta > 0) {
+    if (t > 0) {
+      ++arrivals_;
+      joinedAt_[key] = t;
+    }
+    return;
+  }
+  const auto it = joinedAt_.find(key);
+  if (it == joinedAt_.end()) return;
+  // A leave forced by the end of the run cuts the stay short.
+  if (phase_ == TracePhase::joinLeave) {
+    stays_.push_back(t - it->second);
+    staysSorted_ = false;
+  }
+  joinedAt_.erase(it);
+}
+
+double TraceStats::duration() const {
+  return durationRecorded() ? *header_.duration : lastTime_;
+}
+
+bool TraceStats::durationRecorded() const {
+  return header_.duration && std::isfinite(*header_.duration);
+}
+
+double TraceStats::joinRate() const {
+  const double t = duration();
+  return t > 0 ? static_cast<double>(arrivals_) / t : 0;
+}
+
+double TraceStats::stayQuantile(double q) const {
+  if (!staysSorted_) {
+    std::sort(stays_.begin(), stays_.end());
+    staysSorted_ = true;
+  }
+  const auto n = static_cast<double>(stays_.size());
+  const auto rank = static_cast<std::size_t>(std::max(std::ceil(q * n), 1.0));
+  return stays_[std::min(rank, stays_.size()) - 1];
+}
+
+double TraceStats::stayMean() const {
+  double sum = 0;
+  for (const double h : stays_) sum += h;
+  return sum / static_cast<double>(stays_.size());
+}
+
+double TraceStats::timeMeanSize(std::int32_t session) const {
+  const Group& g = group(session);
+  const double t = duration();
+  if (t <= 0) return static_cast<double>(g.size);
+  return (g.timeArea + static_cast<double>(g.size) * (t - g.changed)) / t;
+}
+
 void TraceStats::add(const TraceEvent& event) {
   if (const auto* join = std::get_if<JoinRecord>(&event)) {
     ++joins_[index(phase_)];
+    changeAt(join->session, join->node, +1, join->time);
     change(join->session, +1);
     band_.add(static_cast<std::int64_t>(join->band));
     delay_.add(static_cast<std::int64_t>(join->delay));
     hops_.add(join->hops);
   } else if (const auto* leave = std::get_if<LeaveRecord>(&event)) {
     ++leaves_[index(phase_)];
+    changeAt(leave->session, leave->node, -1, leave->time);
     change(leave->session, -1);
   } else if (const auto* start = std::get_if<PhaseStart>(&event)) {
     phase_ = start->phase;
@@ -121,10 +187,14 @@ std::string TraceStats::report() const {
     allJoins += joins_[p];
     allLeaves += leaves_[p];
   }
-  std::string out = traceCounts(n, allJoins, allLeaves) +
-                    format("; summary Trans %lld\n", static_cast<long long>(summary_.trans));
-  out += format("average group size %d, join-leave %s\n\n", header_.avgSize,
-                header_.orderedJoinLeave != 0 ? "ordered" : "random");
+  std::string out = traceCounts(n, allJoins, allLeaves);
+  if (headerRecorded_) {
+    out += format("; summary Trans %lld\n", static_cast<long long>(summary_.trans));
+    out += format("average group size %d, join-leave %s\n\n", header_.avgSize,
+                  header_.orderedJoinLeave != 0 ? "ordered" : "random");
+  } else {
+    out += "\n(CSV records neither the header's values nor the transaction counter)\n\n";
+  }
 
   out += format("%-18s %12s %12s %12s\n", "requests by phase", "joins", "leaves", "total");
   for (std::size_t p = 0; p < 3; ++p) {
@@ -158,6 +228,37 @@ std::string TraceStats::report() const {
   out += histogramLines("band", band_);
   out += histogramLines("delay", delay_);
   out += histogramLines("hops", hops_);
+  if (!timed()) return out;
+
+  const double t = duration();
+  if (durationRecorded()) {
+    out += format("\ntimed run over %.6g s, %s\n", t,
+                  counted(blocked(), "arrival blocked", "arrivals blocked").c_str());
+  } else {
+    out += format(
+        "\ntimed run, the last request at %.6g s (CSV records neither the run's duration nor "
+        "its blocked arrivals)\n",
+        t);
+  }
+  out += format("join rate %.6g per second (%lld joins in (0, %.6g] s)\n", joinRate(),
+                static_cast<long long>(arrivals_), t);
+  if (stays_.empty()) {
+    out += "holding time: no stay seen whole (joined after 0 and left before the end)\n";
+  } else {
+    out += format("holding time of %s (joined after 0, left before the end), in s\n",
+                  counted(static_cast<long long>(stays_.size()), "stay", "stays").c_str());
+    out +=
+        format("  p10 %-10.4g p50 %-10.4g p90 %-10.4g p99 %-10.4g mean %.4g\n", stayQuantile(0.10),
+               stayQuantile(0.50), stayQuantile(0.90), stayQuantile(0.99), stayMean());
+  }
+  out += "group size averaged over time (members, source included)\n";
+  out += spreadLine<double>(
+      "over 0 to T", n, [](std::int32_t s, const TraceStats& x) { return x.timeMeanSize(s); },
+      *this);
+  if (n <= kListedSessions) {
+    out += format("  %8s %10s\n", "session", "time mean");
+    for (std::int32_t s = 0; s < n; ++s) out += format("  %8d %10.2f\n", s, timeMeanSize(s));
+  }
   return out;
 }
 
@@ -193,7 +294,19 @@ constexpr std::string_view kKeys[] = {"file",
                                       "delay_max",
                                       "hops_min",
                                       "hops_mean",
-                                      "hops_max"};
+                                      "hops_max",
+                                      "duration",
+                                      "blocked",
+                                      "join_rate",
+                                      "stays",
+                                      "stay_p10",
+                                      "stay_p50",
+                                      "stay_p90",
+                                      "stay_p99",
+                                      "stay_mean",
+                                      "time_size_min",
+                                      "time_size_mean",
+                                      "time_size_max"};
 
 // A value as JSON writes it; "null" stands for none.
 std::string number(double v) {
@@ -269,6 +382,22 @@ std::vector<std::string> statsValues(const TraceStats& t, Count trans, const Tra
   histogram(values, t.band());
   histogram(values, t.delay());
   histogram(values, t.hops());
+  if (!t.timed()) {
+    values.insert(values.end(), 12, "null");
+    return values;
+  }
+  values.push_back(t.durationRecorded() ? number(t.duration()) : "null");
+  values.push_back(t.durationRecorded() ? std::to_string(t.blocked()) : "null");
+  values.push_back(number(t.joinRate()));
+  values.push_back(std::to_string(t.stays().size()));
+  if (t.stays().empty()) {
+    values.insert(values.end(), 5, "null");
+  } else {
+    for (const double q : {0.10, 0.50, 0.90, 0.99}) values.push_back(number(t.stayQuantile(q)));
+    values.push_back(number(t.stayMean()));
+  }
+  spread<double>(
+      values, n, [](std::int32_t s, const TraceStats& x) { return x.timeMeanSize(s); }, t);
   return values;
 }
 
@@ -277,7 +406,8 @@ std::vector<std::string> statsValues(const TraceStats& t, Count trans, const Tra
 std::string TraceStats::json(const std::string& file) const {
   std::vector<std::string> values = statsValues(*this, summary_.trans, header_);
   values[0] = jsonString(file);
-  static_assert(std::size(kKeys) == 30);
+  if (!headerRecorded_) std::fill(values.begin() + 5, values.begin() + 8, "null");
+  static_assert(std::size(kKeys) == 42);
   std::string out = "{";
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (i > 0) out += ',';
@@ -291,6 +421,7 @@ std::string TraceStats::json(const std::string& file) const {
 std::string TraceStats::csvRow(const std::string& file) const {
   std::vector<std::string> values = statsValues(*this, summary_.trans, header_);
   values[0] = csvCell(file);
+  if (!headerRecorded_) std::fill(values.begin() + 5, values.begin() + 8, "null");
   std::string out;
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (i > 0) out += ',';

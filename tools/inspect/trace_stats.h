@@ -2,7 +2,9 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "grouptrace/trace_event.h"
@@ -21,6 +23,9 @@ class TraceStats {
 
   // Takes the events of a sound trace, in order, as a TraceReader hands them out.
   void add(const TraceEvent& event);
+  // For a form that does not record the header's values and the transaction
+  // counter (CSV): the figures from them are left out.
+  void headerUnrecorded() { headerRecorded_ = false; }
 
   // The plain-text report; the trace must have been read to its summary.
   std::string report() const;
@@ -46,6 +51,27 @@ class TraceStats {
   const ValueHistogram& delay() const { return delay_; }
   const ValueHistogram& hops() const { return hops_; }
 
+  // A trace of the timed model, whose requests carry times.
+  bool timed() const { return header_.duration.has_value(); }
+  // The run's length: the header's duration, or the last request's time where
+  // the form does not record it (CSV).
+  double duration() const;
+  // The header records the duration and the summary the blocked arrivals.
+  bool durationRecorded() const;
+  Count blocked() const { return summary_.blocked; }
+  // Joins per second over (0, T]: the members present at the start, who join
+  // at time 0, are not arrivals of the run.
+  double joinRate() const;
+  // The holding times of the stays seen whole: joined after the start and left
+  // before the end-of-session phase.
+  const std::vector<double>& stays() const { return stays_; }
+  // The q-quantile (0 < q <= 1) of the stays: the smallest stay that at least
+  // a fraction q of them do not exceed. The stays must not be empty.
+  double stayQuantile(double q) const;
+  double stayMean() const;
+  // The group size averaged over time from 0 to T.
+  double timeMeanSize(std::int32_t session) const;
+
  private:
   struct Group {
     NODEID source = 0;
@@ -54,6 +80,9 @@ class TraceStats {
     // Sum of the sizes after requests 1 .. since.
     double area = 0;
     Count since = 0;
+    // Timed traces: the size integrated over time up to `changed`.
+    double timeArea = 0;
+    double changed = 0;
   };
 
   static std::size_t index(TracePhase phase) { return static_cast<std::size_t>(phase); }
@@ -61,6 +90,7 @@ class TraceStats {
     return groups_[static_cast<std::size_t>(session)];
   }
   void change(std::int32_t session, int delta);
+  void changeAt(std::int32_t session, NODEID node, int delta, const std::optional<double>& time);
 
   TraceHeader header_;
   TraceSummary summary_;
@@ -72,6 +102,15 @@ class TraceStats {
   ValueHistogram band_;
   ValueHistogram delay_;
   ValueHistogram hops_;
+
+  bool headerRecorded_ = true;
+  Count arrivals_ = 0;  // joins after time 0
+  double lastTime_ = 0;
+  // The join time of every member present that joined after the start, by
+  // session and node; the stays it completes.
+  std::unordered_map<std::uint64_t, double> joinedAt_;
+  mutable std::vector<double> stays_;
+  mutable bool staysSorted_ = true;
 };
 
 }  // namespace grouptrace

@@ -1,0 +1,406 @@
+#include "row_trace_reader.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "grouptrace/trace_error.h"
+#include "trace_text.h"
+
+namespace grouptrace {
+namespace {
+
+using trace_text::quote;
+
+constexpr std::string_view kClassicColumns = "phase,kind,node,session,band,delay,hops";
+constexpr std::string_view kTimedColumns = "time,phase,kind,node,session,band,delay,hops";
+constexpr std::int64_t kLargestNode = std::numeric_limits<std::int32_t>::max() - 1;
+constexpr std::int64_t kInt32Min = std::numeric_limits<std::int32_t>::min();
+constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
+
+std::optional<TracePhase> phaseNamed(std::string_view name) {
+  for (int i = 0; i < 3; ++i) {
+    if (phaseName(static_cast<TracePhase>(i)) == name) return static_cast<TracePhase>(i);
+  }
+  return std::nullopt;
+}
+
+std::string phaseText(TracePhase phase) {
+  return std::string(phaseName(phase));
+}
+
+// A finite number in any form from_chars reads: the writers give the shortest
+// text that reads back as the same double, and whole numbers in plain digits.
+std::optional<double> parseReal(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  double value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || stop != end || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+std::string timeText(double t) {
+  char buffer[32];
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, t).ptr;
+  return std::string(buffer, end);
+}
+
+}  // namespace
+
+RowTraceReader::RowTraceReader(ByteSource& source, std::size_t bufferSize, TraceFormat format)
+    : lines_(source, bufferSize), format_(format) {
+}
+
+void RowTraceReader::fail(const std::string& reason) const {
+  throw TraceError(lines_.number(), reason);
+}
+
+Count RowTraceReader::groupSize(std::int32_t session) const {
+  return fullRules_ ? replay_.groupSize(session)
+                    : members_[static_cast<std::size_t>(session)].size();
+}
+
+bool RowTraceReader::isMember(std::int32_t session, NODEID node) const {
+  return fullRules_ ? replay_.isMember(session, node)
+                    : members_[static_cast<std::size_t>(session)].contains(node);
+}
+
+bool RowTraceReader::next(TraceEvent& event) {
+  try {
+    while (taken_ == queued_) {
+      taken_ = queued_ = 0;
+      if (stage_ == Stage::done) return false;
+      readRow();
+    }
+    event = queue_[taken_++];
+    if (const auto* start = std::get_if<PhaseStart>(&event)) shownPhase_ = start->phase;
+    return true;
+  } catch (const TraceError&) {
+    // Nothing after a faulty line can be trusted.
+    stage_ = Stage::done;
+    taken_ = queued_ = 0;
+    throw;
+  }
+}
+
+void RowTraceReader::readRow() {
+  std::string_view text;
+  if (!lines_.next(text)) {
+    if (stage_ == Stage::start) {
+      throw TraceError(1, "the trace is empty");
+    }
+    if (format_ == TraceFormat::jsonl) {
+      throw TraceError(lines_.number() + 1,
+                       "the trace ends here, before its summary line: it is truncated");
+    }
+    finishCsv();
+    return;
+  }
+  eventLine_ = lines_.number();
+  if (lines_.unterminated()) {
+    fail("the trace ends inside this line, which has no newline: it is truncated");
+  }
+  if (!text.empty() && text.back() == '\r') {
+    fail("a carriage return ends the line; trace lines end with a bare newline");
+  }
+  if (text.empty()) fail("an empty line, where every line holds a row");
+  if (stage_ == Stage::start) {
+    readHeaderRow(text);
+    return;
+  }
+  const TraceRow row =
+      format_ == TraceFormat::csv ? parseCsvRow(text) : parseJsonLinesRow(text, lines_.number());
+  switch (row.kind) {
+    case TraceRow::Kind::header:
+      fail("a second header line: the header is the first line only");
+    case TraceRow::Kind::source:
+      takeSource(row);
+      break;
+    case TraceRow::Kind::join:
+    case TraceRow::Kind::leave:
+      takeRequest(row);
+      break;
+    case TraceRow::Kind::summary:
+      takeSummary(row);
+      break;
+  }
+}
+
+void RowTraceReader::readHeaderRow(std::string_view text) {
+  if (format_ == TraceFormat::csv) {
+    if (text == kClassicColumns) {
+      timed_ = false;
+    } else if (text == kTimedColumns) {
+      timed_ = true;
+      // The CSV form does not record how long the run was.
+      header_.duration = std::numeric_limits<double>::infinity();
+    } else {
+      fail("expected the CSV header row " + quote(kClassicColumns) + " or " + quote(kTimedColumns) +
+           ", found " + quote(text));
+    }
+  } else {
+    const TraceRow row = parseJsonLinesRow(text, lines_.number());
+    if (row.kind != TraceRow::Kind::header) {
+      fail("expected the header object {\"kind\":\"header\",...} on the first line, found " +
+           quote(text));
+    }
+    header_ = row.header;
+    timed_ = row.timed;
+    // Only the classic run's rules can be replayed, and only with its header values.
+    fullRules_ = !timed_;
+    replay_.setHeader(header_);
+  }
+  stage_ = Stage::table;
+  push(header_);
+}
+
+TraceRow RowTraceReader::parseCsvRow(std::string_view text) {
+  std::string_view f[9];
+  std::size_t n = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',');
+    if (n == 9) break;
+    f[n++] = text.substr(0, comma);
+    if (comma == std::string_view::npos) break;
+    text.remove_prefix(comma + 1);
+  }
+  const std::size_t want = timed_ ? 8 : 7;
+  if (n != want) {
+    fail("the row has " + (n > want ? "more than " + std::to_string(want) : std::to_string(n)) +
+         " fields; it has " + std::to_string(want) + ": " +
+         std::string(timed_ ? kTimedColumns : kClassicColumns));
+  }
+  TraceRow row;
+  const std::string_view* c = f;
+  if (timed_) {
+    if (f[0].empty()) fail("the row has no time, which every row of a timed trace has");
+    row.time = parseReal(f[0]);
+    if (!row.time) fail("the time " + quote(f[0]) + " is not a number");
+    ++c;
+  }
+  const std::string_view phase = c[0], kind = c[1];
+  const auto node = trace_text::parseInteger(c[2]);
+  if (!node || *node < 0 || *node > kLargestNode) {
+    fail("the node " + quote(c[2]) + " is not a node (0 to 2147483646)");
+  }
+  const auto session = trace_text::parseInteger(c[3]);
+  if (!session) fail("the session " + quote(c[3]) + " is not a whole number");
+  row.node = *node;
+  row.session = *session;
+  auto requireEmpty = [&](std::string_view what) {
+    if (!c[4].empty() || !c[5].empty() || !c[6].empty()) {
+      fail(std::string(what) + " leaves band, delay and hops empty, found " +
+           quote(std::string(c[4]) + "," + std::string(c[5]) + "," + std::string(c[6])));
+    }
+  };
+  if (phase == "sessions") {
+    if (kind != "source") fail("a row of the sessions part is a source, found kind " + quote(kind));
+    if (row.time && *row.time != 0) {
+      fail("a source row at time " + quote(f[0]) + ", where the sessions exist from time 0");
+    }
+    requireEmpty("a source row");
+    row.kind = TraceRow::Kind::source;
+    row.time.reset();
+    return row;
+  }
+  const auto named = phaseNamed(phase);
+  if (!named) {
+    fail("the phase " + quote(phase) +
+         " is none of sessions, beef-up, join-leave and end-of-session");
+  }
+  row.phase = *named;
+  if (kind == "join") {
+    row.kind = TraceRow::Kind::join;
+    const auto band = parseReal(c[4]);
+    if (!band) fail("the band " + quote(c[4]) + " is not a number");
+    const auto delay = parseReal(c[5]);
+    if (!delay) fail("the delay " + quote(c[5]) + " is not a number");
+    const auto hops = trace_text::parseInteger(c[6]);
+    if (!hops || *hops < kInt32Min || *hops > kInt32Max) {
+      fail("the hop count " + quote(c[6]) + " is not a 32-bit integer");
+    }
+    row.band = *band;
+    row.delay = *delay;
+    row.hops = *hops;
+  } else if (kind == "leave") {
+    row.kind = TraceRow::Kind::leave;
+    requireEmpty("a leave row");
+  } else {
+    fail("the kind " + quote(kind) + " of a request is neither join nor leave");
+  }
+  return row;
+}
+
+void RowTraceReader::takeSource(const TraceRow& row) {
+  if (stage_ != Stage::table) {
+    fail("a source row after the requests began: the session table comes first");
+  }
+  if (row.session != sessionCount()) {
+    fail("session " + std::to_string(row.session) + " in the table where session " +
+         std::to_string(sessionCount()) + " comes next (sessions are listed from 0 up)");
+  }
+  if (row.node < 0 || row.node > kLargestNode) {
+    fail("the source " + std::to_string(row.node) + " is not a node (0 to 2147483646)");
+  }
+  if (sessionCount() == kInt32Max) fail("more sessions than a 32-bit index can number");
+  const auto source = static_cast<NODEID>(row.node);
+  if (fullRules_) {
+    replay_.addSession(source, lines_.number());
+  } else {
+    members_.emplace_back(MemberSet::kLargestNetwork);
+    members_.back().insert(source);
+  }
+  sources_.push_back(source);
+  push(SessionEntry{static_cast<std::int32_t>(row.session), source});
+}
+
+void RowTraceReader::endTable() {
+  if (sessionCount() == 0) fail("no source rows: a trace has at least one session");
+  stage_ = Stage::body;
+}
+
+void RowTraceReader::reachPhase(TracePhase phase) {
+  if (!phase_) {
+    phase_ = TracePhase::beefUp;
+    push(PhaseStart{TracePhase::beefUp});
+  }
+  if (phase < *phase_) {
+    fail("a " + phaseText(phase) + " row after the " + phaseText(*phase_) +
+         " phase began: the phases run beef-up, join-leave, end-of-session");
+  }
+  while (*phase_ < phase) {
+    phase_ = static_cast<TracePhase>(static_cast<int>(*phase_) + 1);
+    if (fullRules_) replay_.startPhase(*phase_, lines_.number());
+    push(PhaseStart{*phase_});
+  }
+}
+
+void RowTraceReader::checkTime(const TraceRow& row) {
+  if (!timed_) {
+    if (row.time) fail("a request with a time in a trace whose header names no timed model");
+    return;
+  }
+  if (!row.time) fail("a request without its time, which every request of a timed trace has");
+  const double t = *row.time;
+  if (t < 0) fail("the time " + timeText(t) + " s is before the run's start at 0");
+  if (header_.duration && t > *header_.duration) {
+    fail("the time " + timeText(t) + " s is past the run's duration of " +
+         timeText(*header_.duration) + " s (the header)");
+  }
+  if (t < lastTime_) {
+    fail("the time " + timeText(t) + " s comes before the time " + timeText(lastTime_) +
+         " s of the request on line " + std::to_string(lastTimeLine_) + ": times never decrease");
+  }
+  if (row.phase == TracePhase::beefUp && t != 0) {
+    fail("a beef-up join at time " + timeText(t) +
+         " s: the members present at the start join at time 0");
+  }
+  lastTime_ = t;
+  lastTimeLine_ = lines_.number();
+}
+
+void RowTraceReader::takeRequest(const TraceRow& row) {
+  if (stage_ == Stage::table) endTable();
+  reachPhase(row.phase);
+  const bool join = row.kind == TraceRow::Kind::join;
+  if (row.node < 0 || row.node > kLargestNode) {
+    fail("the node " + std::to_string(row.node) + " is not a node (0 to 2147483646)");
+  }
+  if (row.session < 0 || row.session >= sessionCount()) {
+    fail("session " + std::to_string(row.session) + " is not in the session table (sessions 0 to " +
+         std::to_string(sessionCount() - 1) + ")");
+  }
+  const auto node = static_cast<NODEID>(row.node);
+  const auto s = static_cast<std::int32_t>(row.session);
+  if (join && (row.hops < kInt32Min || row.hops > kInt32Max)) {
+    fail("the hop count " + std::to_string(row.hops) + " is not a 32-bit integer");
+  }
+  checkTime(row);
+  if (fullRules_) {
+    if (join) {
+      replay_.join(node, s, lines_.number());
+    } else {
+      replay_.leave(node, s, lines_.number());
+    }
+  } else {
+    auto who = [&] {
+      return "node " + std::to_string(node) + (join ? " joins" : " leaves") + " session " +
+             std::to_string(s);
+    };
+    if (join && row.phase == TracePhase::endOfSession) {
+      fail("a join in the end-of-session phase, which only has leaves (" + who() + ")");
+    }
+    if (!join && row.phase == TracePhase::beefUp) {
+      fail("a leave in the beef-up phase, which only has joins (" + who() + ")");
+    }
+    if (node == source(s)) {
+      fail(who() + ", whose source it is: a source " +
+           (join ? "is a member throughout" : "never leaves"));
+    }
+    MemberSet& set = members_[static_cast<std::size_t>(s)];
+    if (join) {
+      if (!set.insertIfAbsent(node)) fail(who() + " but is already a member");
+      ++joins_;
+    } else {
+      if (!set.eraseIfPresent(node)) fail(who() + " but is not a member");
+      ++leaves_;
+    }
+  }
+  if (join) {
+    push(JoinRecord{node, s, row.band, row.delay, static_cast<HOPS>(row.hops), row.time});
+  } else {
+    push(LeaveRecord{node, s, row.time});
+  }
+}
+
+void RowTraceReader::takeSummary(const TraceRow& row) {
+  if (stage_ == Stage::table) endTable();
+  reachPhase(TracePhase::endOfSession);
+  const TraceSummary& s = row.summary;
+  if (timed_ && !row.hasBlocked) {
+    fail(
+        "the summary of a timed trace counts the blocked arrivals (\"blocked\"), and this one "
+        "does not");
+  }
+  if (!timed_ && row.hasBlocked) {
+    fail("the summary counts blocked arrivals, which only a timed trace has");
+  }
+  if (s.blocked < 0) fail("the summary counts " + std::to_string(s.blocked) + " blocked arrivals");
+  if (fullRules_) {
+    replay_.finish(s.trans, s.joins, s.leaves, lines_.number());
+  } else {
+    if (s.joins != joins_) {
+      fail("the summary counts " + std::to_string(s.joins) + " joins but the trace holds " +
+           std::to_string(joins_) + " join records");
+    }
+    if (s.leaves != leaves_) {
+      fail("the summary counts " + std::to_string(s.leaves) + " leaves but the trace holds " +
+           std::to_string(leaves_) + " leave records");
+    }
+    if (s.trans != joins_ + leaves_) {
+      fail("the summary counts trans " + std::to_string(s.trans) +
+           ", yet a timed run's counter is its joins plus leaves, " +
+           std::to_string(joins_ + leaves_));
+    }
+  }
+  const std::uint64_t summaryLine = lines_.number();
+  std::string_view extra;
+  if (lines_.next(extra)) fail("a line after the summary, which ends the trace");
+  eventLine_ = summaryLine;
+  push(s);
+  stage_ = Stage::done;
+}
+
+void RowTraceReader::finishCsv() {
+  if (stage_ == Stage::start) throw TraceError(1, "the trace is empty");
+  if (stage_ == Stage::table) endTable();
+  reachPhase(TracePhase::endOfSession);
+  const Count joins = this->joins();
+  const Count leaves = this->leaves();
+  push(TraceSummary{joins + leaves, joins, leaves, 0});
+  stage_ = Stage::done;
+}
+
+}  // namespace grouptrace
