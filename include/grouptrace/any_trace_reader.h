@@ -92,7 +92,8 @@ class AnyTraceReader {
   Count leaves() const;
 
  private:
-  class Impl;
+  // Internal, although nested in an exported class.
+  class __attribute__((visibility("hidden"))) Impl;
   std::unique_ptr<Impl> impl_;
 };
 

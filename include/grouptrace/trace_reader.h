@@ -68,7 +68,8 @@ class TraceReader {
   std::size_t joinedMembers() const;
 
  private:
-  class Impl;
+  // Internal, although nested in an exported class.
+  class __attribute__((visibility("hidden"))) Impl;
   std::unique_ptr<Impl> impl_;
 };
 

@@ -56,7 +56,7 @@ std::optional<TraceFormat> detectTraceFormat(std::string_view firstBytes) {
   return std::nullopt;
 }
 
-class __attribute__((visibility("hidden"))) AnyTraceReader::Impl {
+class AnyTraceReader::Impl {
  public:
   Impl(ByteSource& source, std::size_t bufferSize) : source_(source), bufferSize_(bufferSize) {}
 

@@ -225,8 +225,7 @@ bool scanRecord(Scan& scan, std::int32_t sessions, RecordFields& f) {
 
 }  // namespace
 
-// Internal although nested in an exported class.
-class __attribute__((visibility("hidden"))) TraceReader::Impl {
+class TraceReader::Impl {
  public:
   Impl(ByteSource& source, std::size_t bufferSize) : lines_(source, bufferSize) {}
 
