@@ -303,6 +303,22 @@ TEST_F(MembershipTraceHelperTest, ATimedRunFiresEachRequestAtItsTime) {
   EXPECT_EQ(r.finished, 1);
 }
 
+// A stored timed trace, in JSON Lines: each request at the start time plus
+// its own time, as the in-process run of the same configuration gives them.
+TEST_F(MembershipTraceHelperTest, AStoredTimedTraceFiresEachRequestAtItsTime) {
+  Ptr<MembershipTraceHelper> h = Helper(1, 1);
+  h->SetTraceFile(kGolden + "/dynamic/d000.out");
+  Recorder r(h);
+  Run(h);
+  ASSERT_GT(r.fired.size(), 100u);
+  EXPECT_EQ(r.fired.front().seconds, 1.0) << "the members at time 0";
+  for (size_t i = 1; i < r.fired.size(); ++i) {
+    EXPECT_LE(r.fired[i - 1].seconds, r.fired[i].seconds) << i;
+  }
+  EXPECT_NEAR(r.fired.back().seconds, 1 + 3600.0, 1e-9) << "the leaves at the end, at T";
+  EXPECT_EQ(r.membershipMismatches, 0);
+}
+
 using MembershipTraceHelperDeathTest = MembershipTraceHelperTest;
 
 TEST_F(MembershipTraceHelperDeathTest, RefusesWhatCannotBeReplayed) {

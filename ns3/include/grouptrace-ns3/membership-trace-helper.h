@@ -73,7 +73,9 @@ class MembershipTraceHelper : public Object {
   // What to replay. Each call replaces what an earlier one loaded; the trace is
   // read or generated at once, so its faults show before the simulation runs.
   //
-  // A stored trace, in the text format that `grouptrace` writes.
+  // A stored trace in any form `grouptrace` writes (the trace text, CSV or
+  // JSON Lines, told apart by the first line); a timed trace's requests happen
+  // at StartTime plus their own times.
   void SetTraceFile(const std::string& path);
   // A trace generated in-process: the same requests as `grouptrace SEED`
   // writes for these parameters, with band and delay exact.
