@@ -485,6 +485,35 @@ TEST(SvgPlot, EachSessionLineHasItsOwnDashesAndMarkerAndItsSwatchMatches) {
   EXPECT_EQ(markers.size(), 8u);
 }
 
+// A figure for a paper says in its caption what the subtitle and footnote
+// say: each can go, and nothing else with it.
+TEST(SvgPlot, SubtitleAndFootnoteCanGo) {
+  // 1563 requests: more than the plot's steps, so a step spans several.
+  const std::string trace = testing::readFile(std::string(GROUPTRACE_GOLDEN_DIR) + "/009.out");
+  auto plotted = [&](bool subtitle, bool footnote) {
+    PlotRecorder plot;
+    for (const auto& e : eventsOf(trace)) plot.add(e);
+    PlotStyle style;
+    style.subtitle = subtitle;
+    style.footnote = footnote;
+    return plot.svg("long.trace", style);
+  };
+  const std::string full = plotted(true, true);
+  ASSERT_NE(full.find("long.trace: 3 sessions"), std::string::npos);
+  ASSERT_NE(full.find("each step spans"), std::string::npos);
+  const std::string bare = plotted(false, false);
+  EXPECT_EQ(bare.find("long.trace: 3 sessions"), std::string::npos);
+  EXPECT_EQ(bare.find("each step spans"), std::string::npos);
+  EXPECT_NE(bare.find(PlotStyle::kDefaultTitle), std::string::npos);
+  EXPECT_NE(bare.find("session 0"), std::string::npos);
+  EXPECT_NE(plotted(false, true).find("each step spans"), std::string::npos);
+  EXPECT_EQ(parseInspectOptions(4, std::array<const char*, 4>{"grouptrace-inspect", "plot",
+                                                              "--no-subtitle", "-o=x.svg"}
+                                       .data())
+                .style.subtitle,
+            false);
+}
+
 TEST(SvgPlot, TitleAndSizeAreTheCallersAndTextScalesWithThePicture) {
   const std::string trace = testing::readFile(std::string(GROUPTRACE_GOLDEN_DIR) + "/009.out");
   auto plotSized = [&](int width, int height, const std::string& title) {

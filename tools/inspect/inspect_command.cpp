@@ -90,6 +90,9 @@ plot    a standalone SVG picture of group size over the request sequence, one
                         sequence"; --title "" leaves it out
           --width N     width in pixels, 320 to 4000 (default 960)
           --height N    height in pixels, 180 to 4000 (default 540)
+          --no-subtitle leave out the line under the heading (the trace's
+                        name and counts)
+          --no-footnote leave out the note on how many requests a step spans
 export  the trace's events in a machine-readable form, the same as
         grouptrace --format writes for the run that made the trace:
 )";

@@ -101,6 +101,12 @@ InspectOptions parseInspectOptions(int argc, const char* const argv[]) {
       options.command = InspectCommand::help;
       return options;
     }
+    // The plot's switches, which take no value.
+    if (arg == "--no-subtitle" || arg == "--no-footnote") {
+      if (!plot) throw UsageError(std::string(arg) + " is an option of plot only");
+      (arg == "--no-subtitle" ? options.style.subtitle : options.style.footnote) = false;
+      continue;
+    }
     // "--name=value" or "--name value"; -o is the one short form, as "-o
     // value" or "-o=value".
     const std::size_t equals = arg.find('=');

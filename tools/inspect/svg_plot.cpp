@@ -148,8 +148,10 @@ void SvgPlot::layOut() {
     titleBaseline_ = at + 0.8 * titleFont;
     at = titleBaseline_ + 0.3 * titleFont;
   }
-  subtitleBaseline_ = at + 0.8 * font_;
-  at = subtitleBaseline_ + 0.7 * font_;
+  if (style_.subtitle) {
+    subtitleBaseline_ = at + 0.8 * font_;
+    at = subtitleBaseline_ + 0.7 * font_;
+  }
   phaseBaseline_ = at + 0.8 * font_;
   bracket_ = phaseBaseline_ + 0.55 * font_;
   top_ = bracket_ + 0.45 * font_;
@@ -172,7 +174,7 @@ void SvgPlot::layOut() {
       legend_.push_back({-2, "smallest to largest group"});
       legend_.push_back({-3, "mean over sessions"});
     }
-    if (series_.bucketWidth() > 1) {
+    if (series_.bucketWidth() > 1 && style_.footnote) {
       legend_.push_back({-1, "each step spans " + std::to_string(series_.bucketWidth()) +
                                  " requests " +
                                  (series_.perSession() ? "(their mean)" : "(min, mean, max)")});
@@ -237,6 +239,7 @@ void SvgPlot::heading(std::string& out) const {
         textElement(pad, titleBaseline_, "", xmlEscaped(title),
                     " font-size=\"" + num(titleFont) + "\" font-weight=\"bold\" fill=\"#222222\"");
   }
+  if (!style_.subtitle) return;
   const auto sessions = static_cast<long long>(facts_.sources.size());
   const std::u32string counts = xmlCharacters(traceCounts(sessions, facts_.joins, facts_.leaves));
   std::u32string subtitle = counts;

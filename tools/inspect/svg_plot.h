@@ -39,6 +39,11 @@ struct PlotStyle {
   std::string title = kDefaultTitle;  // any bytes; empty: no heading
   int width = kDefaultWidth;
   int height = kDefaultHeight;
+  // The line under the heading (the trace's name and counts), and the note
+  // under the legend on how many requests a step spans: a figure for a paper
+  // may say both in its caption instead.
+  bool subtitle = true;
+  bool footnote = true;
 };
 
 // Draws group size over the request sequence as a standalone SVG document: no
