@@ -648,7 +648,8 @@ TEST(InspectOptions, CommandsFilesAndOutput) {
   EXPECT_THROW(parse({"plot", "t.trace", "-o"}), UsageError);
   EXPECT_THROW(parse({"check", "-o", "x.svg"}), UsageError);
   EXPECT_EQ(parse({"check", "a", "b"}).inputs, (std::vector<std::string>{"a", "b"}));
-  EXPECT_THROW(parse({"plot", "-o", "x.svg", "a", "b"}), UsageError);
+  EXPECT_EQ(parse({"plot", "-o", "x.svg", "a", "b"}).inputs.size(), 2u);
+  EXPECT_THROW(parse({"export", "--format", "csv", "a", "b"}), UsageError);
   EXPECT_THROW(parse({"stats", "--verbose"}), UsageError);
   EXPECT_EQ(parse({"stats", "--format=json"}).statsFormat, StatsFormat::json);
   EXPECT_EQ(parse({"stats", "--format", "csv", "a"}).statsFormat, StatsFormat::csv);
@@ -978,6 +979,43 @@ TEST(InspectProgram, DoubleDashAndSingularWording) {
       inspect + " stats -- - < " + testing::shellQuoted(trace.string()), scratch);
   EXPECT_EQ(stats.status, 0) << stats.err;
   EXPECT_EQ(stats.out.rfind("1 session, 2 requests (1 join, 1 leave);", 0), 0u) << stats.out;
+}
+
+// Several traces in one picture: a line each, named by its file, without the
+// phases of any one of them; a trace shorter than another stops where it ends.
+TEST(InspectProgram, SeveralTracesInOnePlot) {
+  testing::ScratchDir scratch;
+  const std::string golden = GROUPTRACE_GOLDEN_DIR;
+  const auto r = testing::runCommand(
+      inspectProgram() + " plot -o - " + golden + "/009.out " + golden + "/000.out", scratch);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(">009.out</text>"), std::string::npos);
+  EXPECT_NE(r.out.find(">000.out</text>"), std::string::npos);
+  EXPECT_NE(r.out.find("2 traces"), std::string::npos);
+  EXPECT_EQ(r.out.find(">join-leave</text>"), std::string::npos) << "no one trace's phases";
+  // 000.out has 7 requests, 009.out 1563: the short line has few points.
+  std::vector<std::size_t> points;
+  for (std::size_t at = r.out.find("<polyline"); at != std::string::npos;
+       at = r.out.find("<polyline", at + 1)) {
+    const std::size_t from = r.out.find("points=\"", at) + 8;
+    const std::string list = r.out.substr(from, r.out.find('"', from) - from);
+    points.push_back(static_cast<std::size_t>(std::count(list.begin(), list.end(), ',')));
+  }
+  ASSERT_GE(points.size(), 2u);
+  EXPECT_GT(points[0], 10 * points[1]);
+
+  const std::string timed = golden + "/dynamic/d000.out";
+  const auto mixed =
+      testing::runCommand(inspectProgram() + " plot -o - " + golden + "/009.out " + timed, scratch);
+  EXPECT_EQ(mixed.status, 2);
+  EXPECT_NE(mixed.err.find("no common axis"), std::string::npos) << mixed.err;
+  EXPECT_EQ(mixed.out, "");
+  const auto bad =
+      testing::runCommand(inspectProgram() + " plot -o " + (scratch / "x.svg").string() + " " +
+                              golden + "/009.out " + golden + "/009.params",
+                          scratch);
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_FALSE(std::filesystem::exists(scratch / "x.svg"));
 }
 
 }  // namespace

@@ -598,9 +598,11 @@ TEST(TraceFiles, TheManifestOnStandardOutputAndAfterAnEarlyEnd) {
   }
 
   std::filesystem::create_directory(scratch / "m");
-  const auto early = runCommand(
-      generator() + " 3 -p " + p + " --manifest " + q(scratch / "m" / "run.json") + " | head -c 10",
-      scratch);
+  // A trace far larger than any pipe, so that the reader goes away while the
+  // run still writes, however the two are scheduled.
+  const auto early = runCommand(generator() + " 3 -p " + p + " --max-trans 400000 --manifest " +
+                                    q(scratch / "m" / "run.json") + " | head -c 10",
+                                scratch);
   EXPECT_EQ(early.out, "// Print G");
   EXPECT_TRUE(std::filesystem::is_empty(scratch / "m"));
 }

@@ -1,6 +1,7 @@
 #include "group_size_series.h"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 namespace grouptrace {
@@ -16,6 +17,47 @@ GroupSizeSeries::GroupSizeSeries(std::int32_t sessions, std::int32_t mostLines,
   if (maxBuckets < 2 || maxBuckets % 2 != 0) {
     throw std::invalid_argument("the bucket count must be even and at least 2");
   }
+}
+
+GroupSizeSeries GroupSizeSeries::compare(const std::vector<const GroupSizeSeries*>& traces,
+                                         bool timed, double duration, std::size_t maxBuckets) {
+  GroupSizeSeries out(static_cast<std::int32_t>(traces.size()),
+                      static_cast<std::int32_t>(traces.size()), maxBuckets);
+  Count steps = 1;
+  for (const GroupSizeSeries* t : traces) {
+    if (t->perSession_ && t->series_ != 1) {
+      throw std::invalid_argument("a compared trace is one series, its mean over its sessions");
+    }
+    steps = std::max(steps, t->steps_);
+  }
+  out.steps_ = steps;
+  out.width_ = std::max<Count>(
+      1, (steps + static_cast<Count>(maxBuckets) - 1) / static_cast<Count>(maxBuckets));
+  out.used_ = static_cast<std::size_t>((steps + out.width_ - 1) / out.width_);
+  const double slot = duration / static_cast<double>(out.used_);
+  for (std::size_t b = 0; b < out.used_; ++b) {
+    out.times_[b] = timed ? slot * static_cast<double>(b) : 0;
+    for (std::size_t i = 0; i < traces.size(); ++i) {
+      const GroupSizeSeries& t = *traces[i];
+      // The trace's bucket that holds this bucket's start, if the trace
+      // reaches it: the last of its buckets to begin at or before it.
+      std::size_t at = 0;
+      bool reached = false;
+      for (std::size_t k = 0; k < t.used_; ++k) {
+        const bool begun =
+            timed ? t.times_[k] <= out.times_[b] : t.firstStep(k) <= out.firstStep(b);
+        if (!begun) break;
+        at = k;
+        reached = timed || out.firstStep(b) < t.steps_;
+      }
+      if (!reached) continue;
+      const SizeBucket& from = t.bucket(at, 0);
+      out.buckets_[b * out.series_ + i] = SizeBucket{from.min, from.max, from.mean(), 1};
+      // The axis fits the lines drawn, the means, not the largest group.
+      out.largest_ = std::max(out.largest_, static_cast<Count>(std::ceil(from.mean())));
+    }
+  }
+  return out;
 }
 
 Count GroupSizeSeries::lastStep(std::size_t b) const {

@@ -48,6 +48,14 @@ class GroupSizeSeries {
   }
   Count largest() const { return largest_; }
 
+  // Several traces side by side: one series per trace, its mean group size
+  // over its sessions, on a common grid of at most `maxBuckets` buckets over
+  // the longest trace's steps (or, `timed`, its time). A trace that ends
+  // before another leaves its later buckets empty (no samples), so that its
+  // line stops where it ends. Each trace must be one series (many sessions).
+  static GroupSizeSeries compare(const std::vector<const GroupSizeSeries*>& traces, bool timed,
+                                 double duration, std::size_t maxBuckets);
+
  private:
   void mergePairs();
   void add(std::size_t series, Count min, Count max, double value);

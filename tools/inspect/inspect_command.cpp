@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <optional>
@@ -47,7 +48,7 @@ namespace {
 constexpr std::string_view kUsageHead = R"(usage: grouptrace-inspect check [--] [FILE...]
        grouptrace-inspect stats [--format text|json|csv] [--] [FILE...]
        grouptrace-inspect verify MANIFEST [TRACE]
-       grouptrace-inspect plot -o OUT.svg [PLOT OPTIONS] [--] [FILE]
+       grouptrace-inspect plot -o OUT.svg [PLOT OPTIONS] [--] [FILE...]
        grouptrace-inspect export --format FORMAT [-o OUT] [--] [FILE]
        grouptrace-inspect --help | --version
 
@@ -84,6 +85,8 @@ plot    a standalone SVG picture of group size over the request sequence, one
         shaded and named above the plot; a timed trace against time. Text is
         sized in proportion to the picture, so that it stays readable in a
         paper's column.
+        Several FILEs share one picture, a line each (its mean group size
+        over its sessions), named by file, without phases.
           -o OUT.svg    where to write it (required): a name ending in .svg, or
                         - for standard output; a file appears only whole
           --title TEXT  the heading, by default "Group size over the request
@@ -474,50 +477,52 @@ int verifyManifest(const InspectOptions& options) {
 }
 
 // One trace, opened and inspected, its faults reported under its name.
-int inspectInput(const InspectOptions& options, const std::string& input) {
-  const std::string name = input == "-" ? "<stdin>" : shownPath(input);
-  std::unique_ptr<ByteSource> source;
+// A trace to read, or null after saying why it cannot be opened.
+std::unique_ptr<ByteSource> openInput(const std::string& input, const std::string& name) {
   try {
-    if (input == "-") {
-      if (isatty(STDIN_FILENO)) {
-        complain(
-            "reading a trace from the terminal; end it with Ctrl-D, or name a FILE (see "
-            "grouptrace-inspect --help)");
-      }
-      // Either end of a pipe can grow it: a trace piped in from a writer
-      // that did not then arrives in fewer, larger rounds.
-      fitPipeToWrites(0);
-      source = std::make_unique<FdSource>(0);
-    } else {
-      source = std::make_unique<FileSource>(input);
+    if (input != "-") return std::make_unique<FileSource>(input);
+    if (isatty(STDIN_FILENO)) {
+      complain(
+          "reading a trace from the terminal; end it with Ctrl-D, or name a FILE (see "
+          "grouptrace-inspect --help)");
     }
+    // Either end of a pipe can grow it: a trace piped in from a writer
+    // that did not then arrives in fewer, larger rounds.
+    fitPipeToWrites(0);
+    return std::make_unique<FdSource>(0);
   } catch (const std::system_error& e) {
     std::fprintf(stderr, "%s: cannot open: %s\n", name.c_str(), e.code().message().c_str());
-    return kInspectTrouble;
+    return nullptr;
   }
-  // The output file is checked, and refused when it is the trace itself,
-  // before a long trace is read for nothing.
-  std::optional<AtomicFile> file;
-  const bool writesFile =
-      (options.command == InspectCommand::plot || options.command == InspectCommand::exportTrace) &&
-      options.output != "-";
-  if (writesFile) {
+}
+
+// The output file of plot or export, checked, and refused when it is a trace
+// being read, before a long trace is read for nothing; false after saying why.
+bool openOutput(const InspectOptions& options, std::optional<AtomicFile>& file) {
+  for (const std::string& input : options.inputs) {
     const bool overwritesInput =
         input == "-" ? isSameFile(options.output, STDIN_FILENO) : isSameFile(options.output, input);
     if (overwritesInput) {
-      complain("-o " + shownPath(options.output) + " is the trace being read (" + name +
+      complain("-o " + shownPath(options.output) + " is the trace being read (" +
+               (input == "-" ? std::string("<stdin>") : shownPath(input)) +
                "); writing it would replace the trace, so give the output another name");
-      return kInspectTrouble;
-    }
-    try {
-      file.emplace(options.output);
-    } catch (const FileError& e) {
-      complain(e.what());
-      return kInspectTrouble;
+      return false;
     }
   }
   try {
-    return inspect(options, name, *source, file ? &*file : nullptr);
+    file.emplace(options.output);
+    return true;
+  } catch (const FileError& e) {
+    complain(e.what());
+    return false;
+  }
+}
+
+// The status of a trace that could not be read whole, after saying why; called
+// from a catch block.
+int readFailure(const std::string& name) {
+  try {
+    throw;
   } catch (const TraceError& e) {
     // Built from the parts rather than from what(), which starts "line N:".
     std::fprintf(stderr, "%s:%llu: %s\n", name.c_str(), static_cast<unsigned long long>(e.line()),
@@ -529,6 +534,64 @@ int inspectInput(const InspectOptions& options, const std::string& input) {
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "%s: out of memory while reading it\n", name.c_str());
     return kInspectTrouble;
+  }
+}
+
+// plot of several traces in one picture, a line each: every trace is read
+// whole and found sound before anything is written.
+int plotSeveral(const InspectOptions& options) {
+  std::vector<std::unique_ptr<PlotRecorder>> recorders;
+  std::vector<std::string> labels;
+  for (const std::string& input : options.inputs) {
+    const std::string name = input == "-" ? "<stdin>" : shownPath(input);
+    const std::unique_ptr<ByteSource> source = openInput(input, name);
+    if (!source) return kInspectTrouble;
+    recorders.push_back(std::make_unique<PlotRecorder>(PlotRecorder::kBuckets, 0));
+    try {
+      AnyTraceReader reader(*source);
+      TraceEvent event;
+      while (reader.next(event)) recorders.back()->add(event);
+    } catch (...) {
+      return readFailure(name);
+    }
+    labels.push_back(input == "-" ? "standard input"
+                                  : std::filesystem::path(input).filename().string());
+  }
+  std::string svg;
+  try {
+    std::vector<const PlotRecorder*> traces;
+    for (const auto& r : recorders) traces.push_back(r.get());
+    svg = comparisonSvg(traces, labels, options.style);
+  } catch (const std::invalid_argument& e) {
+    complain(e.what());
+    return kInspectTrouble;
+  }
+  if (options.output == "-") return writeStdout(svg) ? kInspectOk : kInspectTrouble;
+  std::optional<AtomicFile> file;
+  if (!openOutput(options, file)) return kInspectTrouble;
+  try {
+    file->write(svg);
+    file->commit();
+    return kInspectOk;
+  } catch (const FileError& e) {
+    complain(e.what());
+    return kInspectTrouble;
+  }
+}
+
+int inspectInput(const InspectOptions& options, const std::string& input) {
+  const std::string name = input == "-" ? "<stdin>" : shownPath(input);
+  const std::unique_ptr<ByteSource> source = openInput(input, name);
+  if (!source) return kInspectTrouble;
+  std::optional<AtomicFile> file;
+  const bool writesFile =
+      (options.command == InspectCommand::plot || options.command == InspectCommand::exportTrace) &&
+      options.output != "-";
+  if (writesFile && !openOutput(options, file)) return kInspectTrouble;
+  try {
+    return inspect(options, name, *source, file ? &*file : nullptr);
+  } catch (...) {
+    return readFailure(name);
   }
 }
 
@@ -560,6 +623,9 @@ int runInspect(int argc, const char* const argv[]) {
   if (options.command == InspectCommand::stats && options.statsFormat == StatsFormat::csv &&
       !writeStdout(TraceStats::csvHeader())) {
     return kInspectTrouble;
+  }
+  if (options.command == InspectCommand::plot && options.inputs.size() > 1) {
+    return plotSeveral(options);
   }
   // Every trace is inspected, a faulty one or one that cannot be read
   // included; the status is the worst of them.

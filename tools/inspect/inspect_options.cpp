@@ -76,7 +76,7 @@ InspectOptions parseInspectOptions(int argc, const char* const argv[]) {
   const bool exportTrace = options.command == InspectCommand::exportTrace;
   const bool stats = options.command == InspectCommand::stats;
   const bool verify = options.command == InspectCommand::verify;
-  const bool severalInputs = options.command == InspectCommand::check || stats;
+  const bool severalInputs = options.command == InspectCommand::check || stats || plot;
   const std::size_t mostInputs = severalInputs ? SIZE_MAX : verify ? 2 : 1;
   bool haveFormat = false;
 

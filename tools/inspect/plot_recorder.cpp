@@ -1,5 +1,6 @@
 #include "plot_recorder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -25,7 +26,7 @@ void PlotRecorder::add(const TraceEvent& event) {
         // The session table is complete once the first marker comes.
         const auto sessions = static_cast<std::int32_t>(facts_.sources.size());
         sizes_ = std::make_unique<SizeSpread>(sessions);
-        series_ = std::make_unique<GroupSizeSeries>(sessions, kSessionLines, buckets_);
+        series_ = std::make_unique<GroupSizeSeries>(sessions, sessionLines_, buckets_);
         series_->sample(*sizes_);
         break;
       }
@@ -52,6 +53,26 @@ std::string PlotRecorder::svg(const std::string& caption, const PlotStyle& style
   // CSV does not record the run's duration; its last request stands for it.
   if (facts.timed) facts.duration = duration_ ? *duration_ : lastTime_;
   return SvgPlot(*series_, std::move(facts), style).render();
+}
+
+std::string comparisonSvg(const std::vector<const PlotRecorder*>& traces,
+                          const std::vector<std::string>& labels, const PlotStyle& style) {
+  std::vector<const GroupSizeSeries*> series;
+  PlotFacts facts;
+  facts.timed = traces.front()->timed();
+  for (const PlotRecorder* t : traces) {
+    if (t->series() == nullptr) throw std::logic_error("a trace was not read past its table");
+    if (t->timed() != facts.timed) {
+      throw std::invalid_argument(
+          "a timed trace and a classic one have no common axis: plot them apart");
+    }
+    series.push_back(t->series());
+    facts.duration = std::max(facts.duration, t->timed() ? t->duration() : 0.0);
+  }
+  facts.lineLabels = labels;
+  const GroupSizeSeries compared =
+      GroupSizeSeries::compare(series, facts.timed, facts.duration, PlotRecorder::kBuckets);
+  return SvgPlot(compared, std::move(facts), style).render();
 }
 
 }  // namespace grouptrace

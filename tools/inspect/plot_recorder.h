@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "group_size_series.h"
 #include "grouptrace/trace_event.h"
@@ -19,7 +20,10 @@ class PlotRecorder {
   static constexpr std::int32_t kSessionLines = 8;
   static constexpr std::size_t kBuckets = 512;
 
-  explicit PlotRecorder(std::size_t buckets = kBuckets) : buckets_(buckets) {}
+  // `sessionLines`: up to this many sessions get a line each (0: always one
+  // series, the band and mean over the sessions).
+  explicit PlotRecorder(std::size_t buckets = kBuckets, std::int32_t sessionLines = kSessionLines)
+      : buckets_(buckets), sessionLines_(sessionLines) {}
 
   // Takes the events of a sound trace, in order, as a TraceReader hands them out.
   void add(const TraceEvent& event);
@@ -28,11 +32,15 @@ class PlotRecorder {
   std::string svg(const std::string& caption, const PlotStyle& style = {}) const;
 
   const GroupSizeSeries* series() const { return series_.get(); }
+  bool timed() const { return facts_.timed; }
+  // A timed trace's duration (its last request's time where not recorded).
+  double duration() const { return duration_ ? *duration_ : lastTime_; }
 
  private:
   void step(std::int32_t session, int delta, const std::optional<double>& time);
 
   std::size_t buckets_;
+  std::int32_t sessionLines_;
   PlotFacts facts_;
   // A timed trace's header duration where recorded (not in CSV), and the
   // last request's time.
@@ -41,5 +49,12 @@ class PlotRecorder {
   std::unique_ptr<SizeSpread> sizes_;
   std::unique_ptr<GroupSizeSeries> series_;
 };
+
+// Several traces in one picture: a line each, its mean group size over its
+// sessions, named in the legend by `labels`. The recorders must have been made
+// with no session lines, and be all classic or all timed (std::invalid_argument
+// otherwise).
+std::string comparisonSvg(const std::vector<const PlotRecorder*>& traces,
+                          const std::vector<std::string>& labels, const PlotStyle& style = {});
 
 }  // namespace grouptrace

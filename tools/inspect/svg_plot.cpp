@@ -168,7 +168,9 @@ void SvgPlot::layOut() {
     legend_.clear();
     if (series_.perSession()) {
       for (std::size_t s = 0; s < series_.seriesCount(); ++s) {
-        legend_.push_back({static_cast<int>(s), "session " + std::to_string(s)});
+        legend_.push_back({static_cast<int>(s), s < facts_.lineLabels.size()
+                                                    ? facts_.lineLabels[s]
+                                                    : "session " + std::to_string(s)});
       }
     } else {
       legend_.push_back({-2, "smallest to largest group"});
@@ -240,6 +242,13 @@ void SvgPlot::heading(std::string& out) const {
                     " font-size=\"" + num(titleFont) + "\" font-weight=\"bold\" fill=\"#222222\"");
   }
   if (!style_.subtitle) return;
+  if (!facts_.lineLabels.empty()) {
+    const std::string text = std::to_string(facts_.lineLabels.size()) +
+                             " traces, each line the mean group size over its sessions";
+    out += textElement(pad, subtitleBaseline_, "", xmlText(text),
+                       " font-size=\"" + num(font_) + "\" fill=\"#444444\"");
+    return;
+  }
   const auto sessions = static_cast<long long>(facts_.sources.size());
   const std::u32string counts = xmlCharacters(traceCounts(sessions, facts_.joins, facts_.leaves));
   std::u32string subtitle = counts;
@@ -254,7 +263,7 @@ void SvgPlot::heading(std::string& out) const {
 }
 
 void SvgPlot::phaseShading(std::string& out) const {
-  if (facts_.timed) {
+  if (facts_.timed || !facts_.lineLabels.empty()) {
     // The first and last phases of a timed run are instants, at 0 and at its end.
     out += "<rect x=\"" + num(left_) + "\" y=\"" + num(top_) + "\" width=\"" + num(right_ - left_) +
            "\" height=\"" + num(bottom_ - top_) + "\" fill=\"" + kPhaseFills[1] + "\"/>\n";
@@ -272,7 +281,7 @@ void SvgPlot::phaseShading(std::string& out) const {
 // The phases are named above the plot area, each over a bracket that spans
 // it, so that no label covers the data however narrow its phase.
 void SvgPlot::phaseLabels(std::string& out) const {
-  if (facts_.timed) return;
+  if (facts_.timed || !facts_.lineLabels.empty()) return;
   const double starts[] = {0, static_cast<double>(facts_.joinLeaveStart),
                            static_cast<double>(facts_.endStart), xMax_};
   // Boundaries run from the axis up to the brackets, over the data.
@@ -383,6 +392,8 @@ void SvgPlot::data(std::string& out) const {
   auto stairs = [&](std::size_t series, auto value) {
     std::string points;
     for (std::size_t b = 0; b < series_.bucketCount(); ++b) {
+      // A compared trace that ended earlier has no samples from there on.
+      if (series_.bucket(b, series).samples == 0) continue;
       const double v = y(value(series_.bucket(b, series)));
       points +=
           num(x(bucketStart(b))) + "," + num(v) + " " + num(x(bucketEnd(b))) + "," + num(v) + " ";
@@ -403,6 +414,7 @@ void SvgPlot::data(std::string& out) const {
         // The bucket that holds the marker's place: the last to begin at or before it.
         std::size_t b = 0;
         while (b + 1 < series_.bucketCount() && bucketStart(b + 1) <= step) ++b;
+        if (series_.bucket(b, s).samples == 0) continue;
         marks.emplace_back(x(step), y(series_.bucket(b, s).mean()));
       }
       sessionLine(out, s, stairs(s, mean), marks);

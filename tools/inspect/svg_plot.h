@@ -22,6 +22,9 @@ struct PlotFacts {
   // A timed trace is drawn against time from 0 to `duration` seconds.
   bool timed = false;
   double duration = 0;
+  // Several traces compared: each line's name, and no phases (each trace has
+  // its own); empty for one trace.
+  std::vector<std::string> lineLabels;
 };
 
 // How the picture is to look.
