@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "dynamic/dynamic_options.h"
+#include "grouptrace/any_trace_reader.h"
 #include "grouptrace/byte_sink.h"
 #include "grouptrace/file_source.h"
 #include "grouptrace/generator.h"
@@ -33,6 +34,7 @@
 #include "grouptrace/trace_error.h"
 #include "grouptrace/version.h"
 #include "io/atomic_file.h"
+#include "manifest/manifest.h"
 #include "parameters/parameter_table.h"
 #include "table/request_table.h"
 #include "writers/format_table.h"
@@ -684,19 +686,62 @@ Trace generateTrace(const Parameters& parameters, const py::object& seedObject,
   return trace;
 }
 
-Trace readTraceFile(const py::object& pathObject) {
+// The form a trace file is in, from its first bytes.
+TraceFormat formatOfFile(const std::string& path) {
+  FileSource file(path);
+  char start[64];
+  std::size_t got = 0;
+  for (std::size_t n; got < sizeof start && (n = file.read(start + got, sizeof start - got)) > 0;) {
+    got += n;
+  }
+  return detectTraceFormat(std::string_view(start, got)).value_or(TraceFormat::trace);
+}
+
+Trace readTraceFile(const py::object& pathObject, const py::object& manifestObject) {
   const std::string path = pathValue(pathObject);
+  // A manifest says what made the trace, once the trace is seen to be its.
+  std::optional<Manifest> manifest;
+  if (!manifestObject.is_none()) {
+    const std::string manifestPath = pathValue(manifestObject);
+    std::string text;
+    onPath(manifestPath, [&] {
+      FileSource file(manifestPath);
+      char block[4096];
+      for (std::size_t n; (n = file.read(block, sizeof block)) > 0;) text.append(block, n);
+    });
+    try {
+      manifest = readManifest(text);
+    } catch (const ManifestError& e) {
+      throw py::value_error(manifestPath + ": not a manifest: " + e.what());
+    }
+  }
   auto table = std::make_shared<TraceTable>();
   {
     py::gil_scoped_release release;
     onPath(path, [&] {
+      if (formatOfFile(path) != TraceFormat::trace) {
+        // CSV and JSON Lines, classic or timed, through the reader of every form.
+        FileSource file(path);
+        TraceTableBuilder builder(*table, kInterruptible);
+        readTrace(file, builder);
+        return;
+      }
       FileSource file(path);
       struct stat st;
       const bool sized = ::fstat(file.fd(), &st) == 0 && S_ISREG(st.st_mode);
       readTable(file, *table, kInterruptible, sized ? static_cast<std::uint64_t>(st.st_size) : 0);
     });
   }
-  return Trace(std::move(table));
+  if (!manifest) return Trace(std::move(table));
+  const TraceSummary& s = table->summary;
+  if (s.joins != manifest->run.joins || s.leaves != manifest->run.leaves) {
+    throw py::value_error(path + " does not hold the trace the manifest describes (" +
+                          std::to_string(s.joins) + " joins and " + std::to_string(s.leaves) +
+                          " leaves; it records " + std::to_string(manifest->run.joins) + " and " +
+                          std::to_string(manifest->run.leaves) + ")");
+  }
+  return Trace(std::move(table), manifest->config.parameters, manifest->config.seed,
+               manifest->config.dynamic);
 }
 
 void writeTraceFile(const Parameters& parameters, const py::object& seedObject,
@@ -846,7 +891,11 @@ constexpr const char* kReadDoc = R"(Reads and checks a whole trace file.
 Every line is checked as `grouptrace-inspect check` does; the first faulty
 one raises TraceError, whose `line` is its 1-based number. Band and delay
 come back as the text holds them (six significant digits from a million on).
-Raises OSError (FileNotFoundError, ...) when the file cannot be read.)";
+Raises OSError (FileNotFoundError, ...) when the file cannot be read. Any form
+grouptrace writes is read (the trace text, CSV or JSON Lines, classic or
+timed). With manifest, the record grouptrace --manifest wrote for the trace,
+the trace carries its parameters, seed and Dynamics (a trace whose counts
+differ from the manifest's raises ValueError); without it they are None.)";
 
 constexpr const char* kIterReadDoc =
     R"(Reads a trace file's requests in chunks of at most chunk_size rows.
@@ -1044,7 +1093,7 @@ PYBIND11_MODULE(_grouptrace, m) {
 
   m.def("generate", &generateTrace, py::arg("params"), py::arg("seed") = 0,
         py::arg("dynamics") = py::none(), kGenerateDoc);
-  m.def("read", &readTraceFile, py::arg("path"), kReadDoc);
+  m.def("read", &readTraceFile, py::arg("path"), py::arg("manifest") = py::none(), kReadDoc);
   m.def(
       "iter_read",
       [](const py::object& path, py::ssize_t chunkSize) { return TraceChunks(path, chunkSize); },

@@ -34,6 +34,11 @@ def test_generate_and_write_give_the_stored_timed_traces(out, tmp_path):
     assert written.read_bytes() == out.read_bytes()
     clone = pickle.loads(pickle.dumps(trace))
     assert clone.text(fmt) == trace.text(fmt) and clone.dynamics == dynamics
+    # Read back from its stored form, the same requests and times.
+    read = grouptrace.read(out)
+    assert read.model == grouptrace.MODEL_VERSION
+    assert (read.requests["time"] == trace.requests["time"]).all()
+    assert (read.requests["node"] == trace.requests["node"]).all()
 
 
 def test_timed_arrays_frames_and_defaults():

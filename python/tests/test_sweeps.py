@@ -114,3 +114,18 @@ def test_a_stalled_run_turned_error_leaves_the_file_as_it_was(tmp_path):
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
         assert path.read_text() == grouptrace.generate(stalled, 4).text()
+
+
+def test_a_read_trace_with_its_manifest_knows_its_run(tmp_path, program):
+    import subprocess
+    stream = "".join(f"{v}\n" for v in make_params().to_dict().values())
+    (tmp_path / "p").write_text(stream)
+    subprocess.run([program, "-s", "9", "-p", str(tmp_path / "p"), "-o", str(tmp_path / "t"),
+                    "--manifest", str(tmp_path / "m.json")], check=True)
+    read = grouptrace.read(tmp_path / "t", manifest=tmp_path / "m.json")
+    assert (read.parameters, read.seed) == (make_params(), 9)
+    assert read.text() == grouptrace.generate(make_params(), 9).text()
+    other = tmp_path / "u"
+    grouptrace.generate(make_params(), 10).write(other)
+    with pytest.raises(ValueError, match="manifest"):
+        grouptrace.read(other, manifest=tmp_path / "m.json")
