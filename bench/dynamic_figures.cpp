@@ -28,6 +28,7 @@
 #include <variant>
 #include <vector>
 
+#include "svg_text.h"
 #include "dynamic/dynamic_run.h"
 #include "dynamic/portable_math.h"
 
@@ -59,27 +60,10 @@ std::string grouped(std::int64_t v) {
   return v < 0 ? "-" + out : out;
 }
 
+// The inspector's own escaping: text in SVG as every picture of the project
+// writes it.
 std::string escaped(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
+  return xmlText(text);
 }
 
 // A generous estimate of the drawn width of UTF-8 text in a sans-serif face,
