@@ -43,11 +43,8 @@ std::vector<TraceEvent> readText(const std::string& text) {
   return events;
 }
 
-// The program itself, through the emulator where the build needs one.
 std::string program(const char* binary) {
-  const std::string launcher = GROUPTRACE_LAUNCHER;
-  return (launcher.empty() ? "" : testing::shellQuoted(launcher) + " ") +
-         testing::shellQuoted(binary);
+  return testing::launched(binary);
 }
 
 // What grouptrace writes in `format` for a stored trace's parameters and seed.

@@ -73,9 +73,7 @@ TEST(DynamicGolden, ProgramAndLibraryGiveTheStoredTraces) {
     const std::string stream = readFile(base.string() + ".params");
 
     ScratchDir scratch;
-    const std::string launcher = GROUPTRACE_LAUNCHER;
-    const auto r = runCommand((launcher.empty() ? "" : shellQuoted(launcher) + " ") +
-                                  shellQuoted(GROUPTRACE_BINARY) + " " + args + " < " +
+    const auto r = runCommand(testing::launched(GROUPTRACE_BINARY) + " " + args + " < " +
                                   shellQuoted(base.string() + ".params"),
                               scratch);
     ASSERT_EQ(r.status, 0) << r.err;

@@ -37,11 +37,6 @@ foreach(line IN LISTS lines)
   set(symbol "${CMAKE_MATCH_1}")
   math(EXPR count "${count} + 1")
   string(REGEX REPLACE "^(typeinfo name for|typeinfo for|vtable for|VTT for) " "" name "${symbol}")
-  # The tables of digits inside the standard library's own inline to_chars are
-  # emitted wherever it is used; they hold constants, not state.
-  if(name MATCHES "^std::__detail::__to_chars_10_impl<[^>]*>\\(.*\\)::__digits$")
-    continue()
-  endif()
   # The qualified name without its parameters.
   string(REGEX REPLACE "\\(.*$" "" name "${name}")
   string(REGEX REPLACE " (const|&&|&)$" "" name "${name}")

@@ -19,14 +19,8 @@ using testing::runCommand;
 using testing::ScratchDir;
 using testing::shellQuoted;
 
-// Programs built for another platform run through its emulator.
-std::string command(const char* program) {
-  const std::string launcher = GROUPTRACE_LAUNCHER;
-  return (launcher.empty() ? "" : shellQuoted(launcher.c_str()) + " ") + shellQuoted(program);
-}
-
-const std::string kGenerator = command(GROUPTRACE_BINARY);
-const std::string kInspect = command(GROUPTRACE_INSPECT_BINARY);
+const std::string kGenerator = testing::launched(GROUPTRACE_BINARY);
+const std::string kInspect = testing::launched(GROUPTRACE_INSPECT_BINARY);
 
 struct Scenario {
   int nodes, sessions, maxTrans, startTrans, avgSize, levels;

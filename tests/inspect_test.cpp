@@ -729,9 +729,7 @@ TEST(Wording, CountsTakeTheirNounInTheRightNumber) {
 
 // The program itself, through the emulator where the build needs one.
 std::string inspectProgram() {
-  const std::string launcher = GROUPTRACE_LAUNCHER;
-  return (launcher.empty() ? "" : testing::shellQuoted(launcher) + " ") +
-         testing::shellQuoted(GROUPTRACE_INSPECT_BINARY);
+  return testing::launched(GROUPTRACE_INSPECT_BINARY);
 }
 
 TEST(InspectProgram, MessagesNameTheTraceTheWayCompilersDo) {
@@ -820,12 +818,9 @@ std::string generated(const std::filesystem::path& stored, const std::string& op
       std::filesystem::exists(base.string() + ".args")
           ? " " + testing::shellQuoted(testing::readFile(base.string() + ".args"))
           : "";
-  const std::string launcher = GROUPTRACE_LAUNCHER;
-  const auto r =
-      testing::runCommand((launcher.empty() ? "" : testing::shellQuoted(launcher) + " ") +
-                              testing::shellQuoted(GROUPTRACE_BINARY) + args + " " + options +
-                              " < " + testing::shellQuoted(base.string() + ".params"),
-                          scratch);
+  const auto r = testing::runCommand(testing::launched(GROUPTRACE_BINARY) + args + " " + options +
+                                         " < " + testing::shellQuoted(base.string() + ".params"),
+                                     scratch);
   EXPECT_EQ(r.status, 0) << r.err;
   return r.out;
 }

@@ -73,4 +73,20 @@ class SmallDisk {
   bool mounted_ = false;
 };
 
+#ifdef GROUPTRACE_LAUNCHER
+// A built program as a shell command, through the emulator where the build is
+// for another platform.
+inline std::string launched(const char* program) {
+  const std::string launcher = GROUPTRACE_LAUNCHER;
+  // Appended, not added: GCC 12 warns wrongly about a copy in `x + ' '`.
+  std::string command;
+  if (!launcher.empty()) {
+    command = shellQuoted(launcher);
+    command += ' ';
+  }
+  command += shellQuoted(program);
+  return command;
+}
+#endif
+
 }  // namespace grouptrace::testing

@@ -46,8 +46,7 @@ TEST(Sha256, GivesTheStandardsDigestsHoweverTheBytesArrive) {
 }
 
 std::string generator() {
-  const std::string launcher = GROUPTRACE_LAUNCHER;
-  return (launcher.empty() ? "" : shellQuoted(launcher) + " ") + shellQuoted(GROUPTRACE_BINARY);
+  return testing::launched(GROUPTRACE_BINARY);
 }
 
 std::string q(const std::filesystem::path& path) {
@@ -82,7 +81,7 @@ TEST(Manifest, ReplayMakesTheRecordedTraceAndRefusesWhatItCannotMake) {
   // refused; the file to be replaced stays as it was.
   const std::string manifest = readFile(scratch / "m.json");
   std::string otherMajor = manifest;
-  otherMajor.replace(otherMajor.find(kVersion), 1, "9");
+  otherMajor[otherMajor.find(kVersion)] = '9';
   writeFile(scratch / "v.json", otherMajor);
   const auto refused = runCommand(generator() + " --replay " + q(scratch / "v.json"), scratch);
   EXPECT_EQ(refused.status, 2);
@@ -164,9 +163,7 @@ std::vector<std::string> lines(const std::string& text) {
 }
 
 std::string inspector() {
-  const std::string launcher = GROUPTRACE_LAUNCHER;
-  return (launcher.empty() ? "" : shellQuoted(launcher) + " ") +
-         shellQuoted(GROUPTRACE_INSPECT_BINARY);
+  return testing::launched(GROUPTRACE_INSPECT_BINARY);
 }
 
 // A sweep's summaries as data: every file checked and counted, each named, a

@@ -37,8 +37,7 @@ using testing::shellQuoted;
 using testing::writeFile;
 
 std::string generator() {
-  const std::string launcher = GROUPTRACE_LAUNCHER;
-  return (launcher.empty() ? "" : shellQuoted(launcher) + " ") + shellQuoted(GROUPTRACE_BINARY);
+  return testing::launched(GROUPTRACE_BINARY);
 }
 
 std::string q(const std::filesystem::path& path) {
@@ -196,9 +195,7 @@ TEST(TraceFiles, AStalledRunOnStandardOutputIsRecordedAsStalled) {
 }
 
 std::string inspector() {
-  const std::string launcher = GROUPTRACE_LAUNCHER;
-  return (launcher.empty() ? "" : shellQuoted(launcher) + " ") +
-         shellQuoted(GROUPTRACE_INSPECT_BINARY);
+  return testing::launched(GROUPTRACE_INSPECT_BINARY);
 }
 
 std::set<std::string> namesIn(const std::filesystem::path& dir) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "grouptrace/dynamic_model.h"
@@ -47,6 +48,23 @@ void time(Line& line, double t) {
   line.text(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
 }
 
+// What a request's line starts with: in CSV its time column where the trace
+// is timed, in JSON Lines its time key where the request has one.
+template <class Line>
+void csvTime(Line& line, bool timed, const std::optional<double>& t) {
+  if (!timed) return;
+  time(line, t.value_or(0));
+  line.text(",");
+}
+
+template <class Line>
+void jsonTime(Line& line, const std::optional<double>& t) {
+  if (!t) return;
+  line.text("\"time\":");
+  time(line, *t);
+  line.text(",");
+}
+
 }  // namespace format_detail
 
 // CSV with a header row: first a `source` row per session (phase `sessions`),
@@ -75,10 +93,7 @@ class CsvWriter {
   void phase(const PhaseStart& p) { phase_ = phaseName(p.phase); }
   void join(const JoinRecord& j) {
     auto line = out_.line(format_detail::kLineRoom);
-    if (timed_) {
-      format_detail::time(line, j.time.value_or(0));
-      line.text(",");
-    }
+    format_detail::csvTime(line, timed_, j.time);
     line.text(phase_);
     line.text(",join,");
     line.integer(j.node);
@@ -94,10 +109,7 @@ class CsvWriter {
   }
   void leave(const LeaveRecord& l) {
     auto line = out_.line(format_detail::kLineRoom);
-    if (timed_) {
-      format_detail::time(line, l.time.value_or(0));
-      line.text(",");
-    }
+    format_detail::csvTime(line, timed_, l.time);
     line.text(phase_);
     line.text(",leave,");
     line.integer(l.node);
@@ -151,11 +163,7 @@ class JsonLinesWriter {
   void join(const JoinRecord& j) {
     auto line = out_.line(format_detail::kLineRoom);
     line.text("{");
-    if (j.time) {
-      line.text("\"time\":");
-      format_detail::time(line, *j.time);
-      line.text(",");
-    }
+    format_detail::jsonTime(line, j.time);
     line.text("\"phase\":\"");
     line.text(phase_);
     line.text("\",\"kind\":\"join\",\"node\":");
@@ -173,11 +181,7 @@ class JsonLinesWriter {
   void leave(const LeaveRecord& l) {
     auto line = out_.line(format_detail::kLineRoom);
     line.text("{");
-    if (l.time) {
-      line.text("\"time\":");
-      format_detail::time(line, *l.time);
-      line.text(",");
-    }
+    format_detail::jsonTime(line, l.time);
     line.text("\"phase\":\"");
     line.text(phase_);
     line.text("\",\"kind\":\"leave\",\"node\":");
