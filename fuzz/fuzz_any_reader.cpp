@@ -23,17 +23,11 @@
 #include "grouptrace/trace_error.h"
 #include "grouptrace/trace_handler.h"
 #include "grouptrace/trace_reader.h"
+#include "reader_verdict.h"
 
 namespace {
 
 using namespace grouptrace;
-
-struct Verdict {
-  std::vector<TraceEvent> events;
-  bool accepted = false;
-  std::uint64_t line = 0;
-  std::string message;
-};
 
 const char* describe(const Verdict& v) {
   return v.accepted ? "accepted" : v.message.c_str();
@@ -77,31 +71,10 @@ void followState(const AnyTraceReader& reader, const TraceEvent& event, std::vec
 Verdict readWith(std::string_view text, std::size_t bufferSize) {
   MemorySource source(text);
   AnyTraceReader reader(source, bufferSize);
-  Verdict verdict;
   std::vector<Count> sizes;
   double lastTime = 0;
-  TraceEvent event;
-  try {
-    while (reader.next(event)) {
-      verdict.events.push_back(event);
-      followState(reader, event, sizes, lastTime);
-    }
-    verdict.accepted = true;
-  } catch (const TraceError& e) {
-    verdict.line = e.line();
-    verdict.message = e.what();
-    const std::string prefix = "line " + std::to_string(e.line()) + ": ";
-    CHECK(verdict.message.rfind(prefix, 0) == 0 && verdict.message.size() > prefix.size(),
-          "the message does not start with its line: %s", e.what());
-    CHECK(verdict.message.find('\n') == std::string::npos, "a message of several lines: %s",
-          e.what());
-    CHECK(!reader.next(event), "an event after the refusal on line %llu",
-          static_cast<unsigned long long>(e.line()));
-  }
-  CHECK(!verdict.accepted || (!verdict.events.empty() &&
-                              std::holds_alternative<TraceSummary>(verdict.events.back())),
-        "accepted without a summary last");
-  return verdict;
+  return readVerdict(reader,
+                     [&](const TraceEvent& event) { followState(reader, event, sizes, lastTime); });
 }
 
 Verdict readText(std::string_view text) {

@@ -24,17 +24,11 @@
 #include "grouptrace/trace_error.h"
 #include "grouptrace/trace_handler.h"
 #include "grouptrace/trace_reader.h"
+#include "reader_verdict.h"
 
 namespace {
 
 using namespace grouptrace;
-
-struct Verdict {
-  std::vector<TraceEvent> events;
-  bool accepted = false;
-  std::uint64_t line = 0;
-  std::string message;
-};
 
 // Checks the reader's answers after each event against the events themselves.
 class StateCheck {
@@ -104,29 +98,7 @@ Verdict readWith(std::string_view text, std::size_t bufferSize) {
   MemorySource source(text);
   TraceReader reader(source, bufferSize);
   StateCheck state(reader);
-  Verdict verdict;
-  TraceEvent event;
-  try {
-    while (reader.next(event)) {
-      verdict.events.push_back(event);
-      state.after(event);
-    }
-    verdict.accepted = true;
-  } catch (const TraceError& e) {
-    verdict.line = e.line();
-    verdict.message = e.what();
-    const std::string prefix = "line " + std::to_string(e.line()) + ": ";
-    CHECK(verdict.message.rfind(prefix, 0) == 0 && verdict.message.size() > prefix.size(),
-          "the message does not start with its line: %s", e.what());
-    CHECK(verdict.message.find('\n') == std::string::npos, "a message of several lines: %s",
-          e.what());
-    CHECK(!reader.next(event), "an event after the refusal on line %llu",
-          static_cast<unsigned long long>(e.line()));
-  }
-  CHECK(!verdict.accepted || (!verdict.events.empty() &&
-                              std::holds_alternative<TraceSummary>(verdict.events.back())),
-        "accepted without a summary last");
-  return verdict;
+  return readVerdict(reader, [&](const TraceEvent& event) { state.after(event); });
 }
 
 // The first line, from 1, at least `size` bytes long without its newline: a buffer of `size`
