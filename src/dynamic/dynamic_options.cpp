@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "common/message_text.h"
 #include "dynamic/portable_math.h"
 
 namespace grouptrace::dynamic {
@@ -14,19 +15,13 @@ namespace {
   throw std::invalid_argument(std::string(form) + ": " + std::string(problem));
 }
 
+// Text from outside as every message of the project shows it.
 std::string quoted(std::string_view text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
-      out += static_cast<char>(c);
-    } else {
-      static constexpr char kHex[] = "0123456789abcdef";
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out + "\"";
+  // Appended, not added: GCC 12 warns wrongly about a copy in `"x" + s`.
+  std::string out(1, '"');
+  out += shownText(text, 64);
+  out += '"';
+  return out;
 }
 
 [[noreturn]] void refuseText(std::string_view form, std::string_view text) {
