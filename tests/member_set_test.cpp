@@ -806,6 +806,108 @@ TEST(MemberSetTest, AddingTheKthNonMemberAddsTheOneItNames) {
   }
 }
 
+// The leaf a path fetched ahead ends at, or null when it stopped short.
+const member_set_detail::Key* pathLeaf(const MemberSet& set, MemberSet::PathAhead& path) {
+  while (path.node != nullptr && path.levels > 0) set.stepPath(path);
+  return path.node == nullptr ? nullptr : member_set_detail::asLeaf(path.node);
+}
+
+bool leafHolds(const member_set_detail::Key* leaf, NODEID node) {
+  const auto* keys = member_set_detail::leafKeys(leaf);
+  return std::find(keys, keys + member_set_detail::leafSize(leaf), node) !=
+         keys + member_set_detail::leafSize(leaf);
+}
+
+// A path fetched ahead for the k-th member, the k-th non-member or a node ends at the leaf the
+// request's own descent reaches: the one holding that member, or the first member above the
+// non-member or node (the last leaf when there is none).
+TEST(MemberSetTest, PathsFetchedAheadEndAtTheLeafOfTheirRequest) {
+  for (const NODEID nNodes : {1 << 20, kMaxNodes}) {
+    Harness h(nNodes, 53);
+    while (h.model.size() < 20000) h.join();
+    for (int i = 0; i < 300; ++i) {
+      const int steps = i % 3;
+      MemberSet::PathAhead path;
+      const Count k = h.pick(h.model.size());
+      h.set.startPath(path, MemberSet::PathTarget::member, k, steps);
+      ASSERT_EQ(path.levels, steps) << nNodes;
+      const auto* leaf = pathLeaf(h.set, path);
+      ASSERT_NE(leaf, nullptr);
+      EXPECT_TRUE(leafHolds(leaf, h.model.nthMember(k))) << nNodes << " member " << k;
+
+      const Count j = h.pick(h.model.nonMembers());
+      const NODEID nonMember = h.model.nthNonMember(j);
+      const Count above = std::min(h.model.rank(nonMember), h.model.size() - 1);
+      h.set.startPath(path, MemberSet::PathTarget::nonMember, j, steps);
+      leaf = pathLeaf(h.set, path);
+      ASSERT_NE(leaf, nullptr);
+      EXPECT_TRUE(leafHolds(leaf, h.model.nthMember(above))) << nNodes << " non-member " << j;
+
+      h.set.startPath(path, MemberSet::PathTarget::node, nonMember, steps);
+      leaf = pathLeaf(h.set, path);
+      ASSERT_NE(leaf, nullptr);
+      EXPECT_TRUE(leafHolds(leaf, h.model.nthMember(above))) << nNodes << " node " << nonMember;
+    }
+    // Sets of one or two levels stay in the caches: no path to fetch.
+    Harness small(nNodes, 59);
+    while (small.model.size() < 500) small.join();
+    MemberSet::PathAhead path;
+    small.set.startPath(path, MemberSet::PathTarget::member, 0, 0);
+    EXPECT_EQ(path.node, nullptr);
+  }
+}
+
+// A path outlives the requests before its own. Updates that free no node leave it going; once a
+// node is freed (merges, a root that gives way, a move, a switch to bits) it stops without
+// reading another node, which the sanitizer builds would catch.
+TEST(MemberSetTest, PathsFetchedAheadStopOnceANodeIsFreed) {
+  Harness h(kMaxNodes, 61);
+  while (h.model.size() < 20000) h.join();
+  MemberSet::PathAhead path;
+  h.set.startPath(path, MemberSet::PathTarget::member, 100, 9);
+  ASSERT_NE(path.node, nullptr);
+  // A leaf of more than its minimum loses a key in place.
+  for (int i = 0; i < 3; ++i) h.leave();
+  const auto* leaf = pathLeaf(h.set, path);
+  EXPECT_NE(leaf, nullptr);
+
+  int stopped = 0;
+  for (int round = 0; round < 200 && h.model.size() > 0; ++round) {
+    h.set.startPath(path, MemberSet::PathTarget::member, h.pick(h.model.size()), 9);
+    // Enough leaves to free a node each round, and at the end the whole tree.
+    for (int i = 0; i < 200 && h.model.size() > 0; ++i) h.leave();
+    if (pathLeaf(h.set, path) == nullptr) ++stopped;
+    ASSERT_TRUE(h.spotCheck());
+  }
+  EXPECT_GT(stopped, 90);
+
+  // Moved away: the paths of both sets stop.
+  Harness moved(kMaxNodes, 67);
+  while (moved.model.size() < 20000) moved.join();
+  MemberSet::PathAhead before;
+  moved.set.startPath(before, MemberSet::PathTarget::node, 12345, 9);
+  MemberSet other(kMaxNodes);
+  other = std::move(moved.set);
+  EXPECT_EQ(pathLeaf(moved.set, before), nullptr);
+  MemberSet::PathAhead again;
+  other.startPath(again, MemberSet::PathTarget::node, 12345, 9);
+  MemberSet third(std::move(other));
+  EXPECT_EQ(pathLeaf(other, again), nullptr);
+  third.startPath(again, MemberSet::PathTarget::node, 12345, 0);
+  EXPECT_NE(again.node, nullptr);
+
+  // Dense enough for bits: the tree is freed and its paths stop.
+  Harness dense(1 << 17, 71);
+  while (dense.model.size() < 2000) dense.join();
+  MemberSet::PathAhead sparse;
+  dense.set.startPath(sparse, MemberSet::PathTarget::member, 10, 9);
+  ASSERT_NE(sparse.node, nullptr);
+  for (NODEID v = 0; v < 6000; ++v) {
+    if (!dense.model.contains(v)) dense.insert(v);
+  }
+  EXPECT_EQ(pathLeaf(dense.set, sparse), nullptr);
+}
+
 TEST(MemberSetTest, MovesCarryTheMembersAndLeaveAnEmptySet) {
   Harness h(100000, 8);
   for (int i = 0; i < 3000; ++i) h.join();

@@ -188,7 +188,10 @@ MemberSet::MemberSet(MemberSet&& other) noexcept
       nNodes_(other.nNodes_),
       size_(other.size_),
       height_(other.height_),
+      generation_(other.generation_),
       bitWords_(other.bitWords_) {
+  // The nodes are this set's now: the other's paths stop.
+  ++other.generation_;
   other.word_ = 0;
   other.root_ = nullptr;
   other.size_ = 0;
@@ -205,6 +208,8 @@ MemberSet& MemberSet::operator=(MemberSet&& other) noexcept {
     size_ = other.size_;
     height_ = other.height_;
     bitWords_ = other.bitWords_;
+    // release() moved this set's generation on, and the other's paths stop too.
+    ++other.generation_;
     other.root_ = nullptr;
     other.size_ = 0;
     other.height_ = 0;
@@ -219,6 +224,7 @@ MemberSet::~MemberSet() {
 }
 
 void MemberSet::release() noexcept {
+  ++generation_;
   if (inBits()) {
     delete[] bits();
   } else {
@@ -294,6 +300,7 @@ void MemberSet::switchToBits() noexcept {
   const std::int64_t cap = capacityFor(words);
   std::uint64_t* w = allocBits(cap);
   if (w == nullptr) return;
+  ++generation_;
   forEachNode(
       root_, height_,
       [w](Key* leaf) {
@@ -444,6 +451,7 @@ void MemberSet::insertAt(Inner* const* path, const int* slot, Key* leaf, int pos
       } else {
         path[height_ - 1]->child[slot[height_ - 1]] = grown;
       }
+      ++generation_;
       freeLeaf(leaf);
       leaf = grown;
     }
@@ -644,6 +652,7 @@ void MemberSet::eraseAt(Inner* const* path, const int* slot, Key* leaf, int pos)
     // Never empty here: the child held at least its minimum fill before this erase.
     in->maxKey[j] = lastKey(c, leaves);
     if (fillOf(c, leaves) < (leaves ? kLeafMin : kFanMin)) {
+      ++generation_;
       rebalance(in, j > 0 ? j - 1 : j, leaves);
     }
   }
@@ -651,6 +660,7 @@ void MemberSet::eraseAt(Inner* const* path, const int* slot, Key* leaf, int pos)
   if (height_ > 0 && asInner(root_)->n == 1) {
     Inner* old = asInner(root_);
     root_ = old->child[0];
+    ++generation_;
     delete old;
     --height_;
   }
@@ -659,6 +669,7 @@ void MemberSet::eraseAt(Inner* const* path, const int* slot, Key* leaf, int pos)
     const int left = leafSize(rootLeaf);
     const int cap = leafCap(rootLeaf);
     if (left == 0) {
+      ++generation_;
       freeLeaf(rootLeaf);
       root_ = nullptr;
     } else if (left <= rootLeafShrinkSize(cap)) {
@@ -669,6 +680,7 @@ void MemberSet::eraseAt(Inner* const* path, const int* slot, Key* leaf, int pos)
         std::memcpy(leafKeys(smaller), leafKeys(rootLeaf),
                     static_cast<std::size_t>(left) * sizeof(Key));
         leafSize(smaller) = left;
+        ++generation_;
         freeLeaf(rootLeaf);
         root_ = smaller;
       }

@@ -169,6 +169,35 @@ class MemberSet {
   // Heap bytes the set holds as requested from the allocator (its bookkeeping not included).
   std::size_t memoryBytes() const;
 
+  // A descent made for a request a few requests ahead, a level per request, so that a tree
+  // larger than the caches is waited for once per level across several requests instead of
+  // once per level within each. Each step reads one node, which the step before asked the
+  // memory for, and asks for the next. A path is only ever a guess: the set may change before
+  // its request comes, and a step then goes where the counts lead or stops; a freed node is
+  // never read, as every free moves the set's generation on.
+  enum class PathTarget : std::uint8_t { member, nonMember, node };
+  struct PathAhead {
+    // The node the next step reads, or once `levels` is 0 the leaf last asked for; null when the
+    // set has no path to fetch or changed shape.
+    const void* node = nullptr;
+    Count k = 0;       // the rank still to find below `node`, or the node sought
+    Count before = 0;  // members before `node`, for a non-member's rank
+    std::uint16_t generation = 0;
+    std::int16_t levels = 0;  // inner levels from `node` down to the leaves, itself included
+    PathTarget target = PathTarget::member;
+  };
+  // Starts the path to the k-th member, the k-th non-member or the node k, descending at once
+  // to where `steps` levels are left (the levels above are few and stay in the caches). A set
+  // of fewer levels, or not a tree, has no path to fetch.
+  void startPath(PathAhead& path, PathTarget target, Count k, int steps) const {
+    path.node = nullptr;
+    if (height_ < 2) return;
+    path = PathAhead{root_, k, 0, generation_, height_, target};
+    while (path.levels > steps && path.node != nullptr) stepPath(path);
+  }
+  // One level down: reads the node and asks for the child the target lies under.
+  void stepPath(PathAhead& path) const;
+
  private:
   // Networks of at most 64 nodes keep the members as the bits of one word:
   // every operation is then a few bit operations, with no branch to mispredict.
@@ -284,7 +313,10 @@ class MemberSet {
   // Members never outnumber the nodes, so 32 bits hold the count.
   std::int32_t size_ = 0;
   // Inner levels above the leaves; -1 for bits.
-  std::int32_t height_ = 0;
+  std::int16_t height_ = 0;
+  // Moves on whenever a node is freed, for the paths fetched ahead. A path lives a few requests
+  // and a request frees nodes a few times at most, so 16 bits never come round in between.
+  std::uint16_t generation_ = 0;
   // In bits, the words up to the largest member the set had when they were last grown.
   std::int32_t bitWords_ = 0;
 };
@@ -641,6 +673,37 @@ inline bool MemberSet::eraseInTree(NODEID node) {
   }
   --size_;
   return true;
+}
+
+inline void MemberSet::stepPath(PathAhead& path) const {
+  using namespace member_set_detail;
+  if (path.node == nullptr || path.levels == 0) return;
+  if (height_ < 0 || generation_ != path.generation) {
+    path.node = nullptr;
+    return;
+  }
+  const Inner* in = asInner(path.node);
+  const int last = in->n - 1;
+  int j = 0;
+  // Bounded by the node's children: the counts may have moved since the rank was drawn.
+  switch (path.target) {
+    case PathTarget::member:
+      for (; j < last && path.k >= in->cnt[j]; ++j) path.k -= in->cnt[j];
+      break;
+    case PathTarget::nonMember:
+      for (; j < last; ++j) {
+        const Count through = path.before + in->cnt[j];
+        if (static_cast<Count>(in->maxKey[j]) - (through - 1) > path.k) break;
+        path.before = through;
+      }
+      break;
+    case PathTarget::node:
+      j = lowerBound(in->maxKey, last, static_cast<Key>(path.k));
+      break;
+  }
+  path.node = in->child[j];
+  --path.levels;
+  prefetchNode(path.node, path.levels == 0);
 }
 
 }  // namespace grouptrace

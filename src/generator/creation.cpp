@@ -52,7 +52,13 @@ Creation::Creation(const Parameters& p)
       qos(p.maxBand, p.minBand, p.minDelay, p.maxDelay, p.minHops, p.maxHops),
       sessionRange(0, p.nSessions - 1),
       // About the share of a last-level cache a run can count on.
-      prefetchSessions(static_cast<std::uint64_t>(p.nSessions) * sizeof(Session) > (1u << 20)) {
+      prefetchSessions(static_cast<std::uint64_t>(p.nSessions) * sizeof(Session) > (1u << 20)),
+      // Members in trees of several levels (sparse in a large network) that
+      // together outgrow a core's cache, at a few bytes a member.
+      fetchPaths(!kBaselineBuild && p.nNodes > (1 << 14) &&
+                 static_cast<std::uint64_t>(p.avgSize > 0 ? p.avgSize : 0) *
+                         static_cast<std::uint64_t>(p.nSessions) >
+                     (std::uint64_t{1} << 17)) {
   // Sessions are all built before anything is written. Where the system lends
   // memory it does not have, a table larger than the machine or the container
   // would only end in the kernel killing the process; refuse it here instead,

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "common/member_set.h"
 #include "grouptrace/types.h"
 
 namespace grouptrace {
@@ -38,6 +39,12 @@ class FlagMembership {
     erase(node);
     return node;
   }
+
+  // A scan has no path to fetch ahead.
+  void startPath(MemberSet::PathAhead& path, MemberSet::PathTarget, Count, int) const {
+    path.node = nullptr;
+  }
+  void stepPath(MemberSet::PathAhead&) const {}
 
  private:
   std::vector<int> flags_;

@@ -54,19 +54,6 @@ double powerOfTwo(int e) {
 }  // namespace
 
 int Probab::scaleWideDraw(std::uint64_t x, std::int64_t lo, std::int64_t width) {
-  // From 0 to below 2^31 (a run's draw of one of many sessions) the value stays below 2^31,
-  // where the two roundings move it by at most 2^-22 and adding 0.5 by half that: unless the
-  // exact value's fraction lies within 2^-20 of one half, the result is the exact value rounded
-  // half up, read off the product. Only the rare draws near a half take the long way.
-  if (lo == 0 && width >= 0 && width < (std::int64_t{1} << 31)) {
-    const UInt128 exact = static_cast<UInt128>(x) * static_cast<std::uint64_t>(width);
-    const auto fraction = static_cast<std::uint64_t>(exact) & kMask;
-    constexpr std::uint64_t kHalf = std::uint64_t{1} << 47;
-    const std::uint64_t distance = fraction > kHalf ? fraction - kHalf : kHalf - fraction;
-    if (distance > (std::uint64_t{1} << 28)) {
-      return static_cast<int>(static_cast<std::uint64_t>(exact >> 48) + (fraction > kHalf ? 1 : 0));
-    }
-  }
   // The product x * width needs at most 48 + 33 bits and the sum with lo at
   // most 82, well inside 128, so every step below is exact until it rounds.
   const Extended product = toExtended(static_cast<Int128>(x) * width);

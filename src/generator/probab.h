@@ -39,7 +39,7 @@ class Probab {
 
   // The raw value of the n-th draw from now (1 <= n <= kMaxPeek), without
   // drawing it: n steps of the generator folded into one.
-  static constexpr int kMaxPeek = 16;
+  static constexpr int kMaxPeek = 32;
   std::uint64_t peekRaw(int n) const {
     const Jump& jump = kJumps.step[n - 1];
     return (state * jump.multiplier + jump.addend) & kMask;
@@ -58,7 +58,8 @@ class Probab {
     DrawRange(double min, double max)
         : lo_(static_cast<std::int64_t>(min)),
           width_(static_cast<std::int64_t>(max) - lo_),
-          narrow_(lo_ > -kNarrow && lo_ < kNarrow && width_ > -kNarrow && width_ < kNarrow) {}
+          narrow_(lo_ > -kNarrow && lo_ < kNarrow && width_ > -kNarrow && width_ < kNarrow),
+          fromZero_(lo_ == 0 && width_ >= 0 && width_ < (std::int64_t{1} << 31)) {}
 
     // trunc(v + 0.5), where v = min + (x / 2^48) * (max - min) is evaluated
     // with each of its three operations rounded to a 64-bit significand (the
@@ -75,6 +76,22 @@ class Probab {
             lo_ * (std::int64_t{1} << 48) + static_cast<std::int64_t>(x) * width_;
         return static_cast<int>(static_cast<double>(units) * kScale + 0.5);
       }
+      if (fromZero_) {
+        // From 0 to below 2^31 (a run's draw of one of many sessions) the value
+        // stays below 2^31, where the two roundings move it by at most 2^-22
+        // and adding 0.5 by half that: unless the exact value's fraction lies
+        // within 2^-20 of one half, the result is the exact value rounded half
+        // up, read off the product. Only the rare draws near a half take the
+        // long way.
+        const auto exact = static_cast<unsigned __int128>(x) * static_cast<std::uint64_t>(width_);
+        const auto fraction = static_cast<std::uint64_t>(exact) & kMask;
+        constexpr std::uint64_t kHalf = std::uint64_t{1} << 47;
+        const std::uint64_t distance = fraction > kHalf ? fraction - kHalf : kHalf - fraction;
+        if (distance > (std::uint64_t{1} << 28)) {
+          return static_cast<int>(static_cast<std::uint64_t>(exact >> 48) +
+                                  (fraction > kHalf ? 1 : 0));
+        }
+      }
       return scaleWideDraw(x, lo_, width_);
     }
 
@@ -83,6 +100,7 @@ class Probab {
     std::int64_t lo_;
     std::int64_t width_;
     bool narrow_;
+    bool fromZero_;
   };
 
   // Rounded uniform integer between min and max (either may be the larger).
@@ -96,7 +114,8 @@ class Probab {
   int coinFlip() { return biasedCoin(0.5); }
 
  private:
-  // DrawRange::scale for bounds whose products need the rounding steps.
+  // DrawRange::scale for bounds whose products need the rounding steps, each
+  // rounding done as the extended format does it.
   static int scaleWideDraw(std::uint64_t x, std::int64_t lo, std::int64_t width);
 
   struct Jump {

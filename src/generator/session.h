@@ -74,6 +74,29 @@ class Session {
 
   // Removes a random member other than the source; 1 when a node left, 0 (no
   // draw, no output) when the source is the only member.
+  // Starts fetching the path the session's next join, or leave, takes if its index draw is
+  // `raw`, as the set stands now (see MemberSet::startPath).
+  void startPath(MemberSet::PathAhead& path, bool leave, std::uint64_t raw, int steps) const {
+    // The index as drawn, near enough: the draw rounds, this truncates after adding a half.
+    const auto scaled = [raw](Count count) {
+      return static_cast<Count>(
+          (static_cast<unsigned __int128>(raw) * (count - 1) + (std::uint64_t{1} << 47)) >> 48);
+    };
+    if (leave) {
+      const Count count = Parti.size() - 1;
+      if (count < 1) return;
+      const Count nth = scaled(count);
+      Parti.startPath(path, MemberSet::PathTarget::member, nth < belowSource ? nth : nth + 1,
+                      steps);
+    } else {
+      const Count count = Parti.nodeCount() - Parti.size();
+      if (count < 1) return;
+      Parti.startPath(path, MemberSet::PathTarget::nonMember, scaled(count), steps);
+    }
+  }
+
+  void stepPath(MemberSet::PathAhead& path) const { Parti.stepPath(path); }
+
   template <class Sink>
   int newRemove(Probab& draws, Sink& out) {
     // The candidates are the members other than the source, in node order and

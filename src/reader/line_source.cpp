@@ -36,6 +36,7 @@ bool LineSource::next(std::string_view& line) {
     if (const void* nl = std::memchr(next_ + searched, '\n', available - searched)) {
       const char* stop = static_cast<const char*>(nl);
       line = std::string_view(next_, static_cast<std::size_t>(stop - next_));
+      position_ += line.size() + 1;
       next_ = stop + 1;
       ++number_;
       return true;
@@ -45,6 +46,7 @@ bool LineSource::next(std::string_view& line) {
     ended_ = true;
     if (next_ == end_) return false;
     line = std::string_view(next_, static_cast<std::size_t>(end_ - next_));
+    position_ += line.size();
     next_ = end_;
     ++number_;
     unterminated_ = true;

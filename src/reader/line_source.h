@@ -29,7 +29,10 @@ class LineSource {
   void skip(std::size_t bytes, std::uint64_t lines) {
     next_ += bytes;
     number_ += lines;
+    position_ += bytes;
   }
+  // Bytes of the input consumed so far: the input's offset of buffered().
+  std::uint64_t position() const { return position_; }
 
   // The 1-based number of the line last returned (0 before the first).
   std::uint64_t number() const { return number_; }
@@ -47,6 +50,7 @@ class LineSource {
   const char* next_;
   const char* end_;
   std::uint64_t number_ = 0;
+  std::uint64_t position_ = 0;
   bool ended_ = false;
   bool unterminated_ = false;
 };

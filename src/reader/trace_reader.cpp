@@ -270,6 +270,25 @@ class TraceReader::Impl {
   std::int32_t sessionIndex(std::int64_t value, std::string_view role);
   std::int32_t sessionCount() const { return replay_.sessionCount(); }
 
+  // Groups of many thousands keep their members in trees larger than the caches, where each
+  // record waits for every level of its descent in turn. The records ahead are in the buffer, so
+  // their descents are made a level per record ahead of them, and the waits overlap.
+  void lookAhead();
+  static constexpr int kAhead = 4;
+  // Levels descended one record at a time; the levels above stay in the caches.
+  static constexpr int kStepLevels = 2;
+  // Members in all, past which the trees outgrow a core's cache, at a few bytes a member.
+  static constexpr std::size_t kAheadMembers = std::size_t{1} << 17;
+  struct Ahead {
+    std::uint64_t at;  // the record's offset in the input
+    std::int32_t session;
+    MemberSet::PathAhead path;
+  };
+  Ahead ahead_[kAhead];
+  int aheadFirst_ = 0;
+  int aheadCount_ = 0;
+  std::uint64_t aheadNext_ = 0;  // the offset of the next record to look at
+
   LineSource lines_;
   Stage stage_ = Stage::title;
 };
@@ -646,7 +665,41 @@ bool TraceReader::Impl::readRecordInPlace(TraceEvent& event) {
   }
   lines_.skip(2, 1);
   eventLine_ = requestLine;
+  if (replay_.joinedMembers() > kAheadMembers) lookAhead();
   return true;
+}
+
+void TraceReader::Impl::lookAhead() {
+  const std::uint64_t at = lines_.position();
+  // Records already read leave the queue; one that is not where the queue has it (a marker came
+  // between) starts it afresh.
+  while (aheadCount_ > 0 && ahead_[aheadFirst_].at < at) {
+    aheadFirst_ = (aheadFirst_ + 1) % kAhead;
+    --aheadCount_;
+  }
+  if (aheadCount_ == 0 || aheadNext_ < at) {
+    aheadCount_ = 0;
+    aheadNext_ = at;
+  }
+  for (int i = 0; i < aheadCount_; ++i) {
+    Ahead& a = ahead_[(aheadFirst_ + i) % kAhead];
+    replay_.stepPath(a.session, a.path);
+  }
+  const std::string_view rest = lines_.buffered();
+  while (aheadCount_ < kAhead) {
+    const auto offset = static_cast<std::size_t>(aheadNext_ - at);
+    if (!WordScan::kUsable || rest.size() < offset + WordScan::kRoom) return;
+    WordScan scan(rest.data() + offset);
+    RecordFields f;
+    // Anything but a record in the usual form waits for the reading to pass it.
+    if (!scanRecord(scan, sessionCount(), f)) return;
+    Ahead& a = ahead_[(aheadFirst_ + aheadCount_) % kAhead];
+    a.at = aheadNext_;
+    a.session = static_cast<std::int32_t>(f.session);
+    replay_.startPath(a.session, static_cast<NODEID>(f.node), a.path, kStepLevels);
+    aheadNext_ += static_cast<std::uint64_t>(scan.at() - (rest.data() + offset));
+    ++aheadCount_;
+  }
 }
 
 void TraceReader::Impl::readSummary(std::string_view text, TraceEvent& event) {

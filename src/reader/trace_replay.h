@@ -37,6 +37,16 @@ class TraceReplay {
   bool isMember(std::int32_t session, NODEID node) const {
     return members_[static_cast<std::size_t>(session)].contains(node);
   }
+  // The path a request for `node` in `session` will descend, fetched ahead a level per call
+  // (see MemberSet::PathAhead).
+  void startPath(std::int32_t session, NODEID node, MemberSet::PathAhead& path, int steps) const {
+    members_[static_cast<std::size_t>(session)].startPath(path, MemberSet::PathTarget::node, node,
+                                                          steps);
+  }
+  void stepPath(std::int32_t session, MemberSet::PathAhead& path) const {
+    members_[static_cast<std::size_t>(session)].stepPath(path);
+  }
+
   Count joins() const { return joins_; }
   Count leaves() const { return leaves_; }
   std::size_t joinedMembers() const { return joinedMembers_; }
