@@ -389,7 +389,6 @@ bool MemberSet::insertAnywhere(NODEID node) {
     path[d] = in;
     slot[d] = j;
     p = in->child[j];
-    prefetchNode(p, d + 1 == height_);
   }
   Key* leaf = asLeaf(p);
   const int n = leafSize(leaf);
@@ -426,7 +425,6 @@ NODEID MemberSet::insertNthAnywhere(Count k) {
     path[d] = in;
     slot[d] = j;
     p = in->child[j];
-    prefetchNode(p, d + 1 == height_);
   }
   Key* leaf = asLeaf(p);
   const int n = leafSize(leaf);
@@ -607,7 +605,6 @@ bool MemberSet::eraseAnywhere(NODEID node) {
     path[d] = in;
     slot[d] = j;
     p = in->child[j];
-    prefetchNode(p, d + 1 == height_);
   }
   Key* leaf = asLeaf(p);
   const int n = leafSize(leaf);
@@ -628,7 +625,6 @@ NODEID MemberSet::eraseNthAnywhere(Count k) {
     path[d] = in;
     slot[d] = j;
     p = in->child[j];
-    prefetchNode(p, d + 1 == height_);
   }
   Key* leaf = asLeaf(p);
   const NODEID node = leafKeys(leaf)[k];

@@ -61,8 +61,10 @@ inline const Inner* asInner(const void* p) {
   return static_cast<const Inner*>(p);
 }
 
-// Asks for every cache line of a node at once. A selection's descent through a tree larger than
-// the caches otherwise waits for the lines one after another as it scans the node.
+// Asks for every cache line of a node at once. A descent through a tree larger than the caches
+// otherwise waits for the lines one after another as it scans the node. The updates' own
+// descents ask for nothing: where trees outgrow the caches, the generator and the reader fetch
+// their paths ahead (MemberSet::PathAhead), and asking again measured 5% slower there.
 inline void prefetchNode(const void* node, bool leaf) {
   const char* at = static_cast<const char*>(node);
   const std::size_t bytes = leaf ? (kLeafMax + 2) * sizeof(Key) : sizeof(Inner);
