@@ -172,26 +172,35 @@ TEST(UniformDraw, MatchesExtendedPrecisionArithmetic) {
   }
 }
 
-// Draws from 0 to a wide bound (the session of a run with many sessions) take a short way where
-// the value is not near a half: random draws, and draws around every distance from a half up to
-// well past where the short way starts.
-TEST(UniformDraw, DrawsFromZeroMatchExtendedPrecisionArithmetic) {
+// Draws between non-negative bounds below 2^31 (the session of a run with many sessions, from 0;
+// a member of a large group, from 1) take a short way where the value is not near a half: random
+// draws, and draws around every distance from a half up to well past where the short way starts.
+TEST(UniformDraw, DrawsBetweenNonNegativeBoundsMatchExtendedPrecisionArithmetic) {
   std::mt19937_64 random(2025);
+  const auto lowBound = [&random](int i) -> double {
+    return i % 3 == 0 ? 0 : i % 3 == 1 ? 1 : static_cast<double>(random() % (1u << 30));
+  };
   for (int i = 0; i < 200000; ++i) {
-    const double max = static_cast<double>(random() % (std::uint64_t{1} << 31));
+    const double min = lowBound(i);
+    const auto room = (std::uint64_t{1} << 31) - static_cast<std::uint64_t>(min);
+    const double max = min + static_cast<double>(random() % room);
     const std::uint64_t x = random() & Probab::kMask;
-    ASSERT_EQ(scaleDraw(x, 0, max), extendedDraw(x, 0, max)) << x << " " << max;
+    ASSERT_EQ(scaleDraw(x, min, max), extendedDraw(x, min, max)) << x << " " << min << " " << max;
   }
-  for (int i = 0; i < 20000; ++i) {
-    const double max = static_cast<double>(16384 + random() % ((std::uint64_t{1} << 31) - 16384));
-    // x * max / 2^48 = n + 1/2 + e, for draws x near the one that hits n + 1/2 exactly.
-    const long double n = std::floor(static_cast<long double>(random() % 1000000) / 1000000 * max);
-    const auto center = static_cast<long long>((n + 0.5L) / max * 0x1p48L);
+  for (int i = 0; i < 30000; ++i) {
+    const double min = lowBound(i);
+    const auto room = (std::uint64_t{1} << 31) - static_cast<std::uint64_t>(min) - 16384;
+    const double width = static_cast<double>(16384 + random() % room);
+    // x * width / 2^48 = n + 1/2 + e, for draws x near the one that hits n + 1/2 exactly.
+    const long double n =
+        std::floor(static_cast<long double>(random() % 1000000) / 1000000 * width);
+    const auto center = static_cast<long long>((n + 0.5L) / width * 0x1p48L);
     const long long spread = i % 2 == 0 ? 4 : 1LL << (i % 40);
     for (long long x = center - spread; x <= center + spread; x += spread > 4 ? spread : 1) {
       if (x < 0 || x > static_cast<long long>(Probab::kMask)) continue;
       const auto draw = static_cast<std::uint64_t>(x);
-      ASSERT_EQ(scaleDraw(draw, 0, max), extendedDraw(draw, 0, max)) << x << " " << max;
+      ASSERT_EQ(scaleDraw(draw, min, min + width), extendedDraw(draw, min, min + width))
+          << x << " " << min << " " << width;
     }
   }
 }

@@ -59,7 +59,7 @@ class Probab {
         : lo_(static_cast<std::int64_t>(min)),
           width_(static_cast<std::int64_t>(max) - lo_),
           narrow_(lo_ > -kNarrow && lo_ < kNarrow && width_ > -kNarrow && width_ < kNarrow),
-          fromZero_(lo_ == 0 && width_ >= 0 && width_ < (std::int64_t{1} << 31)) {}
+          belowTwoTo31_(lo_ >= 0 && width_ >= 0 && lo_ + width_ < (std::int64_t{1} << 31)) {}
 
     // trunc(v + 0.5), where v = min + (x / 2^48) * (max - min) is evaluated
     // with each of its three operations rounded to a 64-bit significand (the
@@ -76,19 +76,20 @@ class Probab {
             lo_ * (std::int64_t{1} << 48) + static_cast<std::int64_t>(x) * width_;
         return static_cast<int>(static_cast<double>(units) * kScale + 0.5);
       }
-      if (fromZero_) {
-        // From 0 to below 2^31 (a run's draw of one of many sessions) the value
-        // stays below 2^31, where the two roundings move it by at most 2^-22
-        // and adding 0.5 by half that: unless the exact value's fraction lies
-        // within 2^-20 of one half, the result is the exact value rounded half
-        // up, read off the product. Only the rare draws near a half take the
-        // long way.
+      if (belowTwoTo31_) {
+        // Between 0 and 2^31 (a run's draw of one of many sessions, a member
+        // of a large group) the value stays below 2^31, where the roundings
+        // of the product, the sum and the conversion move it by at most 2^-22
+        // each and adding 0.5 by as much: unless the exact value's fraction
+        // lies within 2^-20 of one half, the result is the exact value
+        // rounded half up, read off the product. Only the rare draws near a
+        // half take the long way.
         const auto exact = static_cast<unsigned __int128>(x) * static_cast<std::uint64_t>(width_);
         const auto fraction = static_cast<std::uint64_t>(exact) & kMask;
         constexpr std::uint64_t kHalf = std::uint64_t{1} << 47;
         const std::uint64_t distance = fraction > kHalf ? fraction - kHalf : kHalf - fraction;
         if (distance > (std::uint64_t{1} << 28)) {
-          return static_cast<int>(static_cast<std::uint64_t>(exact >> 48) +
+          return static_cast<int>(lo_ + static_cast<std::int64_t>(exact >> 48) +
                                   (fraction > kHalf ? 1 : 0));
         }
       }
@@ -100,7 +101,7 @@ class Probab {
     std::int64_t lo_;
     std::int64_t width_;
     bool narrow_;
-    bool fromZero_;
+    bool belowTwoTo31_;
   };
 
   // Rounded uniform integer between min and max (either may be the larger).
