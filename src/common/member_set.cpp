@@ -367,7 +367,7 @@ void MemberSet::switchToTree() noexcept {
   *this = std::move(tree);
 }
 
-bool MemberSet::insertAnywhere(NODEID node) {
+bool MemberSet::insertAnywhere(NODEID node, bool fetchedAhead) {
   assert(0 <= node && node < nNodes_);
   if (root_ == nullptr) {
     Key* leaf = allocLeaf(kLeafMinCap);
@@ -389,6 +389,7 @@ bool MemberSet::insertAnywhere(NODEID node) {
     path[d] = in;
     slot[d] = j;
     p = in->child[j];
+    if (!fetchedAhead) prefetchNode(p, d + 1 == height_);
   }
   Key* leaf = asLeaf(p);
   const int n = leafSize(leaf);
@@ -593,7 +594,7 @@ void MemberSet::insertAt(Inner* const* path, const int* slot, Key* leaf, int pos
   ++size_;
 }
 
-bool MemberSet::eraseAnywhere(NODEID node) {
+bool MemberSet::eraseAnywhere(NODEID node, bool fetchedAhead) {
   if (root_ == nullptr) return false;
   Inner* path[kMaxHeight];
   int slot[kMaxHeight];
@@ -605,6 +606,7 @@ bool MemberSet::eraseAnywhere(NODEID node) {
     path[d] = in;
     slot[d] = j;
     p = in->child[j];
+    if (!fetchedAhead) prefetchNode(p, d + 1 == height_);
   }
   Key* leaf = asLeaf(p);
   const int n = leafSize(leaf);

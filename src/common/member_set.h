@@ -62,13 +62,17 @@ inline const Inner* asInner(const void* p) {
 }
 
 // Asks for every cache line of a node at once. A descent through a tree larger than the caches
-// otherwise waits for the lines one after another as it scans the node. The updates' own
-// descents ask for nothing: where trees outgrow the caches, the generator and the reader fetch
-// their paths ahead (MemberSet::PathAhead), and asking again measured 5% slower there.
+// otherwise waits for the lines one after another as it scans the node. A descent whose path was
+// fetched ahead (MemberSet::PathAhead) asks for nothing: asking again for lines already there or
+// on their way measured 5% slower with groups of a million.
 inline void prefetchNode(const void* node, bool leaf) {
   const char* at = static_cast<const char*>(node);
-  const std::size_t bytes = leaf ? (kLeafMax + 2) * sizeof(Key) : sizeof(Inner);
-  for (std::size_t offset = 0; offset < bytes; offset += 64) __builtin_prefetch(at + offset);
+  static_assert((kLeafMax + 2) * sizeof(Key) == 256 && sizeof(Inner) <= 320);
+  __builtin_prefetch(at);
+  __builtin_prefetch(at + 64);
+  __builtin_prefetch(at + 128);
+  __builtin_prefetch(at + 192);
+  if (!leaf) __builtin_prefetch(at + 256);
 }
 
 // First index in the sorted a[0..n) whose value is >= x, n if none. Branch-free: the loop runs
@@ -143,10 +147,11 @@ class MemberSet {
   void erase(NODEID node);
   // For callers that must tell whether the update applies: one search finds the place and
   // answers the question, where contains() followed by insert() or erase() would search twice.
-  // Adds node (in 0..nNodes-1) unless it is a member; true when it was added.
-  bool insertIfAbsent(NODEID node);
+  // Adds node (in 0..nNodes-1) unless it is a member; true when it was added. A caller that
+  // fetched the path ahead (startPath) says so, and the descent then asks for no lines again.
+  bool insertIfAbsent(NODEID node, bool fetchedAhead = false);
   // Removes node if it is a member; true when it was removed.
-  bool eraseIfPresent(NODEID node);
+  bool eraseIfPresent(NODEID node, bool fetchedAhead = false);
   Count size() const { return size_; }
   NODEID nodeCount() const { return nNodes_; }
 
@@ -162,7 +167,8 @@ class MemberSet {
   // The same for a caller that knows `excluded`'s rank, which then costs no search.
   NODEID nthMemberExcept(Count k, NODEID excluded, Count excludedRank) const;
   // Removes that member and returns it: one descent of the tree where a selection followed by
-  // an erase would make two.
+  // an erase would make two. Its caller, the generator, fetches the paths of tall trees ahead,
+  // so the descent asks for no lines itself; so does insertNthNonMember's.
   NODEID eraseNthMemberExcept(Count k, NODEID excluded, Count excludedRank);
   // Adds the k-th non-member (0 <= k < nNodes - size()) and returns it, in one descent of a
   // tree of several levels. A refused allocation throws and leaves the set unchanged.
@@ -268,8 +274,8 @@ class MemberSet {
   std::int64_t descendCounts(Count& k) const;
 
   // The tree's part of insertIfAbsent and eraseIfPresent.
-  bool insertInTree(NODEID node);
-  bool eraseInTree(NODEID node);
+  bool insertInTree(NODEID node, bool fetchedAhead = false);
+  bool eraseInTree(NODEID node, bool fetchedAhead = false);
   // The largest member of a non-empty tree, which its root holds.
   NODEID largestInTree() const {
     using namespace member_set_detail;
@@ -290,8 +296,8 @@ class MemberSet {
 
   // The general updates: allocation, splits, merges and root changes. Each searches afresh and
   // returns false, changing nothing, when there is nothing to do.
-  bool insertAnywhere(NODEID node);
-  bool eraseAnywhere(NODEID node);
+  bool insertAnywhere(NODEID node, bool fetchedAhead = false);
+  bool eraseAnywhere(NODEID node, bool fetchedAhead = false);
   // Removes and returns the k-th member of a tree: the general path of eraseNthMemberExcept.
   NODEID eraseNthAnywhere(Count k);
   // Adds and returns the k-th non-member of a tree: the general path of insertNthNonMember.
@@ -559,7 +565,7 @@ inline void MemberSet::erase(NODEID node) {
   assert(removed);
 }
 
-inline bool MemberSet::insertIfAbsent(NODEID node) {
+inline bool MemberSet::insertIfAbsent(NODEID node, bool fetchedAhead) {
   assert(0 <= node && node < nNodes_);
   if (inWord()) {
     const std::uint64_t bit = std::uint64_t{1} << node;
@@ -578,7 +584,7 @@ inline bool MemberSet::insertIfAbsent(NODEID node) {
     addToCounts(node, 1);
     return true;
   }
-  if (!insertInTree(node)) return false;
+  if (!insertInTree(node, fetchedAhead)) return false;
   // Two members a word, over the words up to the largest member.
   if (size_ >= 2 * (largestInTree() / 64 + 1)) switchToBits();
   return true;
@@ -587,13 +593,13 @@ inline bool MemberSet::insertIfAbsent(NODEID node) {
 // The updates that stay inside one leaf, under no inner node or under the root alone, are done
 // here: with groups of up to several hundred members that is nearly every update. Anything that
 // allocates, splits or merges goes to the general path.
-inline bool MemberSet::insertInTree(NODEID node) {
+inline bool MemberSet::insertInTree(NODEID node, bool fetchedAhead) {
   using namespace member_set_detail;
   Inner* parent = nullptr;
   int j = 0;
   Key* leaf;
   if (height_ == 0) {
-    if (root_ == nullptr) return insertAnywhere(node);
+    if (root_ == nullptr) return insertAnywhere(node, fetchedAhead);
     leaf = asLeaf(root_);
   } else if (height_ == 1) {
     parent = asInner(root_);
@@ -602,13 +608,13 @@ inline bool MemberSet::insertInTree(NODEID node) {
     j = lowerBound(parent->maxKey, last, node);
     leaf = asLeaf(parent->child[j]);
   } else {
-    return insertAnywhere(node);
+    return insertAnywhere(node, fetchedAhead);
   }
   const int n = leafSize(leaf);
   Key* keys = leafKeys(leaf);
   const int pos = lowerBound(keys, n, node);
   if (pos < n && keys[pos] == node) return false;
-  if (n == leafCap(leaf)) return insertAnywhere(node);
+  if (n == leafCap(leaf)) return insertAnywhere(node, fetchedAhead);
   for (int i = n; i > pos; --i) keys[i] = keys[i - 1];
   keys[pos] = node;
   leafSize(leaf) = n + 1;
@@ -620,7 +626,7 @@ inline bool MemberSet::insertInTree(NODEID node) {
   return true;
 }
 
-inline bool MemberSet::eraseIfPresent(NODEID node) {
+inline bool MemberSet::eraseIfPresent(NODEID node, bool fetchedAhead) {
   if (inWord()) {
     if (static_cast<std::uint64_t>(node) >= static_cast<std::uint64_t>(nNodes_)) return false;
     const std::uint64_t bit = std::uint64_t{1} << node;
@@ -640,10 +646,10 @@ inline bool MemberSet::eraseIfPresent(NODEID node) {
     if (size_ < bitWords_) switchToTree();
     return true;
   }
-  return eraseInTree(node);
+  return eraseInTree(node, fetchedAhead);
 }
 
-inline bool MemberSet::eraseInTree(NODEID node) {
+inline bool MemberSet::eraseInTree(NODEID node, bool fetchedAhead) {
   using namespace member_set_detail;
   Inner* parent = nullptr;
   int j = 0;
@@ -660,13 +666,13 @@ inline bool MemberSet::eraseInTree(NODEID node) {
     leaf = asLeaf(parent->child[j]);
     keep = kLeafMin;
   } else {
-    return eraseAnywhere(node);
+    return eraseAnywhere(node, fetchedAhead);
   }
   const int n = leafSize(leaf);
   Key* keys = leafKeys(leaf);
   const int pos = lowerBound(keys, n, node);
   if (pos == n || keys[pos] != node) return false;
-  if (n - 1 < keep) return eraseAnywhere(node);
+  if (n - 1 < keep) return eraseAnywhere(node, fetchedAhead);
   for (int i = pos; i + 1 < n; ++i) keys[i] = keys[i + 1];
   leafSize(leaf) = n - 1;
   if (parent != nullptr) {
@@ -687,20 +693,25 @@ inline void MemberSet::stepPath(PathAhead& path) const {
   const Inner* in = asInner(path.node);
   const int last = in->n - 1;
   int j = 0;
+  Count k = path.k;
   // Bounded by the node's children: the counts may have moved since the rank was drawn.
   switch (path.target) {
     case PathTarget::member:
-      for (; j < last && path.k >= in->cnt[j]; ++j) path.k -= in->cnt[j];
+      for (; j < last && k >= in->cnt[j]; ++j) k -= in->cnt[j];
+      path.k = k;
       break;
-    case PathTarget::nonMember:
+    case PathTarget::nonMember: {
+      Count before = path.before;
       for (; j < last; ++j) {
-        const Count through = path.before + in->cnt[j];
-        if (static_cast<Count>(in->maxKey[j]) - (through - 1) > path.k) break;
-        path.before = through;
+        const Count through = before + in->cnt[j];
+        if (static_cast<Count>(in->maxKey[j]) - (through - 1) > k) break;
+        before = through;
       }
+      path.before = before;
       break;
+    }
     case PathTarget::node:
-      j = lowerBound(in->maxKey, last, static_cast<Key>(path.k));
+      j = lowerBound(in->maxKey, last, static_cast<Key>(k));
       break;
   }
   path.node = in->child[j];

@@ -130,6 +130,7 @@ class Creation {
   // A join in random order takes six draws; the last queued request's index
   // draw must lie within reach.
   static_assert(kUpcoming * 6 + 2 <= Probab::kMaxPeek);
+  static_assert((kUpcoming & (kUpcoming - 1)) == 0, "a ring indexed by masking");
   static int drawsOf(Layout layout, bool leave) {
     const int lead = layout == Layout::beefUp ? 0 : 1;
     const int coin = layout == Layout::random ? 1 : 0;
@@ -142,20 +143,20 @@ class Creation {
   void lookAhead(Layout layout, bool currentLeave, std::int32_t currentSession) {
     int draws = drawsOf(layout, currentLeave);
     if (upcomingCount > 0) {
-      upcomingFirst = (upcomingFirst + 1) % kUpcoming;
+      upcomingFirst = (upcomingFirst + 1) & (kUpcoming - 1);
       --upcomingCount;
     }
     bool lastLeave = currentLeave;
     std::int32_t lastSession = currentSession;
     for (int i = 0; i < upcomingCount; ++i) {
-      Upcoming& u = upcoming[(upcomingFirst + i) % kUpcoming];
+      Upcoming& u = upcoming[(upcomingFirst + i) & (kUpcoming - 1)];
       getSess(u.session)->stepPath(u.path);
       draws += u.draws;
       lastLeave = u.leave;
       lastSession = u.session;
     }
     for (; upcomingCount < kUpcoming; ++upcomingCount) {
-      Upcoming& u = upcoming[(upcomingFirst + upcomingCount) % kUpcoming];
+      Upcoming& u = upcoming[(upcomingFirst + upcomingCount) & (kUpcoming - 1)];
       switch (layout) {
         case Layout::beefUp:
           u.leave = false;

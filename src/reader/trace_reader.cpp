@@ -665,7 +665,9 @@ bool TraceReader::Impl::readRecordInPlace(TraceEvent& event) {
   }
   lines_.skip(2, 1);
   eventLine_ = requestLine;
-  if (replay_.joinedMembers() > kAheadMembers) lookAhead();
+  const bool ahead = replay_.joinedMembers() > kAheadMembers;
+  if (ahead) lookAhead();
+  replay_.fetchPathsAhead(ahead);
   return true;
 }
 

@@ -140,7 +140,7 @@ void TraceReplay::join(NODEID node, std::int32_t session, std::uint64_t line) {
   MemberSet& set = members_[s];
   const Count before = set.size();
   // The source is a member throughout, so this also turns it away.
-  if (!set.insertIfAbsent(node)) [[unlikely]] {
+  if (!set.insertIfAbsent(node, pathsAhead_)) [[unlikely]] {
     joinInAnyPhase(node, session, line);
     return;
   }
@@ -159,7 +159,7 @@ void TraceReplay::leave(NODEID node, std::int32_t session, std::uint64_t line) {
   }
   MemberSet& set = members_[s];
   const Count before = set.size();
-  if (!set.eraseIfPresent(node)) [[unlikely]] {
+  if (!set.eraseIfPresent(node, pathsAhead_)) [[unlikely]] {
     leaveInAnyPhase(node, session, line);
     return;
   }

@@ -46,6 +46,8 @@ class TraceReplay {
   void stepPath(std::int32_t session, MemberSet::PathAhead& path) const {
     members_[static_cast<std::size_t>(session)].stepPath(path);
   }
+  // Whether the reader fetches the requests' paths ahead, so that their own descents need not.
+  void fetchPathsAhead(bool on) { pathsAhead_ = on; }
 
   Count joins() const { return joins_; }
   Count leaves() const { return leaves_; }
@@ -94,6 +96,7 @@ class TraceReplay {
   // The members of each session, its source included as in the generator: a set that never
   // empties never gives its leaf back only to take a new one at the next join.
   std::vector<MemberSet> members_;
+  bool pathsAhead_ = false;
   std::size_t joinedMembers_ = 0;
   Count joins_ = 0;
   Count leaves_ = 0;
