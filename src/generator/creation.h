@@ -140,7 +140,9 @@ class Creation {
   // requests queued behind it and queues the next ones. A request that is not
   // performed (a full or lone group draws nothing) makes the guesses after it
   // wrong until the queue has turned over; they then cost a wasted fetch.
-  void lookAhead(Layout layout, bool currentLeave, std::int32_t currentSession) {
+  // Kept out of line: inlined, it crowded the registers of the request loop
+  // of every run, where most runs never call it.
+  [[gnu::noinline]] void lookAhead(Layout layout, bool currentLeave, std::int32_t currentSession) {
     int draws = drawsOf(layout, currentLeave);
     if (upcomingCount > 0) {
       upcomingFirst = (upcomingFirst + 1) & (kUpcoming - 1);
@@ -214,10 +216,12 @@ RunResult Creation::run(SEED_type req_SEED, Sink& out) {
   Count nRemoves = 0;
   out.phase(PhaseStart{TracePhase::beefUp});
   startLookAhead();
+  // A local, kept in a register: the sink's writes may alias any member.
+  const bool paths = fetchPaths;
   for (Count size = 1; size < avgSize; ++size) {
     bool joinedAny = false;
     for (std::int32_t sessIDX = 0; sessIDX < nSessions; ++sessIDX) {
-      if (fetchPaths) lookAhead(Layout::beefUp, false, sessIDX);
+      if (paths) lookAhead(Layout::beefUp, false, sessIDX);
       if (getSess(sessIDX)->newJoin(draws, qos, out) == 1) {
         oneMoreTrans();
         ++nJoins;
@@ -236,7 +240,6 @@ RunResult Creation::run(SEED_type req_SEED, Sink& out) {
   const Lookahead ahead =
       !prefetchSessions ? Lookahead::none : (coin != 0 ? Lookahead::random : Lookahead::ordered);
   const Layout layout = coin != 0 ? Layout::random : Layout::ordered;
-  const bool paths = fetchPaths;
   startLookAhead();
   out.phase(PhaseStart{TracePhase::joinLeave});
   RunStatus status = RunStatus::complete;
@@ -276,7 +279,7 @@ RunResult Creation::run(SEED_type req_SEED, Sink& out) {
     // Every session back to its source alone: the remaining attempts could only
     // draw, and nothing after this phase draws.
     if (nJoins == nRemoves) break;
-    if (fetchPaths) lookAhead(Layout::endSession, true, 0);
+    if (paths) lookAhead(Layout::endSession, true, 0);
     if (doRemove(out, prefetchSessions ? Lookahead::leaves : Lookahead::none) == 1) {
       ++nRemoves;
       oneMoreTrans();

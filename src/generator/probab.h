@@ -58,8 +58,7 @@ class Probab {
     DrawRange(double min, double max)
         : lo_(static_cast<std::int64_t>(min)),
           width_(static_cast<std::int64_t>(max) - lo_),
-          narrow_(lo_ > -kNarrow && lo_ < kNarrow && width_ > -kNarrow && width_ < kNarrow),
-          belowTwoTo31_(lo_ >= 0 && width_ >= 0 && lo_ + width_ < (std::int64_t{1} << 31)) {}
+          narrow_(lo_ > -kNarrow && lo_ < kNarrow && width_ > -kNarrow && width_ < kNarrow) {}
 
     // trunc(v + 0.5), where v = min + (x / 2^48) * (max - min) is evaluated
     // with each of its three operations rounded to a 64-bit significand (the
@@ -76,7 +75,7 @@ class Probab {
             lo_ * (std::int64_t{1} << 48) + static_cast<std::int64_t>(x) * width_;
         return static_cast<int>(static_cast<double>(units) * kScale + 0.5);
       }
-      if (belowTwoTo31_) {
+      if (lo_ >= 0 && width_ >= 0 && lo_ + width_ < (std::int64_t{1} << 31)) {
         // Between 0 and 2^31 (a run's draw of one of many sessions, a member
         // of a large group) the value stays below 2^31, where the roundings
         // of the product, the sum and the conversion move it by at most 2^-22
@@ -101,7 +100,6 @@ class Probab {
     std::int64_t lo_;
     std::int64_t width_;
     bool narrow_;
-    bool belowTwoTo31_;
   };
 
   // Rounded uniform integer between min and max (either may be the larger).
