@@ -34,6 +34,7 @@
 #include "grouptrace/trace_error.h"
 #include "grouptrace/version.h"
 #include "io/atomic_file.h"
+#include "io/pipe_size.h"
 #include "manifest/manifest.h"
 #include "parameters/parameter_table.h"
 #include "table/request_table.h"
@@ -722,11 +723,13 @@ Trace readTraceFile(const py::object& pathObject, const py::object& manifestObje
       if (formatOfFile(path) != TraceFormat::trace) {
         // CSV and JSON Lines, classic or timed, through the reader of every form.
         FileSource file(path);
+        fitPipeToWrites(file.fd());
         TraceTableBuilder builder(*table, kInterruptible);
         readTrace(file, builder);
         return;
       }
       FileSource file(path);
+      fitPipeToWrites(file.fd());
       struct stat st;
       const bool sized = ::fstat(file.fd(), &st) == 0 && S_ISREG(st.st_mode);
       readTable(file, *table, kInterruptible, sized ? static_cast<std::uint64_t>(st.st_size) : 0);
@@ -758,6 +761,8 @@ void writeTraceFile(const Parameters& parameters, const py::object& seedObject,
     py::gil_scoped_release release;
     result = onPath(path, [&] {
       file.emplace(path);
+      // A named pipe is grown as the program grows its standard output.
+      fitPipeToWrites(file->fd());
       FdSink descriptor(file->fd());
       InterruptibleSink sink(descriptor);
       return writeTrace(config, sink);
@@ -786,6 +791,7 @@ class TraceChunks {
     chunkSize_ = static_cast<std::size_t>(chunkSize);
     path_ = pathValue(pathObject);
     onPath(path_, [&] { file_ = std::make_unique<FileSource>(path_); });
+    fitPipeToWrites(file_->fd());
     reader_ = std::make_unique<TraceChunkReader>(*file_);
     struct stat st;
     if (::fstat(file_->fd(), &st) == 0 && S_ISREG(st.st_mode)) {

@@ -155,3 +155,47 @@ def test_a_run_without_requests(program, tmp_path):
     trace.write(path)
     assert len(grouptrace.read(path)) == 0 and list(grouptrace.iter_read(path)) == []
     assert len(trace.to_pandas()) == 0
+
+
+def grown_pipe_capacity():
+    """What this process may grow a pipe to; 0 where the system refuses."""
+    import fcntl
+    import os
+
+    read_end, write_end = os.pipe()
+    try:
+        return fcntl.fcntl(write_end, fcntl.F_SETPIPE_SZ, 1 << 20)
+    except OSError:
+        return 0
+    finally:
+        os.close(read_end)
+        os.close(write_end)
+
+
+def test_write_trace_grows_a_named_pipe_as_the_program_does(golden, tmp_path):
+    import fcntl
+    import os
+    import threading
+
+    capacity = grown_pipe_capacity()
+    if capacity == 0:
+        pytest.skip("this system refuses larger pipes")
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    received = {}
+
+    def drain():
+        fd = os.open(fifo, os.O_RDONLY)
+        chunks = []
+        while chunk := os.read(fd, 65536):
+            chunks.append(chunk)
+        received["capacity"] = fcntl.fcntl(fd, fcntl.F_GETPIPE_SZ)
+        received["bytes"] = b"".join(chunks)
+        os.close(fd)
+
+    reader = threading.Thread(target=drain)
+    reader.start()
+    grouptrace.write_trace(golden.params, golden.seed, str(fifo))
+    reader.join()
+    assert received["bytes"] == golden.text
+    assert received["capacity"] == capacity
