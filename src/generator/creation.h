@@ -42,20 +42,24 @@ class Creation {
 
   // One draw: the session a join-leave or end-of-session request goes to.
   std::int32_t selectSess() { return draws.uni_inter_Prob(sessionRange); }
-  // How the requests after this one draw, for prefetchNext to find their
-  // sessions: none (no prefetching), random or ordered join-leave requests,
-  // or the leaves of the end of session.
-  enum class Lookahead { none, random, ordered, leaves };
+  // How a phase lays out a request's draws, for finding those of the requests
+  // after it (see prefetchNext and lookAhead).
+  enum class Layout {
+    beefUp,      // index, three QoS draws; sessions in turn
+    random,      // selection, index, QoS draws for a join, the coin for the next kind
+    ordered,     // selection, index, QoS draws for a join; joins and leaves alternate
+    endSession,  // selection, index; leaves only
+  };
   template <class Sink>
-  int doJoin(Sink& out, Lookahead ahead) {
+  int doJoin(Sink& out, Layout layout, bool sessionsAhead) {
     Session* s = getSess(selectSess());
-    prefetchNext(ahead, 4);
+    if (sessionsAhead) prefetchNext(layout, false);
     return s->newJoin(draws, qos, out);
   }
   template <class Sink>
-  int doRemove(Sink& out, Lookahead ahead) {
+  int doRemove(Sink& out, Layout layout, bool sessionsAhead) {
     Session* s = getSess(selectSess());
-    prefetchNext(ahead, 1);
+    if (sessionsAhead) prefetchNext(layout, true);
     return s->newRemove(draws, out);
   }
   template <class Sink>
@@ -73,25 +77,18 @@ class Creation {
   // is, is fetched while this one runs; a wrong guess costs a wasted fetch.
   // A fetch takes several requests' time on a small network, so the session of
   // the request four ahead is asked for too (two ahead measured 20% slower with
-  // 10^6 sessions, six no faster). `draws` is what this request draws after its
-  // selection if performed (4 for a join, 1 for a leave), then in random mode
-  // the coin, which also tells the next request's kind, then the next selection.
+  // 10^6 sessions, six no faster). Called once the request's selection is
+  // drawn, with the request's kind.
   static constexpr int kSessionsAhead = 4;
   static_assert(6 * kSessionsAhead <= Probab::kMaxPeek);
-  void prefetchNext(Lookahead ahead, int draws) {
-    if (ahead == Lookahead::none) return;
-    const int coin = ahead == Lookahead::random ? 1 : 0;
-    // The offset of each following request's selection, and its kind.
-    int next = draws + coin + 1;
-    bool leave = ahead == Lookahead::leaves || (ahead == Lookahead::ordered && draws == 4);
-    for (int i = 1; i < kSessionsAhead; ++i) {
-      if (coin != 0) leave = this->draws.peekRaw(next - 1) > (std::uint64_t{1} << 47);
-      if (i == 1) prefetchSession(this->draws.peekRaw(next));
-      next += (leave ? 1 : 4) + coin + 1;
-      if (ahead == Lookahead::ordered) leave = !leave;
+  void prefetchNext(Layout layout, bool leave) {
+    // The offset of each following request's selection.
+    int next = drawsOf(layout, leave);
+    for (int i = 1; i <= kSessionsAhead; ++i) {
+      leave = nextLeave(layout, leave, next);
+      if (i == 1 || i == kSessionsAhead) prefetchSession(this->draws.peekRaw(next));
+      next += drawsOf(layout, leave);
     }
-    if (coin != 0) leave = this->draws.peekRaw(next - 1) > (std::uint64_t{1} << 47);
-    prefetchSession(this->draws.peekRaw(next));
   }
   void prefetchSession(std::uint64_t selectingDraw) {
     const Session* s = getSess(sessionRange.scale(selectingDraw));
@@ -108,13 +105,6 @@ class Creation {
   // draws of the next few requests are known, so their descents are made a
   // level per request ahead of them (MemberSet::PathAhead): each request then
   // finds its path fetched, and the fetches of several requests overlap.
-  // How a phase lays out a request's draws, for finding those of the next:
-  enum class Layout {
-    beefUp,      // index, three QoS draws; sessions in turn
-    random,      // selection, index, QoS draws for a join, the coin for the next kind
-    ordered,     // selection, index, QoS draws for a join; joins and leaves alternate
-    endSession,  // selection, index; leaves only
-  };
   struct Upcoming {
     std::int32_t session;
     bool leave;
@@ -131,10 +121,26 @@ class Creation {
   // draw must lie within reach.
   static_assert(kUpcoming * 6 + 2 <= Probab::kMaxPeek);
   static_assert((kUpcoming & (kUpcoming - 1)) == 0, "a ring indexed by masking");
+  // The draws a request takes when performed, from its first through its last.
   static int drawsOf(Layout layout, bool leave) {
     const int lead = layout == Layout::beefUp ? 0 : 1;
     const int coin = layout == Layout::random ? 1 : 0;
     return lead + 1 + (leave ? 0 : 3) + coin;
+  }
+  // The kind of the request whose draws start `first` draws from now, after
+  // one of kind `lastLeave`: in random order the coin just before tells it.
+  bool nextLeave(Layout layout, bool lastLeave, int first) const {
+    switch (layout) {
+      case Layout::beefUp:
+        return false;
+      case Layout::random:
+        return draws.peekRaw(first - 1) > (std::uint64_t{1} << 47);
+      case Layout::ordered:
+        return !lastLeave;
+      case Layout::endSession:
+        break;
+    }
+    return true;
   }
   // Called as a request starts, before its first draw: steps the paths of the
   // requests queued behind it and queues the next ones. A request that is not
@@ -159,22 +165,9 @@ class Creation {
     }
     for (; upcomingCount < kUpcoming; ++upcomingCount) {
       Upcoming& u = upcoming[(upcomingFirst + upcomingCount) & (kUpcoming - 1)];
-      switch (layout) {
-        case Layout::beefUp:
-          u.leave = false;
-          u.session = lastSession + 1 == nSessions ? 0 : lastSession + 1;
-          break;
-        case Layout::random:
-          u.leave = this->draws.peekRaw(draws) > (std::uint64_t{1} << 47);
-          break;
-        case Layout::ordered:
-          u.leave = !lastLeave;
-          break;
-        case Layout::endSession:
-          u.leave = true;
-          break;
-      }
-      if (layout != Layout::beefUp) u.session = sessionRange.scale(this->draws.peekRaw(draws + 1));
+      u.leave = nextLeave(layout, lastLeave, draws + 1);
+      u.session = layout == Layout::beefUp ? (lastSession + 1 == nSessions ? 0 : lastSession + 1)
+                                           : sessionRange.scale(this->draws.peekRaw(draws + 1));
       const int index = draws + (layout == Layout::beefUp ? 1 : 2);
       u.draws = static_cast<std::uint8_t>(drawsOf(layout, u.leave));
       getSess(u.session)->startPath(u.path, u.leave, this->draws.peekRaw(index), kStepLevels);
@@ -237,8 +230,7 @@ RunResult Creation::run(SEED_type req_SEED, Sink& out) {
   // Locals, so that the loop keeps them in registers: the sink's writes may
   // alias any member.
   const int coin = getOrderedJoinLeave() == 0 ? 1 : 0;
-  const Lookahead ahead =
-      !prefetchSessions ? Lookahead::none : (coin != 0 ? Lookahead::random : Lookahead::ordered);
+  const bool sessionsAhead = prefetchSessions;
   const Layout layout = coin != 0 ? Layout::random : Layout::ordered;
   startLookAhead();
   out.phase(PhaseStart{TracePhase::joinLeave});
@@ -253,14 +245,14 @@ RunResult Creation::run(SEED_type req_SEED, Sink& out) {
     while (trans < transLimit) {
       if (paths) lookAhead(layout, isPrevReqJoin != 0, 0);
       if (isPrevReqJoin == 0) {
-        const int joined = doJoin(out, ahead);
+        const int joined = doJoin(out, layout, sessionsAhead);
         isPrevReqJoin = 1;
         if (joined == 1) {
           ++nJoins;
           ++trans;
         }
       } else {
-        const int removed = doRemove(out, ahead);
+        const int removed = doRemove(out, layout, sessionsAhead);
         isPrevReqJoin = 0;
         if (removed == 1) {
           ++nRemoves;
@@ -280,7 +272,7 @@ RunResult Creation::run(SEED_type req_SEED, Sink& out) {
     // draw, and nothing after this phase draws.
     if (nJoins == nRemoves) break;
     if (paths) lookAhead(Layout::endSession, true, 0);
-    if (doRemove(out, prefetchSessions ? Lookahead::leaves : Lookahead::none) == 1) {
+    if (doRemove(out, Layout::endSession, sessionsAhead) == 1) {
       ++nRemoves;
       oneMoreTrans();
     }
