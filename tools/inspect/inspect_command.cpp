@@ -331,6 +331,19 @@ std::string statsOutput(const InspectOptions& options, const std::string& name,
   return stats.report();
 }
 
+// A picture to standard output, or into `file` (null: standard output), which it replaces.
+int writePicture(const std::string& svg, AtomicFile* file) {
+  if (file == nullptr) return writeStdout(svg) ? kInspectOk : kInspectTrouble;
+  try {
+    file->write(svg);
+    file->commit();
+    return kInspectOk;
+  } catch (const FileError& e) {
+    complain(e.what());
+    return kInspectTrouble;
+  }
+}
+
 // `file`: where plot or export writes, when that is a file.
 int inspect(const InspectOptions& options, const std::string& name, ByteSource& source,
             AtomicFile* file) {
@@ -347,16 +360,7 @@ int inspect(const InspectOptions& options, const std::string& name, ByteSource& 
       TraceEvent event;
       while (reader.next(event)) plot.add(event);
       const std::string caption = options.input == "-" ? "standard input" : options.input;
-      const std::string svg = plot.svg(caption, options.style);
-      if (file == nullptr) return writeStdout(svg) ? kInspectOk : kInspectTrouble;
-      try {
-        file->write(svg);
-        file->commit();
-        return kInspectOk;
-      } catch (const FileError& e) {
-        complain(e.what());
-        return kInspectTrouble;
-      }
+      return writePicture(plot.svg(caption, options.style), file);
     }
     case InspectCommand::exportTrace:
     case InspectCommand::verify:
@@ -566,17 +570,10 @@ int plotSeveral(const InspectOptions& options) {
     complain(e.what());
     return kInspectTrouble;
   }
-  if (options.output == "-") return writeStdout(svg) ? kInspectOk : kInspectTrouble;
+  if (options.output == "-") return writePicture(svg, nullptr);
   std::optional<AtomicFile> file;
   if (!openOutput(options, file)) return kInspectTrouble;
-  try {
-    file->write(svg);
-    file->commit();
-    return kInspectOk;
-  } catch (const FileError& e) {
-    complain(e.what());
-    return kInspectTrouble;
-  }
+  return writePicture(svg, &*file);
 }
 
 int inspectInput(const InspectOptions& options, const std::string& input) {

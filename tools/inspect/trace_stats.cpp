@@ -51,10 +51,17 @@ std::string histogramLines(const char* name, const ValueHistogram& h) {
   return out;
 }
 
-// Smallest, mean and largest of a value over all sessions.
+// Smallest, mean and largest of a per-session figure, over sessions >= 1.
 template <class Value>
-std::string spreadLine(const char* label, std::int32_t sessions,
-                       Value (*value)(std::int32_t, const TraceStats&), const TraceStats& stats) {
+struct Spread {
+  Value low;
+  double mean;
+  Value high;
+};
+
+template <class Value>
+Spread<Value> spreadOf(std::int32_t sessions, Value (*value)(std::int32_t, const TraceStats&),
+                       const TraceStats& stats) {
   Value low = value(0, stats);
   Value high = low;
   double sum = 0;
@@ -64,12 +71,18 @@ std::string spreadLine(const char* label, std::int32_t sessions,
     high = std::max(high, v);
     sum += static_cast<double>(v);
   }
-  const double mean = sum / sessions;
+  return {low, sum / sessions, high};
+}
+
+template <class Value>
+std::string spreadLine(const char* label, std::int32_t sessions,
+                       Value (*value)(std::int32_t, const TraceStats&), const TraceStats& stats) {
+  const Spread<Value> s = spreadOf(sessions, value, stats);
   if constexpr (std::is_integral_v<Value>) {
-    return format("  %-16s min %-10lld mean %-10.2f max %lld\n", label, static_cast<long long>(low),
-                  mean, static_cast<long long>(high));
+    return format("  %-16s min %-10lld mean %-10.2f max %lld\n", label,
+                  static_cast<long long>(s.low), s.mean, static_cast<long long>(s.high));
   } else {
-    return format("  %-16s min %-10.2f mean %-10.2f max %.2f\n", label, low, mean, high);
+    return format("  %-16s min %-10.2f mean %-10.2f max %.2f\n", label, s.low, s.mean, s.high);
   }
 }
 
@@ -323,17 +336,10 @@ void spread(std::vector<std::string>& values, std::int32_t sessions,
     values.insert(values.end(), 3, "null");
     return;
   }
-  Value low = value(0, stats), high = low;
-  double sum = 0;
-  for (std::int32_t s = 0; s < sessions; ++s) {
-    const Value v = value(s, stats);
-    low = std::min(low, v);
-    high = std::max(high, v);
-    sum += static_cast<double>(v);
-  }
-  values.push_back(number(static_cast<double>(low)));
-  values.push_back(number(sum / sessions));
-  values.push_back(number(static_cast<double>(high)));
+  const Spread<Value> s = spreadOf(sessions, value, stats);
+  values.push_back(number(static_cast<double>(s.low)));
+  values.push_back(number(s.mean));
+  values.push_back(number(static_cast<double>(s.high)));
 }
 
 void histogram(std::vector<std::string>& values, const ValueHistogram& h) {
