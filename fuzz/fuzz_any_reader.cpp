@@ -29,10 +29,6 @@ namespace {
 
 using namespace grouptrace;
 
-const char* describe(const Verdict& v) {
-  return v.accepted ? "accepted" : v.message.c_str();
-}
-
 // Checks the reader's answers after each event against the events themselves.
 void followState(const AnyTraceReader& reader, const TraceEvent& event, std::vector<Count>& sizes,
                  double& lastTime) {
@@ -90,17 +86,6 @@ Verdict readText(std::string_view text) {
     verdict.message = e.what();
   }
   return verdict;
-}
-
-// The first line, from 1, that a buffer of `size` bytes cannot hold with its newline; 0 if none.
-std::uint64_t firstLineOfAtLeast(std::string_view text, std::size_t size) {
-  std::uint64_t line = 1;
-  for (std::size_t start = 0; start < text.size(); ++line) {
-    const std::size_t end = std::min(text.find('\n', start), text.size());
-    if (end - start >= size) return line;
-    start = end + 1;
-  }
-  return 0;
 }
 
 void compare(std::string_view text, const Verdict& reference, std::size_t size) {

@@ -101,18 +101,6 @@ Verdict readWith(std::string_view text, std::size_t bufferSize) {
   return readVerdict(reader, [&](const TraceEvent& event) { state.after(event); });
 }
 
-// The first line, from 1, at least `size` bytes long without its newline: a buffer of `size`
-// bytes cannot hold it with its newline. 0 when there is none.
-std::uint64_t firstLineOfAtLeast(std::string_view text, std::size_t size) {
-  std::uint64_t line = 1;
-  for (std::size_t start = 0; start < text.size(); ++line) {
-    const std::size_t end = std::min(text.find('\n', start), text.size());
-    if (end - start >= size) return line;
-    start = end + 1;
-  }
-  return 0;
-}
-
 std::size_t longestLine(std::string_view text) {
   std::size_t longest = 0;
   for (std::size_t start = 0; start < text.size();) {
@@ -121,10 +109,6 @@ std::size_t longestLine(std::string_view text) {
     start = end + 1;
   }
   return longest;
-}
-
-const char* describe(const Verdict& v) {
-  return v.accepted ? "accepted" : v.message.c_str();
 }
 
 // A buffer of `size` bytes refuses the first line that does not fit, if the reader gets that

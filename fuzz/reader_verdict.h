@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -17,6 +19,22 @@ struct Verdict {
   std::uint64_t line = 0;
   std::string message;
 };
+
+inline const char* describe(const Verdict& v) {
+  return v.accepted ? "accepted" : v.message.c_str();
+}
+
+// The first line, from 1, at least `size` bytes long without its newline: a buffer of `size`
+// bytes cannot hold it with its newline. 0 when there is none.
+inline std::uint64_t firstLineOfAtLeast(std::string_view text, std::size_t size) {
+  std::uint64_t line = 1;
+  for (std::size_t start = 0; start < text.size(); ++line) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    if (end - start >= size) return line;
+    start = end + 1;
+  }
+  return 0;
+}
 
 // Reads the input to its end with `reader`, calling `follow` after each event,
 // and checks what every reader promises: a refusal names its line in one line
