@@ -17,6 +17,7 @@
 #include "grouptrace/trace_handler.h"
 #include "grouptrace/trace_reader.h"
 #include "inspect_test_support.h"
+#include "read_events.h"
 #include "trace_stats.h"
 
 namespace grouptrace {
@@ -26,21 +27,11 @@ using testing::readFile;
 
 std::vector<TraceEvent> readAny(const std::string& text,
                                 std::size_t bufferSize = TraceReader::kDefaultBufferSize) {
-  MemorySource source(text);
-  AnyTraceReader reader(source, bufferSize);
-  std::vector<TraceEvent> events;
-  TraceEvent event;
-  while (reader.next(event)) events.push_back(event);
-  return events;
+  return testing::readEvents<AnyTraceReader>(text, bufferSize);
 }
-
-std::vector<TraceEvent> readText(const std::string& text) {
-  MemorySource source(text);
-  TraceReader reader(source);
-  std::vector<TraceEvent> events;
-  TraceEvent event;
-  while (reader.next(event)) events.push_back(event);
-  return events;
+std::vector<TraceEvent> readText(const std::string& text,
+                                 std::size_t bufferSize = TraceReader::kDefaultBufferSize) {
+  return testing::readEvents<TraceReader>(text, bufferSize);
 }
 
 std::string program(const char* binary) {

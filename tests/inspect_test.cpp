@@ -20,6 +20,7 @@
 #include "inspect_options.h"
 #include "inspect_test_support.h"
 #include "plot_recorder.h"
+#include "read_events.h"
 #include "size_spread.h"
 #include "svg_plot.h"
 #include "svg_text.h"
@@ -181,13 +182,9 @@ std::string record(int node, int session, bool join) {
          (join ? " : 1 : 5 : 5 : 5\n}\n" : " : 2 : 0 : 0 : 0\n}\n");
 }
 
-std::vector<TraceEvent> eventsOf(const std::string& text) {
-  MemorySource source(text);
-  TraceReader reader(source);
-  std::vector<TraceEvent> events;
-  TraceEvent event;
-  while (reader.next(event)) events.push_back(event);
-  return events;
+std::vector<TraceEvent> eventsOf(const std::string& text,
+                                 std::size_t bufferSize = TraceReader::kDefaultBufferSize) {
+  return testing::readEvents<TraceReader>(text, bufferSize);
 }
 
 const std::string& workedExample() {

@@ -11,6 +11,7 @@
 #include "grouptrace/trace_error.h"
 #include "grouptrace/trace_handler.h"
 #include "inspect_test_support.h"
+#include "read_events.h"
 
 namespace grouptrace {
 namespace {
@@ -18,13 +19,9 @@ namespace {
 using testing::goldenTraces;
 using testing::readFile;
 
-std::vector<TraceEvent> readAll(const std::string& text, std::size_t bufferSize) {
-  MemorySource source(text);
-  TraceReader reader(source, bufferSize);
-  std::vector<TraceEvent> events;
-  TraceEvent event;
-  while (reader.next(event)) events.push_back(event);
-  return events;
+std::vector<TraceEvent> readAll(const std::string& text,
+                                std::size_t bufferSize = TraceReader::kDefaultBufferSize) {
+  return testing::readEvents<TraceReader>(text, bufferSize);
 }
 
 // Writes the events back through the generator's own trace writer.
