@@ -274,14 +274,16 @@ class TraceReader::Impl {
   // record waits for every level of its descent in turn. The records ahead are in the buffer, so
   // their descents are made a level per record ahead of them, and the waits overlap.
   void lookAhead();
-  static constexpr int kAhead = 4;
+  static constexpr int kAhead = 4;  // a power of two: the ring is indexed by masking
   // Levels descended one record at a time; the levels above stay in the caches.
   static constexpr int kStepLevels = 2;
   // Members in all, past which the trees outgrow a core's cache, at a few bytes a member.
   static constexpr std::size_t kAheadMembers = std::size_t{1} << 17;
   struct Ahead {
     std::uint64_t at;  // the record's offset in the input
-    std::int32_t session;
+    // The record as scanned, which its reading takes instead of scanning the same bytes again.
+    RecordFields fields;
+    std::size_t length;
     MemberSet::PathAhead path;
   };
   Ahead ahead_[kAhead];
@@ -632,19 +634,22 @@ void TraceReader::Impl::readRecord(TraceEvent& event) {
 bool TraceReader::Impl::readRecordInPlace(TraceEvent& event) {
   const std::string_view rest = lines_.buffered();
   RecordFields f;
-  const char* recordEnd;
-  if (WordScan::kUsable && rest.size() >= WordScan::kRoom) {
+  std::size_t length;
+  if (aheadCount_ > 0 && ahead_[aheadFirst_].at == lines_.position()) {
+    f = ahead_[aheadFirst_].fields;
+    length = ahead_[aheadFirst_].length;
+  } else if (WordScan::kUsable && rest.size() >= WordScan::kRoom) {
     WordScan scan(rest.data());
     if (!scanRecord(scan, sessionCount(), f)) return false;
-    recordEnd = scan.at();
+    length = static_cast<std::size_t>(scan.at() - rest.data());
   } else {
     BoundedScan scan(rest.data(), rest.data() + rest.size());
     if (!scanRecord(scan, sessionCount(), f)) return false;
-    recordEnd = scan.at();
+    length = static_cast<std::size_t>(scan.at() - rest.data());
   }
 
   // Up to the request line for any refusal to name it, then past the brace.
-  const auto requestEnd = static_cast<std::size_t>(recordEnd - rest.data()) - 2;
+  const std::size_t requestEnd = length - 2;
   lines_.skip(requestEnd, 3);
   const std::uint64_t requestLine = lines_.number();
   const auto s = static_cast<std::int32_t>(f.session);
@@ -676,7 +681,7 @@ void TraceReader::Impl::lookAhead() {
   // Records already read leave the queue; one that is not where the queue has it (a marker came
   // between) starts it afresh.
   while (aheadCount_ > 0 && ahead_[aheadFirst_].at < at) {
-    aheadFirst_ = (aheadFirst_ + 1) % kAhead;
+    aheadFirst_ = (aheadFirst_ + 1) & (kAhead - 1);
     --aheadCount_;
   }
   if (aheadCount_ == 0 || aheadNext_ < at) {
@@ -684,22 +689,22 @@ void TraceReader::Impl::lookAhead() {
     aheadNext_ = at;
   }
   for (int i = 0; i < aheadCount_; ++i) {
-    Ahead& a = ahead_[(aheadFirst_ + i) % kAhead];
-    replay_.stepPath(a.session, a.path);
+    Ahead& a = ahead_[(aheadFirst_ + i) & (kAhead - 1)];
+    replay_.stepPath(static_cast<std::int32_t>(a.fields.session), a.path);
   }
   const std::string_view rest = lines_.buffered();
   while (aheadCount_ < kAhead) {
     const auto offset = static_cast<std::size_t>(aheadNext_ - at);
     if (!WordScan::kUsable || rest.size() < offset + WordScan::kRoom) return;
     WordScan scan(rest.data() + offset);
-    RecordFields f;
+    Ahead& a = ahead_[(aheadFirst_ + aheadCount_) & (kAhead - 1)];
     // Anything but a record in the usual form waits for the reading to pass it.
-    if (!scanRecord(scan, sessionCount(), f)) return;
-    Ahead& a = ahead_[(aheadFirst_ + aheadCount_) % kAhead];
+    if (!scanRecord(scan, sessionCount(), a.fields)) return;
     a.at = aheadNext_;
-    a.session = static_cast<std::int32_t>(f.session);
-    replay_.startPath(a.session, static_cast<NODEID>(f.node), a.path, kStepLevels);
-    aheadNext_ += static_cast<std::uint64_t>(scan.at() - (rest.data() + offset));
+    a.length = static_cast<std::size_t>(scan.at() - (rest.data() + offset));
+    replay_.startPath(static_cast<std::int32_t>(a.fields.session),
+                      static_cast<NODEID>(a.fields.node), a.path, kStepLevels);
+    aheadNext_ += a.length;
     ++aheadCount_;
   }
 }
