@@ -164,11 +164,10 @@ class MemberSet {
   // The k-th (0-based) member in increasing node order when `excluded`, a
   // member, is left out; 0 <= k < size() - 1.
   NODEID nthMemberExcept(Count k, NODEID excluded) const;
-  // The same for a caller that knows `excluded`'s rank, which then costs no search.
-  NODEID nthMemberExcept(Count k, NODEID excluded, Count excludedRank) const;
-  // Removes that member and returns it: one descent of the tree where a selection followed by
-  // an erase would make two. Its caller, the generator, fetches the paths of tall trees ahead,
-  // so the descent asks for no lines itself; so does insertNthNonMember's.
+  // Removes that member and returns it, for a caller that knows `excluded`'s rank: one descent
+  // of the tree where a selection followed by an erase would make two. Its caller, the generator,
+  // fetches the paths of tall trees ahead, so the descent asks for no lines itself; so does
+  // insertNthNonMember's.
   NODEID eraseNthMemberExcept(Count k, NODEID excluded, Count excludedRank);
   // Adds the k-th non-member (0 <= k < nNodes - size()) and returns it, in one descent of a
   // tree of several levels. A refused allocation throws and leaves the set unchanged.
@@ -486,14 +485,6 @@ inline NODEID MemberSet::nthMemberExcept(Count k, NODEID excluded) const {
     return selectBit(word_ & ~(std::uint64_t{1} << excluded), static_cast<unsigned>(k));
   }
   return nthMember(k < rank(excluded) ? k : k + 1);
-}
-
-inline NODEID MemberSet::nthMemberExcept(Count k, NODEID excluded, Count excludedRank) const {
-  if (inWord()) {
-    return selectBit(word_ & ~(std::uint64_t{1} << excluded), static_cast<unsigned>(k));
-  }
-  assert(excludedRank == rank(excluded));
-  return nthMember(k < excludedRank ? k : k + 1);
 }
 
 inline NODEID MemberSet::eraseNthMemberExcept(Count k, NODEID excluded, Count excludedRank) {

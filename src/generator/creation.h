@@ -108,7 +108,6 @@ class Creation {
   struct Upcoming {
     std::int32_t session;
     bool leave;
-    std::uint8_t draws;  // from its first draw through its last, when performed
     MemberSet::PathAhead path;
   };
   // Requests ahead; their draws must lie within Probab::kMaxPeek.
@@ -159,7 +158,7 @@ class Creation {
     for (int i = 0; i < upcomingCount; ++i) {
       Upcoming& u = upcoming[(upcomingFirst + i) & (kUpcoming - 1)];
       getSess(u.session)->stepPath(u.path);
-      draws += u.draws;
+      draws += drawsOf(layout, u.leave);
       lastLeave = u.leave;
       lastSession = u.session;
     }
@@ -169,9 +168,8 @@ class Creation {
       u.session = layout == Layout::beefUp ? (lastSession + 1 == nSessions ? 0 : lastSession + 1)
                                            : sessionRange.scale(this->draws.peekRaw(draws + 1));
       const int index = draws + (layout == Layout::beefUp ? 1 : 2);
-      u.draws = static_cast<std::uint8_t>(drawsOf(layout, u.leave));
       getSess(u.session)->startPath(u.path, u.leave, this->draws.peekRaw(index), kStepLevels);
-      draws += u.draws;
+      draws += drawsOf(layout, u.leave);
       lastLeave = u.leave;
       lastSession = u.session;
     }

@@ -25,10 +25,6 @@ class FlagMembership {
   NODEID nthNonMember(Count k) const;
   // The k-th (0-based) member in increasing node order when `excluded` is left out.
   NODEID nthMemberExcept(Count k, NODEID excluded) const;
-  // The rank of `excluded` is the caller's shortcut: the scan has no use for it.
-  NODEID nthMemberExcept(Count k, NODEID excluded, Count /*excludedRank*/) const {
-    return nthMemberExcept(k, excluded);
-  }
   NODEID insertNthNonMember(Count k) {
     const NODEID node = nthNonMember(k);
     insert(node);
