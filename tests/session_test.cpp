@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "generator/build_config.h"
 #include "generator/flag_membership.h"
 #include "generator/probab.h"
 #include "test_support.h"
@@ -46,6 +47,30 @@ TEST(Session, TheSourceAloneNeverLeaves) {
   EXPECT_EQ(f.session.newRemove(f.draws, f.trace.writer()), 0);
   EXPECT_EQ(f.text(), "");
   EXPECT_EQ(f.session.isInSession(f.session.getSource()), 1);
+}
+
+// A request that cannot be made (a leave from the source alone, a join to a full session) has no
+// path, and the one its slot held, maybe another session's, is stopped rather than stepped.
+TEST(Session, ARequestThatCannotBeMadeLeavesNoPath) {
+  if (kBaselineBuild) GTEST_SKIP() << "the flag scan fetches no paths";
+  Fixture tall(100000000);
+  for (NODEID v = 1; v <= 20000; ++v) {
+    if (tall.session.isInSession(v * 4999) == 0) tall.session.setParti(v * 4999, 1);
+  }
+  MemberSet::PathAhead path;
+  for (const bool leave : {true, false}) {
+    tall.session.startPath(path, leave, 12345, 0);
+    ASSERT_NE(path.node, nullptr);
+    Fixture other(3);
+    if (!leave) {
+      other.draws.initRandomProb(2);
+      while (other.session.memberCount() < 3) {
+        other.session.newJoin(other.draws, other.qos, other.trace.writer());
+      }
+    }
+    other.session.startPath(path, leave, 12345, 0);
+    EXPECT_EQ(path.node, nullptr) << (leave ? "leave" : "join");
+  }
 }
 
 // With the source and two other members, a leave takes either of the two, each

@@ -60,7 +60,7 @@ class Session {
     // The candidates are the non-members in node order; draw k names the k-th.
     const Count count = Parti.nodeCount() - Parti.size();
     if (count == 0) return 0;
-    const int idx = draws.uni_inter_Prob(0, static_cast<double>(count - 1), 0);
+    const int idx = draws.uni_inter_Prob(joinRange(count));
     // Selected and added in one search.
     const NODEID node = Parti.insertNthNonMember(idx);
     belowSource += node < source ? 1 : 0;
@@ -74,36 +74,13 @@ class Session {
 
   // Removes a random member other than the source; 1 when a node left, 0 (no
   // draw, no output) when the source is the only member.
-  // Starts fetching the path the session's next join, or leave, takes if its index draw is
-  // `raw`, as the set stands now (see MemberSet::startPath).
-  void startPath(MemberSet::PathAhead& path, bool leave, std::uint64_t raw, int steps) const {
-    // The index as drawn, near enough: the draw rounds, this truncates after adding a half.
-    const auto scaled = [raw](Count count) {
-      return static_cast<Count>(
-          (static_cast<unsigned __int128>(raw) * (count - 1) + (std::uint64_t{1} << 47)) >> 48);
-    };
-    if (leave) {
-      const Count count = Parti.size() - 1;
-      if (count < 1) return;
-      const Count nth = scaled(count);
-      Parti.startPath(path, MemberSet::PathTarget::member, nth < belowSource ? nth : nth + 1,
-                      steps);
-    } else {
-      const Count count = Parti.nodeCount() - Parti.size();
-      if (count < 1) return;
-      Parti.startPath(path, MemberSet::PathTarget::nonMember, scaled(count), steps);
-    }
-  }
-
-  void stepPath(MemberSet::PathAhead& path) const { Parti.stepPath(path); }
-
   template <class Sink>
   int newRemove(Probab& draws, Sink& out) {
     // The candidates are the members other than the source, in node order and
     // numbered from 1.
     const Count count = Parti.size() - 1;
     if (count == 0) return 0;
-    const Count idx = draws.uni_inter_Prob(1, static_cast<double>(count), 0);
+    const Count idx = draws.uni_inter_Prob(leaveRange(count));
     // Selected and removed in one search; the record is the same either way.
     const NODEID node = Parti.eraseNthMemberExcept(idx - 1, source, belowSource);
     belowSource -= node < source ? 1 : 0;
@@ -111,7 +88,32 @@ class Session {
     return 1;
   }
 
+  // Starts fetching the path the session's next join, or leave, takes if its index draw is
+  // `raw`, as the set stands now (see MemberSet::startPath). A request that could not be
+  // performed has no path: a path left from an earlier use is stopped.
+  void startPath(MemberSet::PathAhead& path, bool leave, std::uint64_t raw, int steps) const {
+    path.node = nullptr;
+    if (leave) {
+      const Count count = Parti.size() - 1;
+      if (count < 1) return;
+      const Count nth = leaveRange(count).scale(raw) - 1;
+      Parti.startPath(path, MemberSet::PathTarget::member, nth < belowSource ? nth : nth + 1,
+                      steps);
+    } else {
+      const Count count = Parti.nodeCount() - Parti.size();
+      if (count < 1) return;
+      Parti.startPath(path, MemberSet::PathTarget::nonMember, joinRange(count).scale(raw), steps);
+    }
+  }
+
+  void stepPath(MemberSet::PathAhead& path) const { Parti.stepPath(path); }
+
  private:
+  // The index draws of a join (the k-th of `count` non-members, from 0) and of a leave (the
+  // k-th of `count` members other than the source, from 1).
+  static Probab::DrawRange joinRange(Count count) { return {0, static_cast<double>(count - 1)}; }
+  static Probab::DrawRange leaveRange(Count count) { return {1, static_cast<double>(count)}; }
+
   Membership Parti;
   NODEID source;
   std::int32_t id;
