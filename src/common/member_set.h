@@ -275,6 +275,26 @@ class MemberSet {
   // The tree's part of insertIfAbsent and eraseIfPresent.
   bool insertInTree(NODEID node, bool fetchedAhead = false);
   bool eraseInTree(NODEID node, bool fetchedAhead = false);
+  // An erase within one leaf, the root (parent null) or child j of the root `parent`, done in
+  // place where the leaf keeps enough keys (keepsAfterErase); anything else takes the general
+  // path.
+  static bool keepsAfterErase(const member_set_detail::Key* leaf, bool underRoot) {
+    using namespace member_set_detail;
+    const int keep = underRoot ? kLeafMin : rootLeafShrinkSize(leafCap(leaf)) + 1;
+    return leafSize(leaf) - 1 >= keep;
+  }
+  void eraseInLeaf(member_set_detail::Inner* parent, int j, member_set_detail::Key* leaf, int pos) {
+    using namespace member_set_detail;
+    const int n = leafSize(leaf);
+    Key* keys = leafKeys(leaf);
+    for (int i = pos; i + 1 < n; ++i) keys[i] = keys[i + 1];
+    leafSize(leaf) = n - 1;
+    if (parent != nullptr) {
+      --parent->cnt[j];
+      parent->maxKey[j] = keys[n - 2];
+    }
+    --size_;
+  }
   // The largest member of a non-empty tree, which its root holds.
   NODEID largestInTree() const {
     using namespace member_set_detail;
@@ -509,27 +529,16 @@ inline NODEID MemberSet::eraseNthMemberExcept(Count k, NODEID excluded, Count ex
   int j = 0;
   Count pos = nth;
   Key* leaf;
-  int keep;
   if (height_ == 0) {
     leaf = asLeaf(root_);
-    keep = rootLeafShrinkSize(leafCap(leaf)) + 1;
   } else {
     parent = asInner(root_);
     while (pos >= parent->cnt[j]) pos -= parent->cnt[j++];
     leaf = asLeaf(parent->child[j]);
-    keep = kLeafMin;
   }
-  const int n = leafSize(leaf);
-  if (n - 1 < keep) return eraseNthAnywhere(nth);
-  Key* keys = leafKeys(leaf);
-  const NODEID node = keys[pos];
-  for (int i = static_cast<int>(pos); i + 1 < n; ++i) keys[i] = keys[i + 1];
-  leafSize(leaf) = n - 1;
-  if (parent != nullptr) {
-    --parent->cnt[j];
-    parent->maxKey[j] = keys[n - 2];
-  }
-  --size_;
+  if (!keepsAfterErase(leaf, parent != nullptr)) return eraseNthAnywhere(nth);
+  const NODEID node = leafKeys(leaf)[pos];
+  eraseInLeaf(parent, j, leaf, static_cast<int>(pos));
   return node;
 }
 
@@ -645,32 +654,22 @@ inline bool MemberSet::eraseInTree(NODEID node, bool fetchedAhead) {
   Inner* parent = nullptr;
   int j = 0;
   Key* leaf;
-  int keep;  // the fewest keys the leaf may be left with here
   if (height_ == 0) {
     if (root_ == nullptr) return false;
     leaf = asLeaf(root_);
-    keep = rootLeafShrinkSize(leafCap(leaf)) + 1;
   } else if (height_ == 1) {
     parent = asInner(root_);
     j = lowerBound(parent->maxKey, parent->n, node);
     if (j == parent->n) return false;
     leaf = asLeaf(parent->child[j]);
-    keep = kLeafMin;
   } else {
     return eraseAnywhere(node, fetchedAhead);
   }
   const int n = leafSize(leaf);
-  Key* keys = leafKeys(leaf);
-  const int pos = lowerBound(keys, n, node);
-  if (pos == n || keys[pos] != node) return false;
-  if (n - 1 < keep) return eraseAnywhere(node, fetchedAhead);
-  for (int i = pos; i + 1 < n; ++i) keys[i] = keys[i + 1];
-  leafSize(leaf) = n - 1;
-  if (parent != nullptr) {
-    --parent->cnt[j];
-    parent->maxKey[j] = keys[n - 2];
-  }
-  --size_;
+  const int pos = lowerBound(leafKeys(leaf), n, node);
+  if (pos == n || leafKeys(leaf)[pos] != node) return false;
+  if (!keepsAfterErase(leaf, parent != nullptr)) return eraseAnywhere(node, fetchedAhead);
+  eraseInLeaf(parent, j, leaf, pos);
   return true;
 }
 
