@@ -1,42 +1,50 @@
 #include "grouptrace-ns3/membership-trace-helper.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <optional>
+#include <sstream>
 #include <system_error>
 
+#include "grouptrace/any_trace_reader.h"
 #include "grouptrace/file_source.h"
 #include "grouptrace/generator.h"
 #include "grouptrace/trace_error.h"
 #include "grouptrace/trace_handler.h"
 #include "ns3/abort.h"
+#include "ns3/boolean.h"
 #include "ns3/enum.h"
 #include "ns3/fatal-error.h"
 #include "ns3/log.h"
 #include "ns3/simulator.h"
-#include "record-time.h"
 
 namespace ns3 {
 
 NS_LOG_COMPONENT_DEFINE("MembershipTraceHelper");
 NS_OBJECT_ENSURE_REGISTERED(MembershipTraceHelper);
 
-// One request as the helper keeps it: a join carries its requirements, a
-// leave only its node and session. The widest fields come first so that a
-// request takes 48 bytes, and a trace of millions stays well within what a
-// simulation of it needs anyway.
-struct MembershipTraceHelper::Request {
-  double band;
-  double delay;
-  std::optional<double> time;  // seconds from StartTime, when the record says
-  uint32_t node;
-  uint32_t session;
-  int32_t hops;
-  bool join;
-};
+namespace {
 
-// Collects a trace's sources and requests, stored or generated alike.
+// The latest time ns-3's clock holds, in seconds. A double this large is
+// already past the clock's last nanosecond, so a time must stay below it.
+double ClockLimit() {
+  return Time::Max().GetSeconds();
+}
+
+int64_t WallNanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+// Collects a trace's sources and requests, stored or generated alike, and
+// where the largest node first shows, for messages.
 class MembershipTraceHelper::Loader : public grouptrace::TraceHandler {
  public:
   void onSession(const grouptrace::SessionEntry& entry) override {
@@ -44,25 +52,29 @@ class MembershipTraceHelper::Loader : public grouptrace::TraceHandler {
     Grow(entry.source);
   }
   void onJoin(const grouptrace::JoinRecord& record) override {
-    requests.push_back(Request{record.band, record.delay, grouptrace_ns3::RecordTime(record),
-                               static_cast<uint32_t>(record.node),
-                               static_cast<uint32_t>(record.session), record.hops, true});
+    requests.emplace_back(record);
+    lastRequestLine = line;
     Grow(record.node);
   }
   void onLeave(const grouptrace::LeaveRecord& record) override {
-    requests.push_back(Request{0, 0, grouptrace_ns3::RecordTime(record),
-                               static_cast<uint32_t>(record.node),
-                               static_cast<uint32_t>(record.session), 0, false});
+    requests.emplace_back(record);
+    lastRequestLine = line;
     Grow(record.node);
   }
 
   std::vector<uint32_t> sources;
   std::vector<Request> requests;
   uint32_t networkSize = 0;  // largest node seen plus one
+  uint64_t line = 0;         // of the event being handed in
+  uint64_t largestNodeLine = 0;
+  uint64_t lastRequestLine = 0;
 
  private:
   void Grow(grouptrace::NODEID node) {
-    networkSize = std::max(networkSize, static_cast<uint32_t>(node) + 1);
+    if (static_cast<uint32_t>(node) + 1 > networkSize) {
+      networkSize = static_cast<uint32_t>(node) + 1;
+      largestNodeLine = line;
+    }
   }
 };
 
@@ -73,7 +85,7 @@ TypeId MembershipTraceHelper::GetTypeId() {
           .SetGroupName("Grouptrace")
           .AddConstructor<MembershipTraceHelper>()
           .AddAttribute("StartTime", "When the first request happens.", TimeValue(Seconds(1)),
-                        MakeTimeAccessor(&MembershipTraceHelper::m_start), MakeTimeChecker())
+                        MakeTimeAccessor(&MembershipTraceHelper::m_start), MakeTimeChecker(Time(0)))
           .AddAttribute("Interval",
                         "The gap between requests that carry no time of their own: fixed, "
                         "or the mean of the exponential gaps under POISSON spacing.",
@@ -84,6 +96,17 @@ TypeId MembershipTraceHelper::GetTypeId() {
                         MakeEnumAccessor(&MembershipTraceHelper::m_spacing),
                         MakeEnumChecker(MembershipTraceHelper::FIXED, "Fixed",
                                         MembershipTraceHelper::POISSON, "Poisson"))
+          .AddAttribute("AbortOnError",
+                        "End the program with NS_FATAL_ERROR on a trace, parameters or a "
+                        "container the helper refuses; false: throw MembershipTraceError.",
+                        BooleanValue(true),
+                        MakeBooleanAccessor(&MembershipTraceHelper::m_abortOnError),
+                        MakeBooleanChecker())
+          .AddAttribute("Progress",
+                        "Show the simulated time and the requests done on standard error "
+                        "while it is a terminal.",
+                        BooleanValue(true), MakeBooleanAccessor(&MembershipTraceHelper::m_progress),
+                        MakeBooleanChecker())
           .AddTraceSource("Join", "A node joined a session.",
                           MakeTraceSourceAccessor(&MembershipTraceHelper::m_joinTrace),
                           "ns3::MembershipTraceHelper::JoinTracedCallback")
@@ -100,11 +123,17 @@ MembershipTraceHelper::MembershipTraceHelper()
     : m_start(Seconds(1)),
       m_interval(Seconds(1)),
       m_spacing(FIXED),
+      m_abortOnError(true),
+      m_progress(true),
       m_gap(CreateObject<ExponentialRandomVariable>()),
       m_loaded(false),
       m_installed(false),
       m_networkSize(0),
-      m_done(0) {
+      m_largestNodeLine(0),
+      m_lastRequestLine(0),
+      m_done(0),
+      m_showProgress(false),
+      m_progressShownAt(0) {
 }
 
 MembershipTraceHelper::~MembershipTraceHelper() = default;
@@ -115,27 +144,57 @@ void MembershipTraceHelper::DoDispose() {
   Object::DoDispose();
 }
 
+void MembershipTraceHelper::Fail(const std::string& message) const {
+  if (m_abortOnError) NS_FATAL_ERROR("MembershipTraceHelper: " << message);
+  throw MembershipTraceError(message);
+}
+
 void MembershipTraceHelper::Load(Loader& loader) {
-  static_assert(sizeof(void*) != 8 || sizeof(Request) <= 48, "a request outgrew 48 bytes");
-  NS_ABORT_MSG_IF(m_installed, "MembershipTraceHelper: a trace cannot be replaced once installed");
+  if (m_installed) Fail("a trace cannot be replaced once installed");
   m_sources = std::move(loader.sources);
   m_requests = std::move(loader.requests);
   m_networkSize = loader.networkSize;
+  m_largestNodeLine = loader.largestNodeLine;
+  m_lastRequestLine = loader.lastRequestLine;
   m_members.assign(m_sources.size(), {});
   m_done = 0;
   m_loaded = true;
+  CheckTimes();
+}
+
+// A timed request past what ns-3's clock holds would wrap around to the past:
+// refused with the limit, before anything is scheduled. A timed trace's
+// requests come in time order, so the last one is the latest.
+void MembershipTraceHelper::CheckTimes() const {
+  if (m_requests.empty()) return;
+  const std::optional<double>& time =
+      std::visit([](const auto& record) -> const std::optional<double>& { return record.time; },
+                 m_requests.back());
+  if (!time || *time < ClockLimit() - m_start.GetSeconds()) return;
+  std::ostringstream message;
+  if (!m_traceFile.empty()) message << m_traceFile << ":" << m_lastRequestLine << ": ";
+  message << "a request timed at " << *time << " s from StartTime " << m_start.GetSeconds()
+          << " s falls past the latest time ns-3 can hold, " << static_cast<uint64_t>(ClockLimit())
+          << " s";
+  Fail(message.str());
 }
 
 void MembershipTraceHelper::SetTraceFile(const std::string& path) {
   Loader loader;
+  m_traceFile = path;
   try {
     grouptrace::FileSource file(path);
-    grouptrace::readTrace(file, loader);
+    grouptrace::AnyTraceReader reader(file);
+    grouptrace::TraceEvent event;
+    while (reader.next(event)) {
+      loader.line = reader.line();
+      grouptrace::deliver(event, loader);
+    }
   } catch (const grouptrace::TraceError& e) {
-    NS_FATAL_ERROR("MembershipTraceHelper: " << path << ":" << e.line() << ": " << e.reason());
+    Fail(path + ":" + std::to_string(e.line()) + ": " + e.reason());
   } catch (const std::system_error& e) {
     // FileSource names the path itself.
-    NS_FATAL_ERROR("MembershipTraceHelper: " << e.what());
+    Fail(e.what());
   }
   Load(loader);
   NS_LOG_INFO("loaded " << path << ": " << m_requests.size() << " requests, " << m_sources.size()
@@ -151,34 +210,40 @@ void MembershipTraceHelper::SetParameters(const grouptrace::Parameters& paramete
 
 void MembershipTraceHelper::SetRunConfig(const grouptrace::RunConfig& config) {
   Loader loader;
+  m_traceFile.clear();
   try {
     grouptrace::generate(config, loader);
   } catch (const grouptrace::ParameterError& e) {
-    NS_FATAL_ERROR("MembershipTraceHelper: parameters refused: " << e.what());
+    Fail(std::string("parameters refused: ") + e.what());
   } catch (const std::invalid_argument& e) {
-    NS_FATAL_ERROR(
-        "MembershipTraceHelper: the timed model refuses its configuration: " << e.what());
+    Fail(std::string("the timed model refuses its configuration: ") + e.what());
   }
   // A generated trace knows its network, which can hold nodes no request names.
   loader.networkSize = static_cast<uint32_t>(config.parameters.nNodes);
+  loader.largestNodeLine = 0;
   Load(loader);
 }
 
 void MembershipTraceHelper::SetParameterFile(const std::string& path, int32_t seed) {
   std::ifstream in(path, std::ios::binary);
-  NS_ABORT_MSG_IF(!in, "MembershipTraceHelper: cannot open parameter file " << path);
+  if (!in) Fail("cannot open parameter file " + path);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) Fail("cannot read parameter file " + path);
   grouptrace::Parameters parameters;
   try {
     parameters = grouptrace::parseParameters(text);
   } catch (const grouptrace::ParameterError& e) {
-    NS_FATAL_ERROR("MembershipTraceHelper: " << path << ": " << e.what());
+    Fail(path + ": " + e.what());
   }
   SetParameters(parameters, seed);
 }
 
 uint32_t MembershipTraceHelper::GetNetworkSize() const {
   return m_networkSize;
+}
+
+uint64_t MembershipTraceHelper::GetLargestNodeLine() const {
+  return m_largestNodeLine;
 }
 
 uint32_t MembershipTraceHelper::GetSessionCount() const {
@@ -194,16 +259,19 @@ uint32_t MembershipTraceHelper::GetRequestsDone() const {
 }
 
 void MembershipTraceHelper::Install(NodeContainer nodes) {
-  NS_ABORT_MSG_IF(
-      !m_loaded, "MembershipTraceHelper::Install: no trace loaded (SetTraceFile or SetParameters)");
-  NS_ABORT_MSG_IF(m_installed, "MembershipTraceHelper::Install: already installed");
+  if (!m_loaded) Fail("Install: no trace loaded (SetTraceFile or SetParameters)");
+  if (m_installed) Fail("Install: already installed");
   if (nodes.GetN() < m_networkSize) {
-    NS_FATAL_ERROR("MembershipTraceHelper::Install: the trace needs "
-                   << m_networkSize << " nodes (0 to " << m_networkSize - 1
-                   << ") but the container holds " << nodes.GetN());
+    std::ostringstream message;
+    message << "Install: the trace needs " << m_networkSize << " nodes (0 to " << m_networkSize - 1
+            << ") but the container holds " << nodes.GetN();
+    Fail(message.str());
   }
+  // StartTime may have moved since the trace was loaded.
+  CheckTimes();
   m_nodes = nodes;
   m_installed = true;
+  m_showProgress = m_progress && isatty(STDERR_FILENO) == 1;
   if (!m_requests.empty()) {
     ScheduleRequest(0, Time(0));
   }
@@ -218,47 +286,71 @@ int64_t MembershipTraceHelper::AssignStreams(int64_t stream) {
 // that a long trace does not fill the event queue and the POISSON gaps are
 // drawn in request order whatever else draws in between.
 void MembershipTraceHelper::ScheduleRequest(uint32_t index, Time previous) {
-  const Request& request = m_requests[index];
-  Time at;
-  if (request.time) {
-    at = m_start + Seconds(*request.time);
-    NS_ABORT_MSG_IF(index > 0 && at < previous, "MembershipTraceHelper: request "
-                                                    << index << " is timed at " << at.As(Time::S)
-                                                    << ", before the one before it");
+  const std::optional<double>& time =
+      std::visit([](const auto& record) -> const std::optional<double>& { return record.time; },
+                 m_requests[index]);
+  double seconds;
+  if (time) {
+    seconds = m_start.GetSeconds() + *time;
   } else if (index == 0) {
-    at = m_start;
+    seconds = m_start.GetSeconds();
   } else if (m_spacing == POISSON) {
-    at = previous + Seconds(m_gap->GetValue(m_interval.GetSeconds(), 0));
+    seconds = previous.GetSeconds() + m_gap->GetValue(m_interval.GetSeconds(), 0);
   } else {
-    at = previous + m_interval;
+    seconds = previous.GetSeconds() + m_interval.GetSeconds();
   }
+  // Gaps that add up past the clock's end are a fault of the simulation's
+  // configuration, found only as it runs.
+  NS_ABORT_MSG_IF(seconds >= ClockLimit(), "MembershipTraceHelper: request "
+                                               << index + 1 << " would happen at " << seconds
+                                               << " s, past the latest time ns-3 can hold, "
+                                               << static_cast<uint64_t>(ClockLimit()) << " s");
+  Time at = time ? m_start + Seconds(*time) : Seconds(seconds);
+  NS_ABORT_MSG_IF(time && index > 0 && at < previous, "MembershipTraceHelper: request "
+                                                          << index + 1 << " is timed at "
+                                                          << at.As(Time::S)
+                                                          << ", before the one before it");
   Time now = Simulator::Now();
-  NS_ABORT_MSG_IF(at < now, "MembershipTraceHelper: request " << index << " falls at "
-                                                              << at.As(Time::S)
-                                                              << ", before Install was called");
+  NS_ABORT_MSG_IF(at < now, "MembershipTraceHelper: request "
+                                << index + 1 << " falls at " << at.As(Time::S)
+                                << ", before the simulated time Install was called at, "
+                                << now.As(Time::S));
   Simulator::Schedule(at - now, &MembershipTraceHelper::Apply, this, index);
 }
 
 void MembershipTraceHelper::Apply(uint32_t index) {
-  const Request& r = m_requests[index];
   ++m_done;
-  if (r.join) {
-    m_members[r.session].insert(r.node);
+  if (const auto* join = std::get_if<grouptrace::JoinRecord>(&m_requests[index])) {
+    m_members[static_cast<uint32_t>(join->session)].insert(static_cast<uint32_t>(join->node));
     NS_LOG_INFO(Simulator::Now().As(Time::S)
-                << " join node " << r.node << " session " << r.session << " band " << r.band
-                << " delay " << r.delay << " hops " << r.hops);
-    m_joinTrace(r.node, r.session, r.band, r.delay, r.hops);
+                << " join node " << join->node << " session " << join->session << " band "
+                << join->band << " delay " << join->delay << " hops " << join->hops);
+    m_joinTrace(*join);
   } else {
-    m_members[r.session].erase(r.node);
+    const auto& leave = std::get<grouptrace::LeaveRecord>(m_requests[index]);
+    m_members[static_cast<uint32_t>(leave.session)].erase(static_cast<uint32_t>(leave.node));
     NS_LOG_INFO(Simulator::Now().As(Time::S)
-                << " leave node " << r.node << " session " << r.session);
-    m_leaveTrace(r.node, r.session);
+                << " leave node " << leave.node << " session " << leave.session);
+    m_leaveTrace(leave);
   }
-  if (index + 1 < m_requests.size()) {
+  const bool last = index + 1 == m_requests.size();
+  if (m_showProgress) ShowProgress(last);
+  if (!last) {
     ScheduleRequest(index + 1, Simulator::Now());
   } else {
     m_finishedTrace();
   }
+}
+
+// A few times a second at most: a terminal is slow, and a long replay does
+// millions of requests.
+void MembershipTraceHelper::ShowProgress(bool last) {
+  const int64_t now = WallNanoseconds();
+  if (!last && now - m_progressShownAt < 250000000) return;
+  m_progressShownAt = now;
+  std::fprintf(stderr, "\r%.3f s simulated, %u of %zu requests done%s",
+               Simulator::Now().GetSeconds(), m_done, m_requests.size(), last ? "\n" : "");
+  std::fflush(stderr);
 }
 
 void MembershipTraceHelper::CheckSession(uint32_t session) const {

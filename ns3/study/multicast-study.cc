@@ -54,8 +54,8 @@ class Study {
   void Connect(uint32_t a, uint32_t b, uint32_t delayMs);
   void BuildSenders();
 
-  void OnJoin(uint32_t node, uint32_t session, double band, double delay, int32_t hops);
-  void OnLeave(uint32_t node, uint32_t session);
+  void OnJoin(const grouptrace::JoinRecord& join);
+  void OnLeave(const grouptrace::LeaveRecord& leave);
   void OnFinished();
   void OnReceive(Ptr<Socket> socket);
   void OnTransmit(Ptr<const Packet> packet, Ptr<Ipv4> ipv4, uint32_t interface);
@@ -272,7 +272,12 @@ void Study::Outcome(const char* kind, uint32_t node, uint32_t session, double ba
   m_csv << '\n';
 }
 
-void Study::OnJoin(uint32_t node, uint32_t session, double band, double delay, int32_t hops) {
+void Study::OnJoin(const grouptrace::JoinRecord& join) {
+  const auto node = static_cast<uint32_t>(join.node);
+  const auto session = static_cast<uint32_t>(join.session);
+  const double band = join.band;
+  const double delay = join.delay;
+  const int32_t hops = join.hops;
   ++m_request;
   ++m_summary.joins;
   TreeChange change;
@@ -298,7 +303,9 @@ void Study::OnJoin(uint32_t node, uint32_t session, double band, double delay, i
   Outcome("join", node, session, band, delay, hops, "admitted", &change);
 }
 
-void Study::OnLeave(uint32_t node, uint32_t session) {
+void Study::OnLeave(const grouptrace::LeaveRecord& leave) {
+  const auto node = static_cast<uint32_t>(leave.node);
+  const auto session = static_cast<uint32_t>(leave.session);
   ++m_request;
   ++m_summary.leaves;
   if (!m_controller->IsMember(session, node)) {

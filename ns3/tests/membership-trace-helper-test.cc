@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <set>
@@ -18,7 +19,6 @@
 #include "grouptrace/trace_handler.h"
 #include "ns3/core-module.h"
 #include "ns3/network-module.h"
-#include "record-time.h"
 
 using namespace ns3;
 
@@ -63,12 +63,16 @@ class Recorder {
   int membershipMismatches = 0;
 
  private:
-  void OnJoin(uint32_t node, uint32_t session, double band, double delay, int32_t hops) {
-    fired.push_back({Simulator::Now().GetSeconds(), true, node, session, band, delay, hops});
+  void OnJoin(const grouptrace::JoinRecord& j) {
+    const auto node = static_cast<uint32_t>(j.node);
+    const auto session = static_cast<uint32_t>(j.session);
+    fired.push_back({Simulator::Now().GetSeconds(), true, node, session, j.band, j.delay, j.hops});
     replay_[session].insert(node);
     Compare();
   }
-  void OnLeave(uint32_t node, uint32_t session) {
+  void OnLeave(const grouptrace::LeaveRecord& l) {
+    const auto node = static_cast<uint32_t>(l.node);
+    const auto session = static_cast<uint32_t>(l.session);
     fired.push_back({Simulator::Now().GetSeconds(), false, node, session, 0, 0, 0});
     replay_[session].erase(node);
     Compare();
@@ -249,19 +253,6 @@ TEST_F(MembershipTraceHelperTest, PoissonSpacingFollowsTheRunAndThePinnedStream)
   EXPECT_NE(PoissonTimes(2, 3), pinned);
 }
 
-TEST_F(MembershipTraceHelperTest, ATimedRecordIsTakenAtItsOwnTime) {
-  struct Classic {
-    int node = 0;
-  };
-  struct Timed {
-    int node = 0;
-    std::optional<double> time;
-  };
-  EXPECT_FALSE(grouptrace_ns3::RecordTime(Classic{}));
-  EXPECT_FALSE(grouptrace_ns3::RecordTime(Timed{}));
-  EXPECT_EQ(grouptrace_ns3::RecordTime(Timed{0, 2.5}), 2.5);
-}
-
 // A timed run generated in-process: every request fires at the start time plus
 // its own time, in the trace's order, and the membership follows.
 TEST_F(MembershipTraceHelperTest, ATimedRunFiresEachRequestAtItsTime) {
@@ -319,56 +310,114 @@ TEST_F(MembershipTraceHelperTest, AStoredTimedTraceFiresEachRequestAtItsTime) {
   EXPECT_EQ(r.membershipMismatches, 0);
 }
 
+std::string WriteFile(const std::string& name, const std::string& text) {
+  std::string path = ::testing::TempDir() + "/" + name;
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+// A session's source sizes the network even where no request names it: a
+// study that sized it by the requests alone indexed past its nodes.
+TEST_F(MembershipTraceHelperTest, ASourceNoRequestNamesSizesTheNetwork) {
+  Ptr<MembershipTraceHelper> h = Helper(0, 1);
+  h->SetTraceFile(WriteFile("high-source.csv",
+                            "phase,kind,node,session,band,delay,hops\n"
+                            "sessions,source,0,0,,,\n"
+                            "sessions,source,6,1,,,\n"
+                            "beef-up,join,2,0,10,5,3\n"
+                            "beef-up,join,1,1,10,5,3\n"
+                            "end-of-session,leave,2,0,,,\n"));
+  EXPECT_EQ(h->GetNetworkSize(), 7u);
+  EXPECT_EQ(h->GetLargestNodeLine(), 3u);
+  Recorder r(h);
+  Run(h);
+  EXPECT_EQ(h->GetNode(h->Source(1)), h->GetNode(6));
+}
+
+// With AbortOnError false every refusal is an exception whose message names
+// the cause, and for a trace file its line; the default ends the program.
+TEST_F(MembershipTraceHelperTest, RefusesWhatCannotBeReplayed) {
+  const std::string late = WriteFile("late.csv",
+                                     "time,phase,kind,node,session,band,delay,hops\n"
+                                     "0,sessions,source,0,0,,,\n"
+                                     "0,beef-up,join,1,0,10,5,3\n"
+                                     "9300000000,join-leave,leave,1,0,,,\n");
+  const std::string edge = WriteFile("edge.csv",
+                                     "time,phase,kind,node,session,band,delay,hops\n"
+                                     "0,sessions,source,0,0,,,\n"
+                                     "0,beef-up,join,1,0,10,5,3\n"
+                                     "9223372030,join-leave,leave,1,0,,,\n");
+  struct Case {
+    std::function<void(Ptr<MembershipTraceHelper>)> load;
+    std::string message;  // empty: accepted
+  } cases[] = {
+      {[&](auto h) { h->SetTraceFile(late); },
+       late + ":4: a request timed at 9.3e+09 s from StartTime 1 s falls past the latest time "
+              "ns-3 can hold, 9223372036 s"},
+      // Within the clock from StartTime 1 s, past it from 10 s.
+      {[&](auto h) { h->SetTraceFile(edge); }, ""},
+      {[&](auto h) {
+         h->SetTraceFile(edge);
+         h->SetAttribute("StartTime", TimeValue(Seconds(10)));
+         NodeContainer nodes;
+         nodes.Create(2);
+         h->Install(nodes);
+       },
+       "falls past the latest time"},
+      {[&](auto h) { h->SetTraceFile(kGolden + "/no-such.trace"); }, "no-such.trace"},
+      {[&](auto h) { h->SetTraceFile(kGolden + "/000.params"); }, "000.params:1: "},
+      {[&](auto h) { h->SetParameters(grouptrace::Parameters{}, 0); }, "parameters refused"},
+      {[&](auto h) { h->SetParameterFile(kGolden + "/no-such.params", 0); }, "no-such.params"},
+      {[&](auto h) {
+         h->SetTraceFile(kGolden + "/009.out");  // nodes 0 to 39
+         NodeContainer nodes;
+         nodes.Create(39);
+         h->Install(nodes);
+       },
+       "the trace needs 40 nodes (0 to 39) but the container holds 39"},
+      {[&](auto h) {
+         NodeContainer nodes;
+         nodes.Create(3);
+         h->Install(nodes);
+       },
+       "no trace loaded"},
+      {[&](auto h) {
+         h->SetTraceFile(kGolden + "/000.out");
+         NodeContainer nodes;
+         nodes.Create(3);
+         h->Install(nodes);
+         h->Install(nodes);
+       },
+       "already installed"},
+  };
+  for (const Case& c : cases) {
+    Ptr<MembershipTraceHelper> h = Helper(1, 1);
+    h->SetAttribute("AbortOnError", BooleanValue(false));
+    std::string caught;
+    try {
+      c.load(h);
+    } catch (const MembershipTraceError& e) {
+      caught = e.what();
+    }
+    if (c.message.empty()) {
+      EXPECT_EQ(caught, "");
+    } else {
+      EXPECT_NE(caught.find(c.message), std::string::npos) << caught << "\nwanted " << c.message;
+    }
+    Simulator::Destroy();
+  }
+}
+
 using MembershipTraceHelperDeathTest = MembershipTraceHelperTest;
 
-TEST_F(MembershipTraceHelperDeathTest, RefusesWhatCannotBeReplayed) {
+TEST_F(MembershipTraceHelperDeathTest, ByDefaultARefusalEndsTheProgram) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_DEATH(
-      {
-        Ptr<MembershipTraceHelper> h = Helper(0, 1);
-        h->SetTraceFile(kGolden + "/009.out");  // nodes 0 to 39
-        NodeContainer nodes;
-        nodes.Create(39);
-        h->Install(nodes);
-      },
-      "the trace needs 40 nodes \\(0 to 39\\) but the container holds 39");
-  EXPECT_DEATH(
-      {
-        Ptr<MembershipTraceHelper> h = Helper(0, 1);
-        h->SetTraceFile(kGolden + "/no-such.trace");
-      },
-      "no-such.trace");
   EXPECT_DEATH(
       {
         Ptr<MembershipTraceHelper> h = Helper(0, 1);
         h->SetTraceFile(kGolden + "/000.params");
       },
-      "000.params:1: ");
-  EXPECT_DEATH(
-      {
-        Ptr<MembershipTraceHelper> h = Helper(0, 1);
-        grouptrace::Parameters p{};
-        h->SetParameters(p, 0);
-      },
-      "parameters refused");
-  EXPECT_DEATH(
-      {
-        Ptr<MembershipTraceHelper> h = Helper(0, 1);
-        NodeContainer nodes;
-        nodes.Create(3);
-        h->Install(nodes);
-      },
-      "no trace loaded");
-  EXPECT_DEATH(
-      {
-        Ptr<MembershipTraceHelper> h = Helper(0, 1);
-        h->SetTraceFile(kGolden + "/000.out");
-        NodeContainer nodes;
-        nodes.Create(3);
-        h->Install(nodes);
-        h->Install(nodes);
-      },
-      "already installed");
+      "MembershipTraceHelper: .*000.params:1: ");
 }
 
 }  // namespace

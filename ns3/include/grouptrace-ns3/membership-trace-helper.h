@@ -3,7 +3,10 @@
 // Replays a grouptrace membership trace in an ns-3 simulation, the way
 // Ns2MobilityHelper replays a movement trace: every join and leave of the
 // trace becomes a scheduled event that updates the sessions' membership and
-// fires a trace source.
+// fires a trace source with the library's own record of the request.
+//
+//   void OnJoin(const grouptrace::JoinRecord& join) { ... join.node, join.band ... }
+//   void OnLeave(const grouptrace::LeaveRecord& leave) { ... }
 //
 //   Ptr<MembershipTraceHelper> membership = CreateObject<MembershipTraceHelper>();
 //   membership->SetAttribute("Spacing", EnumValue(MembershipTraceHelper::POISSON));
@@ -21,19 +24,25 @@
 // node i is the i-th node of the installed container (GetNode(i)), whatever
 // its ns-3 node id.
 //
-// Errors are configuration errors, so they end the program with
+// Errors are configuration errors, so by default they end the program with
 // NS_FATAL_ERROR and a message naming the cause, as ns-3's own helpers do: a
 // trace file that cannot be read or is malformed (the message names the file
-// and line), parameters the generator refuses, a container smaller than the
-// trace's network, Install called twice or before anything was loaded.
+// and line), parameters the generator refuses, a timed request later than
+// ns-3's clock can hold, a container smaller than the trace's network, Install
+// called twice or before anything was loaded. A program that reports them
+// itself sets the attribute AbortOnError to false and catches
+// MembershipTraceError instead.
 
 #include <cstdint>
 #include <set>
+#include <stdexcept>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "grouptrace/generator.h"
 #include "grouptrace/parameters.h"
+#include "grouptrace/trace_event.h"
 #include "ns3/node-container.h"
 #include "ns3/nstime.h"
 #include "ns3/object.h"
@@ -42,6 +51,13 @@
 #include "ns3/traced-callback.h"
 
 namespace ns3 {
+
+// What MembershipTraceHelper refuses when AbortOnError is false: what() is one
+// line, "PATH:LINE: reason" where a trace file's line is at fault.
+class MembershipTraceError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 class MembershipTraceHelper : public Object {
  public:
@@ -52,20 +68,22 @@ class MembershipTraceHelper : public Object {
   };
 
   // Attributes:
-  //   StartTime  Time  when the first request happens (default 1 s)
-  //   Interval   Time  the fixed gap, or the mean gap under POISSON (default 1 s)
-  //   Spacing    enum  FIXED (default) or POISSON
+  //   StartTime     Time  when the first request happens (default 1 s)
+  //   Interval      Time  the fixed gap, or the mean gap under POISSON (default 1 s)
+  //   Spacing       enum  FIXED (default) or POISSON
+  //   AbortOnError  bool  NS_FATAL_ERROR on a refused trace (default), or throw
+  //   Progress      bool  show simulated time and requests done on standard
+  //                       error when it is a terminal (default true)
   // Trace sources:
-  //   Join      (node, session, band, delay, hops)  a node joined a session
-  //   Leave     (node, session)                     a node left a session
-  //   Finished  ()                                  the last request has happened
+  //   Join      (const grouptrace::JoinRecord&)   a node joined a session
+  //   Leave     (const grouptrace::LeaveRecord&)  a node left a session
+  //   Finished  ()                                the last request has happened
   // Each fires after the membership has changed, so a callback that asks
   // Members() already sees the request applied.
   static TypeId GetTypeId();
 
-  typedef void (*JoinTracedCallback)(uint32_t node, uint32_t session, double band, double delay,
-                                     int32_t hops);
-  typedef void (*LeaveTracedCallback)(uint32_t node, uint32_t session);
+  typedef void (*JoinTracedCallback)(const grouptrace::JoinRecord& join);
+  typedef void (*LeaveTracedCallback)(const grouptrace::LeaveRecord& leave);
 
   MembershipTraceHelper();
   ~MembershipTraceHelper() override;
@@ -80,7 +98,7 @@ class MembershipTraceHelper : public Object {
   // A trace generated in-process: the same requests as `grouptrace SEED`
   // writes for these parameters, with band and delay exact.
   void SetParameters(const grouptrace::Parameters& parameters, int32_t seed);
-  // The same, from a 13-line parameter file as `grouptrace` reads it.
+  // The same, from a parameter file as `grouptrace -p` reads it.
   void SetParameterFile(const std::string& path, int32_t seed);
   // A trace generated in-process from a whole run configuration, the timed
   // model's included (config.dynamic): its requests happen at StartTime plus
@@ -90,6 +108,9 @@ class MembershipTraceHelper : public Object {
   // The nodes the trace needs: nNodes for a generated trace, the largest node
   // (sources included) plus one for a stored one.
   uint32_t GetNetworkSize() const;
+  // For a stored trace, the line that first names its largest node, so that a
+  // program can point at it; 0 for a generated trace.
+  uint64_t GetLargestNodeLine() const;
   uint32_t GetSessionCount() const;
   // Joins and leaves in the trace, and how many of them have happened so far.
   uint32_t GetRequestCount() const;
@@ -114,30 +135,40 @@ class MembershipTraceHelper : public Object {
   void DoDispose() override;
 
  private:
-  struct Request;
+  using Request = std::variant<grouptrace::JoinRecord, grouptrace::LeaveRecord>;
   class Loader;
 
+  [[noreturn]] void Fail(const std::string& message) const;
   void Load(Loader& loader);
+  void CheckTimes() const;
   void ScheduleRequest(uint32_t index, Time previous);
   void Apply(uint32_t index);
+  void ShowProgress(bool last);
   void CheckSession(uint32_t session) const;
 
   Time m_start;
   Time m_interval;
   Spacing m_spacing;
+  bool m_abortOnError;
+  bool m_progress;
   Ptr<ExponentialRandomVariable> m_gap;
 
   bool m_loaded;
   bool m_installed;
   uint32_t m_networkSize;
+  uint64_t m_largestNodeLine;
+  uint64_t m_lastRequestLine;
+  std::string m_traceFile;
   std::vector<uint32_t> m_sources;
   std::vector<Request> m_requests;
   uint32_t m_done;
   NodeContainer m_nodes;
   std::vector<std::set<uint32_t>> m_members;
+  bool m_showProgress;
+  int64_t m_progressShownAt;  // steady clock, ns
 
-  TracedCallback<uint32_t, uint32_t, double, double, int32_t> m_joinTrace;
-  TracedCallback<uint32_t, uint32_t> m_leaveTrace;
+  TracedCallback<const grouptrace::JoinRecord&> m_joinTrace;
+  TracedCallback<const grouptrace::LeaveRecord&> m_leaveTrace;
   TracedCallback<> m_finishedTrace;
 };
 

@@ -10,10 +10,10 @@ using namespace ns3;
 static int joins = 0;
 static int leaves = 0;
 
-static void Joined(uint32_t, uint32_t, double, double, int32_t) {
+static void Joined(const grouptrace::JoinRecord&) {
   ++joins;
 }
-static void Left(uint32_t, uint32_t) {
+static void Left(const grouptrace::LeaveRecord&) {
   ++leaves;
 }
 
