@@ -33,11 +33,8 @@ std::string phaseText(TracePhase phase) {
 // A finite number in any form from_chars reads: the writers give the shortest
 // text that reads back as the same double, and whole numbers in plain digits.
 std::optional<double> parseReal(std::string_view text) {
-  if (text.empty()) return std::nullopt;
-  double value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (error != std::errc() || stop != end || !std::isfinite(value)) return std::nullopt;
+  const auto value = trace_text::parseReal(text);
+  if (!value || !std::isfinite(*value)) return std::nullopt;
   return value;
 }
 

@@ -49,6 +49,23 @@ std::optional<double> parseWholeReal(std::string_view text) {
   return value;
 }
 
+std::optional<double> parseReal(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  double value = 0;
+  const char* const end = text.data() + text.size();
+  const auto [stop, ec] = std::from_chars(text.data(), end, value);
+  if (stop != end || ec == std::errc::invalid_argument) return std::nullopt;
+  if (ec == std::errc::result_out_of_range) {
+    // Too large reads as the infinity it tends to; too small is refused, as
+    // no writer gives a value below the smallest double.
+    const auto e = text.find_first_of("eE");
+    if (e != std::string_view::npos && text[e + 1] == '-') return std::nullopt;
+    return text[0] == '-' ? -std::numeric_limits<double>::infinity()
+                          : std::numeric_limits<double>::infinity();
+  }
+  return value;
+}
+
 std::string quote(std::string_view text) {
   constexpr std::size_t kShown = 72;
   std::string out = "\"";

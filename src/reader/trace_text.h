@@ -20,6 +20,12 @@ std::optional<std::int64_t> parseInteger(std::string_view text);
 // 32-bit range that every bound of a run lies in.
 std::optional<double> parseWholeReal(std::string_view text);
 
+// A real in any decimal form from_chars reads (what writers of all kinds
+// give), the whole of the text. Not-a-number and infinities are returned as
+// they are, and a value too large for a double as an infinity of its sign, so
+// that a caller can tell "not finite" from "not a number" (empty).
+std::optional<double> parseReal(std::string_view text);
+
 // The text in quotes for a message, with control bytes escaped and a long text
 // shortened.
 std::string quote(std::string_view text);
