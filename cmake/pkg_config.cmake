@@ -34,6 +34,17 @@ if(NOT BUILD_SHARED_LIBS)
   set(GROUPTRACE_PC_LIBS_PRIVATE "Libs.private: -pthread")
 endif()
 
+# The network reader's GraphML takes libxml2: a shared library records that
+# itself, while a static one leaves it to whoever links it.
+set(GROUPTRACE_PC_REQUIRES "")
+if(GROUPTRACE_WITH_GRAPHML)
+  if(BUILD_SHARED_LIBS)
+    set(GROUPTRACE_PC_REQUIRES "Requires.private: libxml-2.0")
+  else()
+    set(GROUPTRACE_PC_REQUIRES "Requires: libxml-2.0")
+  endif()
+endif()
+
 configure_file(${CMAKE_CURRENT_LIST_DIR}/grouptrace.pc.in
                ${CMAKE_CURRENT_BINARY_DIR}/grouptrace.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/grouptrace.pc DESTINATION ${grouptrace_pc_dir})

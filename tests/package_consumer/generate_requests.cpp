@@ -1,5 +1,6 @@
 // Generates the first stored example in-process through the installed library
-// and compares it with the stored trace given as the argument.
+// and compares it with the stored trace given as the argument; reads a network
+// too, which links what the network reader needs (libxml2 where it reads GraphML).
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -8,6 +9,7 @@
 
 #include "grouptrace/byte_sink.h"
 #include "grouptrace/generator.h"
+#include "grouptrace/topology.h"
 #include "grouptrace/version.h"
 
 static_assert(__cplusplus == 201703L, "the consumer is to be compiled as C++17");
@@ -48,6 +50,11 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "the generated trace differs from %s\n", argv[1]);
     return 1;
   }
+  const std::string network = grouptrace::readsGraphml()
+                                  ? "<graphml><graph><node id=\"a\"/><node id=\"b\"/>"
+                                    "<edge source=\"a\" target=\"b\"/></graph></graphml>"
+                                  : "2 1\n0 0 0\n1 0 0\n0 1 1\n";
+  if (grouptrace::hopDistances(grouptrace::parseTopology(network, "network"), 1)[0] != 1) return 1;
   std::printf("grouptrace %s joins %lld leaves %lld\n", grouptrace::kVersion,
               static_cast<long long>(result.joins), static_cast<long long>(result.leaves));
   return 0;
