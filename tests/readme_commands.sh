@@ -1,22 +1,30 @@
 #!/usr/bin/env bash
-# Runs the README's commands as a new user would: on a fresh copy of the tree,
-# every ```sh block in order, in one shell, with a scratch HOME (the install
-# goes to $HOME/.local). A block right after the line
-#   <!-- readme-test: skip (why) -->
-# is not run; a code block right after
-#   <!-- readme-test: file NAME -->
-# is saved as NAME in the copy first, as the README tells the reader to save
-# it. Shows each block as it runs and stops at the first that fails.
+# Runs the commands of the README and of every page of docs/ as a new user
+# would: on a fresh copy of the tree, with a scratch HOME (the install goes to
+# $HOME/.local). The README runs first, since every page starts from its
+# build; then each page of docs/, in name order, every ```sh block of a page in
+# order and in one shell started at the top of the tree, as a reader who opens
+# that page would run them.
 #
-#   tests/readme_commands.sh [WORK_DIR]
+# A block right after the line
+#   <!-- docs-test: skip (why) -->
+# is not run, and the reason is required; a code block right after
+#   <!-- docs-test: file NAME -->
+# is saved as NAME in the copy first, as the page tells the reader to save it.
+# Any other marker is refused, so that a typo cannot skip or run a block
+# unnoticed. Shows each block as it runs and stops at the first that fails.
+#
+#   tests/readme_commands.sh [WORK_DIR [PAGE...]]
 # WORK_DIR (default: a new temporary directory) is emptied first, and kept
-# after a failure for a look.
+# after a failure for a look. PAGEs (paths from the top of the tree) run only
+# those, after the README.
 set -euo pipefail
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work=${1:-$(mktemp -d "${TMPDIR:-/tmp}/grouptrace-readme.XXXXXX")}
+shift || true
 rm -rf "$work"
-mkdir -p "$work/tree" "$work/home"
+mkdir -p "$work/tree" "$work/home" "$work/scripts"
 
 # The tree as a checkout has it: tracked files and new ones not yet committed,
 # but no build directories.
@@ -29,44 +37,66 @@ else
   (cd "$source_dir" && tar --exclude='./build*' -cf - .) | (cd "$work/tree" && tar -xf -)
 fi
 
-# Splits the README into the script to run and the files to save.
-awk -v files="$work/tree" '
-  /^<!-- readme-test: skip/ { skip = 1; next }
-  /^<!-- readme-test: file / { save = $4; next }
-  !inside && /^```/ {
-    inside = 1
-    if (save != "") { target = files "/" save; mode = "file"; printf "" > target }
-    else if ($0 == "```sh" && !skip) { mode = "run"; blocks++; text = "" }
-    else mode = "none"
-    skip = 0; save = ""; next
-  }
-  inside && /^```/ {
-    inside = 0
-    if (mode == "file") close(target)
-    if (mode == "run") {
-      printf "echo \"== README block %d:\"\ncat <<\047README_BLOCK\047\n%sREADME_BLOCK\n%s", blocks, text, text
-    }
-    next
-  }
-  inside && mode == "file" { print > target; next }
-  inside && mode == "run" { text = text $0 "\n"; next }
-  /^./ { skip = 0; save = "" }
-' "$source_dir/README.md" > "$work/readme.sh"
-
-blocks=$(grep -c '^echo "== README block' "$work/readme.sh" || true)
-if [ "$blocks" -eq 0 ]; then
-  echo "readme_commands: the README has no sh block to run" >&2
-  exit 1
+if [ $# -gt 0 ]; then
+  pages=(README.md "$@")
+else
+  pages=(README.md)
+  for page in "$work"/tree/docs/*.md; do pages+=("docs/${page##*/}"); done
 fi
+
+# Splits a page into the script to run and the files to save; a bad marker
+# ends the split with status 3.
+split_page() {
+  awk -v files="$work/tree" -v page="$1" '
+    function refuse(why) {
+      printf "%s:%d: %s: %s\n", page, NR, why, $0 > "/dev/stderr"; failed = 1; exit 3
+    }
+    /^<!-- (readme|docs)-test:/ {
+      if ($0 ~ /^<!-- (readme|docs)-test: skip \([^)]+\) -->$/) { skip = 1; next }
+      if ($0 ~ /^<!-- (readme|docs)-test: file [^ ]+ -->$/) { save = $4; next }
+      refuse("a marker is \"skip (why)\" or \"file NAME\"")
+    }
+    !inside && /^```/ {
+      inside = 1
+      if (save != "") { target = files "/" save; mode = "file"; printf "" > target }
+      else if ($0 == "```sh" && !skip) { mode = "run"; blocks++; text = "" }
+      else mode = "none"
+      skip = 0; save = ""; next
+    }
+    inside && /^```/ {
+      inside = 0
+      if (mode == "file") close(target)
+      if (mode == "run") {
+        printf "echo \"== %s block %d:\"\ncat <<\047DOCS_BLOCK\047\n%sDOCS_BLOCK\n%s", page, blocks, text, text
+      }
+      next
+    }
+    inside && mode == "file" { print > target; next }
+    inside && mode == "run" { text = text $0 "\n"; next }
+    /^./ { skip = 0; save = "" }
+  ' "$work/tree/$1"
+}
 
 cd "$work/tree"
-# As typed into a shell: a pipeline's status is its last command's, so a
-# generator cut short by `grep -m` is no failure.
-if ! HOME="$work/home" bash -eu "$work/readme.sh" > "$work/log" 2>&1; then
-  tail -n 40 "$work/log" >&2
-  echo "readme_commands: a README command failed; see $work/log" >&2
-  exit 1
-fi
+total=0
+for page in "${pages[@]}"; do
+  script="$work/scripts/$(echo "$page" | tr / _).sh"
+  split_page "$page" > "$script"
+  blocks=$(grep -c '^echo "== .* block [0-9]*:"$' "$script" || true)
+  if [ "$page" = README.md ] && [ "$blocks" -eq 0 ]; then
+    echo "readme_commands: the README has no sh block to run" >&2
+    exit 1
+  fi
+  total=$((total + blocks))
+  # As typed into a shell: a pipeline's status is its last command's, so a
+  # generator cut short by `grep -m` is no failure. Each page starts afresh
+  # at the top of the tree, as a reader who opens it would.
+  if ! (cd "$work/tree" && HOME="$work/home" bash -eu "$script") >> "$work/log" 2>&1; then
+    tail -n 40 "$work/log" >&2
+    echo "readme_commands: a command of $page failed; see $work/log" >&2
+    exit 1
+  fi
+done
 
 # The reader example ends every failure with a message naming the file and
 # status 1, never an abort: a missing file, and a trace cut short.
@@ -82,5 +112,5 @@ if [ -x reader_example ]; then
   done
 fi
 
-echo "readme_commands: $blocks blocks ran"
+echo "readme_commands: $total blocks of ${#pages[@]} pages ran"
 rm -rf "$work"
