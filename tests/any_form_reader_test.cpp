@@ -395,6 +395,40 @@ TEST(AnyFormStats, StayQuantilesAreTheSmallestStayCoveringTheFraction) {
   EXPECT_DOUBLE_EQ(stats.stayMean(), 5.5);
 }
 
+TEST(AnyFormStats, StaysCutOffByTheEndAreCountedNotDropped) {
+  const std::string header =
+      "time,phase,kind,node,session,band,delay,hops\n0,sessions,source,0,0,,,\n";
+  const struct {
+    const char* what;
+    std::string trace;
+    std::size_t whole;
+    Count censored;
+  } cases[] = {
+      {"sent away by the end-of-session phase", kTimedJsonl, 1, 1},
+      {"left in by an open end", kTimedCsv.substr(0, kTimedCsv.rfind("100,")), 1, 1},
+      {"every stay ended", header + "5,join-leave,join,1,0,1,1,1\n9,join-leave,leave,1,0,,,\n", 1,
+       0},
+      {"none seen whole", header + "5,join-leave,join,1,0,1,1,1\n6,join-leave,join,2,0,1,1,1\n", 0,
+       2},
+      {"a member present at the start is no arrival", header + "0,beef-up,join,1,0,1,1,1\n", 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TraceStats stats;
+    for (const TraceEvent& event : readAny(c.trace)) stats.add(event);
+    EXPECT_EQ(stats.stays().size(), c.whole);
+    EXPECT_EQ(stats.censoredStays(), c.censored);
+    const std::string said = std::to_string(c.censored) + (c.censored == 1 ? " stay" : " stays") +
+                             " cut off by the end of the run";
+    EXPECT_NE(stats.report().find(said), std::string::npos) << stats.report();
+    EXPECT_EQ(stats.report().find("understate") != std::string::npos, c.censored > 0 && c.whole > 0)
+        << stats.report();
+    EXPECT_NE(stats.json("t").find("\"stays_censored\":" + std::to_string(c.censored) + ","),
+              std::string::npos)
+        << stats.json("t");
+  }
+}
+
 // The stored timed runs: grouptrace's own CSV and JSON Lines output.
 std::vector<std::filesystem::path> timedTraces() {
   std::vector<std::filesystem::path> traces;
@@ -468,8 +502,10 @@ TEST(AnyFormTimedRuns, StatsOfAGeneratedRunMeasureWhatItWasAskedFor) {
   }
   EXPECT_NEAR(sum / 4, 76, 8);
   // The median stay of exp(600) is 416 s; stays cut by the end are left out,
-  // which shortens those seen whole a little.
+  // which shortens those seen whole a little. They are the members in at the
+  // end, 75 a session, and are said.
   ASSERT_GT(stats.stays().size(), 3000u);
+  EXPECT_NEAR(static_cast<double>(stats.censoredStays()), 300, 90);
   EXPECT_GT(stats.stayQuantile(0.5), 0.8 * 416);
   EXPECT_LT(stats.stayQuantile(0.5), 1.1 * 416);
   EXPECT_LT(stats.stayQuantile(0.1), stats.stayQuantile(0.5));
@@ -532,13 +568,14 @@ TEST(AnyFormProgram, CheckStatsAndPlotTakeEveryForm) {
 
   const auto rows = testing::runCommand(inspect + " stats --format csv " + both, scratch);
   EXPECT_EQ(rows.status, 0) << rows.err;
-  EXPECT_NE(rows.out.find(",hops_max,duration,blocked,join_rate,stays,stay_p10,stay_p50,stay_p90,"
-                          "stay_p99,stay_mean,time_size_min,time_size_mean,time_size_max\n"),
+  EXPECT_NE(rows.out.find(",hops_max,duration,blocked,join_rate,stays,stays_censored,stay_p10,"
+                          "stay_p50,stay_p90,stay_p99,stay_mean,time_size_min,time_size_mean,"
+                          "time_size_max\n"),
             std::string::npos)
       << rows.out;
-  EXPECT_NE(rows.out.find(",100,2,0.02,1,50,50,50,50,50,1.5,1.7,1.9\n"), std::string::npos)
+  EXPECT_NE(rows.out.find(",100,2,0.02,1,1,50,50,50,50,50,1.5,1.7,1.9\n"), std::string::npos)
       << rows.out;
-  EXPECT_NE(rows.out.find(",,,0.02,1,50,50,50,50,50,1.5,1.7,1.9\n"), std::string::npos)
+  EXPECT_NE(rows.out.find(",,,0.02,1,1,50,50,50,50,50,1.5,1.7,1.9\n"), std::string::npos)
       << "CSV records neither duration nor blocked: " << rows.out;
   // Nor the counter and the header's values.
   EXPECT_NE(rows.out.find(csv.string() + ",2,3,3,6,,,,1,2,2,1,"), std::string::npos) << rows.out;

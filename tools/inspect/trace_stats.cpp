@@ -255,6 +255,7 @@ std::string TraceStats::report() const {
   }
   out += format("join rate %.6g per second (%lld joins in (0, %.6g] s)\n", joinRate(),
                 static_cast<long long>(arrivals_), t);
+  const Count censored = censoredStays();
   if (stays_.empty()) {
     out += "holding time: no stay seen whole (joined after 0 and left before the end)\n";
   } else {
@@ -264,6 +265,13 @@ std::string TraceStats::report() const {
         format("  p10 %-10.4g p50 %-10.4g p90 %-10.4g p99 %-10.4g mean %.4g\n", stayQuantile(0.10),
                stayQuantile(0.50), stayQuantile(0.90), stayQuantile(0.99), stayMean());
   }
+  // Said every time: the figures above leave these stays out, and a reader of
+  // an open-ended run would otherwise take them for the whole.
+  out += format("  %s cut off by the end of the run%s\n",
+                counted(static_cast<long long>(censored), "stay", "stays").c_str(),
+                censored == 0 || stays_.empty()
+                    ? ""
+                    : ": left out, so the figures above understate the holding time");
   out += "group size averaged over time (members, source included)\n";
   out += spreadLine<double>(
       "over 0 to T", n, [](std::int32_t s, const TraceStats& x) { return x.timeMeanSize(s); },
@@ -312,6 +320,7 @@ constexpr std::string_view kKeys[] = {"file",
                                       "blocked",
                                       "join_rate",
                                       "stays",
+                                      "stays_censored",
                                       "stay_p10",
                                       "stay_p50",
                                       "stay_p90",
@@ -389,13 +398,14 @@ std::vector<std::string> statsValues(const TraceStats& t, Count trans, const Tra
   histogram(values, t.delay());
   histogram(values, t.hops());
   if (!t.timed()) {
-    values.insert(values.end(), 12, "null");
+    values.insert(values.end(), 13, "null");
     return values;
   }
   values.push_back(t.durationRecorded() ? number(t.duration()) : "null");
   values.push_back(t.durationRecorded() ? std::to_string(t.blocked()) : "null");
   values.push_back(number(t.joinRate()));
   values.push_back(std::to_string(t.stays().size()));
+  values.push_back(std::to_string(t.censoredStays()));
   if (t.stays().empty()) {
     values.insert(values.end(), 5, "null");
   } else {
@@ -413,7 +423,7 @@ std::string TraceStats::json(const std::string& file) const {
   std::vector<std::string> values = statsValues(*this, summary_.trans, header_);
   values[0] = jsonString(file);
   if (!headerRecorded_) std::fill(values.begin() + 5, values.begin() + 8, "null");
-  static_assert(std::size(kKeys) == 42);
+  static_assert(std::size(kKeys) == 43);
   std::string out = "{";
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (i > 0) out += ',';

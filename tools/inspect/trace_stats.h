@@ -65,6 +65,12 @@ class TraceStats {
   // The holding times of the stays seen whole: joined after the start and left
   // before the end-of-session phase.
   const std::vector<double>& stays() const { return stays_; }
+  // The stays of members who joined after the start and were still in when
+  // the run ended (sent away by the end-of-session phase, or left in by an
+  // open end). They are not among stays(), whose figures therefore
+  // understate the holding time when there are any: a long stay is the more
+  // likely to be cut off.
+  Count censoredStays() const { return arrivals_ - static_cast<Count>(stays_.size()); }
   // The q-quantile (0 < q <= 1) of the stays: the smallest stay that at least
   // a fraction q of them do not exceed. The stays must not be empty.
   double stayQuantile(double q) const;
