@@ -37,7 +37,7 @@ def test_to_pandas_gives_one_column_per_field_with_the_csv_words():
     assert [line.split(",")[:2] for line in csv] == \
         [[str(p), str(k)] for p, k in zip(frame["phase"], frame["kind"])]
 
-    # Group sizes over the run, as the README shows them.
+    # Group sizes over the run, as the Python page of docs/ shows them.
     frame["size"] = 1 + frame["kind"].map({"join": 1, "leave": -1}).astype(int) \
         .groupby(frame["session"]).cumsum()
     final = frame.groupby("session")["size"].last()
