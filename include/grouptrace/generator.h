@@ -3,11 +3,13 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "grouptrace/byte_sink.h"
 #include "grouptrace/dynamic_model.h"
 #include "grouptrace/parameters.h"
+#include "grouptrace/topology.h"
 #include "grouptrace/trace_event.h"
 #include "grouptrace/trace_handler.h"
 #include "grouptrace/types.h"
@@ -40,6 +42,32 @@ enum class TraceFormat {
   jsonl,  // one JSON object per line: header, sources, requests, summary
 };
 
+// The network a run's nodes are: node i of the trace is node i of the file.
+struct TopologyChoice {
+  std::string path;
+  // Absent: the form the file shows (see readTopology).
+  std::optional<TopologyFormat> format;
+  // When set, the SHA-256 the file must have (a replayed run's record): a file
+  // that has changed since is refused rather than quietly run on.
+  std::string sha256;
+  // The network read already, for a caller that reads it before the run (to
+  // refuse a bad file before anything is written) or runs on it many times;
+  // otherwise the run reads `path` as it starts.
+  std::shared_ptr<const Topology> network;
+};
+
+// A requirement drawn from the path to the joining node: ceil(U * d), U
+// uniform in [low, high] and d the least delay (or the fewest hops) from the
+// session's source to the node. The command line's "slack:LO:HI".
+struct PathSlack {
+  double low = 1;
+  double high = 1;
+};
+
+// Whether each join draws its band (perJoin), or a session draws one band for
+// all its joins (perSession: a tree carries one rate).
+enum class BandChoice { perJoin, perSession };
+
 // Everything that decides a run's output, as one value: built once by
 // whoever starts the run (the command line, a manifest, the Python module, a
 // C++ caller) and handed to it whole. Options of models to come are added
@@ -54,6 +82,14 @@ struct RunConfig {
   // the timed model takes nNodes, nSessions, avgSize and the QoS ranges;
   // maxTrans and currTrans do not apply and orderedJoinLeave must be 0.
   std::optional<dynamic::DynamicOptions> dynamic;
+  // The network, for either model; its node count must be nNodes.
+  std::optional<TopologyChoice> topology;
+  // Requirements from the paths of the network (which they need). Each draws
+  // its U from a stream of its own, and the joins still make the draws they
+  // make without it, so no other value of the trace moves.
+  std::optional<PathSlack> delayBound;
+  std::optional<PathSlack> hopBound;
+  BandChoice band = BandChoice::perJoin;
 };
 
 // Runs the scenario and hands every event to the handler, with exact values
@@ -63,7 +99,10 @@ struct RunConfig {
 //
 // Throws ParameterError for parameters that checkParameters refuses, and
 // std::invalid_argument for a timed run whose parameters or options the model
-// refuses (the message names the option and the form it takes). Throws
+// refuses (the message names the option and the form it takes), or for bounds
+// from paths without a network. Throws TopologyError for a network file that
+// cannot be read, has changed from its recorded hash, or whose node count is
+// not nNodes. Throws
 // std::bad_alloc when the session table cannot fit in memory, and whatever
 // the handler throws, which ends the run. Each run owns its draws: runs in
 // several threads proceed at once, and a handler may start a run of its own,

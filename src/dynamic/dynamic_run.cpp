@@ -17,12 +17,8 @@ std::uint64_t drawBits(SEED_type seed, Purpose purpose, std::int32_t session, st
   return DrawStream(seed, purpose, session).bitsAt(index);
 }
 
-// min + u (max - min) rounded half up, with u the draw's uniform (an odd multiple
-// of 2^-53), in exact integer arithmetic.
 std::int64_t roundedUniform(std::uint64_t bits, std::int64_t min, std::int64_t max) {
-  const auto odd = static_cast<__int128>(((bits >> 12) << 1) | 1u);
-  const __int128 units = static_cast<__int128>(min) * (__int128{1} << 53) + odd * (max - min);
-  return static_cast<std::int64_t>((units + (__int128{1} << 52)) >> 53);
+  return DrawStream::roundedFromBits(bits, min, max);
 }
 
 bool later(const Pending& a, const Pending& b) {

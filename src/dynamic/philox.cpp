@@ -37,8 +37,8 @@ PhiloxBlock philox4x32(PhiloxBlock counter, PhiloxKey key) {
   return counter;
 }
 
-DrawStream::DrawStream(SEED_type seed, Purpose purpose, std::int32_t session)
-    : key_{static_cast<std::uint32_t>(seed), kModelKeyTag},
+DrawStream::DrawStream(SEED_type seed, Purpose purpose, std::int32_t session, std::uint32_t tag)
+    : key_{static_cast<std::uint32_t>(seed), tag},
       purpose_(static_cast<std::uint32_t>(purpose)),
       session_(static_cast<std::uint32_t>(session)) {
 }

@@ -35,15 +35,27 @@ enum class Purpose : std::uint32_t {
   initialBand = 12,
   initialDelay = 13,
   initialHops = 14,
+  // Requirements from the network's paths, for either model, drawn under
+  // kNetworkKeyTag so that they stay the same whatever model version runs.
+  delaySlack = 32,   // U of a join's delay bound
+  hopSlack = 33,     // U of a join's hop bound
+  sessionBand = 34,  // the one band of a session
 };
+
+// The key's second word: the model's version, so that a later version of the
+// model draws from streams of its own rather than silently from these.
+inline constexpr std::uint32_t kModelKeyTag = 0x64796e31;  // "dyn1"
+// The key's second word for the draws of the network options.
+inline constexpr std::uint32_t kNetworkKeyTag = 0x6e657431;  // "net1"
 
 // One stream of 64-bit draws: draw i of (purpose, session) is half of the Philox
 // block whose counter is (i / 2 low word, i / 2 high word, session, purpose),
-// under the key (seed, model tag). Reading draws in increasing order costs one
-// block per two draws.
+// under the key (seed, tag). Reading draws in increasing order costs one block
+// per two draws.
 class DrawStream {
  public:
-  DrawStream(SEED_type seed, Purpose purpose, std::int32_t session);
+  DrawStream(SEED_type seed, Purpose purpose, std::int32_t session,
+             std::uint32_t tag = kModelKeyTag);
 
   // The 64-bit draw at index i.
   std::uint64_t bitsAt(std::uint64_t i);
@@ -65,6 +77,14 @@ class DrawStream {
   static std::uint64_t belowFromBits(std::uint64_t bits, std::uint64_t n) {
     return static_cast<std::uint64_t>((static_cast<unsigned __int128>(bits) * n) >> 64);
   }
+  // min + u (max - min) rounded half up, with u the draw's uniform (an odd
+  // multiple of 2^-53), in exact integer arithmetic: whole numbers between the
+  // bounds (either may be the larger), the two ends half as likely.
+  static std::int64_t roundedFromBits(std::uint64_t bits, std::int64_t min, std::int64_t max) {
+    const auto odd = static_cast<__int128>(((bits >> 12) << 1) | 1u);
+    const __int128 units = static_cast<__int128>(min) * (__int128{1} << 53) + odd * (max - min);
+    return static_cast<std::int64_t>((units + (__int128{1} << 52)) >> 53);
+  }
 
  private:
   PhiloxKey key_;
@@ -74,9 +94,5 @@ class DrawStream {
   std::uint64_t cachedBlock_ = ~std::uint64_t{0};
   PhiloxBlock cached_{};
 };
-
-// The key's second word: the model's version, so that a later version of the
-// model draws from streams of its own rather than silently from these.
-inline constexpr std::uint32_t kModelKeyTag = 0x64796e31;  // "dyn1"
 
 }  // namespace grouptrace::dynamic

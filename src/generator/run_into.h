@@ -4,13 +4,14 @@
 #include "generator/creation.h"
 #include "grouptrace/byte_sink.h"
 #include "grouptrace/generator.h"
+#include "network/path_bounds.h"
 #include "writers/trace_output.h"
 
 namespace grouptrace {
 
-// One whole run into a sink of events.
+// One run of the model the configuration names into a sink of events.
 template <class Sink>
-RunResult runInto(const RunConfig& config, Sink& sink) {
+RunResult runModel(const RunConfig& config, Sink& sink) {
   if (config.dynamic) {
     const dynamic::DynamicResult r =
         dynamic::runDynamic(config.parameters, config.seed, *config.dynamic, sink);
@@ -21,6 +22,17 @@ RunResult runInto(const RunConfig& config, Sink& sink) {
   // lock, and a handler may start a run of its own.
   Creation creation(config.parameters);
   return creation.run(config.seed, sink);
+}
+
+// One whole run into a sink of events: the network checked first, then the
+// model's run, its joins given the requirements the network options ask for.
+template <class Sink>
+RunResult runInto(const RunConfig& config, Sink& sink) {
+  const std::shared_ptr<const Topology> network = prepareNetwork(config);
+  if (!PathBounds::needed(config)) return runModel(config, sink);
+  PathBounds bounds(config, network);
+  PathBoundSink<Sink> bounded(bounds, sink);
+  return runModel(config, bounded);
 }
 
 template <template <class> class Writer>

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "dynamic/dynamic_options.h"
+#include "network/network_options.h"
 #include "parameters/parameter_table.h"
 
 namespace grouptrace {
@@ -110,6 +111,21 @@ std::string manifestJson(const Manifest& m) {
   out += "  \"format\": " + jsonString(formatName(m.config.format));
   // Only when given, so that every other manifest stays as it was.
   if (m.legacyNumbers) out += ",\n  \"legacyNumbers\": true";
+  // The network options, only when given; the network's hash and its nodes'
+  // ids, so that a replay runs on the very network recorded.
+  for (const network::OptionEntry& entry : network::kOptionTable) {
+    const std::string text = entry.text(m.config);
+    if (!text.empty()) out += ",\n  " + jsonString(entry.keyword) + ": " + jsonString(text);
+  }
+  if (m.config.topology && m.config.topology->network) {
+    const Topology& network = *m.config.topology->network;
+    out +=
+        ",\n  \"topology_sha256\": " + jsonString(network.sha256()) + ",\n  \"topology_nodes\": [";
+    for (NODEID i = 0; i < network.nodeCount(); ++i) {
+      out += (i == 0 ? "" : ", ") + jsonString(network.nodeId(i));
+    }
+    out += "]";
+  }
   if (m.config.dynamic) {
     // The timed model's version and options, as texts its option readers take
     // back, and the parameters it does not use.
@@ -134,10 +150,25 @@ namespace {
 using Json = nlohmann::json;
 
 // The keys manifestJson writes: a manifest may hold these and no others.
-constexpr std::string_view kManifestKeys[] = {
-    "version",       "seed",     "parameters", "status",  "trans",           "joins",
-    "leaves",        "requests", "bytes",      "output",  "format",          "sha256",
-    "legacyNumbers", "model",    "dynamic",    "blocked", "unusedParameters"};
+constexpr std::string_view kManifestKeys[] = {"version",
+                                              "seed",
+                                              "parameters",
+                                              "status",
+                                              "trans",
+                                              "joins",
+                                              "leaves",
+                                              "requests",
+                                              "bytes",
+                                              "output",
+                                              "format",
+                                              "sha256",
+                                              "legacyNumbers",
+                                              "model",
+                                              "dynamic",
+                                              "blocked",
+                                              "unusedParameters",
+                                              "topology_sha256",
+                                              "topology_nodes"};
 
 Json parse(std::string_view text) {
   try {
@@ -198,6 +229,7 @@ void onlyKnownKeys(const Json& object) {
   for (const auto& [key, value] : object.items()) {
     bool known = false;
     for (const std::string_view k : kManifestKeys) known = known || key == k;
+    for (const network::OptionEntry& e : network::kOptionTable) known = known || key == e.keyword;
     if (!known) throw ManifestError("the manifest has an unknown key \"" + key + "\"");
   }
 }
@@ -261,6 +293,23 @@ Manifest readManifest(std::string_view source) {
     if (json.contains("blocked")) {
       m.run.blocked = wholeNumber(json["blocked"], "blocked", 0, kMaxCount);
     }
+  }
+  for (const network::OptionEntry& entry : network::kOptionTable) {
+    const std::string key(entry.keyword);
+    if (!json.contains(key)) continue;
+    try {
+      entry.apply(m.config, text(json[key], key));
+    } catch (const std::invalid_argument& e) {
+      throw ManifestError(e.what());
+    }
+  }
+  if (m.config.topology) {
+    // A network is recorded with its hash: a replay must not run on another.
+    m.config.topology->sha256 =
+        text(member(json, "topology_sha256", "the manifest"), "topology_sha256");
+    const Json& nodes = member(json, "topology_nodes", "the manifest");
+    if (!nodes.is_array()) throw ManifestError("\"topology_nodes\" is not a JSON array");
+    for (const Json& id : nodes) m.topologyNodes.push_back(text(id, "topology_nodes"));
   }
   if (json.contains("legacyNumbers")) {
     if (!json["legacyNumbers"].is_boolean()) {

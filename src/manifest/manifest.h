@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "grouptrace/generator.h"
 #include "grouptrace/parameters.h"
@@ -22,6 +23,9 @@ struct Manifest {
   std::string sha256;                 // of the trace as written, in hexadecimal
   // --legacy-numbers was given: the stream may have been read differently.
   bool legacyNumbers = false;
+  // The ids of the network's nodes, in node order, as the record read them
+  // (written from config.topology's network).
+  std::vector<std::string> topologyNodes;
 };
 
 // The manifest as one JSON object, its fields on lines of their own.

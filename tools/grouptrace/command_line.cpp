@@ -24,6 +24,8 @@
 #include "io/pipe_size.h"
 #include "io/sha256.h"
 #include "manifest/manifest.h"
+#include "network/network_options.h"
+#include "network/path_bounds.h"
 #include "parameters/parameter_stream.h"
 #include "parameters/parameter_table.h"
 #include "writers/format_table.h"
@@ -137,6 +139,13 @@ std::string usageText() {
       "         JSON Lines. It takes nNodes, nSessions, avgSize and the QoS ranges;\n"
       "         maxTrans and currTrans do not apply and orderedJoinLeave must be 0.\n";
   for (const dynamic::OptionEntry& entry : dynamic::kOptionTable) {
+    text += "  " + std::string(entry.form) + "\n         " + wrapped(entry.meaning, 70, 9) + "\n";
+  }
+  text +=
+      "\nNETWORK  --topology runs either model on a network read from a file (Inet,\n"
+      "         Orbis, Rocketfuel weights or GraphML): trace node i is the file's\n"
+      "         node i, and the manifest records the file's SHA-256 and node ids.\n";
+  for (const network::OptionEntry& entry : network::kOptionTable) {
     text += "  " + std::string(entry.form) + "\n         " + wrapped(entry.meaning, 70, 9) + "\n";
   }
   text += kUsageTail;
@@ -335,6 +344,36 @@ dynamic::DynamicOptions timedModelOptions(const CommandOptions& options,
   return timed;
 }
 
+// The options on the network, each read as given; whether they go together is
+// checked with the network (prepareNetwork).
+void applyNetworkOptions(const CommandOptions& options, RunConfig& config) {
+  try {
+    for (const auto& [row, text] : options.networkOptions) {
+      network::kOptionTable[row].apply(config, text);
+    }
+  } catch (const std::invalid_argument& e) {
+    throw UsageError(e.what());
+  }
+}
+
+// Reads and checks the network before any file is made or byte written, and
+// keeps it for the run; a replayed run's network must be the one recorded.
+void readNetwork(RunConfig& config, const std::optional<Manifest>& expected,
+                 const std::optional<std::string>& replayPath) {
+  std::shared_ptr<const Topology> network;
+  try {
+    network = prepareNetwork(config);
+  } catch (const std::invalid_argument& e) {
+    throw UsageError(e.what());
+  }
+  if (!network) return;
+  config.topology->network = network;
+  if (expected && expected->topologyNodes != network->nodeIds()) {
+    throw UsageError(shownPath(*replayPath) + ": the nodes of " + shownPath(config.topology->path) +
+                     " are not those the manifest records: this version numbers them otherwise");
+  }
+}
+
 // The 13 values the run uses: the stream's, replaced by those given as options.
 Parameters resolveParameters(const CommandOptions& options) {
   Parameters parameters;
@@ -445,7 +484,8 @@ int runAndRecord(const CommandOptions& options, const RunConfig& config,
     return kExitFailure;
   }
 
-  Manifest manifest{kVersion, config, outcome.run, outcome.bytes, std::nullopt, outcome.sha256};
+  Manifest manifest{kVersion,     config,         outcome.run, outcome.bytes,
+                    std::nullopt, outcome.sha256, false,       {}};
   if (traceFile) manifest.output = traceFile->path();
   if (expected && !sameTrace(*expected, outcome)) {
     report("the trace differs from the one " + shownPath(*options.replayPath) + " describes (" +
@@ -518,10 +558,15 @@ int runCommandLine(int argc, char* argv[]) {
               "write it as --format csv (the default for the timed model) or jsonl");
         }
       }
+      applyNetworkOptions(options, config);
     }
+    if (!options.printParams) readNetwork(config, expected, options.replayPath);
     refuseOverwritingInput(options, options.outputPath, "-o");
     refuseOverwritingInput(options, options.manifestPath, "--manifest");
   } catch (const UsageError& e) {
+    report(e.what());
+    return kExitBadInput;
+  } catch (const TopologyError& e) {
     report(e.what());
     return kExitBadInput;
   } catch (const std::bad_alloc&) {

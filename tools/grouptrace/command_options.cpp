@@ -8,6 +8,7 @@
 
 #include "common/message_text.h"
 #include "dynamic/dynamic_options.h"
+#include "network/network_options.h"
 #include "parameters/parameter_table.h"
 #include "seed_argument.h"
 
@@ -27,6 +28,7 @@ enum class Action {
   format,
   model,
   dynamicOption,
+  networkOption,
   parameter
 };
 
@@ -59,6 +61,9 @@ std::vector<OptionSpec> allOptions() {
   }
   for (std::size_t i = 0; i < dynamic::kOptionTable.size(); ++i) {
     specs.push_back({dynamic::kOptionTable[i].option, "", Action::dynamicOption, true, i});
+  }
+  for (std::size_t i = 0; i < network::kOptionTable.size(); ++i) {
+    specs.push_back({network::kOptionTable[i].option, "", Action::networkOption, true, i});
   }
   return specs;
 }
@@ -284,18 +289,21 @@ CommandOptions parseCommandOptions(int argc, const char* const argv[]) {
       case Action::dynamicOption:
         options.dynamicOptions.emplace_back(known->parameter, std::string(value));
         break;
+      case Action::networkOption:
+        options.networkOptions.emplace_back(known->parameter, std::string(value));
+        break;
       case Action::parameter:
         options.parameters[known->parameter] = parameterOptionValue(known->parameter, value);
         break;
     }
   }
 
-  if (options.replayPath &&
-      (options.seed || options.paramsPath || options.anyParameterGiven() || options.formatGiven ||
-       options.printParams || options.dynamicModel || !options.dynamicOptions.empty())) {
+  if (options.replayPath && (options.seed || options.paramsPath || options.anyParameterGiven() ||
+                             options.formatGiven || options.printParams || options.dynamicModel ||
+                             !options.dynamicOptions.empty() || !options.networkOptions.empty())) {
     throw UsageError(
-        "--replay takes the parameters, seed and format from the manifest; give only -o and "
-        "--manifest with it");
+        "--replay takes the parameters, seed, format and network from the manifest; give only "
+        "-o and --manifest with it");
   }
   if (!options.dynamicModel && !options.dynamicOptions.empty()) {
     throw UsageError(

@@ -34,6 +34,9 @@ struct CommandOptions {
   // The timed model's options as given: their row of dynamic::kOptionTable and
   // their text, in the order given (a later one counts).
   std::vector<std::pair<std::size_t, std::string>> dynamicOptions;
+  // The options on the network (--topology, the bounds from paths, --band):
+  // their row of network::kOptionTable and their text, in the order given.
+  std::vector<std::pair<std::size_t, std::string>> networkOptions;
   // --replay: the manifest whose run to make again.
   std::optional<std::string> replayPath;
   TraceFormat format = TraceFormat::trace;
