@@ -36,6 +36,8 @@
 #include "io/atomic_file.h"
 #include "io/pipe_size.h"
 #include "manifest/manifest.h"
+#include "network/network_options.h"
+#include "network/path_bounds.h"
 #include "parameters/parameter_table.h"
 #include "table/request_table.h"
 #include "writers/format_table.h"
@@ -59,6 +61,7 @@ constexpr std::array<const char*, 7> kColumns = {"phase", "kind",  "node", "sess
 // after it has gone.
 PyObject* traceErrorType = nullptr;
 PyObject* parameterErrorType = nullptr;
+PyObject* topologyErrorType = nullptr;
 PyObject* stalledRunWarningType = nullptr;
 PyObject* requestDtype = nullptr;
 
@@ -144,6 +147,15 @@ void translate(std::exception_ptr thrown) {
             {{"line", py::int_(e.line())},
              {"reason", messageText(e.reason())},
              {"filename", py::none()}});
+    } catch (py::error_already_set& set) {
+      set.restore();
+    }
+  } catch (const TopologyError& e) {
+    try {
+      raise(topologyErrorType, e.what(),
+            {{"line", py::int_(e.line())},
+             {"reason", messageText(e.reason())},
+             {"filename", pathObject(e.path())}});
     } catch (py::error_already_set& set) {
       set.restore();
     }
@@ -659,10 +671,35 @@ class Trace {
   py::array sources_;
 };
 
+// The options on the network by keyword (topology=, delay_bound=, ...), each
+// the text its command-line option takes; None leaves one out.
+void applyNetworkKeywords(RunConfig& config, const py::kwargs& kwargs) {
+  for (const auto& [key, value] : kwargs) {
+    const std::string name = key.cast<std::string>();
+    const network::OptionEntry* entry = nullptr;
+    for (const network::OptionEntry& e : network::kOptionTable) {
+      if (e.keyword == name) entry = &e;
+    }
+    if (entry == nullptr) throw py::type_error("unexpected keyword argument '" + name + "'");
+    if (value.is_none()) continue;
+    std::string text;
+    if (name == "topology") {
+      text = pathValue(py::reinterpret_borrow<py::object>(value));
+    } else if (py::isinstance<py::str>(value)) {
+      text = value.cast<std::string>();
+    } else {
+      throw py::type_error(name + " takes a str, as the option " + std::string(entry->option) +
+                           " does (" + std::string(entry->form) + ")");
+    }
+    entry->apply(config, text);  // std::invalid_argument: ValueError
+  }
+}
+
 // A run's configuration from the module's arguments: the classic model, or
-// the timed one when `dynamics` is a Dynamics.
+// the timed one when `dynamics` is a Dynamics, on a network when asked for.
+// The network is read and checked here, before any file is made.
 RunConfig runConfig(const Parameters& parameters, const py::object& seedObject,
-                    const py::object& dynamicsObject) {
+                    const py::object& dynamicsObject, const py::kwargs& network) {
   RunConfig config;
   config.parameters = parameters;
   config.seed = seedValue(seedObject);
@@ -670,12 +707,19 @@ RunConfig runConfig(const Parameters& parameters, const py::object& seedObject,
     config.dynamic = dynamicsObject.cast<dynamic::DynamicOptions>();
     dynamic::validate(parameters, *config.dynamic);  // std::invalid_argument: ValueError
   }
+  applyNetworkKeywords(config, network);
+  std::shared_ptr<const Topology> read;
+  {
+    py::gil_scoped_release release;
+    read = prepareNetwork(config);
+  }
+  if (read) config.topology->network = read;
   return config;
 }
 
 Trace generateTrace(const Parameters& parameters, const py::object& seedObject,
-                    const py::object& dynamicsObject) {
-  const RunConfig config = runConfig(parameters, seedObject, dynamicsObject);
+                    const py::object& dynamicsObject, const py::kwargs& network) {
+  const RunConfig config = runConfig(parameters, seedObject, dynamicsObject, network);
   auto table = std::make_shared<TraceTable>();
   RunResult result;
   {
@@ -749,8 +793,8 @@ Trace readTraceFile(const py::object& pathObject, const py::object& manifestObje
 
 void writeTraceFile(const Parameters& parameters, const py::object& seedObject,
                     const py::object& pathObject, const py::object& formatObject,
-                    const py::object& dynamicsObject) {
-  RunConfig config = runConfig(parameters, seedObject, dynamicsObject);
+                    const py::object& dynamicsObject, const py::kwargs& network) {
+  RunConfig config = runConfig(parameters, seedObject, dynamicsObject, network);
   const std::string path = pathValue(pathObject);
   // The timed model's times need CSV or JSON Lines: CSV unless named.
   config.format = formatValue(formatObject.is_none() ? std::string(config.dynamic ? "csv" : "trace")
@@ -878,7 +922,15 @@ the GIL and takes no lock: runs in several threads proceed at once. A run whose 
 can never progress (a network of 1 node) emits StalledRunWarning; its trace
 is still complete. With dynamics, a Dynamics, the run is one of the timed
 model instead, whose requests carry times (the requests' dtype is then
-TIMED_REQUEST_DTYPE, with a time field first).)";
+TIMED_REQUEST_DTYPE, with a time field first).
+
+Keywords on the network take the texts of the program's options of the same
+names: topology (a path: node i is the file's node i, and params must have
+its node count), topology_format ("inet", "orbis", "rocketfuel" or
+"graphml"), delay_bound and hop_bound ("slack:LO:HI": ceil(U * d), U uniform
+in [LO, HI], d the least delay or hop count from the session's source; they
+need topology) and band ("per-join" or "per-session"). A network file that
+cannot be used raises TopologyError.)";
 
 constexpr const char* kDynamicsDoc = R"(The options of the timed model.
 
@@ -919,7 +971,8 @@ constexpr const char* kWriteTraceDoc =
 format is "trace" (the text the program writes), "csv" or "jsonl". The file
 appears whole or not at all: the text goes to a temporary file beside it that
 replaces it once complete (a device or pipe is written directly). Raises
-OSError naming the path when it cannot be written.)";
+OSError naming the path when it cannot be written. Takes the keywords on the
+network that generate() takes.)";
 
 }  // namespace
 }  // namespace grouptrace
@@ -947,12 +1000,20 @@ PYBIND11_MODULE(_grouptrace, m) {
       "A run whose join-leave phase could never progress; its trace is complete\n"
       "but its counter never reached max_trans (the program exits with status 1).",
       PyExc_RuntimeWarning, nullptr);
-  if (traceErrorType == nullptr || parameterErrorType == nullptr ||
+  topologyErrorType = PyErr_NewExceptionWithDoc(
+      "grouptrace.TopologyError",
+      "A network file (topology=) that cannot be read or describes no usable network.\n\n"
+      "`filename` is its path, `line` the 1-based line at fault (0 when the file as a\n"
+      "whole is: it cannot be opened, it has changed, its node count is not nodes),\n"
+      "`reason` what is wrong; str() reads \"PATH:LINE: reason\".",
+      PyExc_ValueError, nullptr);
+  if (traceErrorType == nullptr || parameterErrorType == nullptr || topologyErrorType == nullptr ||
       stalledRunWarningType == nullptr) {
     throw py::error_already_set();
   }
   m.attr("TraceError") = py::handle(traceErrorType);
   m.attr("ParameterError") = py::handle(parameterErrorType);
+  m.attr("TopologyError") = py::handle(topologyErrorType);
   m.attr("StalledRunWarning") = py::handle(stalledRunWarningType);
   py::register_exception_translator(&translate);
 

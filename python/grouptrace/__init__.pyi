@@ -10,6 +10,8 @@ __version__: str
 _Number = Union[SupportsIndex, SupportsFloat]
 _Path = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
 _Format = Literal["trace", "csv", "jsonl"]
+_TopologyFormat = Literal["inet", "orbis", "rocketfuel", "graphml"]
+_Band = Literal["per-join", "per-session"]
 
 # phase u1, kind u1, node i4, session i4, band f8, delay f8, hops i4
 REQUEST_DTYPE: np.dtype[np.void]
@@ -48,6 +50,11 @@ class TraceError(ValueError):
     line: int
     reason: str
     filename: Optional[str]
+
+class TopologyError(ValueError):
+    line: int
+    reason: str
+    filename: str
 
 class ParameterError(ValueError):
     line: int
@@ -143,7 +150,15 @@ class TraceChunks(Iterator[npt.NDArray[np.void]]):
     def __next__(self) -> npt.NDArray[np.void]: ...
 
 def generate(
-    params: Parameters, seed: SupportsIndex = 0, dynamics: Optional[Dynamics] = None
+    params: Parameters,
+    seed: SupportsIndex = 0,
+    dynamics: Optional[Dynamics] = None,
+    *,
+    topology: Optional[_Path] = None,
+    topology_format: Optional[_TopologyFormat] = None,
+    delay_bound: Optional[str] = None,
+    hop_bound: Optional[str] = None,
+    band: Optional[_Band] = None,
 ) -> Trace: ...
 def read(path: _Path, manifest: Optional[_Path] = None) -> Trace: ...
 def iter_read(path: _Path, chunk_size: int = 1_000_000) -> TraceChunks: ...
@@ -153,4 +168,10 @@ def write_trace(
     path: _Path,
     format: Optional[_Format] = None,
     dynamics: Optional[Dynamics] = None,
+    *,
+    topology: Optional[_Path] = None,
+    topology_format: Optional[_TopologyFormat] = None,
+    delay_bound: Optional[str] = None,
+    hop_bound: Optional[str] = None,
+    band: Optional[_Band] = None,
 ) -> None: ...
