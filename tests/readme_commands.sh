@@ -47,34 +47,7 @@ fi
 # Splits a page into the script to run and the files to save; a bad marker
 # ends the split with status 3.
 split_page() {
-  awk -v files="$work/tree" -v page="$1" '
-    function refuse(why) {
-      printf "%s:%d: %s: %s\n", page, NR, why, $0 > "/dev/stderr"; failed = 1; exit 3
-    }
-    /^<!-- (readme|docs)-test:/ {
-      if ($0 ~ /^<!-- (readme|docs)-test: skip \([^)]+\) -->$/) { skip = 1; next }
-      if ($0 ~ /^<!-- (readme|docs)-test: file [^ ]+ -->$/) { save = $4; next }
-      refuse("a marker is \"skip (why)\" or \"file NAME\"")
-    }
-    !inside && /^```/ {
-      inside = 1
-      if (save != "") { target = files "/" save; mode = "file"; printf "" > target }
-      else if ($0 == "```sh" && !skip) { mode = "run"; blocks++; text = "" }
-      else mode = "none"
-      skip = 0; save = ""; next
-    }
-    inside && /^```/ {
-      inside = 0
-      if (mode == "file") close(target)
-      if (mode == "run") {
-        printf "echo \"== %s block %d:\"\ncat <<\047DOCS_BLOCK\047\n%sDOCS_BLOCK\n%s", page, blocks, text, text
-      }
-      next
-    }
-    inside && mode == "file" { print > target; next }
-    inside && mode == "run" { text = text $0 "\n"; next }
-    /^./ { skip = 0; save = "" }
-  ' "$work/tree/$1"
+  awk -v files="$work/tree" -v page="$1" -f "$source_dir/tests/docs_blocks.awk" "$work/tree/$1"
 }
 
 cd "$work/tree"
