@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -426,6 +427,36 @@ TEST(AnyFormStats, StaysCutOffByTheEndAreCountedNotDropped) {
     EXPECT_NE(stats.json("t").find("\"stays_censored\":" + std::to_string(c.censored) + ","),
               std::string::npos)
         << stats.json("t");
+  }
+}
+
+// A row that lacks a field, or has one too many, shifts every column after it
+// under the wrong key in a sweep's table.
+TEST(AnyFormStats, EveryRowHasAValueUnderEveryKey) {
+  const std::string header = TraceStats::csvHeader();
+  const auto fields = [](const std::string& line) {
+    return std::count(line.begin(), line.end(), ',');
+  };
+  const struct {
+    const char* what;
+    std::string trace;
+  } cases[] = {
+      {"classic text", readFile(std::string(GROUPTRACE_GOLDEN_DIR) + "/000.out")},
+      {"timed JSON Lines", kTimedJsonl},
+      {"timed CSV", kTimedCsv},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TraceStats stats;
+    for (const TraceEvent& event : readAny(c.trace)) stats.add(event);
+    EXPECT_EQ(fields(stats.csvRow("t")), fields(header));
+    const std::string json = stats.json("t");
+    std::istringstream keys(header.substr(0, header.size() - 1));
+    for (std::string key; std::getline(keys, key, ',');) {
+      key.insert(0, 1, '"');
+      key.append("\":");
+      EXPECT_NE(json.find(key), std::string::npos) << key << " missing from " << json;
+    }
   }
 }
 
