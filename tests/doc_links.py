@@ -7,8 +7,9 @@ checks every *.md file under ROOT (default: the top of the tree), build and
 hidden folders left out. A link to a page's heading must name the anchor
 GitHub gives that heading; a link to any other file must name a file or
 folder that exists. Links with a scheme (https:, mailto:) are not followed.
-Prints one line per broken link, FILE:LINE: what is wrong, and exits 1 if
-there is any.
+Every page of docs/ must be reachable from README.md by links, or no reader
+finds it. Prints one line per problem, FILE:LINE: what is wrong, and exits 1
+if there is any.
 """
 
 import os
@@ -101,6 +102,7 @@ def broken_links(root):
         return cache[path]
 
     problems = []
+    linked = {}  # page -> the pages it links to
     for page in pages:
         with open(page, encoding="utf-8") as f:
             text = f.read()
@@ -114,6 +116,7 @@ def broken_links(root):
             path = urllib.parse.unquote(path)
             fragment = urllib.parse.unquote(fragment)
             resolved = os.path.normpath(os.path.join(os.path.dirname(page), path)) if path else page
+            linked.setdefault(page, set()).add(resolved)
             if not os.path.exists(resolved):
                 problems.append(f"{shown}:{number}: {target}: no such file")
             elif fragment:
@@ -121,6 +124,18 @@ def broken_links(root):
                     problems.append(f"{shown}:{number}: {target}: an anchor in a file that has none")
                 elif fragment not in anchors_of(resolved):
                     problems.append(f"{shown}:{number}: {target}: no such heading")
+
+    reached = set()
+    waiting = [os.path.join(root, "README.md")]
+    while waiting:
+        page = waiting.pop()
+        if page not in reached:
+            reached.add(page)
+            waiting += [p for p in linked.get(page, ()) if p.endswith(".md")]
+    docs = os.path.join(root, "docs") + os.sep
+    for page in pages:
+        if page.startswith(docs) and page not in reached:
+            problems.append(f"{os.path.relpath(page, root)}:1: no link leads to it from README.md")
     return problems
 
 

@@ -91,7 +91,19 @@ class Links(unittest.TestCase):
             "build/page.md": "[x](nowhere.md)\n",
             ".hidden/page.md": "[x](nowhere.md)\n",
         })
-        self.assertEqual(found, ["docs/deep/page.md:1: ../../nowhere.md: no such file"])
+        self.assertIn("docs/deep/page.md:1: ../../nowhere.md: no such file", found)
+        self.assertEqual([p for p in found if not p.startswith("docs/")], [])
+
+    def test_a_page_of_docs_that_no_link_leads_to_from_the_readme_is_named(self):
+        pages = {
+            "README.md": "[map](docs/README.md)\n",
+            "docs/README.md": "[guide](guide.md)\n",
+            "docs/guide.md": "[deeper](deep/page.md#top)\n",
+            "docs/deep/page.md": "# Top\n[back](../guide.md)\n",
+            "docs/lost.md": "[guide](guide.md)\n",
+            "tests/notes.md": "not documentation\n",
+        }
+        self.assertEqual(check(pages), ["docs/lost.md:1: no link leads to it from README.md"])
 
     def test_the_program_fails_on_a_broken_link(self):
         with tempfile.TemporaryDirectory() as root:
