@@ -42,7 +42,7 @@ void adviseHugePages(const void* data, std::size_t bytes) {
 
 }  // namespace
 
-Creation::Creation(const Parameters& p)
+Creation::Creation(const Parameters& p, const std::optional<Locality>& locality)
     : orderedJoinLeave(p.orderedJoinLeave),
       nNodes(p.nNodes),
       nSessions(p.nSessions),
@@ -55,7 +55,8 @@ Creation::Creation(const Parameters& p)
       prefetchSessions(static_cast<std::uint64_t>(p.nSessions) * sizeof(Session) > (1u << 20)),
       // Members in trees of several levels (sparse in a large network) that
       // together outgrow a core's cache, at a few bytes a member.
-      fetchPaths(!kBaselineBuild && p.nNodes > (1 << 14) &&
+      // Placed joins do not take the node the look-ahead would guess.
+      fetchPaths(!kBaselineBuild && !locality && p.nNodes > (1 << 14) &&
                  static_cast<std::uint64_t>(p.avgSize > 0 ? p.avgSize : 0) *
                          static_cast<std::uint64_t>(p.nSessions) >
                      (std::uint64_t{1} << 17)) {
@@ -70,6 +71,11 @@ Creation::Creation(const Parameters& p)
   if (prefetchSessions) adviseHugePages(allSess.data(), allSess.capacity() * sizeof(Session));
   for (std::int32_t i = 0; i < nSessions; ++i) {
     allSess.emplace_back(i, nNodes, draws);
+  }
+  if (locality) {
+    placed = std::make_unique<placement::PlacedSessions>(locality->network, locality->beta, nNodes);
+    placed->reserve(nSessions);
+    for (const Session& s : allSess) placed->add(s.getSource());
   }
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "generator/probab.h"
@@ -9,8 +11,16 @@
 #include "grouptrace/parameters.h"
 #include "grouptrace/trace_event.h"
 #include "grouptrace/types.h"
+#include "placement/placed_sessions.h"
 
 namespace grouptrace {
+
+// Joins placed by locality: the network the trace is for and the affinity
+// (see placement::AffinityPlacement).
+struct Locality {
+  placement::Adjacency network;
+  double beta = 0;
+};
 
 // The scenario: its parameters, its sessions, and the run that produces the
 // trace.
@@ -29,7 +39,11 @@ class Creation {
  public:
   // Creates the sessions in index order. Their sources are the first draws of
   // the generator's initial, unseeded state, so they never depend on the seed.
-  explicit Creation(const Parameters& parameters);
+  // With a locality, each join takes its node near to or far from its
+  // session's tree; throws std::invalid_argument for a network placement
+  // cannot use (see placement::PlacedSessions).
+  explicit Creation(const Parameters& parameters,
+                    const std::optional<Locality>& locality = std::nullopt);
 
   // The whole trace: header, seeding, the beef-up, join-leave and
   // end-of-session phases, and the summary.
@@ -52,15 +66,33 @@ class Creation {
   };
   template <class Sink>
   int doJoin(Sink& out, Layout layout, bool sessionsAhead) {
-    Session* s = getSess(selectSess());
+    const std::int32_t s = selectSess();
     if (sessionsAhead) prefetchNext(layout, false);
-    return s->newJoin(draws, qos, out);
+    return joinSession(s, out);
   }
   template <class Sink>
   int doRemove(Sink& out, Layout layout, bool sessionsAhead) {
-    Session* s = getSess(selectSess());
+    const std::int32_t s = selectSess();
     if (sessionsAhead) prefetchNext(layout, true);
-    return s->newRemove(draws, out);
+    return removeFromSession(s, out);
+  }
+  // A join, or a leave, of session s.
+  template <class Sink>
+  int joinSession(std::int32_t s, Sink& out) {
+    if (!placed) return getSess(s)->newJoin(draws, qos, out);
+    // The node draw keeps its place and picks the distance, so every other
+    // draw of the run stays where it was (see placement/draws.h).
+    return getSess(s)->newJoinChosen(draws, qos, out, [this, s](std::uint64_t raw) {
+      const NODEID node = placed->choose(s, static_cast<double>(raw) * Probab::kScale, seed,
+                                         placement::JoinKind::classic, placed->nextJoin(s));
+      placed->join(s, node);
+      return node;
+    });
+  }
+  template <class Sink>
+  int removeFromSession(std::int32_t s, Sink& out) {
+    if (!placed) return getSess(s)->newRemove(draws, out);
+    return getSess(s)->newRemove(draws, out, [this, s](NODEID node) { placed->leave(s, node); });
   }
   template <class Sink>
   void printSessions(Sink& out) {
@@ -196,12 +228,17 @@ class Creation {
   Upcoming upcoming[kUpcoming];
   int upcomingFirst = 0;
   int upcomingCount = 0;
+  // Present when joins are placed by locality.
+  std::unique_ptr<placement::PlacedSessions> placed;
+  // The run's seed, which also names the draws of placement's own streams.
+  SEED_type seed = 0;
 };
 
 template <class Sink>
 RunResult Creation::run(SEED_type req_SEED, Sink& out) {
   printSessions(out);
   draws.initRandomProb(req_SEED);
+  seed = req_SEED;
 
   Count nJoins = 0;
   Count nRemoves = 0;
@@ -213,7 +250,7 @@ RunResult Creation::run(SEED_type req_SEED, Sink& out) {
     bool joinedAny = false;
     for (std::int32_t sessIDX = 0; sessIDX < nSessions; ++sessIDX) {
       if (paths) lookAhead(Layout::beefUp, false, sessIDX);
-      if (getSess(sessIDX)->newJoin(draws, qos, out) == 1) {
+      if (joinSession(sessIDX, out) == 1) {
         oneMoreTrans();
         ++nJoins;
         joinedAny = true;

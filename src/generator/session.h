@@ -57,25 +57,31 @@ class Session {
   // 0 (no draw, no output) when every node is already a member.
   template <class Sink>
   int newJoin(Probab& draws, const QosRanges& qos, Sink& out) {
-    // The candidates are the non-members in node order; draw k names the k-th.
-    const Count count = Parti.nodeCount() - Parti.size();
-    if (count == 0) return 0;
-    const int idx = draws.uni_inter_Prob(joinRange(count));
-    // Selected and added in one search.
-    const NODEID node = Parti.insertNthNonMember(idx);
-    belowSource += node < source ? 1 : 0;
-    // All four draws come before anything is written, in this order.
-    const double band = draws.uni_inter_Prob(qos.band);
-    const double del = draws.uni_inter_Prob(qos.del);
-    const HOPS hops = draws.uni_inter_Prob(qos.hops);
-    out.join(JoinRecord{node, id, band, del, hops, std::nullopt});
-    return 1;
+    // The candidates are the non-members in node order; draw k names the k-th,
+    // selected and added in one search.
+    return join(draws, qos, out, [this](std::uint64_t raw, Count count) {
+      return Parti.insertNthNonMember(joinRange(count).scale(raw));
+    });
+  }
+  // The same with the node `choose(raw)` names from the raw value of the
+  // join's node draw: a non-member, which the session then adds.
+  template <class Sink, class Choose>
+  int newJoinChosen(Probab& draws, const QosRanges& qos, Sink& out, Choose&& choose) {
+    return join(draws, qos, out, [this, &choose](std::uint64_t raw, Count) {
+      const NODEID node = choose(raw);
+      Parti.insert(node);
+      return node;
+    });
   }
 
   // Removes a random member other than the source; 1 when a node left, 0 (no
-  // draw, no output) when the source is the only member.
-  template <class Sink>
-  int newRemove(Probab& draws, Sink& out) {
+  // draw, no output) when the source is the only member. `left(node)` learns
+  // which node left.
+  struct Unheard {
+    void operator()(NODEID) const {}
+  };
+  template <class Sink, class Left = Unheard>
+  int newRemove(Probab& draws, Sink& out, Left&& left = {}) {
     // The candidates are the members other than the source, in node order and
     // numbered from 1.
     const Count count = Parti.size() - 1;
@@ -84,6 +90,7 @@ class Session {
     // Selected and removed in one search; the record is the same either way.
     const NODEID node = Parti.eraseNthMemberExcept(idx - 1, source, belowSource);
     belowSource -= node < source ? 1 : 0;
+    left(node);
     out.leave(LeaveRecord{node, id, std::nullopt});
     return 1;
   }
@@ -109,6 +116,22 @@ class Session {
   void stepPath(MemberSet::PathAhead& path) const { Parti.stepPath(path); }
 
  private:
+  // A join whose node `pick(raw, count)` selects and adds, from the raw value
+  // of the node draw and the number of non-members.
+  template <class Sink, class Pick>
+  int join(Probab& draws, const QosRanges& qos, Sink& out, Pick&& pick) {
+    const Count count = Parti.nodeCount() - Parti.size();
+    if (count == 0) return 0;
+    const NODEID node = pick(draws.nextRaw(), count);
+    belowSource += node < source ? 1 : 0;
+    // All four draws come before anything is written, in this order.
+    const double band = draws.uni_inter_Prob(qos.band);
+    const double del = draws.uni_inter_Prob(qos.del);
+    const HOPS hops = draws.uni_inter_Prob(qos.hops);
+    out.join(JoinRecord{node, id, band, del, hops, std::nullopt});
+    return 1;
+  }
+
   // The index draws of a join (the k-th of `count` non-members, from 0) and of a leave (the
   // k-th of `count` members other than the source, from 1).
   static Probab::DrawRange joinRange(Count count) { return {0, static_cast<double>(count - 1)}; }

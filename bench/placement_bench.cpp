@@ -1,0 +1,88 @@
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "dynamic/philox.h"
+#include "generator/creation.h"
+#include "grouptrace/byte_sink.h"
+#include "writers/trace_writer.h"
+
+namespace grouptrace {
+namespace {
+
+class DiscardSink final : public ByteSink {
+ public:
+  void write(const char* /*data*/, std::size_t /*size*/) override {}
+};
+
+// 10^4 nodes by preferential attachment, two links per new node: hubs and a
+// small diameter, as in measured router and AS networks.
+struct Network {
+  std::vector<std::uint32_t> offsets;
+  std::vector<NODEID> neighbours;
+  NODEID nodes = 10000;
+
+  Network() {
+    std::vector<std::vector<NODEID>> lists(static_cast<std::size_t>(nodes));
+    std::vector<NODEID> ends;
+    dynamic::DrawStream draws(1, dynamic::Purpose::joinNode, 0);
+    for (NODEID v = 1; v < nodes; ++v) {
+      std::vector<NODEID> chosen;
+      while (static_cast<NODEID>(chosen.size()) < std::min<NODEID>(2, v)) {
+        const NODEID t = ends.empty() ? 0 : ends[draws.nextBelow(ends.size())];
+        if (std::find(chosen.begin(), chosen.end(), t) == chosen.end()) chosen.push_back(t);
+      }
+      for (const NODEID t : chosen) {
+        lists[v].push_back(t);
+        lists[t].push_back(v);
+        ends.push_back(v);
+        ends.push_back(t);
+      }
+    }
+    offsets.push_back(0);
+    for (const auto& l : lists) {
+      neighbours.insert(neighbours.end(), l.begin(), l.end());
+      offsets.push_back(static_cast<std::uint32_t>(neighbours.size()));
+    }
+  }
+  placement::Adjacency view() const { return {nodes, offsets, neighbours}; }
+};
+
+// A leave and a join of the join-leave phase (the node's draw, the QoS draws,
+// the record, the update) on groups of 100 in a network of 10^4 nodes:
+// uniform (affinity_x10 0), then placed by locality with affinity 1 and -1.
+// The ratio of an affinity's time to the uniform one's in the same run is the
+// cost of placement per request. One session keeps every tree in the caches;
+// 16 make them share the caches as a run's sessions do.
+void BM_RequestByPlacement(benchmark::State& state) {
+  static const Network network;
+  Parameters p{network.nodes, 1, 1 << 30, 0, 100, 1, 512, 64, 5, 50, 1, 6, 1};
+  p.nSessions = static_cast<std::int32_t>(state.range(1));
+  std::optional<Locality> locality;
+  if (state.range(0) != 0) locality = Locality{network.view(), state.range(0) / 10.0};
+  Creation creation(p, locality);
+  DiscardSink sink;
+  BlockOutput output(sink);
+  TraceWriter writer(output);
+  for (std::int32_t s = 0; s < p.nSessions; ++s) {
+    while (creation.getSess(s)->memberCount() < p.avgSize) creation.joinSession(s, writer);
+  }
+  // The same session leaves and joins, so that every group stays at 100;
+  // the sessions take turns, so that their trees share the caches as a run's do.
+  std::int32_t s = 0;
+  for (auto _ : state) {
+    creation.removeFromSession(s, writer);
+    creation.joinSession(s, writer);
+    s = (s + 5) % p.nSessions;
+  }
+  state.SetItemsProcessed(state.iterations() * 2);
+}
+
+BENCHMARK(BM_RequestByPlacement)
+    ->ArgsProduct({{0, 10, -10}, {1, 16}})
+    ->ArgNames({"affinity_x10", "sessions"});
+
+}  // namespace
+}  // namespace grouptrace
