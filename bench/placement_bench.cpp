@@ -1,7 +1,9 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "dynamic/philox.h"
@@ -19,36 +21,28 @@ class DiscardSink final : public ByteSink {
 
 // 10^4 nodes by preferential attachment, two links per new node: hubs and a
 // small diameter, as in measured router and AS networks.
-struct Network {
-  std::vector<std::uint32_t> offsets;
-  std::vector<NODEID> neighbours;
-  NODEID nodes = 10000;
-
-  Network() {
-    std::vector<std::vector<NODEID>> lists(static_cast<std::size_t>(nodes));
-    std::vector<NODEID> ends;
-    dynamic::DrawStream draws(1, dynamic::Purpose::joinNode, 0);
-    for (NODEID v = 1; v < nodes; ++v) {
-      std::vector<NODEID> chosen;
-      while (static_cast<NODEID>(chosen.size()) < std::min<NODEID>(2, v)) {
-        const NODEID t = ends.empty() ? 0 : ends[draws.nextBelow(ends.size())];
-        if (std::find(chosen.begin(), chosen.end(), t) == chosen.end()) chosen.push_back(t);
-      }
-      for (const NODEID t : chosen) {
-        lists[v].push_back(t);
-        lists[t].push_back(v);
-        ends.push_back(v);
-        ends.push_back(t);
-      }
+std::shared_ptr<const Topology> preferentialNetwork() {
+  constexpr NODEID kNodes = 10000;
+  std::vector<std::string> ids;
+  std::vector<Topology::Link> links;
+  std::vector<NODEID> ends;
+  dynamic::DrawStream draws(1, dynamic::Purpose::joinNode, 0);
+  for (NODEID v = 0; v < kNodes; ++v) {
+    ids.push_back(std::to_string(v));
+    std::vector<NODEID> chosen;
+    while (static_cast<NODEID>(chosen.size()) < std::min<NODEID>(2, v)) {
+      const NODEID t = ends.empty() ? 0 : ends[draws.nextBelow(ends.size())];
+      if (std::find(chosen.begin(), chosen.end(), t) == chosen.end()) chosen.push_back(t);
     }
-    offsets.push_back(0);
-    for (const auto& l : lists) {
-      neighbours.insert(neighbours.end(), l.begin(), l.end());
-      offsets.push_back(static_cast<std::uint32_t>(neighbours.size()));
+    for (const NODEID t : chosen) {
+      links.push_back({v, t, 1, 0});
+      ends.push_back(v);
+      ends.push_back(t);
     }
   }
-  placement::Adjacency view() const { return {nodes, offsets, neighbours}; }
-};
+  return std::make_shared<const Topology>(std::move(ids), std::move(links), TopologyFormat::orbis,
+                                          "");
+}
 
 // A leave and a join of the join-leave phase (the node's draw, the QoS draws,
 // the record, the update) on groups of 100 in a network of 10^4 nodes:
@@ -57,11 +51,11 @@ struct Network {
 // cost of placement per request. One session keeps every tree in the caches;
 // 16 make them share the caches as a run's sessions do.
 void BM_RequestByPlacement(benchmark::State& state) {
-  static const Network network;
-  Parameters p{network.nodes, 1, 1 << 30, 0, 100, 1, 512, 64, 5, 50, 1, 6, 1};
+  static const std::shared_ptr<const Topology> network = preferentialNetwork();
+  Parameters p{network->nodeCount(), 1, 1 << 30, 0, 100, 1, 512, 64, 5, 50, 1, 6, 1};
   p.nSessions = static_cast<std::int32_t>(state.range(1));
   std::optional<Locality> locality;
-  if (state.range(0) != 0) locality = Locality{network.view(), state.range(0) / 10.0};
+  if (state.range(0) != 0) locality = Locality{network, state.range(0) / 10.0};
   Creation creation(p, locality);
   DiscardSink sink;
   BlockOutput output(sink);

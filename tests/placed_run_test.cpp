@@ -1,43 +1,47 @@
-// The classic model with joins placed by locality: the same draws in the same
-// places as without, and each join's node where its affinity puts it.
+// Runs with joins placed by locality: the same draws in the same places as
+// without, each join's node where its affinity puts it, and the program's
+// option, record and refusals.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <set>
+#include <string>
 #include <variant>
 #include <vector>
 
-#include "generator/creation.h"
+#include "grouptrace/generator.h"
 #include "placement_test_support.h"
+#include "test_support.h"
 
 namespace grouptrace {
 namespace {
 
-struct Events {
+using placement::testing::Network;
+
+struct Events : TraceHandler {
   std::vector<TraceEvent> all;
-  void header(const TraceHeader& e) { all.emplace_back(e); }
-  void sessionEntry(const SessionEntry& e) { all.emplace_back(e); }
-  void phase(const PhaseStart& e) { all.emplace_back(e); }
-  void join(const JoinRecord& e) { all.emplace_back(e); }
-  void leave(const LeaveRecord& e) { all.emplace_back(e); }
-  void summary(const TraceSummary& e) { all.emplace_back(e); }
+  void onSession(const SessionEntry& e) override { all.emplace_back(e); }
+  void onPhase(const PhaseStart& e) override { all.emplace_back(e); }
+  void onJoin(const JoinRecord& e) override { all.emplace_back(e); }
+  void onLeave(const LeaveRecord& e) override { all.emplace_back(e); }
+  void onSummary(const TraceSummary& e) override { all.emplace_back(e); }
 };
 
-std::vector<TraceEvent> run(const Parameters& p, SEED_type seed,
-                            const std::optional<Locality>& locality) {
-  Creation creation(p, locality);
+std::vector<TraceEvent> run(const RunConfig& config) {
   Events events;
-  creation.run(seed, events);
+  generate(config, events);
   return events.all;
 }
 
 // Hop distances from every node to the nearest of `tree`.
-std::vector<int> distances(const placement::testing::Network& net, const std::set<NODEID>& tree) {
-  std::vector<int> d(static_cast<std::size_t>(net.nodes()), -1);
+std::vector<int> distances(const Network& net, const std::set<NODEID>& tree) {
+  std::vector<int> d(static_cast<std::size_t>(net->nodeCount()), -1);
   std::vector<NODEID> queue(tree.begin(), tree.end());
   for (const NODEID t : tree) d[t] = 0;
   for (std::size_t q = 0; q < queue.size(); ++q) {
-    for (const NODEID w : net.view().of(queue[q])) {
+    for (const NODEID w : placement::testing::neighboursOf(*net, queue[q])) {
       if (d[w] < 0) {
         d[w] = d[queue[q]] + 1;
         queue.push_back(w);
@@ -50,40 +54,45 @@ std::vector<int> distances(const placement::testing::Network& net, const std::se
 // An affinity strong enough that a join all but surely takes the nearest
 // distance (or, negative, the farthest) that a non-member has, as a search
 // over the trace's own trees finds it; and every record but the nodes the same
-// as the trace without placement, both orders of requests.
+// as the run's without placement, in both orders of requests.
 TEST(PlacedRun, JoinsGoWhereTheirAffinityPutsThemAndMoveNoOtherDraw) {
-  const placement::testing::Network net = placement::testing::preferential(150, 1, 4);
+  const Network net = placement::testing::preferential(150, 1, 4);
   for (const int ordered : {0, 1}) {
-    Parameters p{150, 4, 1200, 0, 25, 1, 512, 64, 5, 50, 1, 6, ordered};
-    const std::vector<TraceEvent> uniform = run(p, 9, std::nullopt);
+    RunConfig plain;
+    plain.parameters = Parameters{150, 4, 1200, 0, 25, 1, 512, 64, 5, 50, 1, 6, ordered};
+    plain.seed = 9;
+    plain.topology = TopologyChoice{"", std::nullopt, "", net};
+    const std::vector<TraceEvent> uniform = run(plain);
     for (const double beta : {40.0, -40.0}) {
-      const std::vector<TraceEvent> placed = run(p, 9, Locality{net.view(), beta});
-      ASSERT_EQ(placed.size(), uniform.size());
+      RunConfig placed = plain;
+      placed.placement = Placement{Placement::Kind::affinity, beta};
+      const std::vector<TraceEvent> events = run(placed);
+      ASSERT_EQ(events.size(), uniform.size());
       std::vector<std::set<NODEID>> trees;
       int nodesMoved = 0;
-      for (std::size_t i = 0; i < placed.size(); ++i) {
-        ASSERT_EQ(placed[i].index(), uniform[i].index()) << "event " << i;
-        if (const auto* s = std::get_if<SessionEntry>(&placed[i])) {
+      for (std::size_t i = 0; i < events.size(); ++i) {
+        ASSERT_EQ(events[i].index(), uniform[i].index()) << "event " << i;
+        if (const auto* s = std::get_if<SessionEntry>(&events[i])) {
           ASSERT_EQ(*s, std::get<SessionEntry>(uniform[i]));
           trees.push_back({s->source});
-        } else if (const auto* j = std::get_if<JoinRecord>(&placed[i])) {
+        } else if (const auto* j = std::get_if<JoinRecord>(&events[i])) {
           JoinRecord same = std::get<JoinRecord>(uniform[i]);
           nodesMoved += same.node != j->node ? 1 : 0;
           same.node = j->node;
           ASSERT_EQ(*j, same) << "event " << i;
           std::set<NODEID>& tree = trees[j->session];
           const std::vector<int> d = distances(net, tree);
-          int want = beta > 0 ? net.nodes() : 0;
-          for (NODEID v = 0; v < net.nodes(); ++v) {
+          int want = beta > 0 ? net->nodeCount() : 0;
+          for (NODEID v = 0; v < net->nodeCount(); ++v) {
             if (d[v] > 0) want = beta > 0 ? std::min(want, d[v]) : std::max(want, d[v]);
           }
           ASSERT_EQ(d[j->node], want) << "event " << i << ", beta " << beta;
           tree.insert(j->node);
-        } else if (const auto* l = std::get_if<LeaveRecord>(&placed[i])) {
+        } else if (const auto* l = std::get_if<LeaveRecord>(&events[i])) {
           ASSERT_EQ(l->session, std::get<LeaveRecord>(uniform[i]).session) << "event " << i;
           ASSERT_EQ(trees[l->session].erase(l->node), 1u) << "event " << i;
         } else {
-          ASSERT_EQ(placed[i], uniform[i]) << "event " << i;
+          ASSERT_EQ(events[i], uniform[i]) << "event " << i;
         }
       }
       EXPECT_GT(nodesMoved, 100) << "beta " << beta;
@@ -91,15 +100,55 @@ TEST(PlacedRun, JoinsGoWhereTheirAffinityPutsThemAndMoveNoOtherDraw) {
   }
 }
 
-TEST(PlacedRun, RefusesANetworkOfAnotherSize) {
-  const placement::testing::Network net = placement::testing::ring(12);
-  const Parameters p{10, 2, 10, 0, 3, 1, 512, 64, 5, 50, 1, 6, 0};
-  try {
-    Creation creation(p, Locality{net.view(), 1});
-    FAIL() << "a network of 12 nodes ran with 10";
-  } catch (const std::invalid_argument& e) {
-    EXPECT_STREQ(e.what(), "the network has 12 nodes and the parameters 10");
+// The program: uniform placement is the run without the option, byte for
+// byte; an affinity is recorded and replayed; and each text the option cannot
+// run with is refused before anything is written.
+TEST(PlacedRun, TheProgramTakesRecordsAndRefusesPlacements) {
+  const std::string dir = ::testing::TempDir() + "placed_run_test/";
+  std::filesystem::create_directories(dir);
+  const std::string net = dir + "ring.orbis", record = dir + "m.json";
+  {
+    std::ofstream out(net);
+    for (int i = 0; i < 12; ++i) out << i << " " << (i + 1) % 12 << "\n";
   }
+  const std::string params = "12\n3\n300\n0\n4\n1\n500\n10\n1\n50\n1\n6\n0\n";
+
+  const auto plain = testing::runGrouptrace({"5", "--topology", net}, params);
+  ASSERT_EQ(plain.exitStatus, 0) << plain.err;
+  const auto uniform =
+      testing::runGrouptrace({"5", "--topology", net, "--placement", "uniform"}, params);
+  EXPECT_EQ(uniform.out, plain.out);
+
+  const auto placed =
+      testing::runGrouptrace({"5", "--topology", net, "--placement", "affinity:-1.5", "-o",
+                              dir + "t.out", "--manifest", record},
+                             params);
+  ASSERT_EQ(placed.exitStatus, 0) << placed.err;
+  std::ifstream in(record);
+  const std::string manifest((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+  EXPECT_NE(manifest.find("\"placement\": \"affinity:-1.5\""), std::string::npos) << manifest;
+  EXPECT_EQ(testing::runGrouptrace({"--replay", record, "-o", dir + "again.out"}, "").exitStatus,
+            0);
+
+  const struct {
+    std::vector<std::string> args;
+    std::string says;
+  } refused[] = {
+      {{"--placement", "affinity:1"}, "give the network with --topology"},
+      {{"--topology", net, "--placement", "affinity:"}, "found \"affinity:\""},
+      {{"--topology", net, "--placement", "affinity:1x"}, "found \"affinity:1x\""},
+      {{"--topology", net, "--placement", "affinity:nan"}, "BETA must be finite"},
+      {{"--topology", net, "--placement", "affinity:1e999"}, "BETA must be finite"},
+      {{"--topology", net, "--placement", "near"}, "--placement uniform or affinity:BETA"},
+  };
+  for (const auto& r : refused) {
+    const auto result = testing::runGrouptrace(r.args, params);
+    EXPECT_EQ(result.exitStatus, 2) << r.args.back();
+    EXPECT_EQ(result.out, "") << r.args.back();
+    EXPECT_NE(result.err.find(r.says), std::string::npos) << result.err;
+  }
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

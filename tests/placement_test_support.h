@@ -1,59 +1,49 @@
 #pragma once
 
 #include <algorithm>
-#include <cstdint>
+#include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "dynamic/philox.h"
-#include "placement/adjacency.h"
+#include "grouptrace/topology.h"
 
 namespace grouptrace::placement::testing {
 
-// A network the tests own, as placement reads it.
-class Network {
- public:
-  Network(NODEID nodes, const std::vector<std::pair<NODEID, NODEID>>& links) : nodes_(nodes) {
-    std::vector<std::vector<NODEID>> lists(static_cast<std::size_t>(nodes));
-    for (const auto& [a, b] : links) {
-      lists[a].push_back(b);
-      lists[b].push_back(a);
-    }
-    offsets_.push_back(0);
-    for (const auto& l : lists) {
-      neighbours_.insert(neighbours_.end(), l.begin(), l.end());
-      offsets_.push_back(static_cast<std::uint32_t>(neighbours_.size()));
-    }
-  }
-  NODEID nodes() const { return nodes_; }
-  Adjacency view() const { return {nodes_, offsets_, neighbours_}; }
+using Network = std::shared_ptr<const Topology>;
 
- private:
-  NODEID nodes_;
-  std::vector<std::uint32_t> offsets_;
-  std::vector<NODEID> neighbours_;
-};
+inline Network fromLinks(NODEID nodes, const std::vector<std::pair<NODEID, NODEID>>& pairs) {
+  std::vector<std::string> ids;
+  for (NODEID v = 0; v < nodes; ++v) ids.push_back(std::to_string(v));
+  std::vector<Topology::Link> links;
+  for (const auto& [a, b] : pairs) links.push_back({a, b, 1, 0});
+  return std::make_shared<const Topology>(std::move(ids), std::move(links), TopologyFormat::orbis,
+                                          "");
+}
 
-inline Network fromLinks(NODEID nodes, const std::vector<std::pair<NODEID, NODEID>>& links) {
-  return Network(nodes, links);
+// Node v's neighbours.
+inline std::vector<NODEID> neighboursOf(const Topology& net, NODEID v) {
+  const auto& offsets = net.adjacencyOffsets();
+  return {net.neighbours().begin() + offsets[v], net.neighbours().begin() + offsets[v + 1]};
 }
 
 inline Network path(NODEID n) {
   std::vector<std::pair<NODEID, NODEID>> links;
   for (NODEID i = 0; i + 1 < n; ++i) links.emplace_back(i, i + 1);
-  return Network(n, links);
+  return fromLinks(n, links);
 }
 
 inline Network ring(NODEID n) {
   std::vector<std::pair<NODEID, NODEID>> links;
   for (NODEID i = 0; i < n; ++i) links.emplace_back(i, (i + 1) % n);
-  return Network(n, links);
+  return fromLinks(n, links);
 }
 
 inline Network star(NODEID n) {
   std::vector<std::pair<NODEID, NODEID>> links;
   for (NODEID i = 1; i < n; ++i) links.emplace_back(0, i);
-  return Network(n, links);
+  return fromLinks(n, links);
 }
 
 // Node r * width + c, linked to its right and lower neighbours.
@@ -65,7 +55,7 @@ inline Network grid(NODEID width, NODEID height) {
       if (r + 1 < height) links.emplace_back(r * width + c, (r + 1) * width + c);
     }
   }
-  return Network(width * height, links);
+  return fromLinks(width * height, links);
 }
 
 // Each new node links to `m` distinct earlier ones chosen in proportion to
@@ -86,7 +76,7 @@ inline Network preferential(NODEID n, int m, SEED_type seed) {
       ends.push_back(t);
     }
   }
-  return Network(n, links);
+  return fromLinks(n, links);
 }
 
 }  // namespace grouptrace::placement::testing

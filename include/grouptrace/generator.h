@@ -68,6 +68,18 @@ struct PathSlack {
 // all its joins (perSession: a tree carries one rate).
 enum class BandChoice { perJoin, perSession };
 
+// Where a join's node lies in the network. uniform: any non-member alike, as
+// without a network. affinity: a non-member v with probability proportional
+// to exp(-beta h(v)), h(v) its hop distance to the nearest node of the
+// session's tree (its source and members); beta > 0 clusters the members
+// around the tree, beta < 0 spreads them, 0 takes every non-member alike. The
+// command line's "uniform" or "affinity:BETA".
+struct Placement {
+  enum class Kind { uniform, affinity };
+  Kind kind = Kind::uniform;
+  double beta = 0;  // affinity only; finite
+};
+
 // Everything that decides a run's output, as one value: built once by
 // whoever starts the run (the command line, a manifest, the Python module, a
 // C++ caller) and handed to it whole. Options of models to come are added
@@ -90,6 +102,10 @@ struct RunConfig {
   std::optional<PathSlack> delayBound;
   std::optional<PathSlack> hopBound;
   BandChoice band = BandChoice::perJoin;
+  // Placement by affinity needs the network. The join's node draw picks the
+  // distance and a stream of its own the node at it, so no other draw moves;
+  // uniform placement is the run without a network, draw for draw.
+  Placement placement;
 };
 
 // Runs the scenario and hands every event to the handler, with exact values
@@ -100,13 +116,11 @@ struct RunConfig {
 // Throws ParameterError for parameters that checkParameters refuses, and
 // std::invalid_argument for a timed run whose parameters or options the model
 // refuses (the message names the option and the form it takes), or for bounds
-// from paths without a network. Throws TopologyError for a network file that
-// cannot be read, has changed from its recorded hash, or whose node count is
-// not nNodes. Throws
-// std::bad_alloc when the session table cannot fit in memory, and whatever
-// the handler throws, which ends the run. Each run owns its draws: runs in
-// several threads proceed at once, and a handler may start a run of its own,
-// each giving exactly its own trace.
+// from paths or placement by affinity without a network. Throws TopologyError for a network file
+// that cannot be read, has changed from its recorded hash, or whose node count is not nNodes.
+// Throws std::bad_alloc when the session table cannot fit in memory, and whatever the handler
+// throws, which ends the run. Each run owns its draws: runs in several threads proceed at once, and
+// a handler may start a run of its own, each giving exactly its own trace.
 RunResult generate(const RunConfig& config, TraceHandler& handler);
 // The same, for a configuration of parameters and seed alone.
 RunResult generate(const Parameters& parameters, SEED_type seed, TraceHandler& handler);

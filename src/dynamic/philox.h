@@ -40,6 +40,12 @@ enum class Purpose : std::uint32_t {
   delaySlack = 32,   // U of a join's delay bound
   hopSlack = 33,     // U of a join's hop bound
   sessionBand = 34,  // the one band of a session
+  // Which node of its distance class a join placed by locality takes, by the
+  // session's join count: the classic model's joins, the timed model's
+  // arrivals and its members at time 0.
+  placeJoin = 35,
+  placeArrival = 36,
+  placeInitial = 37,
 };
 
 // The key's second word: the model's version, so that a later version of the

@@ -73,7 +73,7 @@ Creation::Creation(const Parameters& p, const std::optional<Locality>& locality)
     allSess.emplace_back(i, nNodes, draws);
   }
   if (locality) {
-    placed = std::make_unique<placement::PlacedSessions>(locality->network, locality->beta, nNodes);
+    placed = std::make_unique<placement::PlacedSessions>(locality->network, locality->beta);
     placed->reserve(nSessions);
     for (const Session& s : allSess) placed->add(s.getSource());
   }

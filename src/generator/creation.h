@@ -18,7 +18,7 @@ namespace grouptrace {
 // Joins placed by locality: the network the trace is for and the affinity
 // (see placement::AffinityPlacement).
 struct Locality {
-  placement::Adjacency network;
+  std::shared_ptr<const Topology> network;
   double beta = 0;
 };
 
@@ -40,8 +40,8 @@ class Creation {
   // Creates the sessions in index order. Their sources are the first draws of
   // the generator's initial, unseeded state, so they never depend on the seed.
   // With a locality, each join takes its node near to or far from its
-  // session's tree; throws std::invalid_argument for a network placement
-  // cannot use (see placement::PlacedSessions).
+  // session's tree on the network, whose nodes must be nNodes. Throws
+  // std::invalid_argument for an affinity that is not finite.
   explicit Creation(const Parameters& parameters,
                     const std::optional<Locality>& locality = std::nullopt);
 
@@ -84,7 +84,7 @@ class Creation {
     // draw of the run stays where it was (see placement/draws.h).
     return getSess(s)->newJoinChosen(draws, qos, out, [this, s](std::uint64_t raw) {
       const NODEID node = placed->choose(s, static_cast<double>(raw) * Probab::kScale, seed,
-                                         placement::JoinKind::classic, placed->nextJoin(s));
+                                         dynamic::Purpose::placeJoin, placed->nextJoin(s));
       placed->join(s, node);
       return node;
     });

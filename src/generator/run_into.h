@@ -1,5 +1,9 @@
 #pragma once
 
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
 #include "dynamic/dynamic_run.h"
 #include "generator/creation.h"
 #include "grouptrace/byte_sink.h"
@@ -9,10 +13,20 @@
 
 namespace grouptrace {
 
-// One run of the model the configuration names into a sink of events.
+// One run of the model the configuration names into a sink of events, on the
+// network when there is one.
 template <class Sink>
-RunResult runModel(const RunConfig& config, Sink& sink) {
+RunResult runModel(const RunConfig& config, const std::shared_ptr<const Topology>& network,
+                   Sink& sink) {
+  std::optional<Locality> locality;
+  if (config.placement.kind == Placement::Kind::affinity) {
+    locality = Locality{network, config.placement.beta};
+  }
   if (config.dynamic) {
+    if (locality) {
+      throw std::invalid_argument(
+          "--placement affinity:BETA: the timed model places its members uniformly for now");
+    }
     const dynamic::DynamicResult r =
         dynamic::runDynamic(config.parameters, config.seed, *config.dynamic, sink);
     return RunResult{RunStatus::complete, r.joins + r.leaves, r.joins, r.leaves, r.blocked};
@@ -20,7 +34,7 @@ RunResult runModel(const RunConfig& config, Sink& sink) {
   checkParameters(config.parameters);
   // The run owns its stream, so nothing here is shared with other runs: no
   // lock, and a handler may start a run of its own.
-  Creation creation(config.parameters);
+  Creation creation(config.parameters, locality);
   return creation.run(config.seed, sink);
 }
 
@@ -29,10 +43,10 @@ RunResult runModel(const RunConfig& config, Sink& sink) {
 template <class Sink>
 RunResult runInto(const RunConfig& config, Sink& sink) {
   const std::shared_ptr<const Topology> network = prepareNetwork(config);
-  if (!PathBounds::needed(config)) return runModel(config, sink);
+  if (!PathBounds::needed(config)) return runModel(config, network, sink);
   PathBounds bounds(config, network);
   PathBoundSink<Sink> bounded(bounds, sink);
-  return runModel(config, bounded);
+  return runModel(config, network, bounded);
 }
 
 template <template <class> class Writer>

@@ -57,7 +57,23 @@ std::string pathSlackText(const PathSlack& slack) {
   return "slack:" + shown(slack.low) + ":" + shown(slack.high);
 }
 
-const std::array<OptionEntry, 5> kOptionTable = {{
+Placement parsePlacement(std::string_view text) {
+  constexpr std::string_view kAffinity = "affinity:";
+  if (text == "uniform") return Placement{};
+  if (!text.starts_with(kAffinity))
+    refuse(kPlacementForm, "expected this form, found " + quoted(text));
+  const auto beta = trace_text::parseReal(text.substr(kAffinity.size()));
+  if (!beta) refuse(kPlacementForm, "expected this form, found " + quoted(text));
+  if (!std::isfinite(*beta)) refuse(kPlacementForm, "BETA must be finite, found " + quoted(text));
+  return Placement{Placement::Kind::affinity, *beta};
+}
+
+std::string placementText(const Placement& placement) {
+  return placement.kind == Placement::Kind::uniform ? "uniform"
+                                                    : "affinity:" + shown(placement.beta);
+}
+
+const std::array<OptionEntry, 6> kOptionTable = {{
     {"--topology", "topology", kTopologyForm,
      "the network: node i of the trace is the file's node i; nNodes must be its node count",
      [](RunConfig& c, std::string_view t) {
@@ -104,6 +120,15 @@ const std::array<OptionEntry, 5> kOptionTable = {{
      [](const RunConfig& c) {
        return c.band == BandChoice::perSession ? std::string("per-session") : std::string();
      }},
+    {"--placement", "placement", kPlacementForm,
+     "affinity:BETA: a join takes a non-member v with probability in proportion to "
+     "exp(-BETA h(v)), h(v) the hops from v to the session's nearest member or source; BETA > 0 "
+     "clusters the members, < 0 spreads them (default uniform: any non-member alike)",
+     [](RunConfig& c, std::string_view t) { c.placement = parsePlacement(t); },
+     [](const RunConfig& c) {
+       return c.placement.kind == Placement::Kind::uniform ? std::string()
+                                                           : placementText(c.placement);
+     }},
 }};
 
 void validate(const RunConfig& config) {
@@ -120,6 +145,11 @@ void validate(const RunConfig& config) {
   if (config.hopBound && !network) {
     refuse(kHopBoundForm,
            "h is the hop distance over the network; give the network with --topology");
+  }
+  if (config.placement.kind == Placement::Kind::affinity && !network) {
+    refuse(kPlacementForm,
+           "h is the hop distance to the session's tree over the network; give the network with "
+           "--topology");
   }
 }
 

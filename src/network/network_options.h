@@ -15,6 +15,7 @@ inline constexpr std::string_view kTopologyFormatForm =
 inline constexpr std::string_view kDelayBoundForm = "--delay-bound slack:LO:HI";
 inline constexpr std::string_view kHopBoundForm = "--hop-bound slack:LO:HI";
 inline constexpr std::string_view kBandForm = "--band per-join or per-session";
+inline constexpr std::string_view kPlacementForm = "--placement uniform or affinity:BETA";
 
 // "slack:LO:HI" with 0 <= LO <= HI, both finite; throws std::invalid_argument
 // naming `form` otherwise. The text reads back to the same values.
@@ -33,10 +34,16 @@ struct OptionEntry {
   std::string (*text)(const RunConfig& config);             // empty: not given
 };
 
-extern const std::array<OptionEntry, 5> kOptionTable;
+extern const std::array<OptionEntry, 6> kOptionTable;
+
+// "uniform" or "affinity:BETA" with BETA finite; throws std::invalid_argument
+// naming the option otherwise. The text reads back to the same placement.
+Placement parsePlacement(std::string_view text);
+std::string placementText(const Placement& placement);
 
 // Refuses options that need a network without one (std::invalid_argument
-// naming the option): bounds from paths, and a form for no file.
+// naming the option): bounds from paths, placement by affinity, and a form
+// for no file.
 void validate(const RunConfig& config);
 
 }  // namespace grouptrace::network

@@ -73,44 +73,22 @@ std::vector<NODEID> TreeDistances::nodesAt(std::int32_t k) const {
   return nodes;
 }
 
-AffinityPlacement::AffinityPlacement(Adjacency network, double beta)
-    : network_(network),
+AffinityPlacement::AffinityPlacement(const Topology& network, double beta)
+    : nodes_(network.nodeCount()),
+      offsets_(network.adjacencyOffsets().data()),
+      neighbours_(network.neighbours().data()),
       beta_(beta),
-      stamp_(static_cast<std::size_t>(std::max<NODEID>(network.nodes, 0)), 0),
+      stamp_(static_cast<std::size_t>(nodes_), 0),
       newDist_(stamp_.size(), kFar),
       // A leave lists its region, then the open part of it again.
       queue_(2 * stamp_.size()) {
   if (!std::isfinite(beta)) throw std::invalid_argument("the affinity must be a finite number");
-  if (network.nodes < 1) throw std::invalid_argument("the network has no node");
-  // One search from node 0 tells whether the network is in one piece and
-  // bounds every distance a node can have to a tree: at most the diameter,
-  // which is at most twice node 0's farthest distance.
+  // A search from node 0 bounds every distance a node can have to a tree
+  // (the network is in one piece): at most the diameter, which is at most
+  // twice node 0's farthest distance.
   const TreeDistances probe = tree(0);
-  if (std::count(probe.dist_.begin(), probe.dist_.end(), kFar) > 0) {
-    // Each search from a node not yet reached finds one more piece.
-    std::int32_t pieces = 1;
-    std::vector<char> reached(static_cast<std::size_t>(network.nodes), 0);
-    for (NODEID v = 0; v < network.nodes; ++v) reached[ix(v)] = probe.dist_[ix(v)] != kFar;
-    std::vector<NODEID> queue;
-    for (NODEID start = 0; start < network.nodes; ++start) {
-      if (reached[ix(start)] != 0) continue;
-      ++pieces;
-      queue.assign(1, start);
-      reached[ix(start)] = 1;
-      for (std::size_t q = 0; q < queue.size(); ++q) {
-        for (const NODEID w : network_.of(queue[q])) {
-          if (reached[ix(w)] == 0) {
-            reached[ix(w)] = 1;
-            queue.push_back(w);
-          }
-        }
-      }
-    }
-    throw std::invalid_argument("the network is in " + std::to_string(pieces) +
-                                " pieces: every node needs a way to every session's tree");
-  }
   const auto bound = static_cast<std::int32_t>(
-      std::min<std::int64_t>(2 * static_cast<std::int64_t>(probe.top_), network.nodes));
+      std::min<std::int64_t>(2 * static_cast<std::int64_t>(probe.top_), nodes_));
   spread_.resize(ix(bound) + 1);
   for (std::int32_t j = 0; j <= bound; ++j) {
     spread_[ix(j)] = dynamic::portable::exp(-std::fabs(beta) * j);
@@ -118,15 +96,13 @@ AffinityPlacement::AffinityPlacement(Adjacency network, double beta)
   // A leave's tentative distances are at most one past the bound.
   buckets_.resize(ix(bound) + 2);
   std::uint32_t degree = 0;
-  for (NODEID v = 0; v < network.nodes; ++v) {
-    degree = std::max(degree, network.offsets[ix(v) + 1] - network.offsets[ix(v)]);
-  }
+  for (NODEID v = 0; v < nodes_; ++v) degree = std::max(degree, offsets_[v + 1] - offsets_[v]);
   gathered_.resize(degree);
 }
 
 TreeDistances AffinityPlacement::tree(NODEID source) {
   TreeDistances t;
-  const auto n = static_cast<std::size_t>(network_.nodes);
+  const auto n = static_cast<std::size_t>(nodes_);
   t.dist_.assign(n, kFar);
   t.slot_.assign(n, -1);
   t.via_.assign(n, source);
@@ -135,7 +111,8 @@ TreeDistances AffinityPlacement::tree(NODEID source) {
   for (std::size_t q = 0; q < order.size(); ++q) {
     const NODEID x = order[q];
     const std::int32_t next = t.dist_[ix(x)] + 1;
-    for (const NODEID w : network_.of(x)) {
+    for (std::uint32_t e = offsets_[x]; e < offsets_[x + 1]; ++e) {
+      const NODEID w = neighbours_[e];
       if (t.dist_[ix(w)] == kFar) {
         t.dist_[ix(w)] = next;
         t.via_[ix(w)] = x;
@@ -212,8 +189,8 @@ void AffinityPlacement::join(TreeDistances& tree, NODEID v) {
   // Only nodes that come nearer are visited: a search from v that stops
   // wherever the old distance is already as short. Each node enters the
   // queue once at most, which is as long as the network.
-  const std::uint32_t* offsets = network_.offsets.data();
-  const NODEID* neighbours = network_.neighbours.data();
+  const std::uint32_t* offsets = offsets_;
+  const NODEID* neighbours = neighbours_;
   const std::int32_t* dist = tree.dist_.data();
   NODEID* queue = queue_.data();
   NODEID* nearer = gathered_.data();
@@ -232,10 +209,7 @@ void AffinityPlacement::join(TreeDistances& tree, NODEID v) {
       n += dist[w] > next ? 1 : 0;
     }
     for (std::size_t i = 0; i < n; ++i) {
-      // A neighbour may repeat in a list no network reader makes, but then
-      // it moved at its first appearance.
       const NODEID w = nearer[i];
-      if (dist[w] <= next) continue;
       tree.move(w, next, x);
       queue[tail++] = w;
     }
@@ -256,8 +230,8 @@ void AffinityPlacement::leave(TreeDistances& tree, NODEID v) {
   const std::uint32_t affected = freshMarks();
   const std::uint32_t kept = affected + 1;
   const std::uint32_t unsettled = affected + 2;
-  const std::uint32_t* offsets = network_.offsets.data();
-  const NODEID* neighbours = network_.neighbours.data();
+  const std::uint32_t* offsets = offsets_;
+  const NODEID* neighbours = neighbours_;
   const std::int32_t* dist = tree.dist_.data();
   NODEID* via = tree.via_.data();
   std::uint32_t* stamp = stamp_.data();
@@ -298,7 +272,6 @@ void AffinityPlacement::leave(TreeDistances& tree, NODEID v) {
     }
     for (std::size_t i = 0; i < n; ++i) {
       const NODEID w = next[i];
-      if (stamp[w] >= affected) continue;  // a repeated link
       const NODEID hint = via[w];
       bool supported = dist[hint] == level && stamp[hint] != affected;
       for (std::uint32_t f = offsets[w], fend = supported ? f : offsets[w + 1]; f < fend; ++f) {

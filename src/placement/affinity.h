@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "grouptrace/topology.h"
 #include "grouptrace/types.h"
-#include "placement/adjacency.h"
 
 namespace grouptrace::placement {
 
@@ -70,9 +70,9 @@ class TreeDistances {
 // the updates, so one thread at a time.
 class AffinityPlacement {
  public:
-  // Throws std::invalid_argument for a network in several pieces: some node
-  // would have no distance to a tree. beta must be finite.
-  AffinityPlacement(Adjacency network, double beta);
+  // The network must outlive the placement; beta must be finite
+  // (std::invalid_argument otherwise).
+  AffinityPlacement(const Topology& network, double beta);
 
   // The distances of a tree made of its source alone.
   TreeDistances tree(NODEID source);
@@ -110,7 +110,9 @@ class AffinityPlacement {
   // of an earlier one.
   std::uint32_t freshMarks();
 
-  Adjacency network_;
+  NODEID nodes_;
+  const std::uint32_t* offsets_;
+  const NODEID* neighbours_;
   double beta_;
   // exp(-|beta| j) for every distance j a node can have.
   std::vector<double> spread_;
