@@ -159,6 +159,7 @@ def generate(
     delay_bound: Optional[str] = None,
     hop_bound: Optional[str] = None,
     band: Optional[_Band] = None,
+    placement: Optional[str] = None,
 ) -> Trace: ...
 def read(path: _Path, manifest: Optional[_Path] = None) -> Trace: ...
 def iter_read(path: _Path, chunk_size: int = 1_000_000) -> TraceChunks: ...
@@ -174,4 +175,5 @@ def write_trace(
     delay_bound: Optional[str] = None,
     hop_bound: Optional[str] = None,
     band: Optional[_Band] = None,
+    placement: Optional[str] = None,
 ) -> None: ...

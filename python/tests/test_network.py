@@ -7,7 +7,12 @@ import grouptrace
 # A slow spoke 0-1 beside a fast detour 0-2-3-1, and a tail 3-4.
 RING = "5 5\n0 0 0\n1 0 0\n2 0 0\n3 0 0\n4 0 0\n0 1 100\n0 2 1\n2 3 1\n3 1 1\n3 4 7\n"
 STREAM = "5\n3\n60\n0\n3\n1\n500\n10\n1\n50\n1\n6\n0\n"
-OPTIONS = {"delay_bound": "slack:1:2", "hop_bound": "slack:1:3", "band": "per-session"}
+OPTIONS = {
+    "delay_bound": "slack:1:2",
+    "hop_bound": "slack:1:3",
+    "band": "per-session",
+    "placement": "affinity:-2",
+}
 
 
 @pytest.fixture
