@@ -9,6 +9,11 @@
 
 #include "grouptrace/types.h"
 
+namespace grouptrace {
+// Declared before the exported region so that it stays the library's own.
+class TopologyBuilder;
+}  // namespace grouptrace
+
 // The library exports what these headers declare and nothing else.
 #pragma GCC visibility push(default)
 

@@ -22,8 +22,9 @@ struct NetworkDraft {
 
 // Drops self-loops and repeats, checks the links' ends and values and that the
 // network is in one piece, and builds the adjacency. Hidden: the installed
-// header names it only as a friend, and it is no part of the interface.
-class [[gnu::visibility("hidden")]] TopologyBuilder {
+// header names it only as a friend, and it is no part of the interface (the
+// library hides what it does not export).
+class TopologyBuilder {
  public:
   static Topology build(NetworkDraft draft, TopologyFormat format, std::string sha256,
                         const std::string& path);
