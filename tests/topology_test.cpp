@@ -140,6 +140,7 @@ TEST(Topology, RefusesWithTheFileAndTheLine) {
       {"empty", " \n\n", std::nullopt, 1, "empty"},
       {"only comments", "# nothing\n", TopologyFormat::orbis, 1, "empty"},
       {"only a header", "3 2\n", TopologyFormat::inet, 1, "too short for the 3 nodes"},
+      {"no nodes", "0 1\n1 2 3\n", std::nullopt, 1, "a network of no nodes"},
       {"inet ends in the nodes", "2 1\n0 0 0\n", std::nullopt, 3,
        "ends after 1 of the 2 node lines"},
       {"inet ends in the links", "2 2\n0 0 0\n1 0 0\n0 1 1\n", std::nullopt, 5,

@@ -142,6 +142,7 @@ NetworkDraft readInet(std::string_view text, const std::string& path) {
   const std::int64_t nodes = wholeNumber(line.fields[0], "the number of nodes", kMaxNode, path, 1);
   const std::int64_t links = wholeNumber(line.fields[1], "the number of links",
                                          std::numeric_limits<std::int64_t>::max(), path, 1);
+  if (nodes == 0) throw TopologyError(path, 1, "the first line announces a network of no nodes");
   // Counts from the first line size nothing before the file shows it holds
   // them: a node line takes at least six bytes, "0 0 0" and its newline.
   if (static_cast<std::uint64_t>(nodes) > text.size() / 6 + 1) {

@@ -484,8 +484,8 @@ int runAndRecord(const CommandOptions& options, const RunConfig& config,
     return kExitFailure;
   }
 
-  Manifest manifest{kVersion,     config,         outcome.run, outcome.bytes,
-                    std::nullopt, outcome.sha256, false,       {}};
+  Manifest manifest{kVersion,     config,         outcome.run,           outcome.bytes,
+                    std::nullopt, outcome.sha256, options.legacyNumbers, {}};
   if (traceFile) manifest.output = traceFile->path();
   if (expected && !sameTrace(*expected, outcome)) {
     report("the trace differs from the one " + shownPath(*options.replayPath) + " describes (" +
@@ -495,7 +495,6 @@ int runAndRecord(const CommandOptions& options, const RunConfig& config,
            unchanged);
     return kExitFailure;
   }
-  manifest.legacyNumbers = options.legacyNumbers;
   const bool stalled = outcome.run.status == RunStatus::stalled;
   if (stalled) {
     report(
