@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -361,6 +362,109 @@ TEST(TraceFiles, EveryWriterRefusesADirectoryItCannotReadBeforeItWrites) {
   }
 }
 
+// The suite runs as root, for whom every file is writable: the check that a
+// read-only file is not replaced by a rename is seen only as another user.
+TEST(TraceFiles, EveryWriterRefusesAFileItMayNotWrite) {
+  if (geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0) {
+    GTEST_SKIP() << "needs root and setpriv to run as a user the file refuses";
+  }
+  ScratchDir scratch;
+  std::filesystem::permissions(scratch.path(), std::filesystem::perms::others_exec,
+                               std::filesystem::perm_options::add);
+  const auto out = scratch / "open";
+  std::filesystem::create_directory(out);
+  // Anyone may make and rename files here: only the file's own mode stops them.
+  std::filesystem::permissions(out, std::filesystem::perms::all);
+  for (const Writer& w : writers(scratch.path())) {
+    SCOPED_TRACE(w.name);
+    const auto file = out / (std::string("old") + w.suffix);
+    writeFile(file, "old\n");
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_write |
+                                           std::filesystem::perms::others_read);
+    const auto r = runCommand("exec setpriv --reuid=65534 --regid=65534 --clear-groups " +
+                                  commandFor(w, scratch.path(), file),
+                              scratch);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("cannot write " + file.string() + ": Permission denied"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(readFile(file), "old\n");
+    EXPECT_EQ(namesIn(out), std::set<std::string>{file.filename().string()});
+    std::filesystem::remove(file);
+  }
+}
+
+// A manifest that cannot be written once the trace is complete: neither file
+// changes, so no old manifest is left to describe a new trace.
+TEST(TraceFiles, AManifestThatCannotBeWrittenLeavesBothFilesAsTheyWere) {
+  ScratchDir scratch;
+  const auto disk = scratch / "disk";
+  const testing::SmallDisk small(disk, "64k");
+  if (!small.mounted()) GTEST_SKIP() << "mounting a small tmpfs is not allowed here";
+  writeFile(scratch / "p", "20\n3\n100\n0\n4\n1\n100\n10\n1\n5\n1\n4\n0\n");
+  const auto plain = runCommand(generator() + " -p " + q(scratch / "p"), scratch);
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  writeFile(disk / "m.json", "old\n");
+  small.fill("filler");
+  // Room for the trace's pages and nothing more.
+  const std::uintmax_t pages = (plain.out.size() + 4095) / 4096 * 4096;
+  std::filesystem::resize_file(disk / "filler",
+                               std::filesystem::file_size(disk / "filler") - pages);
+  const auto r = runCommand(generator() + " -p " + q(scratch / "p") + " -o " + q(disk / "t") +
+                                " --manifest " + q(disk / "m.json"),
+                            scratch);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+  EXPECT_EQ(readFile(disk / "m.json"), "old\n");
+  EXPECT_EQ(namesIn(disk), (std::set<std::string>{"filler", "m.json"}));
+}
+
+// Two runs on one pair: each puts its pair in place under the folder's lock,
+// so one run's manifest never ends up beside the other's trace. A run meets
+// the lock held (here by the test) and waits, its files not yet in place.
+TEST(TraceFiles, APairIsPutInPlaceUnderTheLockOfItsFolder) {
+  ScratchDir scratch;
+  writeFile(scratch / "p", "30\n4\n500\n0\n6\n1\n512\n64\n5\n50\n1\n6\n0\n");
+  const auto out = scratch / "out";
+  std::filesystem::create_directory(out);
+  writeFile(out / "t", "old\n");
+  const int folder = open(out.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(flock(folder, LOCK_EX), 0);
+  std::vector<std::string> command = {
+      GROUPTRACE_BINARY,    "-p",         (scratch / "p").string(), "-o",
+      (out / "t").string(), "--manifest", (out / "m.json").string()};
+  const std::string launcher = GROUPTRACE_LAUNCHER;
+  if (!launcher.empty()) command.insert(command.begin(), launcher);
+  const int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
+  bool waited = false;
+  const auto r = testing::runChild(command, devNull, devNull, [&](pid_t pid) {
+    const std::string waiter = ": -> FLOCK  ADVISORY  WRITE " + std::to_string(pid) + " ";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!waited && std::chrono::steady_clock::now() < deadline) {
+      waited = readFile("/proc/locks").find(waiter) != std::string::npos;
+      siginfo_t ended{};
+      if (waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+          ended.si_pid != 0) {
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (waited) {
+      EXPECT_EQ(readFile(out / "t"), "old\n");
+      EXPECT_FALSE(std::filesystem::exists(out / "m.json"));
+    }
+    flock(folder, LOCK_UN);
+  });
+  close(devNull);
+  close(folder);
+  EXPECT_TRUE(waited) << "the run put its pair in place without the lock";
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto verified = runCommand(
+      testing::launched(GROUPTRACE_INSPECT_BINARY) + " verify " + q(out / "m.json"), scratch);
+  EXPECT_EQ(verified.status, 0) << verified.err;
+}
+
 // Runs `command` (argv, no shell), giving it `before` on standard input; once
 // a file whose name starts with `prefix` appears in `dir` (a writer's
 // temporary file), and holds bytes when `written` is set, stops the program,
@@ -424,7 +528,9 @@ testing::ChildResult runPausedOnceWriting(const std::vector<std::string>& comman
 }
 
 // The name became a directory while the output was being written: the rename
-// at the end fails, the status says so, and the temporary file goes.
+// at the end fails, the status says so, and the temporary file goes. A
+// manifest's trace, already renamed, is put back as it was (or removed when
+// it is new): a pair is committed together or not at all.
 TEST(TraceFiles, EveryWriterFailsSoundlyWhenItsNameBecomesADirectory) {
   ScratchDir scratch;
   const auto out = scratch / "out";
@@ -432,37 +538,43 @@ TEST(TraceFiles, EveryWriterFailsSoundlyWhenItsNameBecomesADirectory) {
   // The generator's run lasts long enough to be stopped while it writes.
   writeFile(scratch / "long", "100\n10\n1000000\n0\n5\n1\n100\n10\n1\n5\n1\n4\n0\n");
   for (const Writer& w : writers(scratch.path())) {
-    SCOPED_TRACE(w.name);
-    std::filesystem::remove_all(out);
-    std::filesystem::create_directory(out);
-    const auto file = out / (std::string("new") + w.suffix);
-    const auto traceOut = out / "trace";
-    std::vector<std::string> command =
-        w.args(file.string(), w.generator ? (scratch / "long").string() : "-", traceOut.string());
-    if (!launcher.empty()) command.insert(command.begin(), launcher);
-    // The manifest's temporary file is made only at the end: the trace's
-    // marks the run, once it holds bytes (the manifest's name is checked
-    // before that).
-    std::string prefix = (w.manifest ? traceOut : file).filename().string();
-    prefix.insert(prefix.begin(), '.');
-    prefix += '.';
-    // The inspector writes while it reads, and waits for the trace's last line.
-    const std::string input = w.generator ? "" : readFile(scratch / "t.trace");
-    const std::size_t split = w.generator ? 0 : input.rfind('\n', input.size() - 2);
-    bool paused = false;
-    const auto r = runPausedOnceWriting(
-        command, std::string_view(input).substr(0, split), std::string_view(input).substr(split),
-        out, prefix, w.manifest, [&] { std::filesystem::create_directory(file); }, paused);
-    ASSERT_TRUE(paused) << "the program ended before it could be stopped: " << r.err;
-    EXPECT_EQ(r.status, w.failure()) << r.err;
-    EXPECT_NE(r.err.find("cannot put the file in place at " + file.string() + ": Is a directory"),
-              std::string::npos)
-        << r.err;
-    EXPECT_TRUE(std::filesystem::is_directory(file));
-    EXPECT_TRUE(std::filesystem::is_empty(file));
-    const std::set<std::string> left = namesIn(out);
-    EXPECT_EQ(left, w.manifest ? (std::set<std::string>{"new", "trace"})
-                               : std::set<std::string>{file.filename().string()});
+    for (const bool oldTrace : {false, true}) {
+      if (oldTrace && !w.manifest) continue;
+      SCOPED_TRACE(std::string(w.name) + (oldTrace ? ", over an old trace" : ""));
+      std::filesystem::remove_all(out);
+      std::filesystem::create_directory(out);
+      const auto file = out / (std::string("new") + w.suffix);
+      const auto traceOut = out / "trace";
+      if (oldTrace) writeFile(traceOut, "old\n");
+      std::vector<std::string> command =
+          w.args(file.string(), w.generator ? (scratch / "long").string() : "-", traceOut.string());
+      if (!launcher.empty()) command.insert(command.begin(), launcher);
+      // The manifest's temporary file is made only at the end: the trace's
+      // marks the run, once it holds bytes (the manifest's name is checked
+      // before that).
+      std::string prefix = (w.manifest ? traceOut : file).filename().string();
+      prefix.insert(prefix.begin(), '.');
+      prefix += '.';
+      // The inspector writes while it reads, and waits for the trace's last line.
+      const std::string input = w.generator ? "" : readFile(scratch / "t.trace");
+      const std::size_t split = w.generator ? 0 : input.rfind('\n', input.size() - 2);
+      bool paused = false;
+      const auto r = runPausedOnceWriting(
+          command, std::string_view(input).substr(0, split), std::string_view(input).substr(split),
+          out, prefix, w.manifest, [&] { std::filesystem::create_directory(file); }, paused);
+      ASSERT_TRUE(paused) << "the program ended before it could be stopped: " << r.err;
+      EXPECT_EQ(r.status, w.failure()) << r.err;
+      EXPECT_NE(r.err.find("cannot put the file in place at " + file.string() + ": Is a directory"),
+                std::string::npos)
+          << r.err;
+      EXPECT_TRUE(std::filesystem::is_directory(file));
+      EXPECT_TRUE(std::filesystem::is_empty(file));
+      EXPECT_EQ(namesIn(out), oldTrace ? (std::set<std::string>{"new", "trace"})
+                                       : std::set<std::string>{file.filename().string()});
+      if (oldTrace) {
+        EXPECT_EQ(readFile(traceOut), "old\n");
+      }
+    }
   }
 }
 

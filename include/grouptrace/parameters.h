@@ -89,6 +89,15 @@ enum class NumberEnd {
 Parameters parseParameters(std::string_view stream);
 Parameters parseParameters(std::string_view stream, NumberEnd numberEnd);
 
+// Reads a whole parameter file held in memory, as `grouptrace -p FILE` reads
+// one: a JSON object of the 13 names, or a manifest, when its first byte past
+// a UTF-8 byte-order mark and blanks is "{"; else a stream as parseParameters
+// reads it. Either way the scenario is checked (checkParameters). Throws
+// ParameterError for a stream or a value that cannot describe a scenario, and
+// std::invalid_argument for JSON that holds no parameters (not JSON, a key
+// unknown, given twice or missing), whose what() says why.
+Parameters parseParameterFile(std::string_view text);
+
 // Parameter `index` (0 to 12) given on its own, as text: read as a stream's
 // value is, but with nothing after the number (blanks around it aside), since
 // a value on its own has no room for a comment. Throws ParameterError.

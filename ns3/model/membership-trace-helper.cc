@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <stdexcept>
 #include <system_error>
 
 #include "grouptrace/any_trace_reader.h"
@@ -231,8 +232,10 @@ void MembershipTraceHelper::SetParameterFile(const std::string& path, int32_t se
   if (in.bad()) Fail("cannot read parameter file " + path);
   grouptrace::Parameters parameters;
   try {
-    parameters = grouptrace::parseParameters(text);
+    parameters = grouptrace::parseParameterFile(text);
   } catch (const grouptrace::ParameterError& e) {
+    Fail(path + ": " + e.what());
+  } catch (const std::invalid_argument& e) {
     Fail(path + ": " + e.what());
   }
   SetParameters(parameters, seed);

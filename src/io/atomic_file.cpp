@@ -1,14 +1,20 @@
 #include "io/atomic_file.h"
 
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
+#include <utility>
+#include <vector>
 
 #include "common/message_text.h"
 
@@ -119,7 +125,7 @@ void AtomicFile::create() {
 AtomicFile::~AtomicFile() {
   if (fd_ >= 0) close(fd_);
   if (directoryFd_ >= 0) close(directoryFd_);
-  if (!committed_ && !temporary_.empty()) unlink(temporary_.c_str());
+  if ((!committed_ || oldKept_) && !temporary_.empty()) unlink(temporary_.c_str());
 }
 
 int AtomicFile::fd() {
@@ -138,31 +144,136 @@ void AtomicFile::write(std::string_view text) {
 }
 
 void AtomicFile::commit() {
-  fd();            // a file with no text is still written
-  if (inPlace_) {  // a device or a pipe, written in place
-    const int closed = close(fd_);
-    fd_ = -1;
-    if (closed != 0) throw failure("cannot write", path_, errno);
-    committed_ = true;
-    return;
-  }
+  prepare();
+  putInPlace(false);
+  syncDirectory();
+}
+
+void AtomicFile::prepare() {
+  fd();  // a file with no text is still written
   // mkstemp makes the file private; a new one should look like any file the
-  // user creates, a replaced one like the file it replaces.
-  if (fchmod(fd_, mode_ >= 0 ? static_cast<mode_t>(mode_) : newFileMode()) != 0 ||
-      fsync(fd_) != 0) {
+  // user creates, a replaced one like the file it replaces. A device or a
+  // pipe is written in place and only closed.
+  if (!inPlace_ && (fchmod(fd_, mode_ >= 0 ? static_cast<mode_t>(mode_) : newFileMode()) != 0 ||
+                    fsync(fd_) != 0)) {
     throw failure("cannot write", path_, errno);
   }
   const int closed = close(fd_);
   fd_ = -1;
   if (closed != 0) throw failure("cannot write", path_, errno);
-  if (rename(temporary_.c_str(), target_.c_str()) != 0) {
+}
+
+void AtomicFile::putInPlace(bool keepOld) {
+  if (inPlace_) {
+    committed_ = true;
+    return;
+  }
+  struct stat existing;
+  const bool replaces = stat(target_.c_str(), &existing) == 0;
+  // Exchanged, the old file stays whole under the temporary name until the
+  // pair is known to be in place; a file system that cannot exchange names
+  // gets a plain rename.
+  if (keepOld && replaces &&
+      renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) == 0) {
+    oldKept_ = true;
+  } else if (rename(temporary_.c_str(), target_.c_str()) != 0) {
     throw failure("cannot put the file in place at", path_, errno);
   }
+  createdNew_ = !replaces;
   committed_ = true;
+}
+
+bool AtomicFile::putBack() {
+  if (inPlace_) return true;  // a device keeps no content to restore
+  if (oldKept_) {
+    if (renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) != 0) {
+      return false;
+    }
+    oldKept_ = false;
+  } else if (!createdNew_ || rename(target_.c_str(), temporary_.c_str()) != 0) {
+    return false;
+  }
+  committed_ = false;  // the temporary name holds the new text, removed with the object
+  fsync(directoryFd_);
+  return true;
+}
+
+void AtomicFile::dropOld() {
+  if (oldKept_ && unlink(temporary_.c_str()) == 0) oldKept_ = false;
+}
+
+void AtomicFile::syncDirectory() {
+  if (inPlace_) return;
   // The rename itself is only durable once the directory is on disk too.
   if (fsync(directoryFd_) != 0 && !directorySyncUnsupported(errno)) {
     throw failure("cannot sync the directory of", path_, errno);
   }
+}
+
+namespace {
+
+// Exclusive locks on folders, taken in one order (device, inode) by every
+// process so that two pairs cannot wait for each other, and a folder locked
+// once however many of the files are in it: a second flock of the same
+// folder through another descriptor would wait for the first forever. Where
+// the file system has no such locks the pair is committed without.
+class FolderLocks {
+ public:
+  explicit FolderLocks(std::initializer_list<int> folders) {
+    std::vector<std::pair<std::pair<dev_t, ino_t>, int>> order;
+    for (const int fd : folders) {
+      struct stat st;
+      if (fd >= 0 && fstat(fd, &st) == 0) order.push_back({{st.st_dev, st.st_ino}, fd});
+    }
+    std::sort(order.begin(), order.end());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      if (i > 0 && order[i].first == order[i - 1].first) continue;
+      int locked;
+      while ((locked = flock(order[i].second, LOCK_EX)) != 0 && errno == EINTR) {
+      }
+      if (locked == 0) held_.push_back(order[i].second);
+    }
+  }
+  ~FolderLocks() {
+    for (const int fd : held_) flock(fd, LOCK_UN);
+  }
+  FolderLocks(const FolderLocks&) = delete;
+  FolderLocks& operator=(const FolderLocks&) = delete;
+
+ private:
+  std::vector<int> held_;
+};
+
+}  // namespace
+
+void commitTogether(AtomicFile& first, AtomicFile& second) {
+  first.prepare();
+  second.prepare();
+  const FolderLocks locks{first.directoryFd_, second.directoryFd_};
+  first.putInPlace(true);
+  try {
+    second.putInPlace(false);
+  } catch (const FileError& e) {
+    if (!first.putBack()) {
+      throw FileError(std::string(e.what()) + "; " + shownPath(first.path()) +
+                          " was replaced already and could not be put back",
+                      e.errnum());
+    }
+    throw;
+  }
+  first.dropOld();
+  first.syncDirectory();
+  second.syncDirectory();
+}
+
+bool writesSameFile(const std::string& a, const std::string& b) {
+  const auto resolved = [](const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path target = linkTarget(path);
+    const std::filesystem::path canonical = std::filesystem::weakly_canonical(target, error);
+    return error ? target.lexically_normal() : canonical;
+  };
+  return resolved(a) == resolved(b);
 }
 
 namespace {

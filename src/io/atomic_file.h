@@ -64,7 +64,18 @@ class AtomicFile {
   void commit();
 
  private:
+  friend void commitTogether(AtomicFile& first, AtomicFile& second);
+
   void create();
+  // commit() in its steps, for a pair that must change together.
+  void prepare();  // permissions, on disk, closed
+  // Renames the file over its name; with `keepOld`, keeps what the name held
+  // under the temporary name, where putBack() can restore it from.
+  void putInPlace(bool keepOld);
+  // Undoes putInPlace; false when what the name held is gone.
+  bool putBack();
+  void dropOld();
+  void syncDirectory();
 
   std::string path_;
   std::string target_;  // path_, or the file a symbolic link there names
@@ -79,7 +90,26 @@ class AtomicFile {
   bool committed_ = false;
   // The permissions of the file replaced; -1 for a new file.
   int mode_ = -1;
+  // After putInPlace(true): the name's old file is under temporary_, or the
+  // name held none.
+  bool oldKept_ = false;
+  bool createdNew_ = false;
 };
+
+// Commits two files as a pair, a trace and the record that describes it: both
+// are complete and on disk before either is put in place; they are put in
+// place while their folders are locked (flock), which every commit of a pair
+// takes, so that two runs writing the same pair cannot interleave their
+// renames; and when the second cannot be put in place, the first gets back
+// what its name held. Throws FileError; both names then hold what they held
+// before, unless the message says the first could not be put back (a file
+// system that cannot exchange two names).
+void commitTogether(AtomicFile& first, AtomicFile& second);
+
+// Whether writing `a` and writing `b` would write one file: each is resolved
+// as the writer resolves it, through symbolic links that need not lead to a
+// file yet, and folders given two ways ("d/../d").
+bool writesSameFile(const std::string& a, const std::string& b);
 
 // Whether `output` names the regular file that `input` (a descriptor read
 // from) is: writing it would replace the input. False when either is not a

@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <limits>
-#include <nlohmann/json.hpp>
+#include <stdexcept>
 
+#include "common/json_text.h"
+#include "common/message_text.h"
 #include "dynamic/dynamic_options.h"
 #include "network/network_options.h"
 #include "parameters/parameter_table.h"
@@ -147,7 +149,7 @@ std::string manifestJson(const Manifest& m) {
 
 namespace {
 
-using Json = nlohmann::json;
+using Json = json::Value;
 
 // The keys manifestJson writes: a manifest may hold these and no others.
 constexpr std::string_view kManifestKeys[] = {"version",
@@ -172,9 +174,9 @@ constexpr std::string_view kManifestKeys[] = {"version",
 
 Json parse(std::string_view text) {
   try {
-    return Json::parse(text.begin(), text.end());
-  } catch (const Json::parse_error& e) {
-    throw ManifestError(std::string("not valid JSON: ") + e.what());
+    return json::parse(text);
+  } catch (const json::ParseError& e) {
+    throw ManifestError(e.what());
   }
 }
 
@@ -190,20 +192,21 @@ std::int64_t wholeNumber(const Json& value, std::string_view key, std::int64_t l
                          std::int64_t high) {
   if (!value.is_number_integer()) {
     throw ManifestError("\"" + std::string(key) + "\" must be a whole number, found " +
-                        value.dump());
+                        json::shown(value));
   }
   const bool unsignedValue = value.is_number_unsigned();
   const auto big = unsignedValue ? value.get<std::uint64_t>() : 0;
   const std::int64_t v = unsignedValue ? static_cast<std::int64_t>(big) : value.get<std::int64_t>();
   if ((unsignedValue && big > static_cast<std::uint64_t>(high)) || v < low || v > high) {
-    throw ManifestError("\"" + std::string(key) + "\" is out of range: " + value.dump());
+    throw ManifestError("\"" + std::string(key) + "\" is out of range: " + json::shown(value));
   }
   return v;
 }
 
 std::string text(const Json& value, std::string_view key) {
   if (!value.is_string()) {
-    throw ManifestError("\"" + std::string(key) + "\" must be a string, found " + value.dump());
+    throw ManifestError("\"" + std::string(key) + "\" must be a string, found " +
+                        json::shown(value));
   }
   return value.get<std::string>();
 }
@@ -213,7 +216,9 @@ Parameters parametersOf(const Json& object, std::string_view where) {
   for (const auto& [key, value] : object.items()) {
     bool known = false;
     for (const ParameterEntry& entry : kParameterTable) known = known || key == entry.name;
-    if (!known) throw ManifestError(std::string(where) + " has an unknown key \"" + key + "\"");
+    if (!known)
+      throw ManifestError(std::string(where) + " has an unknown key \"" + shownText(key, 40) +
+                          "\"");
   }
   Parameters p;
   for (std::size_t i = 0; i < kParameterTable.size(); ++i) {
@@ -230,7 +235,8 @@ void onlyKnownKeys(const Json& object) {
     bool known = false;
     for (const std::string_view k : kManifestKeys) known = known || key == k;
     for (const network::OptionEntry& e : network::kOptionTable) known = known || key == e.keyword;
-    if (!known) throw ManifestError("the manifest has an unknown key \"" + key + "\"");
+    if (!known)
+      throw ManifestError("the manifest has an unknown key \"" + shownText(key, 40) + "\"");
   }
 }
 
@@ -249,11 +255,11 @@ Manifest readManifest(std::string_view source) {
   m.config.parameters = parametersOf(member(json, "parameters", "the manifest"), "\"parameters\"");
   const std::string format = text(member(json, "format", "the manifest"), "format");
   const auto parsed = parseTraceFormat(format);
-  if (!parsed) throw ManifestError("unknown \"format\" \"" + format + "\"");
+  if (!parsed) throw ManifestError("unknown \"format\" \"" + shownText(format, 40) + "\"");
   m.config.format = *parsed;
   const std::string status = text(member(json, "status", "the manifest"), "status");
   if (status != "complete" && status != "stalled") {
-    throw ManifestError("unknown \"status\" \"" + status + "\"");
+    throw ManifestError("unknown \"status\" \"" + shownText(status, 40) + "\"");
   }
   m.run.status = status == "stalled" ? RunStatus::stalled : RunStatus::complete;
   m.run.trans = wholeNumber(member(json, "trans", "the manifest"), "trans", -kMaxCount, kMaxCount);
@@ -263,11 +269,25 @@ Manifest readManifest(std::string_view source) {
       wholeNumber(member(json, "bytes", "the manifest"), "bytes", 0, kMaxCount));
   const Json& output = member(json, "output", "the manifest");
   if (!output.is_null()) m.output = text(output, "output");
-  if (json.contains("sha256")) m.sha256 = text(json["sha256"], "sha256");
+  const std::int64_t requests =
+      wholeNumber(member(json, "requests", "the manifest"), "requests", 0, kMaxCount);
+  if (requests != m.run.joins + m.run.leaves) {
+    throw ManifestError("\"requests\" " + std::to_string(requests) + " is not \"joins\" plus " +
+                        "\"leaves\", " + std::to_string(m.run.joins + m.run.leaves));
+  }
+  // Absent in manifests written before it existed; present, it is a hash, or
+  // a blank one would pass for "not recorded" and check nothing.
+  if (json.contains("sha256")) {
+    m.sha256 = text(json["sha256"], "sha256");
+    if (m.sha256.size() != 64 || m.sha256.find_first_not_of("0123456789abcdef") != m.sha256.npos) {
+      throw ManifestError("\"sha256\" must be 64 lowercase hexadecimal digits, found \"" +
+                          shownText(m.sha256, 40) + "\"");
+    }
+  }
   if (json.contains("model") || json.contains("dynamic")) {
     const std::string model = text(member(json, "model", "the manifest"), "model");
     if (model != dynamic::kModelVersion) {
-      throw ManifestError("a run of the model \"" + model +
+      throw ManifestError("a run of the model \"" + shownText(model, 40) +
                           "\", which this version does not make (it makes " +
                           std::string(dynamic::kModelVersion) + ")");
     }
@@ -280,7 +300,7 @@ Manifest readManifest(std::string_view source) {
         if (key == e.keyword) entry = &e;
       }
       if (entry == nullptr) {
-        throw ManifestError("\"dynamic\" has an unknown key \"" + key + "\"");
+        throw ManifestError("\"dynamic\" has an unknown key \"" + shownText(key, 40) + "\"");
       }
       try {
         entry->apply(timed, text(value, key));
@@ -330,9 +350,51 @@ Parameters readJsonParameters(std::string_view source) {
   return parametersOf(json, "the parameter file");
 }
 
+std::string traceMismatches(const Manifest& m, const TraceFound& found) {
+  std::string faults;
+  if (found.bytes != m.bytes) {
+    faults +=
+        "; " + std::to_string(found.bytes) + " bytes where it records " + std::to_string(m.bytes);
+  }
+  if (!m.sha256.empty() && found.sha256 != m.sha256) {
+    faults += "; sha256 " + found.sha256 + " where it records " + m.sha256;
+  }
+  if (!found.format) return faults;
+  if (*found.format != m.config.format || found.timed != m.config.dynamic.has_value()) {
+    const auto form = [](TraceFormat format, bool timed) {
+      return std::string(timed ? "timed " : "") + std::string(formatName(format));
+    };
+    faults += "; a " + form(*found.format, found.timed) + " trace where it records a " +
+              form(m.config.format, m.config.dynamic.has_value()) + " one";
+    return faults;
+  }
+  const TraceSummary& s = found.summary;
+  const bool summaryRecorded = *found.format != TraceFormat::csv;
+  if (s.joins != m.run.joins || s.leaves != m.run.leaves ||
+      (summaryRecorded && s.trans != m.run.trans) ||
+      (summaryRecorded && found.timed && s.blocked != m.run.blocked)) {
+    faults += "; its summary differs from the counts recorded (" + std::to_string(s.joins) +
+              " joins and " + std::to_string(s.leaves) + " leaves; it records " +
+              std::to_string(m.run.joins) + " and " + std::to_string(m.run.leaves) + ")";
+  }
+  return faults;
+}
+
+Parameters parseParameterFile(std::string_view text) {
+  if (!looksLikeJson(text)) return parseParameters(text);
+  Parameters parameters;
+  try {
+    parameters = readJsonParameters(text);
+  } catch (const ManifestError& e) {
+    throw std::invalid_argument(e.what());
+  }
+  checkParameters(parameters);
+  return parameters;
+}
+
 bool looksLikeJson(std::string_view text) {
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  const std::size_t first = text.find_first_not_of(" \t\n\v\f\r");
   return first != std::string_view::npos && text[first] == '{';
 }
 

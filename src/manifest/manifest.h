@@ -9,6 +9,7 @@
 
 #include "grouptrace/generator.h"
 #include "grouptrace/parameters.h"
+#include "grouptrace/trace_event.h"
 #include "grouptrace/types.h"
 
 namespace grouptrace {
@@ -48,6 +49,23 @@ Manifest readManifest(std::string_view text);
 // ManifestError for unknown or missing keys and values that are not whole
 // numbers of the signed 32-bit range.
 Parameters readJsonParameters(std::string_view text);
+
+// A trace as it was found on disk, to hold against its manifest.
+struct TraceFound {
+  std::uint64_t bytes = 0;
+  std::string sha256;
+  // Read from the trace: absent when it could not be read as one (its bytes
+  // already differ).
+  std::optional<TraceFormat> format;
+  bool timed = false;
+  TraceSummary summary;
+};
+
+// Every way the trace found differs from the one the manifest records, each
+// as "; what differs", or "" when it is the trace: its size and hash (when
+// recorded), its form, and the counts it holds (a CSV trace holds no summary:
+// only its records' joins and leaves; only a timed one counts blocked joins).
+std::string traceMismatches(const Manifest& manifest, const TraceFound& found);
 
 // Whether the text is JSON rather than a parameter stream: its first
 // character that is not a blank (after a byte-order mark) is '{'.

@@ -122,6 +122,12 @@ void myIO::skipByteOrderMark() {
   pendingEnd_ = taken;
 }
 
+int myIO::peekValueStart() {
+  if (atStart_) skipByteOrderMark();
+  while (isSpace(peek())) advance();
+  return peek();
+}
+
 bool myIO::atEnd() {
   while (isSpace(peek())) advance();
   return peek() == EOF;

@@ -56,6 +56,13 @@ class myIO {
   // the legacy reading takes for 20 and a comment, can be refused and shown.
   std::string gluedText();
 
+  // Skips a byte-order mark and whitespace, as read() does before a value,
+  // and returns the byte that follows without taking it (EOF at the end): a
+  // value opens with a sign, a point or a digit, a JSON parameter file with
+  // "{". The byte stays for read(); a caller that takes the rest of the input
+  // itself must take it too.
+  int peekValueStart();
+
   // Skips whitespace; true when the input ends there. For a value on its own,
   // where anything after the number is a mistake rather than a comment.
   bool atEnd();

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/trace_format.h"
+#include "opening_source.h"
 #include "row_trace_reader.h"
 
 namespace grouptrace {
@@ -13,39 +14,6 @@ namespace {
 
 // The text's title up to where every version of it agrees.
 constexpr std::string_view kTextOpening = "// Print Group requests";
-
-// Hands out the bytes read to tell the form, then the rest of the source, so
-// that the reader chosen sees the input from its first byte.
-class ReplaySource final : public ByteSource {
- public:
-  explicit ReplaySource(ByteSource& source) : source_(source) {}
-
-  // Reads until the opening can be told apart, a line ends, or the input does.
-  void readOpening() {
-    while (kept_.size() < kTextOpening.size() && kept_.find('\n') == std::string::npos) {
-      char block[64];
-      const std::size_t n = source_.read(block, kTextOpening.size() - kept_.size());
-      if (n == 0) break;
-      kept_.append(block, n);
-    }
-  }
-  std::string_view opening() const { return kept_; }
-
-  std::size_t read(char* buffer, std::size_t size) override {
-    if (at_ < kept_.size()) {
-      const std::size_t n = std::min(size, kept_.size() - at_);
-      std::memcpy(buffer, kept_.data() + at_, n);
-      at_ += n;
-      return n;
-    }
-    return source_.read(buffer, size);
-  }
-
- private:
-  ByteSource& source_;
-  std::string kept_;
-  std::size_t at_ = 0;
-};
 
 }  // namespace
 
@@ -66,8 +34,7 @@ class AnyTraceReader::Impl {
   }
 
   void start() {
-    source_.readOpening();
-    const auto form = detectTraceFormat(source_.opening());
+    const auto form = detectTraceFormat(source_.readOpening(kTextOpening.size()));
     // Anything else is left to the text reader, whose message names the title it expected.
     if (form == TraceFormat::csv || form == TraceFormat::jsonl) {
       rows_ = std::make_unique<RowTraceReader>(source_, bufferSize_, *form);
@@ -76,7 +43,7 @@ class AnyTraceReader::Impl {
     }
   }
 
-  ReplaySource source_;
+  OpeningSource source_;
   std::size_t bufferSize_;
   std::unique_ptr<TraceReader> text_;
   std::unique_ptr<RowTraceReader> rows_;

@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <initializer_list>
 #include <limits>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 
+#include "common/json_text.h"
 #include "dynamic/dynamic_options.h"
 #include "grouptrace/trace_error.h"
 #include "row_trace_reader.h"
@@ -18,7 +18,7 @@
 namespace grouptrace {
 namespace {
 
-using Json = nlohmann::json;
+using Json = json::Value;
 using trace_text::quote;
 
 class RowParse {
@@ -56,7 +56,7 @@ class RowParse {
   }
   std::string text(const char* key) const {
     const Json& value = need(key);
-    if (!value.is_string()) fail(keyName(key) + " is not a string: " + value.dump());
+    if (!value.is_string()) fail(keyName(key) + " is not a string: " + json::shown(value));
     return value.get<std::string>();
   }
   std::int64_t integer(const char* key, std::int64_t low, std::int64_t high) const {
@@ -64,7 +64,7 @@ class RowParse {
     if (!value.is_number_integer() ||
         (value.is_number_unsigned() &&
          value.get<std::uint64_t>() > std::uint64_t{std::numeric_limits<std::int64_t>::max()})) {
-      fail(keyName(key) + " is not a whole number: " + value.dump());
+      fail(keyName(key) + " is not a whole number: " + json::shown(value));
     }
     const auto v = value.get<std::int64_t>();
     if (v < low || v > high) {
@@ -76,7 +76,7 @@ class RowParse {
   double real(const char* key) const {
     const Json& value = need(key);
     if (!value.is_number() || !std::isfinite(value.get<double>())) {
-      fail(keyName(key) + " is not a finite number: " + value.dump());
+      fail(keyName(key) + " is not a finite number: " + json::shown(value));
     }
     return value.get<double>();
   }
@@ -185,8 +185,14 @@ TraceRow parseJsonLinesRow(std::string_view text, std::uint64_t line) {
     TraceRow row;
     if (RequestScan(text).read(row)) return row;
   }
-  const Json object = Json::parse(text.begin(), text.end(), nullptr, false);
-  if (object.is_discarded() || !object.is_object()) {
+  Json object;
+  try {
+    object = json::parse(text);
+  } catch (const json::ParseError& e) {
+    // A line that is JSON but breaks a rule is told by the rule it breaks.
+    if (e.kind() != json::ParseError::Kind::syntax) throw TraceError(line, e.what());
+  }
+  if (!object.is_object()) {
     throw TraceError(line, "expected a JSON object on the line, found " + quote(text));
   }
   const auto kindIt = object.find("kind");
@@ -212,7 +218,7 @@ TraceRow parseJsonLinesRow(std::string_view text, std::uint64_t line) {
       }
       row.timed = true;
       const double duration = p.real("duration");
-      if (duration < 0) p.fail("the duration " + p.need("duration").dump() + " is negative");
+      if (duration < 0) p.fail("the duration " + json::shown(p.need("duration")) + " is negative");
       row.header.duration = duration;
     } else if (p.has("duration")) {
       p.fail("a duration in a header that names no timed model (\"model\")");

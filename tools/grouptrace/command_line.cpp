@@ -8,6 +8,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <optional>
@@ -258,22 +260,20 @@ Parameters readStream(const CommandOptions& options, std::string& where) {
         "reading the 13 parameter values from the terminal, one per line, nNodes first; end "
         "with Ctrl-D (see grouptrace --help)");
   }
-  const int first = std::getc(in);
+  myIO io(in);
+  const int first = io.peekValueStart();
   // With some values given by name, an empty input is a forgotten option
   // rather than a stream cut short: say which ones.
   if (first == EOF && options.anyParameterGiven()) throw UsageError(missingParameters(options));
-  // A JSON parameter file (or a manifest) opens with its brace; a stream with
-  // a number.
+  // A JSON parameter file (or a manifest) opens with its brace, after the
+  // same blanks and byte-order mark a stream may have; a stream with a number.
   if (first == '{') {
-    std::ungetc(first, in);
     try {
-      return readJsonParameters(readWhole(in, where));
+      return readJsonParameters("{" + readWhole(in, where));
     } catch (const ManifestError& e) {
       throw UsageError(where + e.what());
     }
   }
-  if (first != EOF) std::ungetc(first, in);
-  myIO io(in);
   const NumberEnd numberEnd = options.legacyNumbers ? NumberEnd::legacy : NumberEnd::separated;
   try {
     // Alone, the stream is checked whole, its messages naming their lines;
@@ -315,11 +315,14 @@ Manifest replayedManifest(const std::string& path) {
   return manifest;
 }
 
-// The run made what the manifest recorded: the same bytes, and the same hash
-// where it holds one.
+// The run made what the manifest recorded: the same bytes, the same hash
+// where it holds one, and the same ending and counts, the blocked joins
+// included, which a CSV trace's bytes do not hold.
 bool sameTrace(const Manifest& expected, const RunOutcome& outcome) {
-  return expected.bytes == outcome.bytes && expected.run.trans == outcome.run.trans &&
-         expected.run.joins == outcome.run.joins && expected.run.leaves == outcome.run.leaves &&
+  const RunResult& was = expected.run;
+  const RunResult& is = outcome.run;
+  return expected.bytes == outcome.bytes && was.status == is.status && was.trans == is.trans &&
+         was.joins == is.joins && was.leaves == is.leaves && was.blocked == is.blocked &&
          (expected.sha256.empty() || expected.sha256 == outcome.sha256);
 }
 
@@ -414,14 +417,35 @@ bool writesFile(const std::optional<std::string>& path) {
 // < p) would replace the stream with no word said.
 void refuseOverwritingInput(const CommandOptions& options, const std::optional<std::string>& output,
                             std::string_view option) {
-  const bool readsStream = options.paramsPath || !options.allParametersGiven();
-  if (!writesFile(output) || !readsStream) return;
+  if (!writesFile(output)) return;
+  if (options.replayPath && isSameFile(*output, *options.replayPath)) {
+    throw UsageError(std::string(option) + " " + shownPath(*output) +
+                     " is the manifest being replayed; writing it would replace the record, so "
+                     "give the output another name");
+  }
+  const bool readsStream =
+      !options.replayPath && (options.paramsPath || !options.allParametersGiven());
+  if (!readsStream) return;
   const bool fromStdin = !options.paramsPath || *options.paramsPath == "-";
   if (fromStdin ? isSameFile(*output, STDIN_FILENO) : isSameFile(*output, *options.paramsPath)) {
     throw UsageError(std::string(option) + " " + shownPath(*output) +
                      " is the parameter stream the run reads; writing it would replace the "
                      "stream, so give the output another name");
   }
+}
+
+// The trace's name as the manifest records it: as given to -o, except that a
+// relative name is given from the manifest's folder, so that the pair can be
+// moved together and verified from anywhere.
+std::string recordedOutput(const std::string& trace, const std::optional<std::string>& manifest) {
+  const std::filesystem::path given(trace);
+  if (given.is_absolute() || !writesFile(manifest)) return trace;
+  std::error_code error;
+  const auto cwd = std::filesystem::current_path(error);
+  if (error) return trace;
+  const auto folder = (cwd / *manifest).lexically_normal().parent_path();
+  const auto relative = (cwd / given).lexically_normal().lexically_relative(folder);
+  return relative.empty() ? trace : relative.string();
 }
 
 int printParameters(const CommandOptions& options, const Parameters& parameters) {
@@ -486,7 +510,7 @@ int runAndRecord(const CommandOptions& options, const RunConfig& config,
 
   Manifest manifest{kVersion,     config,         outcome.run,           outcome.bytes,
                     std::nullopt, outcome.sha256, options.legacyNumbers, {}};
-  if (traceFile) manifest.output = traceFile->path();
+  if (traceFile) manifest.output = recordedOutput(traceFile->path(), options.manifestPath);
   if (expected && !sameTrace(*expected, outcome)) {
     report("the trace differs from the one " + shownPath(*options.replayPath) + " describes (" +
            std::to_string(outcome.bytes) + " bytes, sha256 " + outcome.sha256 + "; it says " +
@@ -507,9 +531,13 @@ int runAndRecord(const CommandOptions& options, const RunConfig& config,
     if (traceFile) return kExitFailure;
   }
   try {
-    if (traceFile) traceFile->commit();
-    if (manifestFile) {
-      manifestFile->write(manifestJson(manifest));
+    if (manifestFile) manifestFile->write(manifestJson(manifest));
+    // A trace and its manifest change together or not at all.
+    if (traceFile && manifestFile) {
+      commitTogether(*traceFile, *manifestFile);
+    } else if (traceFile) {
+      traceFile->commit();
+    } else if (manifestFile) {
       manifestFile->commit();
     }
   } catch (const FileError& e) {
@@ -523,12 +551,7 @@ int runAndRecord(const CommandOptions& options, const RunConfig& config,
   return stalled ? kExitFailure : kExitComplete;
 }
 
-}  // namespace
-
-int runCommandLine(int argc, char* argv[]) {
-  // Past a file-size limit a write must fail, to be reported and its partial
-  // file removed, rather than the process die without a word.
-  std::signal(SIGXFSZ, SIG_IGN);
+int run(int argc, char* argv[]) {
   CommandOptions options;
   // The run's whole configuration, built here once and handed on as it is.
   RunConfig config;
@@ -574,6 +597,24 @@ int runCommandLine(int argc, char* argv[]) {
   }
   if (options.printParams) return printParameters(options, config.parameters);
   return runAndRecord(options, config, expected);
+}
+
+}  // namespace
+
+int runCommandLine(int argc, char* argv[]) {
+  // Past a file-size limit a write must fail, to be reported and its partial
+  // file removed, rather than the process die without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
+  // The last boundary: whatever a run throws that no part above foresaw ends
+  // it with a word and its temporary files removed, never in an abort.
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    report("out of memory");
+  } catch (const std::exception& e) {
+    report(e.what());
+  }
+  return kExitFailure;
 }
 
 }  // namespace grouptrace

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <new>
 #include <vector>
 
 #include "common/message_text.h"
 #include "dynamic/dynamic_options.h"
+#include "io/atomic_file.h"
 #include "network/network_options.h"
 #include "parameters/parameter_table.h"
 #include "seed_argument.h"
@@ -321,13 +321,9 @@ CommandOptions parseCommandOptions(int argc, const char* const argv[]) {
         "trace a file with -o, or the record a file of its own");
   }
   // Both are renamed into place at the end: the second would replace the first.
-  if (options.outputPath && options.manifestPath && *options.outputPath != "-") {
-    std::error_code traceError, manifestError;
-    const auto trace = std::filesystem::weakly_canonical(*options.outputPath, traceError);
-    const auto manifest = std::filesystem::weakly_canonical(*options.manifestPath, manifestError);
-    const bool same = traceError || manifestError ? *options.outputPath == *options.manifestPath
-                                                  : trace == manifest;
-    if (same) {
+  if (options.outputPath && options.manifestPath && *options.outputPath != "-" &&
+      *options.manifestPath != "-") {
+    if (writesSameFile(*options.outputPath, *options.manifestPath)) {
       throw UsageError("the trace and the manifest would be the same file, " +
                        shown(*options.manifestPath));
     }

@@ -34,6 +34,7 @@
 #include "grouptrace/version.h"
 #include "inspect_options.h"
 #include "io/atomic_file.h"
+#include "io/digest_source.h"
 #include "io/pipe_size.h"
 #include "io/sha256.h"
 #include "manifest/manifest.h"
@@ -312,17 +313,19 @@ std::string checkLine(const std::string& name, AnyTraceReader& reader) {
   return line + "\n";
 }
 
-std::string statsOutput(const InspectOptions& options, const std::string& name,
-                        AnyTraceReader& reader) {
+// `input` as given, for the machine-readable forms, whose quoting keeps any
+// name a script can map back; `name` escaped for the plain-text report.
+std::string statsOutput(const InspectOptions& options, const std::string& input,
+                        const std::string& name, AnyTraceReader& reader) {
   TraceStats stats;
   TraceEvent event;
   while (reader.next(event)) stats.add(event);
   if (reader.format() == TraceFormat::csv) stats.headerUnrecorded();
   switch (options.statsFormat) {
     case StatsFormat::json:
-      return stats.json(name);
+      return stats.json(input == "-" ? "<stdin>" : input);
     case StatsFormat::csv:
-      return stats.csvRow(name);
+      return stats.csvRow(input == "-" ? "<stdin>" : input);
     case StatsFormat::text:
       break;
   }
@@ -345,8 +348,8 @@ int writePicture(const std::string& svg, AtomicFile* file) {
 }
 
 // `file`: where plot or export writes, when that is a file.
-int inspect(const InspectOptions& options, const std::string& name, ByteSource& source,
-            AtomicFile* file) {
+int inspect(const InspectOptions& options, const std::string& input, const std::string& name,
+            ByteSource& source, AtomicFile* file) {
   if (options.command == InspectCommand::exportTrace)
     return exportTrace(options, name, source, file);
   AnyTraceReader reader(source);
@@ -354,7 +357,7 @@ int inspect(const InspectOptions& options, const std::string& name, ByteSource& 
     case InspectCommand::check:
       return writeStdout(checkLine(name, reader)) ? kInspectOk : kInspectTrouble;
     case InspectCommand::stats:
-      return writeStdout(statsOutput(options, name, reader)) ? kInspectOk : kInspectTrouble;
+      return writeStdout(statsOutput(options, input, name, reader)) ? kInspectOk : kInspectTrouble;
     case InspectCommand::plot: {
       PlotRecorder plot;
       TraceEvent event;
@@ -371,29 +374,21 @@ int inspect(const InspectOptions& options, const std::string& name, ByteSource& 
   return kInspectTrouble;
 }
 
-// The bytes of a file, hashed and counted as they are read.
-struct FileDigest {
-  std::uint64_t bytes = 0;
-  std::string sha256;
-};
-
-FileDigest digestOf(const std::string& path) {
-  FileSource file(path);
-  Sha256 hash;
-  FileDigest digest;
-  std::vector<char> block(std::size_t{1} << 20);
-  for (std::size_t n; (n = file.read(block.data(), block.size())) > 0;) {
-    hash.update(block.data(), n);
-    digest.bytes += n;
-  }
-  digest.sha256 = hash.hex();
-  return digest;
+// The trace a manifest names: its `output`, which a relative name gives from
+// the manifest's folder, where the run that wrote both put it.
+std::string recordedTrace(const std::string& manifestPath, const std::string& output) {
+  const std::filesystem::path recorded(output);
+  if (recorded.is_absolute()) return output;
+  return (std::filesystem::path(manifestPath).parent_path() / recorded).string();
 }
 
 // verify: the trace a manifest describes, checked against it byte for byte
-// (size and SHA-256) and, for the trace text, by its summary's counts.
+// (size and SHA-256) and by the counts it holds, in one reading: a trace that
+// is a pipe can be read only once, and one longer than recorded (a device
+// that never ends) is read no further than one byte past the recorded size.
 int verifyManifest(const InspectOptions& options) {
   const std::string& manifestPath = options.inputs.front();
+  const std::string shownManifest = shownPath(manifestPath);
   Manifest manifest;
   try {
     FileSource file(manifestPath);
@@ -405,79 +400,74 @@ int verifyManifest(const InspectOptions& options) {
     }
     manifest = readManifest(text);
   } catch (const std::system_error& e) {
-    std::fprintf(stderr, "%s: cannot read: %s\n", manifestPath.c_str(), e.code().message().c_str());
+    std::fprintf(stderr, "%s: cannot read: %s\n", shownManifest.c_str(),
+                 e.code().message().c_str());
     return kInspectTrouble;
   } catch (const ManifestError& e) {
-    std::fprintf(stderr, "%s: not a manifest: %s\n", manifestPath.c_str(), e.what());
+    std::fprintf(stderr, "%s: not a manifest: %s\n", shownManifest.c_str(), e.what());
     return kInspectTrouble;
   }
   std::string tracePath;
   if (options.inputs.size() > 1) {
     tracePath = options.inputs[1];
   } else if (manifest.output) {
-    tracePath = *manifest.output;
+    tracePath = recordedTrace(manifestPath, *manifest.output);
   } else {
-    complain(manifestPath +
+    complain(shownManifest +
              " records a trace written to standard output; name the trace: "
              "verify MANIFEST TRACE");
     return kInspectTrouble;
   }
-  FileDigest digest;
+  const std::string shownTrace = shownPath(tracePath);
+  TraceFound found;
+  std::optional<TraceError> fault;
   try {
-    digest = digestOf(tracePath);
+    FileSource file(tracePath);
+    DigestSource digest(file, manifest.bytes);
+    try {
+      AnyTraceReader reader(digest);
+      TraceEvent event;
+      while (reader.next(event)) {
+        if (const auto* s = std::get_if<TraceSummary>(&event)) found.summary = *s;
+      }
+      found.format = reader.format();
+      found.timed = reader.timed();
+    } catch (const TraceError& e) {
+      fault = e;
+    }
+    digest.drain();
+    found.bytes = digest.bytes();
+    found.sha256 = digest.sha256();
   } catch (const std::system_error& e) {
-    std::fprintf(stderr, "%s: cannot read: %s\n", tracePath.c_str(), e.code().message().c_str());
+    std::fprintf(stderr, "%s: cannot read: %s\n", shownTrace.c_str(), e.code().message().c_str());
     return kInspectTrouble;
   }
-  std::string faults;
-  if (digest.bytes != manifest.bytes) {
-    faults += "; " + std::to_string(digest.bytes) + " bytes where it records " +
-              std::to_string(manifest.bytes);
+  // Other bytes than recorded are the mismatch, whatever they make of a trace.
+  TraceFound bytesOnly;
+  bytesOnly.bytes = found.bytes;
+  bytesOnly.sha256 = found.sha256;
+  const std::string bytesDiffer = traceMismatches(manifest, bytesOnly);
+  if (fault && bytesDiffer.empty()) {
+    std::fprintf(stderr, "%s:%llu: %s\n", shownTrace.c_str(),
+                 static_cast<unsigned long long>(fault->line()), fault->reason().c_str());
+    return kInspectBadTrace;
   }
-  if (!manifest.sha256.empty() && digest.sha256 != manifest.sha256) {
-    faults += "; sha256 " + digest.sha256 + " where it records " + manifest.sha256;
-  }
-  std::string counts;
-  if (faults.empty()) {
-    try {
-      FileSource file(tracePath);
-      AnyTraceReader reader(file);
-      TraceEvent event;
-      TraceSummary summary;
-      while (reader.next(event)) {
-        if (const auto* s = std::get_if<TraceSummary>(&event)) summary = *s;
-      }
-      // CSV holds no summary: only the records' counts, and no blocked arrivals.
-      const bool recorded = reader.format() != TraceFormat::csv;
-      if (summary.joins != manifest.run.joins || summary.leaves != manifest.run.leaves ||
-          (recorded && summary.trans != manifest.run.trans) ||
-          (recorded && reader.timed() && summary.blocked != manifest.run.blocked)) {
-        faults += "; its summary differs from the counts recorded";
-      }
-      counts = ", " + std::to_string(summary.joins) + " joins, " + std::to_string(summary.leaves) +
-               " leaves";
-      if (recorded) counts += ", Trans " + std::to_string(summary.trans);
-      if (recorded && reader.timed()) counts += ", " + std::to_string(summary.blocked) + " blocked";
-    } catch (const TraceError& e) {
-      std::fprintf(stderr, "%s:%llu: %s\n", tracePath.c_str(),
-                   static_cast<unsigned long long>(e.line()), e.reason().c_str());
-      return kInspectBadTrace;
-    } catch (const std::system_error& e) {
-      std::fprintf(stderr, "%s: cannot read: %s\n", tracePath.c_str(), e.code().message().c_str());
-      return kInspectTrouble;
-    }
-  }
+  const std::string faults = fault ? bytesDiffer : traceMismatches(manifest, found);
   if (!faults.empty()) {
-    std::fprintf(stderr, "%s: does not match %s%s\n", tracePath.c_str(), manifestPath.c_str(),
+    std::fprintf(stderr, "%s: does not match %s%s\n", shownTrace.c_str(), shownManifest.c_str(),
                  faults.c_str());
     return kInspectBadTrace;
   }
-  const std::string line = tracePath + ": matches " + manifestPath + ": " +
-                           std::to_string(digest.bytes) + " bytes" +
-                           (manifest.sha256.empty() ? std::string(", no sha256 recorded")
-                                                    : ", sha256 " + digest.sha256) +
-                           counts + "\n";
-  return writeStdout(line) ? kInspectOk : kInspectTrouble;
+  const TraceSummary& summary = found.summary;
+  const bool recorded = found.format != TraceFormat::csv;
+  std::string line =
+      shownTrace + ": matches " + shownManifest + ": " + std::to_string(found.bytes) + " bytes" +
+      (manifest.sha256.empty() ? std::string(", no sha256 recorded") : ", sha256 " + found.sha256) +
+      ", " + std::to_string(summary.joins) + " joins, " + std::to_string(summary.leaves) +
+      " leaves";
+  if (recorded) line += ", Trans " + std::to_string(summary.trans);
+  if (recorded && found.timed) line += ", " + std::to_string(summary.blocked) + " blocked";
+  return writeStdout(line + "\n") ? kInspectOk : kInspectTrouble;
 }
 
 // One trace, opened and inspected, its faults reported under its name.
@@ -538,6 +528,9 @@ int readFailure(const std::string& name) {
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "%s: out of memory while reading it\n", name.c_str());
     return kInspectTrouble;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", name.c_str(), e.what());
+    return kInspectTrouble;
   }
 }
 
@@ -586,18 +579,13 @@ int inspectInput(const InspectOptions& options, const std::string& input) {
       options.output != "-";
   if (writesFile && !openOutput(options, file)) return kInspectTrouble;
   try {
-    return inspect(options, name, *source, file ? &*file : nullptr);
+    return inspect(options, input, name, *source, file ? &*file : nullptr);
   } catch (...) {
     return readFailure(name);
   }
 }
 
-}  // namespace
-
-int runInspect(int argc, const char* const argv[]) {
-  // Past a file-size limit a write must fail, to be reported and its partial
-  // file removed, rather than the process die without a word.
-  std::signal(SIGXFSZ, SIG_IGN);
+int run(int argc, const char* const argv[]) {
   InspectOptions options;
   try {
     options = parseInspectOptions(argc, argv);
@@ -631,6 +619,24 @@ int runInspect(int argc, const char* const argv[]) {
     status = std::max(status, inspectInput(options, input));
   }
   return status;
+}
+
+}  // namespace
+
+int runInspect(int argc, const char* const argv[]) {
+  // Past a file-size limit a write must fail, to be reported and its partial
+  // file removed, rather than the process die without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
+  // The last boundary: whatever no part above foresaw ends the program with a
+  // word and its temporary files removed, never in an abort.
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    complain("out of memory");
+  } catch (const std::exception& e) {
+    complain(e.what());
+  }
+  return kInspectTrouble;
 }
 
 }  // namespace grouptrace

@@ -98,7 +98,8 @@ class MembershipTraceHelper : public Object {
   // A trace generated in-process: the same requests as `grouptrace SEED`
   // writes for these parameters, with band and delay exact.
   void SetParameters(const grouptrace::Parameters& parameters, int32_t seed);
-  // The same, from a parameter file as `grouptrace -p` reads it.
+  // The same, from a parameter file as `grouptrace -p` reads it: 13 lines, or
+  // JSON (an object of the 13 names, or a manifest).
   void SetParameterFile(const std::string& path, int32_t seed);
   // A trace generated in-process from a whole run configuration, the timed
   // model's included (config.dynamic): its requests happen at StartTime plus
