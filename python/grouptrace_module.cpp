@@ -6,6 +6,7 @@
 #include <Python.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -22,23 +23,27 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "dynamic/dynamic_options.h"
 #include "grouptrace/any_trace_reader.h"
 #include "grouptrace/byte_sink.h"
+#include "grouptrace/fd_source.h"
 #include "grouptrace/file_source.h"
 #include "grouptrace/generator.h"
 #include "grouptrace/parameters.h"
 #include "grouptrace/trace_error.h"
 #include "grouptrace/version.h"
 #include "io/atomic_file.h"
+#include "io/digest_source.h"
 #include "io/pipe_size.h"
 #include "manifest/manifest.h"
 #include "network/network_options.h"
 #include "network/path_bounds.h"
 #include "parameters/parameter_table.h"
+#include "reader/opening_source.h"
 #include "table/request_table.h"
 #include "writers/format_table.h"
 
@@ -159,6 +164,11 @@ void translate(std::exception_ptr thrown) {
     } catch (py::error_already_set& set) {
       set.restore();
     }
+  } catch (const ManifestError& e) {
+    PyErr_SetObject(PyExc_ValueError, messageText(e.what()).ptr());
+  } catch (const py::cast_error& e) {
+    // A value of the wrong type that reached a conversion.
+    PyErr_SetObject(PyExc_TypeError, messageText(e.what()).ptr());
   } catch (const ParameterError& e) {
     try {
       raise(parameterErrorType, e.what(),
@@ -297,7 +307,8 @@ Parameters parametersFromStream(const py::object& text) {
     throw py::type_error("from_stream() takes str or bytes, got " +
                          std::string(Py_TYPE(text.ptr())->tp_name));
   }
-  return parseParameters(bytes);
+  // A JSON file's faults are std::invalid_argument: ValueError.
+  return parseParameterFile(bytes);
 }
 
 py::dict parametersDict(const Parameters& p) {
@@ -365,6 +376,14 @@ TraceFormat formatValue(const std::string& name) {
   return *format;
 }
 
+std::string formatText(const py::object& format) {
+  if (!PyUnicode_Check(format.ptr())) {
+    throw py::type_error("format must be a str or None, got " +
+                         std::string(Py_TYPE(format.ptr())->tp_name));
+  }
+  return format.cast<std::string>();
+}
+
 // str, bytes or os.PathLike, as the operating system takes it.
 std::string pathValue(const py::object& path) {
   PyObject* converted = nullptr;
@@ -393,6 +412,58 @@ const dynamic::OptionEntry* dynamicOption(const std::string& keyword) {
   return nullptr;
 }
 
+// A message of the timed model's options in the keywords' terms: the
+// command line's "--join-rate JOINS_PER_SECOND: ..." becomes "join_rate: ...".
+std::string keywordMessage(const std::string& message) {
+  for (const dynamic::OptionEntry& entry : dynamic::kOptionTable) {
+    const std::string form = std::string(entry.form) + ": ";
+    if (message.rfind(form, 0) != 0) continue;
+    std::string rest = message.substr(form.size());
+    const std::string keyword(entry.keyword);
+    const std::string words(entry.form.substr(entry.option.size() + 1));
+    // A value of one word ("SECONDS") is the keyword itself; a form of
+    // several ("exp:MEAN, ...") says what the value may be.
+    if (words.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ_") == std::string::npos) {
+      for (std::size_t at; (at = rest.find(words)) != std::string::npos;) {
+        rest.replace(at, words.size(), keyword);
+      }
+      return rest.rfind(keyword, 0) == 0 ? rest : keyword + ": " + rest;
+    }
+    return keyword + " (" + words + "): " + rest;
+  }
+  return message;
+}
+
+// Runs f, whose refusals of the timed model's options are std::invalid_argument,
+// and raises them as ValueError in the keywords' terms.
+template <class F>
+decltype(auto) withKeywordMessages(F&& f) {
+  try {
+    return f();
+  } catch (const std::invalid_argument& e) {
+    throw py::value_error(keywordMessage(e.what()));
+  }
+}
+
+// A number as the option's text: an integer of any kind (int, numpy.int64)
+// exactly, any other number (float, numpy.float32) as its shortest double.
+std::optional<std::string> numberText(py::handle value) {
+  PyObject* const object = value.ptr();
+  if (!PyFloat_Check(object) && PyIndex_Check(object)) {
+    py::object integer = py::reinterpret_steal<py::object>(PyNumber_Index(object));
+    if (!integer) throw py::error_already_set();
+    return std::string(py::str(integer));
+  }
+  if (PyFloat_Check(object) || (Py_TYPE(object)->tp_as_number != nullptr &&
+                                Py_TYPE(object)->tp_as_number->nb_float != nullptr)) {
+    const double v = PyFloat_AsDouble(object);
+    if (v == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+    char text[32];
+    return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+  }
+  return std::nullopt;
+}
+
 // Each value as the program's option takes it: a number becomes its text.
 dynamic::DynamicOptions dynamicsFromKeywords(const py::args& args, const py::kwargs& kwargs) {
   if (!args.empty()) throw py::type_error("Dynamics() takes keyword arguments only");
@@ -405,20 +476,21 @@ dynamic::DynamicOptions dynamicsFromKeywords(const py::args& args, const py::kwa
       throw py::type_error("Dynamics() got an unexpected keyword argument '" + name + "'");
     }
     if (value.is_none()) continue;
-    std::string text;
+    std::optional<std::string> text;
     if (PyUnicode_Check(value.ptr())) {
       text = value.cast<std::string>();
-    } else if (PyLong_Check(value.ptr()) || PyFloat_Check(value.ptr())) {
-      text = py::str(value);
     } else {
+      text = numberText(value);
+    }
+    if (!text) {
       throw py::type_error("Dynamics(): " + name + " takes a number or a text, got " +
                            std::string(Py_TYPE(value.ptr())->tp_name));
     }
-    entry->apply(options, text);  // std::invalid_argument: ValueError
+    withKeywordMessages([&] { entry->apply(options, *text); });
     duration = duration || name == "duration";
   }
   if (!duration) throw py::type_error("Dynamics() needs duration= (seconds)");
-  dynamic::validate(options);
+  withKeywordMessages([&] { dynamic::validate(options); });
   return options;
 }
 
@@ -510,6 +582,73 @@ py::array timedRows(const TraceTable& table) {
 
 // ---------------------------------------------------------------- Trace
 
+// Writes into a socket without SIGPIPE, however the host treats that signal:
+// a checker that stops reading at a fault ends the writing with EPIPE.
+class SocketSink final : public ByteSink {
+ public:
+  explicit SocketSink(int fd) : fd_(fd) {}
+  void write(const char* data, std::size_t size) override {
+    while (size > 0) {
+      const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) throw WriteError(errno);
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+  }
+
+ private:
+  int fd_;
+};
+
+// Checks a table as the reader checks the trace it holds: its JSON Lines text,
+// written on one thread and read on this one, so that memory does not follow
+// the trace. A table read from CSV, which holds no duration, average size or
+// summary, is checked as CSV, its summary against its records. Throws
+// TraceError, or std::invalid_argument for rows of no trace (replayTable).
+void checkTable(const TraceTable& table) {
+  int ends[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+    throw std::system_error(errno, std::generic_category(), "socketpair");
+  }
+  const bool fromCsv =
+      table.header.duration ? !std::isfinite(*table.header.duration) : table.header.avgSize == 0;
+  const TraceFormat format = fromCsv ? TraceFormat::csv : TraceFormat::jsonl;
+  std::exception_ptr writeFailure;
+  std::thread writer([&] {
+    try {
+      SocketSink sink(ends[1]);
+      replayTable(table, *makeTraceWriter(format, sink));
+    } catch (const WriteError&) {
+      // The reader stopped at a fault, which it reports.
+    } catch (...) {
+      writeFailure = std::current_exception();
+    }
+    ::shutdown(ends[1], SHUT_WR);
+  });
+  std::exception_ptr readFailure;
+  try {
+    FdSource source(ends[0]);
+    AnyTraceReader reader(source);
+    TraceEvent event;
+    while (reader.next(event)) {
+      const auto* summary = std::get_if<TraceSummary>(&event);
+      if (fromCsv && summary != nullptr && *summary != table.summary) {
+        throw TraceError(reader.line(), "the summary differs from the records' counts");
+      }
+    }
+  } catch (...) {
+    readFailure = std::current_exception();
+  }
+  ::shutdown(ends[0], SHUT_RDWR);
+  writer.join();
+  ::close(ends[0]);
+  ::close(ends[1]);
+  // Rows no trace holds are refused by the writer, before the reader sees them.
+  if (writeFailure) std::rethrow_exception(writeFailure);
+  if (readFailure) std::rethrow_exception(readFailure);
+}
+
 // A generated or read trace. It never changes: its arrays are read-only, so
 // the text it writes is always that of the trace it was made from.
 class Trace {
@@ -561,41 +700,53 @@ class Trace {
   }
 
   static Trace fromState(const py::tuple& state) {
-    if (state.size() != 14 || state[0].cast<int>() != 2) {
+    auto table = std::make_shared<TraceTable>();
+    std::optional<Parameters> parameters;
+    std::optional<SEED_type> seed;
+    std::optional<dynamic::DynamicOptions> dynamics;
+    try {
+      if (state.size() != 14 || state[0].cast<int>() != 2) throw py::cast_error();
+      table->header.avgSize = state[1].cast<std::int32_t>();
+      table->header.orderedJoinLeave = state[2].cast<std::int32_t>();
+      const std::string sources = state[3].cast<std::string>();
+      const std::string rows = state[4].cast<std::string>();
+      const std::string times = state[10].cast<std::string>();
+      const std::size_t count = rows.size() / sizeof(RequestRow);
+      if (sources.size() % sizeof(NODEID) != 0 || rows.size() % sizeof(RequestRow) != 0 ||
+          times.size() % sizeof(double) != 0 ||
+          (!times.empty() && times.size() / sizeof(double) != count)) {
+        throw py::value_error("a grouptrace.Trace state with a partial row");
+      }
+      table->sources.resize(sources.size() / sizeof(NODEID));
+      if (!sources.empty()) std::memcpy(table->sources.data(), sources.data(), sources.size());
+      table->requests.reserve(count);
+      for (std::size_t i = 0; i < count; ++i) {
+        std::memcpy(&table->requests.append(), rows.data() + i * sizeof(RequestRow),
+                    sizeof(RequestRow));
+      }
+      table->times.resize(times.size() / sizeof(double));
+      if (!times.empty()) std::memcpy(table->times.data(), times.data(), times.size());
+      if (!state[11].is_none()) table->header.duration = state[11].cast<double>();
+      table->summary = TraceSummary{state[5].cast<Count>(), state[6].cast<Count>(),
+                                    state[7].cast<Count>(), state[12].cast<Count>()};
+      if (!state[8].is_none()) parameters = state[8].cast<Parameters>();
+      if (!state[9].is_none()) seed = state[9].cast<SEED_type>();
+      if (!state[13].is_none()) dynamics = state[13].cast<dynamic::DynamicOptions>();
+    } catch (const py::cast_error&) {
       throw py::value_error("not the state of a grouptrace.Trace of this version");
     }
-    auto table = std::make_shared<TraceTable>();
-    table->header.avgSize = state[1].cast<std::int32_t>();
-    table->header.orderedJoinLeave = state[2].cast<std::int32_t>();
-    const std::string sources = state[3].cast<std::string>();
-    const std::string rows = state[4].cast<std::string>();
-    if (sources.size() % sizeof(NODEID) != 0 || rows.size() % sizeof(RequestRow) != 0) {
-      throw py::value_error("a grouptrace.Trace state with a partial row");
+    // A state is bytes anyone can write: it becomes a Trace only if it is a
+    // trace the checker takes, as a file read would be.
+    {
+      py::gil_scoped_release release;
+      try {
+        checkTable(*table);
+      } catch (const TraceError& e) {
+        throw py::value_error(std::string("not the state of a sound trace: ") + e.what());
+      } catch (const std::invalid_argument& e) {
+        throw py::value_error(std::string("not the state of a sound trace: ") + e.what());
+      }
     }
-    table->sources.resize(sources.size() / sizeof(NODEID));
-    std::memcpy(table->sources.data(), sources.data(), sources.size());
-    const std::size_t count = rows.size() / sizeof(RequestRow);
-    table->requests.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-      std::memcpy(&table->requests.append(), rows.data() + i * sizeof(RequestRow),
-                  sizeof(RequestRow));
-    }
-    const std::string times = state[10].cast<std::string>();
-    if (times.size() % sizeof(double) != 0 ||
-        (!times.empty() && times.size() / sizeof(double) != count)) {
-      throw py::value_error("a grouptrace.Trace state with a partial row");
-    }
-    table->times.resize(times.size() / sizeof(double));
-    std::memcpy(table->times.data(), times.data(), times.size());
-    if (!state[11].is_none()) table->header.duration = state[11].cast<double>();
-    table->summary = TraceSummary{state[5].cast<Count>(), state[6].cast<Count>(),
-                                  state[7].cast<Count>(), state[12].cast<Count>()};
-    std::optional<Parameters> parameters;
-    if (!state[8].is_none()) parameters = state[8].cast<Parameters>();
-    std::optional<SEED_type> seed;
-    if (!state[9].is_none()) seed = state[9].cast<SEED_type>();
-    std::optional<dynamic::DynamicOptions> dynamics;
-    if (!state[13].is_none()) dynamics = state[13].cast<dynamic::DynamicOptions>();
     return Trace(std::move(table), parameters, seed, dynamics);
   }
   const py::array& requests() const { return requests_; }
@@ -603,7 +754,7 @@ class Trace {
 
   py::str text(const py::object& formatObject) const {
     const TraceFormat format =
-        formatValue(formatObject.is_none() ? defaultFormat() : formatObject.cast<std::string>());
+        formatValue(formatObject.is_none() ? defaultFormat() : formatText(formatObject));
     StringSink sink;
     {
       py::gil_scoped_release release;
@@ -616,7 +767,7 @@ class Trace {
 
   void write(const py::object& pathObject, const py::object& formatObject) const {
     const TraceFormat format =
-        formatValue(formatObject.is_none() ? defaultFormat() : formatObject.cast<std::string>());
+        formatValue(formatObject.is_none() ? defaultFormat() : formatText(formatObject));
     const std::string path = pathValue(pathObject);
     py::gil_scoped_release release;
     onPath(path, [&] {
@@ -704,8 +855,12 @@ RunConfig runConfig(const Parameters& parameters, const py::object& seedObject,
   config.parameters = parameters;
   config.seed = seedValue(seedObject);
   if (!dynamicsObject.is_none()) {
+    if (!py::isinstance<dynamic::DynamicOptions>(dynamicsObject)) {
+      throw py::type_error("dynamics must be a grouptrace.Dynamics or None, got " +
+                           std::string(Py_TYPE(dynamicsObject.ptr())->tp_name));
+    }
     config.dynamic = dynamicsObject.cast<dynamic::DynamicOptions>();
-    dynamic::validate(parameters, *config.dynamic);  // std::invalid_argument: ValueError
+    withKeywordMessages([&] { dynamic::validate(parameters, *config.dynamic); });
   }
   applyNetworkKeywords(config, network);
   std::shared_ptr<const Topology> read;
@@ -731,61 +886,79 @@ Trace generateTrace(const Parameters& parameters, const py::object& seedObject,
   return trace;
 }
 
-// The form a trace file is in, from its first bytes.
-TraceFormat formatOfFile(const std::string& path) {
-  FileSource file(path);
-  char start[64];
-  std::size_t got = 0;
-  for (std::size_t n; got < sizeof start && (n = file.read(start + got, sizeof start - got)) > 0;) {
-    got += n;
+// The manifest of read(..., manifest=), whole: small, so a bound keeps a
+// mistaken path (a trace, a device) from filling memory.
+Manifest manifestFile(const std::string& path) {
+  std::string text;
+  py::gil_scoped_release release;
+  onPath(path, [&] {
+    FileSource file(path);
+    char block[4096];
+    for (std::size_t n; (n = file.read(block, sizeof block)) > 0;) {
+      text.append(block, n);
+      if (text.size() > (std::size_t{1} << 20)) break;
+    }
+  });
+  try {
+    if (text.size() > (std::size_t{1} << 20)) throw ManifestError("over 1 MiB");
+    return readManifest(text);
+  } catch (const ManifestError& e) {
+    throw py::value_error(path + ": not a manifest: " + e.what());
   }
-  return detectTraceFormat(std::string_view(start, got)).value_or(TraceFormat::trace);
 }
 
 Trace readTraceFile(const py::object& pathObject, const py::object& manifestObject) {
   const std::string path = pathValue(pathObject);
   // A manifest says what made the trace, once the trace is seen to be its.
   std::optional<Manifest> manifest;
-  if (!manifestObject.is_none()) {
-    const std::string manifestPath = pathValue(manifestObject);
-    std::string text;
-    onPath(manifestPath, [&] {
-      FileSource file(manifestPath);
-      char block[4096];
-      for (std::size_t n; (n = file.read(block, sizeof block)) > 0;) text.append(block, n);
-    });
-    try {
-      manifest = readManifest(text);
-    } catch (const ManifestError& e) {
-      throw py::value_error(manifestPath + ": not a manifest: " + e.what());
-    }
-  }
+  if (!manifestObject.is_none()) manifest = manifestFile(pathValue(manifestObject));
   auto table = std::make_shared<TraceTable>();
+  TraceFound found;
   {
     py::gil_scoped_release release;
     onPath(path, [&] {
-      if (formatOfFile(path) != TraceFormat::trace) {
-        // CSV and JSON Lines, classic or timed, through the reader of every form.
-        FileSource file(path);
-        fitPipeToWrites(file.fd());
-        TraceTableBuilder builder(*table, kInterruptible);
-        readTrace(file, builder);
-        return;
-      }
+      // Opened once and its form told from the bytes read, which the reader
+      // then gets again: a named pipe cannot be opened a second time.
       FileSource file(path);
       fitPipeToWrites(file.fd());
       struct stat st;
       const bool sized = ::fstat(file.fd(), &st) == 0 && S_ISREG(st.st_mode);
-      readTable(file, *table, kInterruptible, sized ? static_cast<std::uint64_t>(st.st_size) : 0);
+      // Against a manifest, the bytes are counted and hashed as they are read.
+      DigestSource digest(file, manifest ? manifest->bytes : 0);
+      OpeningSource source(manifest ? static_cast<ByteSource&>(digest) : file);
+      found.format = detectTraceFormat(source.readOpening(64)).value_or(TraceFormat::trace);
+      try {
+        if (*found.format != TraceFormat::trace) {
+          // CSV and JSON Lines, classic or timed, through the reader of every form.
+          TraceTableBuilder builder(*table, kInterruptible);
+          readTrace(source, builder);
+        } else {
+          readTable(source, *table, kInterruptible,
+                    sized ? static_cast<std::uint64_t>(st.st_size) : 0);
+        }
+      } catch (const TraceError&) {
+        // Other bytes than the manifest records are the fault to name.
+        if (!manifest) throw;
+        digest.drain();
+        found.format.reset();
+        found.bytes = digest.bytes();
+        found.sha256 = digest.sha256();
+        if (traceMismatches(*manifest, found).empty()) throw;
+        return;
+      }
+      if (!manifest) return;
+      digest.drain();
+      found.bytes = digest.bytes();
+      found.sha256 = digest.sha256();
     });
   }
   if (!manifest) return Trace(std::move(table));
-  const TraceSummary& s = table->summary;
-  if (s.joins != manifest->run.joins || s.leaves != manifest->run.leaves) {
+  found.timed = table->header.duration.has_value();
+  found.summary = table->summary;
+  const std::string faults = traceMismatches(*manifest, found);
+  if (!faults.empty()) {
     throw py::value_error(path + " does not hold the trace the manifest describes (" +
-                          std::to_string(s.joins) + " joins and " + std::to_string(s.leaves) +
-                          " leaves; it records " + std::to_string(manifest->run.joins) + " and " +
-                          std::to_string(manifest->run.leaves) + ")");
+                          faults.substr(2) + ")");
   }
   return Trace(std::move(table), manifest->config.parameters, manifest->config.seed,
                manifest->config.dynamic);
@@ -798,7 +971,7 @@ void writeTraceFile(const Parameters& parameters, const py::object& seedObject,
   const std::string path = pathValue(pathObject);
   // The timed model's times need CSV or JSON Lines: CSV unless named.
   config.format = formatValue(formatObject.is_none() ? std::string(config.dynamic ? "csv" : "trace")
-                                                     : formatObject.cast<std::string>());
+                                                     : formatText(formatObject));
   RunResult result;
   std::optional<AtomicFile> file;
   {
@@ -834,6 +1007,8 @@ class TraceChunks {
     }
     chunkSize_ = static_cast<std::size_t>(chunkSize);
     path_ = pathValue(pathObject);
+    // Opening a named pipe waits for its writer, which may be another thread.
+    py::gil_scoped_release release;
     onPath(path_, [&] { file_ = std::make_unique<FileSource>(path_); });
     fitPipeToWrites(file_->fd());
     reader_ = std::make_unique<TraceChunkReader>(*file_);
@@ -1011,6 +1186,15 @@ PYBIND11_MODULE(_grouptrace, m) {
       stalledRunWarningType == nullptr) {
     throw py::error_already_set();
   }
+  // Pickled at every protocol as protocol 2 pickles them: a new object given
+  // its state. Protocols 0 and 1 would otherwise build the object without
+  // its C++ value.
+  const py::object newObject = py::module_::import("copyreg").attr("__newobj__");
+  const auto reduceEx = [newObject](const py::object& self, int) {
+    return py::make_tuple(newObject, py::make_tuple(py::type::of(self)),
+                          self.attr("__getstate__")());
+  };
+
   m.attr("TraceError") = py::handle(traceErrorType);
   m.attr("ParameterError") = py::handle(parameterErrorType);
   m.attr("TopologyError") = py::handle(topologyErrorType);
@@ -1059,7 +1243,8 @@ PYBIND11_MODULE(_grouptrace, m) {
       .def(py::pickle([](const Parameters& p) { return parametersDict(p); },
                       [](const py::dict& values) {
                         return parametersFromKeywords(py::args(), py::kwargs(values));
-                      }));
+                      }))
+      .def("__reduce_ex__", reduceEx);
 
   py::class_<dynamic::DynamicOptions> dynamics(m, "Dynamics", kDynamicsDoc);
   dynamics.def(py::init(&dynamicsFromKeywords));
@@ -1083,7 +1268,8 @@ PYBIND11_MODULE(_grouptrace, m) {
       .def(py::pickle([](const dynamic::DynamicOptions& o) { return dynamicsDict(o); },
                       [](const py::dict& values) {
                         return dynamicsFromKeywords(py::args(), py::kwargs(values));
-                      }));
+                      }))
+      .def("__reduce_ex__", reduceEx);
   m.attr("MODEL_VERSION") = std::string(dynamic::kModelVersion);
 
   py::class_<Trace>(m, "Trace",
@@ -1152,7 +1338,8 @@ PYBIND11_MODULE(_grouptrace, m) {
       .def("__copy__", [](py::object self) { return self; })
       .def("__deepcopy__", [](py::object self, py::object) { return self; })
       .def(py::pickle([](const Trace& t) { return t.state(); },
-                      [](const py::tuple& state) { return Trace::fromState(state); }));
+                      [](const py::tuple& state) { return Trace::fromState(state); }))
+      .def("__reduce_ex__", reduceEx);
 
   py::class_<TraceChunks>(m, "TraceChunks", "The iterator iter_read() returns.")
       .def("__iter__", [](py::object self) { return self; })
