@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs them one after the other for SECONDS in all
-# (default 60), a third each: fuzz_generator (the parameter reader, the seed argument and the
-# whole run), fuzz_reader (the trace reader) and fuzz_any_reader (the reader of every form). Each starts from its seeds plus what earlier runs in the
-# same build directory found. Exits non-zero on a crash, a hang, a sanitizer report or a broken
+# (default 60), a quarter each: fuzz_generator (the parameter reader, the seed argument and the
+# whole run), fuzz_reader (the trace reader), fuzz_any_reader (the reader of every form) and
+# fuzz_manifest (manifests and JSON parameter files). Each starts from its seeds plus what earlier
+# runs in the same build directory found. Exits non-zero on a crash, a hang, a sanitizer report or a broken
 # check; the input that caused it is left in BUILD_DIR/fuzz-artifacts/.
 #
 # usage: fuzz/run.sh [SECONDS] [extra libFuzzer flags, given to every target...]
@@ -17,10 +18,12 @@ jobs=${JOBS:-2}
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DGROUPTRACE_FUZZ=ON -DGROUPTRACE_BUILD_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" >/dev/null
-cmake --build "$build" -j "$jobs" --target fuzz_generator fuzz_reader fuzz_any_reader grouptrace
+cmake --build "$build" -j "$jobs" --target fuzz_generator fuzz_reader fuzz_any_reader \
+  fuzz_manifest grouptrace
 
 artifacts="$build/fuzz-artifacts"
-mkdir -p "$artifacts" "$build/fuzz-corpus" "$build/fuzz-reader-corpus" "$build/fuzz-any-reader-corpus"
+mkdir -p "$artifacts" "$build/fuzz-corpus" "$build/fuzz-reader-corpus" \
+  "$build/fuzz-any-reader-corpus" "$build/fuzz-manifest-corpus"
 
 # A session of 1,200 members, whose member tree has two levels above its leaves, and a join-leave
 # phase in ordered mode on it: a seed for paths the small traces of the seeds never reach.
@@ -50,12 +53,14 @@ run() {
     "$corpus" "$seeds"
 }
 
-# A time of 0 would mean no limit at all.
-first=$(((seconds + 2) / 3))
-second=$(((seconds + 1) / 3 > 0 ? (seconds + 1) / 3 : 1))
-third=$((seconds / 3 > 0 ? seconds / 3 : 1))
-run fuzz_generator "$first" 65536 fuzz/params.dict "$build/fuzz-corpus" "$build/fuzz/seeds" "$@"
-run fuzz_reader "$second" 2097152 fuzz/trace.dict "$build/fuzz-reader-corpus" \
+# The quarters add up to SECONDS; a time of 0 would mean no limit at all.
+share() { local t=$(((seconds + $1) / 4)); echo $((t > 0 ? t : 1)); }
+run fuzz_generator "$(share 3)" 65536 fuzz/params.dict "$build/fuzz-corpus" "$build/fuzz/seeds" \
+  "$@"
+run fuzz_reader "$(share 2)" 2097152 fuzz/trace.dict "$build/fuzz-reader-corpus" \
   "$build/fuzz/reader-seeds" "$@"
-run fuzz_any_reader "$third" 2097152 fuzz/trace.dict "$build/fuzz-any-reader-corpus" \
+run fuzz_any_reader "$(share 1)" 2097152 fuzz/trace.dict "$build/fuzz-any-reader-corpus" \
   "$build/fuzz/any-reader-seeds" "$@"
+# Long enough for a manifest nested past the readers' bound many times over.
+run fuzz_manifest "$(share 0)" 262144 fuzz/manifest.dict "$build/fuzz-manifest-corpus" \
+  "$build/fuzz/manifest-seeds" "$@"

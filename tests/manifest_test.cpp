@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/json_text.h"
+#include "dynamic/dynamic_options.h"
 #include "grouptrace/version.h"
 #include "inspect_test_support.h"
 #include "io/sha256.h"
@@ -217,6 +220,121 @@ TEST(Manifest, VerifyAndSummariesOfManyTraces) {
   EXPECT_EQ(other.status, 1);
   EXPECT_NE(other.err.find("does not match"), std::string::npos) << other.err;
   EXPECT_EQ(other.out, "");
+}
+
+// Every rule of a manifest, each fed a manifest that breaks it alone.
+TEST(Manifest, EachRuleRefusesTheManifestThatBreaksIt) {
+  Manifest m;
+  m.version = kVersion;
+  m.config.parameters = parseParameters(kStream);
+  m.run = RunResult{RunStatus::complete, 60, 35, 25, 0};
+  m.bytes = 3000;
+  m.output = "t";
+  m.sha256 = std::string(64, 'a');
+  const std::string valid = manifestJson(m);
+  ASSERT_NO_THROW(readManifest(valid));
+  m.config.dynamic = dynamic::DynamicOptions{};
+  m.config.dynamic->duration = 100;
+  m.config.format = TraceFormat::csv;
+  const std::string timed = manifestJson(m);
+  ASSERT_NO_THROW(readManifest(timed));
+
+  struct Fault {
+    const char* what;
+    std::string text;
+    std::string message;
+  };
+  // The text with a key's value replaced, or the key removed.
+  const auto without = [](const std::string& text, const char* key,
+                          const std::optional<json::Value>& value = std::nullopt) {
+    json::Value object = json::parse(text);
+    if (value) {
+      object[key] = *value;
+    } else {
+      object.erase(key);
+    }
+    return object.dump();
+  };
+  const auto edit = [](std::string text, const std::string& from, const std::string& to) {
+    const std::size_t at = text.find(from);
+    if (at == std::string::npos) throw std::runtime_error("no " + from);
+    return text.replace(at, from.size(), to);
+  };
+  std::vector<Fault> faults = {
+      {"not JSON", valid.substr(0, valid.size() - 3), "not valid JSON"},
+      {"not an object", "[" + valid + "]", "a manifest is a JSON object"},
+      {"an unknown key", edit(valid, "{", "{\"x\": 1,"), "unknown key \"x\""},
+      {"a version that is a number", edit(valid, "\"" + std::string(kVersion) + "\"", "1"),
+       "\"version\" must be a string"},
+      {"a seed past 32 bits", edit(valid, "\"seed\": 0", "\"seed\": 2147483648"),
+       "\"seed\" is out of range"},
+      {"a seed with a fraction", edit(valid, "\"seed\": 0", "\"seed\": 0.5"),
+       "\"seed\" must be a whole number"},
+      {"parameters that are no object", without(valid, "parameters", json::Value::array()),
+       "\"parameters\" is not a JSON object"},
+      {"an unknown parameter", edit(valid, "\"nNodes\"", "\"nodes\""), "unknown key \"nodes\""},
+      {"a parameter past 32 bits", edit(valid, "\"nNodes\": 30", "\"nNodes\": -2147483649"),
+       "\"nNodes\" is out of range"},
+      {"an unknown format", edit(valid, "\"format\": \"trace\"", "\"format\": \"xml\""),
+       "unknown \"format\" \"xml\""},
+      {"an unknown status", edit(valid, "\"complete\"", "\"done\""), "unknown \"status\""},
+      {"negative joins", edit(valid, "\"joins\": 35", "\"joins\": -1"),
+       "\"joins\" is out of range"},
+      {"negative bytes", edit(valid, "\"bytes\": 3000", "\"bytes\": -1"),
+       "\"bytes\" is out of range"},
+      {"an output that is no text", edit(valid, "\"output\": \"t\"", "\"output\": 5"),
+       "\"output\" must be a string"},
+      {"a hash too short", edit(valid, std::string(64, 'a'), std::string(63, 'a')),
+       "\"sha256\" must be 64"},
+      {"a hash in capitals", edit(valid, std::string(64, 'a'), std::string(64, 'A')),
+       "\"sha256\" must be 64"},
+      {"requests that are not joins and leaves",
+       edit(valid, "\"requests\": 60", "\"requests\": 61"), "\"requests\" 61 is not"},
+      {"legacyNumbers that is no boolean",
+       edit(valid, "\"format\"", "\"legacyNumbers\": 1, \"format\""), "must be true or false"},
+      {"a model this version does not make", edit(timed, "\"dynamic-", "\"static-"),
+       "which this version does not make"},
+      {"dynamic that is no object", without(timed, "dynamic", json::Value::array()),
+       "\"dynamic\" is not a JSON object"},
+      {"an unknown option", edit(timed, "\"holding\"", "\"hold\""), "unknown key \"hold\""},
+      {"an option that does not read", edit(timed, "\"exp:1800\"", "\"exp:x\""), "exp:x"},
+      {"no duration", edit(timed, "\"duration\": \"100\",", ""), "has no \"duration\""},
+      {"negative blocked joins", edit(timed, "\"blocked\": 0", "\"blocked\": -1"),
+       "\"blocked\" is out of range"},
+      {"a key twice", edit(valid, "{", "{\"seed\": 0,"), "given twice"},
+      {"a number past a double", edit(valid, "\"bytes\": 3000", "\"bytes\": 1e999"),
+       "too large to hold"},
+      {"nesting past any record",
+       edit(valid, "\"seed\": 0",
+            "\"seed\": [[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]"),
+       "nested over 32 deep"},
+  };
+  for (const char* key : {"version", "seed", "parameters", "status", "trans", "joins", "leaves",
+                          "requests", "bytes", "output", "format"}) {
+    faults.push_back({key, without(valid, key), "has no \"" + std::string(key) + "\""});
+  }
+  for (const Fault& fault : faults) {
+    SCOPED_TRACE(fault.what);
+    try {
+      readManifest(fault.text);
+      ADD_FAILURE() << "accepted:\n" << fault.text;
+    } catch (const ManifestError& e) {
+      EXPECT_NE(std::string(e.what()).find(fault.message), std::string::npos) << e.what();
+    }
+  }
+
+  // A parameter file is an object of the 13 names, or a whole manifest.
+  for (const auto& [text, message] : std::vector<std::pair<std::string, std::string>>{
+           {"[1]", "a JSON parameter file is a JSON object"},
+           {edit(valid, "{", "{\"x\": 1,"), "unknown key \"x\""},
+           {"{\"nNodes\": 30}", "has no \"nSessions\""}}) {
+    try {
+      readJsonParameters(text);
+      ADD_FAILURE() << "accepted: " << text;
+    } catch (const ManifestError& e) {
+      EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+    }
+  }
 }
 
 TEST(Manifest, OnlyTheSameMajorVersionMakesTheSameTraces) {

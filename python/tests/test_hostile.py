@@ -48,6 +48,8 @@ MANIFEST_FAULTS = [
     ("a key given twice", "t", "m.json", '"bytes": ', '"bytes": 1, "bytes": ', "given twice"),
     ("nesting past any record", "t", "m.json", '"bytes": ', f'"x": {DEEP}, "bytes": ',
      "nested over 32 deep"),
+    ("a manifest of over 1 MiB", "t", "m.json", '"bytes": ', '"x": "' + "x" * (1 << 20) + '", "bytes": ',
+     "over 1 MiB"),
 ]
 
 

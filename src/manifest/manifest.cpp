@@ -109,7 +109,9 @@ std::string manifestJson(const Manifest& m) {
   out += field("requests", std::to_string(m.run.joins + m.run.leaves));
   out += field("bytes", std::to_string(m.bytes));
   out += field("output", m.output ? jsonString(*m.output) : "null");
-  out += field("sha256", jsonString(m.sha256));
+  // Absent when unknown (a record read from a manifest older than the hash):
+  // a blank one would be refused on reading.
+  if (!m.sha256.empty()) out += field("sha256", jsonString(m.sha256));
   out += "  \"format\": " + jsonString(formatName(m.config.format));
   // Only when given, so that every other manifest stays as it was.
   if (m.legacyNumbers) out += ",\n  \"legacyNumbers\": true";

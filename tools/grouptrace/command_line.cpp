@@ -269,7 +269,10 @@ Parameters readStream(const CommandOptions& options, std::string& where) {
   // same blanks and byte-order mark a stream may have; a stream with a number.
   if (first == '{') {
     try {
-      return readJsonParameters("{" + readWhole(in, where));
+      // Appended, not added: GCC 12 warns wrongly about a copy in `"{" + s`.
+      std::string text(1, '{');
+      text += readWhole(in, where);
+      return readJsonParameters(text);
     } catch (const ManifestError& e) {
       throw UsageError(where + e.what());
     }
