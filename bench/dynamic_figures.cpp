@@ -5,6 +5,8 @@
 //   dynamic-popularity.svg  each session's share of the joins against its Zipf weight
 //   dynamic-size.svg        group sizes over a day against lambda p_s E[H]
 //   dynamic-diurnal.svg     hourly joins against the daily curve
+//   dynamic-start.svg       group sizes after a steady start under a strong
+//                           rhythm against its periodic mean, by model version
 // The curves drawn as "configured" are computed here from the options alone,
 // not taken from the run, so that a figure would show a run that strays.
 //
@@ -28,9 +30,10 @@
 #include <variant>
 #include <vector>
 
-#include "svg_text.h"
 #include "dynamic/dynamic_run.h"
 #include "dynamic/portable_math.h"
+#include "dynamic/start_law.h"
+#include "svg_text.h"
 
 namespace grouptrace::dynamic {
 namespace {
@@ -220,6 +223,9 @@ class Svg {
                 std::string_view dash = {}) {
     body_ += "<polyline fill=\"none\"" + strokeOf(stroke, width, dash) +
              " stroke-linejoin=\"round\"" + " points=\"" + pointList(points) + "\"/>\n";
+  }
+  void polygon(const std::vector<Point>& points, std::string_view fill) {
+    body_ += "<polygon fill=\"" + std::string(fill) + "\" points=\"" + pointList(points) + "\"/>\n";
   }
   void circle(double cx, double cy, double r, std::string_view fill, std::string_view stroke) {
     body_ += "<circle cx=\"" + fixed(cx, 1) + "\" cy=\"" + fixed(cy, 1) + "\" r=\"" + fixed(r, 1) +
@@ -822,6 +828,107 @@ Figure diurnalFigure() {
               fixed(chiSquare, 2) + " critical " + fixed(kCritical, 2) + ";"};
 }
 
+Figure startFigure() {
+  // The example of the start's mend: a rhythm of amplitude 0.9 peaking at 0,
+  // stays of 30 min. A session that has run forever holds 1.88 times its
+  // average at 0, and falls towards the trough with the rhythm.
+  constexpr SEED_type kSeed = 7;
+  constexpr std::int32_t kSessions = 50;
+  constexpr double kPerSession = 200, kHours = 6, kSample = 120;
+  DynamicOptions o;
+  o.duration = kHours * 3600;
+  o.holding = {HoldingFamily::exponential, 1800, 0};
+  o.diurnal = {0.9, 86400, 0};
+  o.joinRate = kSessions * kPerSession / 1800;
+  const double rate = *o.joinRate / kSessions;
+  const auto expectedAt = [&](double t) {
+    return rate * steadyPresence(o.holding, Diurnal{0.9, 86400, -t});
+  };
+  // The mean size over the sessions, sampled every two minutes.
+  const auto meanSizes = [&](ModelVersion model) {
+    DynamicOptions run = o;
+    run.model = model;
+    std::vector<double> size(kSessions, 0);
+    std::vector<Point> out;
+    double next = 0;
+    const auto sampleUpTo = [&](double t) {
+      while (next < t && next <= run.duration) {
+        double total = 0;
+        for (const double v : size) total += v;
+        out.push_back({next / 3600, total / kSessions});
+        next += kSample;
+      }
+    };
+    replay(
+        network(1000000, kSessions, 1), kSeed, run,
+        [&](const JoinRecord& j, TracePhase phase) {
+          if (phase != TracePhase::beefUp) sampleUpTo(*j.time);
+          ++size[j.session];
+        },
+        [&](const LeaveRecord& l, TracePhase phase) {
+          if (phase != TracePhase::joinLeave) return;
+          sampleUpTo(*l.time);
+          --size[l.session];
+        });
+    sampleUpTo(run.duration + kSample);
+    return out;
+  };
+  const std::vector<Point> second = meanSizes(ModelVersion::dynamic2);
+  const std::vector<Point> first = meanSizes(ModelVersion::dynamic1);
+
+  Svg svg(900, 560);
+  heading(svg, "Group size after a steady start under a daily rhythm, by model version");
+  const Frame f(80, 50, 790, 370, {0, kHours}, {0, 400});
+  std::vector<Tick> hours;
+  for (int h = 0; h <= kHours; ++h) hours.push_back({static_cast<double>(h), std::to_string(h)});
+  f.axes(svg, hours, linearTicks(0, 400, 8), "time since the start (h)",
+         "mean members besides the source");
+  f.beginClip(svg, "start");
+  // The mean of 50 independent Poisson sizes: ± 2 standard errors around m(t).
+  std::vector<Point> upper, lower, curve;
+  for (double t = 0; t <= o.duration; t += kSample) {
+    const double m = expectedAt(t);
+    const double spread = 2 * std::sqrt(m / kSessions);
+    upper.push_back(f.at(t / 3600, m + spread));
+    lower.push_back(f.at(t / 3600, m - spread));
+    curve.push_back(f.at(t / 3600, m));
+  }
+  std::vector<Point> band = upper;
+  band.insert(band.end(), lower.rbegin(), lower.rend());
+  svg.polygon(band, kBand);
+  std::vector<Point> secondLine, firstLine;
+  for (const Point& p : second) secondLine.push_back(f.at(p.x, p.y));
+  for (const Point& p : first) firstLine.push_back(f.at(p.x, p.y));
+  svg.line(f.left(), f.y(kPerSession), f.right(), f.y(kPerSession), kGrid, 1.5, "2 3");
+  svg.polyline(firstLine, "#7a3c8c", 1.3);
+  svg.polyline(secondLine, kMeasured, 1.3);
+  svg.polyline(curve, kConfigured, 1.8, "6 4");
+  Frame::endClip(svg);
+  svg.text(f.x(0.1), f.y(kPerSession) - 6,
+           "the average, λ p_s E[H] = " + fixed(kPerSession, 0) + ": where dynamic-1 starts",
+           "start", 11);
+  svg.text(f.x(2.2), f.y(392),
+           "at 0: expected m(0) = " + fixed(expectedAt(0), 1) + "; dynamic-2 " +
+               fixed(second.front().y, 1) + ", dynamic-1 " + fixed(first.front().y, 1),
+           "start", 11);
+  legend(svg, f.x(3.6), f.y(170),
+         {{LegendEntry::line, kMeasured, "dynamic-2, mean over the 50 sessions"},
+          {LegendEntry::line, "#7a3c8c", "dynamic-1, the same options and seed"},
+          {LegendEntry::dashed, kConfigured, "periodic mean m(t) = ∫ r(t − u) (1 − F(u)) du"},
+          {LegendEntry::band, kBand, "m(t) ± 2 standard errors of the mean of 50"}});
+  caption(svg, 476,
+          {"Seed 7; 1,000,000 nodes, 50 sessions, --holding exp:1800, --diurnal 0.9:86400:0 "
+           "(peak at 0), --join-rate " +
+               fixed(*o.joinRate, 4) + " (λ p_s E[H] = 200), steady start, 6 h.",
+           "m(t) = λ p_s E[H] [1 + A (cos ω(t − P) − ωμ sin ω(t − P)) / (1 + ω²μ²)] for "
+           "exponential stays of mean μ, ω = 2π / PERIOD.",
+           "dynamic-1 drew the members at 0 at the rhythm's average rate and caught up with the "
+           "rhythm's state only as they left."});
+  return {"dynamic-start.svg", svg.document("Group size after a steady start under a daily rhythm"),
+          "start: expected " + fixed(expectedAt(0), 2) + " dynamic-2 " +
+              fixed(second.front().y, 2) + " dynamic-1 " + fixed(first.front().y, 2) + ";"};
+}
+
 }  // namespace
 }  // namespace grouptrace::dynamic
 
@@ -829,8 +936,8 @@ int main(int argc, char** argv) {
   using namespace grouptrace::dynamic;
   if (argc != 2) {
     std::cerr << "usage: " << (argc > 0 ? argv[0] : "grouptrace_dynamic_figures")
-              << " FOLDER\nwrites dynamic-holding.svg, dynamic-popularity.svg, dynamic-size.svg"
-                 " and dynamic-diurnal.svg into FOLDER\n";
+              << " FOLDER\nwrites dynamic-holding.svg, dynamic-popularity.svg, dynamic-size.svg,"
+                 " dynamic-diurnal.svg and dynamic-start.svg into FOLDER\n";
     return 2;
   }
   const std::filesystem::path folder = argv[1];
@@ -840,7 +947,8 @@ int main(int argc, char** argv) {
     std::cerr << "cannot create " << folder.string() << ": " << error.message() << "\n";
     return 1;
   }
-  for (const auto& make : {holdingFigure, popularityFigure, sizeFigure, diurnalFigure}) {
+  for (const auto& make :
+       {holdingFigure, popularityFigure, sizeFigure, diurnalFigure, startFigure}) {
     const Figure figure = make();
     const std::filesystem::path path = folder / figure.name;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

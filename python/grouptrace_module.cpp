@@ -27,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/run_monitor.h"
 #include "dynamic/dynamic_options.h"
 #include "grouptrace/any_trace_reader.h"
 #include "grouptrace/byte_sink.h"
@@ -189,6 +190,10 @@ void checkSignals(void*) {
   if (PyErr_CheckSignals() != 0) throw py::error_already_set();
 }
 constexpr PollHook kInterruptible{&checkSignals, nullptr};
+// The same between the run's own stretches of work, those that add no text (a
+// steady start's draws) included.
+constexpr RunMonitor kInterruptibleRun{[](void*, const RunProgress&) { checkSignals(nullptr); },
+                                       nullptr};
 
 // Passes blocks of text on, and checks for signals between them.
 class InterruptibleSink final : public ByteSink {
@@ -464,6 +469,16 @@ std::optional<std::string> numberText(py::handle value) {
   return std::nullopt;
 }
 
+// The model version a text names, as the manifest records it.
+dynamic::ModelVersion modelVersionValue(const py::handle& value) {
+  if (PyUnicode_Check(value.ptr())) {
+    if (const auto version = dynamic::parseModelVersion(value.cast<std::string>())) return *version;
+  }
+  throw py::value_error("Dynamics(): model takes \"dynamic-1\" or \"" +
+                        std::string(dynamic::kModelVersion) + "\" (the default), got " +
+                        std::string(py::repr(value)));
+}
+
 // Each value as the program's option takes it: a number becomes its text.
 dynamic::DynamicOptions dynamicsFromKeywords(const py::args& args, const py::kwargs& kwargs) {
   if (!args.empty()) throw py::type_error("Dynamics() takes keyword arguments only");
@@ -471,6 +486,11 @@ dynamic::DynamicOptions dynamicsFromKeywords(const py::args& args, const py::kwa
   bool duration = false;
   for (const auto& [key, value] : kwargs) {
     const std::string name = py::str(key);
+    if (name == "model") {
+      // The version, as --model names it: new runs take the newest.
+      if (!value.is_none()) options.model = modelVersionValue(value);
+      continue;
+    }
     const dynamic::OptionEntry* entry = dynamicOption(name);
     if (entry == nullptr) {
       throw py::type_error("Dynamics() got an unexpected keyword argument '" + name + "'");
@@ -500,6 +520,7 @@ py::dict dynamicsDict(const dynamic::DynamicOptions& options) {
     const std::string text = entry.text(options);
     values[py::str(entry.keyword.data())] = text.empty() ? py::object(py::none()) : py::str(text);
   }
+  values["model"] = py::str(std::string(dynamic::modelVersionName(options.model)));
   return values;
 }
 
@@ -512,7 +533,7 @@ std::string dynamicsRepr(const dynamic::DynamicOptions& options) {
     out += (first ? "" : ", ") + std::string(entry.keyword) + "='" + text + "'";
     first = false;
   }
-  return out + ")";
+  return out + ", model='" + std::string(dynamic::modelVersionName(options.model)) + "')";
 }
 
 // ---------------------------------------------------------------- arrays
@@ -696,7 +717,8 @@ class Trace {
         parameters_ ? py::object(py::cast(*parameters_)) : py::object(py::none()),
         seed_ ? py::object(py::int_(*seed_)) : py::object(py::none()), times,
         t.header.duration ? py::object(py::float_(*t.header.duration)) : py::object(py::none()),
-        t.summary.blocked, dynamics_ ? py::object(py::cast(*dynamics_)) : py::object(py::none()));
+        t.summary.blocked, dynamics_ ? py::object(py::cast(*dynamics_)) : py::object(py::none()),
+        t.header.modelVersion);
   }
 
   static Trace fromState(const py::tuple& state) {
@@ -705,7 +727,11 @@ class Trace {
     std::optional<SEED_type> seed;
     std::optional<dynamic::DynamicOptions> dynamics;
     try {
-      if (state.size() != 14 || state[0].cast<int>() != 2) throw py::cast_error();
+      // 15 items since the header carries its model version; a state of 14 is
+      // one pickled before.
+      if ((state.size() != 14 && state.size() != 15) || state[0].cast<int>() != 2) {
+        throw py::cast_error();
+      }
       table->header.avgSize = state[1].cast<std::int32_t>();
       table->header.orderedJoinLeave = state[2].cast<std::int32_t>();
       const std::string sources = state[3].cast<std::string>();
@@ -732,6 +758,11 @@ class Trace {
       if (!state[8].is_none()) parameters = state[8].cast<Parameters>();
       if (!state[9].is_none()) seed = state[9].cast<SEED_type>();
       if (!state[13].is_none()) dynamics = state[13].cast<dynamic::DynamicOptions>();
+      if (state.size() == 15) {
+        table->header.modelVersion = state[14].cast<std::int32_t>();
+      } else if (dynamics) {
+        table->header.modelVersion = static_cast<std::int32_t>(dynamics->model);
+      }
     } catch (const py::cast_error&) {
       throw py::value_error("not the state of a grouptrace.Trace of this version");
     }
@@ -982,7 +1013,7 @@ void writeTraceFile(const Parameters& parameters, const py::object& seedObject,
       fitPipeToWrites(file->fd());
       FdSink descriptor(file->fd());
       InterruptibleSink sink(descriptor);
-      return writeTrace(config, sink);
+      return writeTrace(config, sink, kInterruptibleRun);
     });
     // As the program does with -o: the file is replaced only once the run is
     // known to be sound, or once the warning of a stalled run has been let
@@ -1110,14 +1141,15 @@ cannot be used raises TopologyError.)";
 constexpr const char* kDynamicsDoc = R"(The options of the timed model.
 
 Dynamics(duration=, holding="exp:1800", popularity="uniform", join_rate=None,
-         diurnal=0, start="steady", end="leave")
+         diurnal=0, start="steady", end="leave", model="dynamic-2")
 
 duration (seconds, required), join_rate (joins per second over all
 sessions; by default avg_size * sessions / E[H]) and diurnal (A, or
 "A:PERIOD:PEAK") take numbers or their text; holding takes "exp:MEAN",
 "lognormal:MU:SIGMA" or "pareto:SCALE:SHAPE", popularity "uniform" or
 "zipf:ALPHA", start "steady" or "empty", end "leave" or "open", as the
-program's options of the same names do.)";
+program's options of the same names do. model names the model version, as
+--model does: "dynamic-2" (MODEL_VERSION, the newest) or "dynamic-1".)";
 
 constexpr const char* kReadDoc = R"(Reads and checks a whole trace file.
 
@@ -1255,6 +1287,13 @@ PYBIND11_MODULE(_grouptrace, m) {
         [keyword](const dynamic::DynamicOptions& o) { return dynamicsDict(o)[py::str(keyword)]; },
         entry.meaning.data());
   }
+  dynamics.def_property_readonly(
+      "model",
+      [](const dynamic::DynamicOptions& o) {
+        return std::string(dynamic::modelVersionName(o.model));
+      },
+      "The model version the run takes: \"dynamic-2\", the newest (the default), or "
+      "\"dynamic-1\", to make its stored traces again.");
   dynamics.def("to_dict", &dynamicsDict, "The options by keyword, as texts Dynamics() takes.")
       .def("__repr__", &dynamicsRepr)
       .def(
@@ -1319,9 +1358,13 @@ PYBIND11_MODULE(_grouptrace, m) {
       .def_property_readonly(
           "model",
           [](const Trace& t) {
-            return t.timed() ? std::string(dynamic::kModelVersion) : std::string("classic");
+            if (!t.timed()) return std::string("classic");
+            const auto version = static_cast<dynamic::ModelVersion>(t.table().header.modelVersion);
+            const std::string_view name = dynamic::modelVersionName(version);
+            return name.empty() ? std::string("dynamic") : std::string(name);
           },
-          "\"classic\", or the timed model's version (\"dynamic-1\").")
+          "\"classic\", or the timed model's version (\"dynamic-2\", \"dynamic-1\"); "
+          "\"dynamic\" for a timed trace read from a form that does not record it (CSV).")
       .def_property_readonly(
           "duration",
           [](const Trace& t) {

@@ -159,7 +159,7 @@ const std::string kTimedCsv = R"(time,phase,kind,node,session,band,delay,hops
 
 TEST(AnyFormTimed, HandWrittenTracesGiveTheirEventsWithTimes) {
   const std::vector<TraceEvent> expected = {
-      TraceHeader{0, 0, 100.0},
+      TraceHeader{0, 0, 100.0, 1},
       SessionEntry{0, 0},
       SessionEntry{1, 3},
       PhaseStart{TracePhase::beefUp},
@@ -282,8 +282,8 @@ TEST(AnyFormFaults, EachIsRefusedOnItsLine) {
       {"another model version",
        jsonlWith(
            1,
-           R"({"kind":"header","model":"dynamic-2","duration":100,"avgSize":0,"orderedJoinLeave":0})"),
-       1, "model \"dynamic-2\", which this reader does not know"},
+           R"({"kind":"header","model":"dynamic-9","duration":100,"avgSize":0,"orderedJoinLeave":0})"),
+       1, "model \"dynamic-9\", which this reader does not know"},
       {"a beef-up join after 0",
        jsonlWith(
            4,

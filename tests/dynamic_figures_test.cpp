@@ -17,7 +17,8 @@ namespace grouptrace::testing {
 namespace {
 
 const std::vector<std::string> kFigures = {"dynamic-holding.svg", "dynamic-popularity.svg",
-                                           "dynamic-size.svg", "dynamic-diurnal.svg"};
+                                           "dynamic-size.svg", "dynamic-diurnal.svg",
+                                           "dynamic-start.svg"};
 
 // The program's command line with its arguments. Built by appending: GCC 12
 // warns wrongly about a copy in `" " + std::string`.
@@ -106,6 +107,10 @@ TEST_F(DynamicFigures, EachFigureHasItsAxesLegendAndData) {
        {">time since the start (h)<", ">joins per hour<", ">joins in each hour of the run<",
         ">base rate λ × 3600 (A = 0)<"},
        1},
+      {"dynamic-start.svg",
+       {">time since the start (h)<", ">mean members besides the source<",
+        ">dynamic-2, mean over the 50 sessions<", ">dynamic-1, the same options and seed<"},
+       3},
   };
   for (const Expected& e : expected) {
     SCOPED_TRACE(e.name);
@@ -151,6 +156,19 @@ TEST_F(DynamicFigures, PrintedStatisticsAgreeWithTheConfiguredLaws) {
     EXPECT_GT(number(error[i]), 0);
     EXPECT_NEAR(number(average[i]), number(configured[i]), 4 * number(error[i])) << i;
   }
+
+  // The mean of 50 Poisson sizes at 0 under the rhythm's state, and dynamic-1's
+  // start at the average of 200, far below.
+  const std::string start = figure("dynamic-start.svg");
+  // 200 (1 + 0.9 / (1 + (2 pi 1800 / 86400)^2)), the closed form of the notes.
+  const std::regex numbers(
+      "expected m\\(0\\) = ([0-9.]+); dynamic-2 ([0-9.]+), dynamic-1 ([0-9.]+)<");
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(start, match, numbers));
+  const double expected = number(match[1]), second = number(match[2]), first = number(match[3]);
+  EXPECT_NEAR(expected, 376.97, 0.05);
+  EXPECT_NEAR(second, expected, 4 * std::sqrt(expected / 50));
+  EXPECT_NEAR(first, 200, 4 * std::sqrt(200.0 / 50));
 }
 
 TEST_F(DynamicFigures, WritesTheSameBytesOnEveryRunAsDocsKeeps) {

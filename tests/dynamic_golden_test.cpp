@@ -45,7 +45,10 @@ RunConfig configOf(const std::vector<std::string>& args, const std::string& stre
       config.seed = std::stoi(value);
     } else if (name == "--format") {
       config.format = *parseTraceFormat(value);
-    } else if (name != "--model") {
+    } else if (name == "--model") {
+      options.model =
+          value == "dynamic" ? dynamic::kNewestModel : *dynamic::parseModelVersion(value);
+    } else {
       bool known = false;
       for (const dynamic::OptionEntry& entry : dynamic::kOptionTable) {
         if (name == entry.option) {

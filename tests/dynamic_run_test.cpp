@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -35,7 +36,8 @@ void checkRules(const std::vector<TraceEvent>& events, const Parameters& p,
                 const DynamicOptions& o) {
   ASSERT_GE(events.size(), 5u);
   ASSERT_TRUE(std::holds_alternative<TraceHeader>(events.front()));
-  EXPECT_EQ(std::get<TraceHeader>(events.front()), (TraceHeader{p.avgSize, 0, o.duration}));
+  EXPECT_EQ(std::get<TraceHeader>(events.front()),
+            (TraceHeader{p.avgSize, 0, o.duration, static_cast<std::int32_t>(o.model)}));
   std::map<std::int32_t, NODEID> sources;
   std::set<std::pair<std::int32_t, NODEID>> members;
   std::vector<TracePhase> phases;
@@ -143,13 +145,19 @@ TEST(DynamicRunRules, ASessionFullOfMembersBlocksArrivalsAndCountsThem) {
   EXPECT_NEAR(arrivals, 5000, 4 * std::sqrt(5000.0));
   EXPECT_NEAR(summary.blocked / arrivals, 0.4, 0.025);
 
-  // A steady start on the same network refuses the members beyond room too.
+  // A steady start on the same network: about 50 arrivals in the second, every
+  // one blocked. dynamic-2 starts full without turning anyone away; dynamic-1
+  // drew some 100 members for 2 places and counted the rest as blocked too.
   o.start = StartState::steady;
   o.joinRate = 50;
   o.duration = 1;
   const auto crowded = runEvents(p, 5, o);
   checkRules(crowded, p, o);
-  EXPECT_GT(std::get<TraceSummary>(crowded.back()).blocked, 50);
+  EXPECT_LT(std::get<TraceSummary>(crowded.back()).blocked, 80);
+  o.model = ModelVersion::dynamic1;
+  const auto old = runEvents(p, 5, o);
+  checkRules(old, p, o);
+  EXPECT_GT(std::get<TraceSummary>(old.back()).blocked, 100);
 }
 
 TEST(DynamicRunOrder, TiesGoLeavesFirstThenBySessionThenNode) {
@@ -238,13 +246,45 @@ TEST(DynamicRunDraws, TheSameSeedGivesTheSameEventsAndAnotherSeedOthers) {
 // run under an emulator must reproduce them: traces are the same bits everywhere.
 TEST(DynamicRunDraws, ARunIsTheSameBitsOnEveryPlatform) {
   const Parameters p = scenario(12, 5, 8);
-  DynamicOptions o = everyDrawPath();
-  const auto events = runEvents(p, 2024, o);
-  const auto& summary = std::get<TraceSummary>(events.back());
-  EXPECT_GT(summary.blocked, 0);
-  EXPECT_EQ(fingerprint(events), 0x5119d361354754c4ull) << std::hex << fingerprint(events);
-  o.holding = {HoldingFamily::pareto, 30, 1.8};
-  EXPECT_EQ(fingerprint(runEvents(p, 2024, o)), 0xcb03cb2bcd8539c7ull) << std::hex;
+  struct Case {
+    ModelVersion model;
+    HoldingLaw law;
+    std::uint64_t fingerprint;
+    std::optional<double> joinRate;  // a high one: blocked counts of means past 100
+  };
+  const Case cases[] = {
+      {ModelVersion::dynamic1,
+       {HoldingFamily::lognormal, 4, 1.2},
+       0x5119d361354754c4ull,
+       std::nullopt},
+      {ModelVersion::dynamic1,
+       {HoldingFamily::pareto, 30, 1.8},
+       0xcb03cb2bcd8539c7ull,
+       std::nullopt},
+      {ModelVersion::dynamic2,
+       {HoldingFamily::lognormal, 4, 1.2},
+       0x7a25e6091a848bdbull,
+       std::nullopt},
+      {ModelVersion::dynamic2,
+       {HoldingFamily::pareto, 30, 1.8},
+       0x41b8dd696a18e953ull,
+       std::nullopt},
+      {ModelVersion::dynamic2,
+       {HoldingFamily::exponential, 100, 0},
+       0x8c5f5c914f8a5101ull,
+       std::nullopt},
+      {ModelVersion::dynamic2, {HoldingFamily::exponential, 100, 0}, 0xf84474b39392c309ull, 50.0},
+  };
+  for (const Case& c : cases) {
+    DynamicOptions o = everyDrawPath();
+    o.model = c.model;
+    o.holding = c.law;
+    o.joinRate = c.joinRate;
+    const auto events = runEvents(p, 2024, o);
+    EXPECT_GT(std::get<TraceSummary>(events.back()).blocked, 0);
+    EXPECT_EQ(fingerprint(events), c.fingerprint)
+        << modelVersionName(c.model) << " " << std::hex << fingerprint(events);
+  }
 }
 
 TEST(DynamicRunDraws, TheDailyRhythmLeavesStaysAndRequirementsWhereTheyWere) {

@@ -12,9 +12,34 @@
 // RunConfig::dynamic (generator.h); the classic model's traces are unchanged.
 namespace grouptrace::dynamic {
 
-// The timed model's version: traces made under one version stay the same bits
-// for good; a change to any draw or rule makes a new version.
-inline constexpr std::string_view kModelVersion = "dynamic-1";
+// The timed model's versions. Traces made under one version stay the same bits
+// for good; a change to any draw or rule makes a new version, and new runs take
+// the newest. dynamic-2 starts a session from the state the daily rhythm is in
+// at time 0 and, on a network a session can fill, from the law of a session
+// that fills; its draws come from streams of their own.
+enum class ModelVersion { dynamic1 = 1, dynamic2 = 2 };
+inline constexpr ModelVersion kNewestModel = ModelVersion::dynamic2;
+
+// The newest version's name, as traces, manifests and Python record it.
+inline constexpr std::string_view kModelVersion = "dynamic-2";
+
+// "dynamic-1" or "dynamic-2"; empty for a value that is no version.
+inline std::string_view modelVersionName(ModelVersion version) {
+  switch (version) {
+    case ModelVersion::dynamic1:
+      return "dynamic-1";
+    case ModelVersion::dynamic2:
+      return "dynamic-2";
+  }
+  return {};
+}
+
+// The version a name stands for; nothing for any other name.
+inline std::optional<ModelVersion> parseModelVersion(std::string_view name) {
+  if (name == "dynamic-1") return ModelVersion::dynamic1;
+  if (name == "dynamic-2") return ModelVersion::dynamic2;
+  return std::nullopt;
+}
 
 // How long a member stays.
 enum class HoldingFamily { exponential, lognormal, pareto };
@@ -58,6 +83,9 @@ struct DynamicOptions {
   Diurnal diurnal;
   StartState start = StartState::steady;
   EndRule end = EndRule::leave;
+  // The model version that makes the trace; a stored trace of an older one is
+  // made again by naming it.
+  ModelVersion model = kNewestModel;
 };
 
 }  // namespace grouptrace::dynamic

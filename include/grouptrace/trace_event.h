@@ -39,9 +39,14 @@ struct TraceHeader {
   // requests carry times in [0, duration]); absent for the classic model's
   // ordered requests.
   std::optional<double> duration;
+  // The timed model's version that made a timed trace (1 for dynamic-1, 2 for
+  // dynamic-2), where the form records it (JSON Lines does, CSV does not); 0
+  // when it is not known. A timed header written as JSON Lines without one
+  // names the newest version.
+  std::int32_t modelVersion = 0;
   bool operator==(const TraceHeader& o) const {
     return avgSize == o.avgSize && orderedJoinLeave == o.orderedJoinLeave &&
-           duration == o.duration;
+           duration == o.duration && modelVersion == o.modelVersion;
   }
   bool operator!=(const TraceHeader& o) const { return !(*this == o); }
 };

@@ -2,11 +2,14 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <limits>
 #include <stdexcept>
 #include <vector>
 
 #include "common/message_text.h"
 #include "dynamic/portable_math.h"
+#include "dynamic/start_law.h"
 
 namespace grouptrace::dynamic {
 namespace {
@@ -46,13 +49,23 @@ double number(std::string_view form, std::string_view whole, std::string_view te
   const auto [ptr, ec] = std::from_chars(text.data(), end, value);
   if (text.empty() || ptr != end || ec == std::errc::invalid_argument) refuseText(form, whole);
   if (ec == std::errc::result_out_of_range) refuse(form, quoted(text) + " is out of range");
-  return value;
+  // "-0" is 0: a duration of -0 would print its times as -0.
+  return value + 0.0;
 }
 
 std::string shown(double v) {
   char buffer[32];
   const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
   return std::string(buffer, ec == std::errc() ? ptr : buffer);
+}
+
+// A number for a message, to two figures: "3.4e+306", "1.5e-08"; a whole
+// number below a million in full.
+std::string about(double n) {
+  char text[32];
+  const bool whole = n >= 1 && n < 1e6;
+  std::snprintf(text, sizeof text, whole ? "%.0f" : "%.2g", n);
+  return text;
 }
 
 void requireFinite(std::string_view form, std::string_view what, double v) {
@@ -182,6 +195,23 @@ EndRule parseEnd(std::string_view text) {
   refuseText(kEndForm, text);
 }
 
+// Times are doubles: near t they step by ulp(t). A rhythm whose period spans
+// fewer than 1024 of those steps would be sampled at a few phases only, or, as
+// the phase overflows, at none (every arrival thinned away).
+void requireResolvablePeriod(const DynamicOptions& options) {
+  const Diurnal& d = options.diurnal;
+  if (!(d.amplitude > 0)) return;
+  const double latest = std::fmax(options.duration, d.peak);
+  const double step = std::nextafter(latest, std::numeric_limits<double>::infinity()) - latest;
+  if (!(d.period >= 1024 * step)) {
+    refuse(kDiurnalForm, "a PERIOD of " + shown(d.period) +
+                             " s is too short for the clock to follow over the run, whose times "
+                             "near " +
+                             shown(latest) + " s are exact only to " + about(step) +
+                             " s; give a period of at least " + about(1024 * step) + " s");
+  }
+}
+
 void validate(const DynamicOptions& options) {
   requireAtLeastZero(kDurationForm, "SECONDS", options.duration);
   validateHolding(options.holding);
@@ -194,10 +224,16 @@ void validate(const DynamicOptions& options) {
   if (options.end != EndRule::leave && options.end != EndRule::open) {
     refuse(kEndForm, "unknown end rule");
   }
+  requireResolvablePeriod(options);
+  if (modelVersionName(options.model).empty()) {
+    throw std::invalid_argument("--model: unknown timed model version " +
+                                std::to_string(static_cast<int>(options.model)));
+  }
 }
 
-void validate(const Parameters& parameters, const DynamicOptions& options) {
-  validate(options);
+namespace {
+
+void validateParameters(const Parameters& parameters, const DynamicOptions& options) {
   if (parameters.nNodes < 2) {
     throw std::invalid_argument(
         "nNodes: a timed run needs at least 2 nodes, a source and one more; found " +
@@ -218,6 +254,99 @@ void validate(const Parameters& parameters, const DynamicOptions& options) {
         "avgSize: sets the join rate (unless " + std::string(kJoinRateForm) +
         " is given) and must not be negative; found " + std::to_string(parameters.avgSize));
   }
+}
+
+}  // namespace
+
+RunPlan planRun(const Parameters& parameters, const DynamicOptions& options) {
+  validate(options);
+  validateParameters(parameters, options);
+  RunPlan plan;
+  const bool second = options.model == ModelVersion::dynamic2;
+  const std::int32_t n = parameters.nSessions;
+  plan.meanStay = meanHolding(options.holding);
+  if (options.joinRate) {
+    plan.joinRate = *options.joinRate;
+  } else {
+    plan.joinRate = static_cast<double>(parameters.avgSize) * n / plan.meanStay;
+    if (!std::isfinite(plan.joinRate)) {
+      refuse(kHoldingForm, "a mean stay of " + shown(plan.meanStay) +
+                               " s makes the join rate avgSize * nSessions / E[H] overflow; give "
+                               "a longer stay, or the rate with " +
+                               std::string(kJoinRateForm));
+    }
+  }
+  if (!std::isfinite(plan.joinRate * plan.meanStay)) {
+    refuse(kJoinRateForm, "the mean group size, join rate times mean stay (" +
+                              shown(plan.joinRate) + " * " + shown(plan.meanStay) + "), overflows");
+  }
+  plan.presence = second ? steadyPresence(options.holding, options.diurnal) : plan.meanStay;
+
+  plan.weights.resize(static_cast<std::size_t>(n));
+  double total = 0;
+  for (std::int32_t i = 0; i < n; ++i) {
+    plan.weights[i] = options.popularity.alpha == 0
+                          ? 1.0
+                          : portable::pow(static_cast<double>(i) + 1, -options.popularity.alpha);
+    total += plan.weights[i];
+  }
+  for (double& w : plan.weights) w /= total;
+
+  // A session joins at most every node but its source; beyond its start it
+  // takes at most the arrivals, and at most as many as its room and the stays
+  // ending within the run let in.
+  const double room = static_cast<double>(parameters.nNodes) - 1;
+  const bool steady = options.start == StartState::steady;
+  const double arrivalsPerRate = rhythmMass(options.diurnal, 0, options.duration);
+  const double refills = room + room * (options.duration / plan.meanStay);
+  // dynamic-2 draws each member present at the start until the rhythm accepts
+  // its age: (1 + A) E[H] / presence draws per member on average.
+  const double startDraws =
+      second ? (1 + options.diurnal.amplitude) * plan.meanStay / plan.presence : 1;
+  double joins = 0, arrivals = 0, startLoop = 0;
+  for (const double w : plan.weights) {
+    const double rate = plan.joinRate * w;
+    const double atStart = steady ? rate * plan.presence : 0;
+    const double comes = rate * arrivalsPerRate;
+    joins += std::fmin(atStart, room) + std::fmin(comes, refills);
+    arrivals += comes;
+    // dynamic-1 counts the members at the start one by one, room or no room.
+    startLoop += second ? std::fmin(atStart, room) * startDraws : atStart;
+  }
+  plan.requests = 2 * joins;
+  // dynamic-2 counts the arrivals a full session turns away at once, dynamic-1
+  // one by one.
+  plan.idleSteps = second ? startLoop : startLoop + arrivals;
+  if (!(plan.requests <= kMostRequests)) {
+    throw std::invalid_argument(
+        "the timed run would make about " + about(plan.requests) +
+        " requests (joins and leaves), more than any machine could write (at most " +
+        about(kMostRequests) + "): lower the join rate (" + std::string(kJoinRateForm) +
+        "), lengthen the stays (--holding) or shorten the run (--duration)");
+  }
+  if (!(plan.idleSteps <= kMostRequests)) {
+    throw std::invalid_argument(
+        "the timed run would draw about " + about(plan.idleSteps) +
+        (second ? " times to place the members present at its start"
+                : " arrivals and members at its start one by one (" +
+                      std::string(modelVersionName(options.model)) +
+                      " counts even those its sessions have no room for)") +
+        ", more than any machine could finish (at most " + about(kMostRequests) +
+        "): lower the join rate, shorten the stays or the run" +
+        (second ? std::string(", or weaken the rhythm (--diurnal)") : std::string()));
+  }
+  // Arrivals turned away are counted exactly only while the counts fit a double's
+  // whole numbers.
+  if (second && !(arrivals <= 0x1p52)) {
+    throw std::invalid_argument("the timed run would see about " + about(arrivals) +
+                                " arrivals, more than it can count exactly (2^52): lower the "
+                                "join rate or shorten the run");
+  }
+  return plan;
+}
+
+void validate(const Parameters& parameters, const DynamicOptions& options) {
+  planRun(parameters, options);
 }
 
 namespace {

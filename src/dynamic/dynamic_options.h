@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "grouptrace/dynamic_model.h"
 #include "grouptrace/parameters.h"
@@ -33,13 +34,39 @@ EndRule parseEnd(std::string_view text);
 
 // Refuses values the model cannot run with (std::invalid_argument naming the
 // option and what it accepts): non-finite or negative numbers, a mean stay of 0
-// or one that overflows, SHAPE <= 1, A outside [0, 1), a period of 0.
+// or one that overflows, SHAPE <= 1, A outside [0, 1), a period of 0 or one too
+// short for the clock to follow over the run, an unknown model version.
 void validate(const DynamicOptions& options);
 
-// Refuses classic parameters a timed run cannot use: fewer than 2 nodes (a
-// session needs a node besides its source), no session, orderedJoinLeave other
-// than 0 (strict alternation has no meaning in continuous time), and a negative
-// avgSize when it sets the join rate. maxTrans and currTrans are ignored.
+// What a run's parameters and options come to before it starts.
+struct RunPlan {
+  double meanStay = 0;  // E[H]
+  double joinRate = 0;  // lambda, over all sessions
+  // The mean number of members a session holds at time 0 per unit of its join
+  // rate (dynamic-2: under its rhythm's state at 0; dynamic-1: E[H]).
+  double presence = 0;
+  std::vector<double> weights;  // each session's share p_s of the joins
+  // What the run is expected to do, for the refusal of runs no machine could
+  // finish: requests (joins and leaves, those at the start included), and the
+  // steps of its loops that hand out nothing.
+  double requests = 0;
+  double idleSteps = 0;
+};
+
+// The most requests a run may be expected to make: 10^15 lines of a few dozen
+// bytes are tens of petabytes.
+inline constexpr double kMostRequests = 1e15;
+
+// Works the run out, and refuses (std::invalid_argument naming the option or
+// parameter) what validate(options) refuses, classic parameters a timed run
+// cannot use (fewer than 2 nodes: a session needs a node besides its source; no
+// session; orderedJoinLeave other than 0, since strict alternation has no
+// meaning in continuous time; a negative avgSize when it sets the join rate),
+// rates that overflow, and a run expected to make more than kMostRequests
+// requests or idle steps, with the number. maxTrans and currTrans are ignored.
+RunPlan planRun(const Parameters& parameters, const DynamicOptions& options);
+
+// The refusals of planRun, without keeping the plan.
 void validate(const Parameters& parameters, const DynamicOptions& options);
 
 // Each option as the command line, the Python module and the manifest name it,

@@ -3,19 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
-#include <stdexcept>
-#include <string>
 
 #include "common/member_set.h"
 #include "dynamic/philox.h"
 #include "dynamic/portable_math.h"
+#include "dynamic/start_law.h"
 
 namespace grouptrace::dynamic {
 namespace {
-
-std::uint64_t drawBits(SEED_type seed, Purpose purpose, std::int32_t session, std::uint64_t index) {
-  return DrawStream(seed, purpose, session).bitsAt(index);
-}
 
 std::int64_t roundedUniform(std::uint64_t bits, std::int64_t min, std::int64_t max) {
   return DrawStream::roundedFromBits(bits, min, max);
@@ -49,7 +44,11 @@ struct SessionState {
   double candidateRate = 0;  // rate * (1 + A)
   double clock = 0;          // time of the last candidate arrival
   std::uint64_t candidates = 0;
-  std::uint64_t arrivals = 0;
+  std::uint64_t arrivals = 0;  // dynamic-1: arrivals; dynamic-2: joins
+  // dynamic-2: every node a member since `fullSince`, arrivals suspended.
+  bool full = false;
+  double fullSince = 0;
+  std::uint64_t fullCounts = 0;
 };
 
 }  // namespace
@@ -65,7 +64,13 @@ struct DynamicRun::State {
   Parameters parameters;
   SEED_type seed;
   DynamicOptions options;
+  bool second = true;  // dynamic-2
+  std::uint32_t keyTag = kModelKeyTag2;
+  RunMonitor monitor;
+  std::uint32_t untilMonitor = kMonitorSteps;
+  double now = 0;  // the time of the last request handed out
   double meanStay = 0;
+  double presence = 0;
   double negInvShape = 0;          // pareto: -1 / SHAPE
   double negInvResidualShape = 0;  // pareto: -1 / (SHAPE - 1)
   double residualMu = 0;           // lognormal: MU + SIGMA^2
@@ -77,8 +82,22 @@ struct DynamicRun::State {
   std::int32_t cursor = 0;  // the session being emitted
   DynamicResult* result = nullptr;
 
+  std::uint64_t drawBits(Purpose purpose, std::int32_t s, std::uint64_t index) const {
+    return DrawStream(seed, purpose, s, keyTag).bitsAt(index);
+  }
+
   double uniform(Purpose purpose, std::int32_t s, std::uint64_t index) const {
-    return DrawStream::uniformFromBits(drawBits(seed, purpose, s, index));
+    return DrawStream::uniformFromBits(drawBits(purpose, s, index));
+  }
+
+  // One step of a loop: every kMonitorSteps of them, the watcher sees where the
+  // run stands (and may end it by throwing).
+  void tick() {
+    if (--untilMonitor != 0) return;
+    untilMonitor = kMonitorSteps;
+    if (monitor.call != nullptr) {
+      monitor.call(monitor.context, RunProgress{result->joins + result->leaves, now});
+    }
   }
 
   double stay(std::int32_t s, std::uint64_t k) const {
@@ -97,6 +116,7 @@ struct DynamicRun::State {
 
   // The remaining stay of a member present in the stationary state: U times a
   // length-biased stay, except for the exponential, which has no memory.
+  // (dynamic-1)
   double remainingStay(std::int32_t s, std::uint64_t i) const {
     const double u1 = uniform(Purpose::initialStay, s, 2 * i);
     const HoldingLaw& law = options.holding;
@@ -111,16 +131,51 @@ struct DynamicRun::State {
     return u2 * lengthBiased;
   }
 
+  // The remaining stay of a member present at time 0 under the rhythm's state
+  // there: tries of the stationary (age, remaining stay) pair until the rhythm
+  // at minus the age accepts one. `tries` counts the session's tries.
+  double startStay(std::int32_t s, std::uint64_t& tries) {
+    const HoldingLaw& law = options.holding;
+    const Diurnal& d = options.diurnal;
+    for (;;) {
+      tick();
+      const std::uint64_t j = 4 * tries++;
+      double age = 0, rest = 0;
+      if (law.family == HoldingFamily::exponential) {
+        // No memory: the age and the stay left are independent exp(MEAN).
+        rest = law.first * -portable::log(uniform(Purpose::initialStay, s, j + 3));
+        if (!(d.amplitude > 0)) return rest;
+        age = law.first * -portable::log(uniform(Purpose::initialStay, s, j));
+      } else {
+        const double u0 = uniform(Purpose::initialStay, s, j);
+        const double lengthBiased =
+            law.family == HoldingFamily::lognormal
+                ? portable::exp(residualMu + law.second * portable::normalQuantile(u0))
+                : law.first * portable::pow(u0, negInvResidualShape);
+        const double split = uniform(Purpose::initialStay, s, j + 1);
+        age = split * lengthBiased;
+        rest = (1 - split) * lengthBiased;
+        if (!(d.amplitude > 0)) return rest;
+      }
+      const double u = uniform(Purpose::initialStay, s, j + 2) * (1 + d.amplitude);
+      // Past 2^52 periods an age's phase is lost in rounding: such an age
+      // meets the rhythm's average.
+      const bool phased = age < 0x1p52 * d.period;
+      const double factor =
+          phased ? 1 + d.amplitude * portable::cosTurns((age + d.peak) / d.period) : 1;
+      if (u < factor) return rest;
+    }
+  }
+
   JoinRecord joinRecord(NODEID node, std::int32_t s, double time, Purpose band, Purpose delay,
                         Purpose hops, std::uint64_t k) const {
     const Parameters& p = parameters;
     JoinRecord r;
     r.node = node;
     r.session = s;
-    r.band = static_cast<double>(roundedUniform(drawBits(seed, band, s, k), p.minBand, p.maxBand));
-    r.delay =
-        static_cast<double>(roundedUniform(drawBits(seed, delay, s, k), p.minDelay, p.maxDelay));
-    r.hops = static_cast<HOPS>(roundedUniform(drawBits(seed, hops, s, k), p.minHops, p.maxHops));
+    r.band = static_cast<double>(roundedUniform(drawBits(band, s, k), p.minBand, p.maxBand));
+    r.delay = static_cast<double>(roundedUniform(drawBits(delay, s, k), p.minDelay, p.maxDelay));
+    r.hops = static_cast<HOPS>(roundedUniform(drawBits(hops, s, k), p.minHops, p.maxHops));
     r.time = time;
     return r;
   }
@@ -140,6 +195,7 @@ struct DynamicRun::State {
       st.clock += -portable::log(uniform(Purpose::arrivalGap, s, c)) / st.candidateRate;
       if (st.clock > options.duration) return;
       if (d.amplitude > 0) {
+        tick();
         const double g = 1 + d.amplitude * portable::cosTurns((st.clock - d.peak) / d.period);
         if (!(uniform(Purpose::thinning, s, c) * (1 + d.amplitude) < g)) continue;
       }
@@ -151,29 +207,38 @@ struct DynamicRun::State {
   // Session s's members at time 0, their joins queued in node order.
   void populate(std::int32_t s) {
     SessionState& st = sessions[s];
-    const double mean = st.rate * meanStay;
-    // Poisson(mean): the points of a unit-rate process that fall in [0, mean].
     std::uint64_t count = 0;
-    double sum = 0;
-    for (;;) {
-      sum += -portable::log(uniform(Purpose::initialCount, s, count));
-      if (sum > mean) break;
-      ++count;
+    if (second) {
+      const double mean = st.rate * presence;
+      count = static_cast<std::uint64_t>(cutPoisson(
+          mean, parameters.nNodes - 1, uniform(Purpose::initialCount, s, 0), [this] { tick(); }));
+    } else {
+      // Poisson(mean): the points of a unit-rate process that fall in [0, mean].
+      const double mean = st.rate * meanStay;
+      double sum = 0;
+      for (;;) {
+        tick();
+        sum += -portable::log(uniform(Purpose::initialCount, s, count));
+        if (sum > mean) break;
+        ++count;
+      }
     }
     std::vector<JoinRecord> joins;
+    std::uint64_t tries = 0;
     for (std::uint64_t i = 0; i < count; ++i) {
+      tick();
       const Count free = parameters.nNodes - st.members.size();
       if (free == 0) {
         ++result->blocked;
         continue;
       }
-      const auto k = DrawStream::belowFromBits(drawBits(seed, Purpose::initialNode, s, i),
+      const auto k = DrawStream::belowFromBits(drawBits(Purpose::initialNode, s, i),
                                                static_cast<std::uint64_t>(free));
       const NODEID node = st.members.nthNonMember(static_cast<Count>(k));
       st.members.insert(node);
       joins.push_back(joinRecord(node, s, 0, Purpose::initialBand, Purpose::initialDelay,
                                  Purpose::initialHops, i));
-      schedule({remainingStay(s, i), Pending::leave, s, node});
+      schedule({second ? startStay(s, tries) : remainingStay(s, i), Pending::leave, s, node});
     }
     std::sort(joins.begin(), joins.end(),
               [](const JoinRecord& a, const JoinRecord& b) { return a.node < b.node; });
@@ -181,9 +246,24 @@ struct DynamicRun::State {
     result->joins += static_cast<Count>(joins.size());
   }
 
+  // dynamic-2: the arrivals a full session turned away from `fullSince` up to
+  // `until`, counted at once, and its arrivals resumed from there.
+  void countTurnedAway(std::int32_t s, double until) {
+    SessionState& st = sessions[s];
+    const double mean = st.rate * rhythmMass(options.diurnal, st.fullSince, until);
+    const std::uint64_t first = st.fullCounts++ << 24;
+    result->blocked += poissonCount(mean, [&](std::uint64_t i) {
+      tick();
+      return uniform(Purpose::fullCount, s, first + i);
+    });
+    st.full = false;
+    st.clock = until;
+  }
+
   // The next request in (0, T] into `event`; false once none is left.
   bool nextRequest(TraceEvent& event) {
     while (!calendar.empty() && calendar.front().time <= options.duration) {
+      tick();
       std::pop_heap(calendar.begin(), calendar.end(), later);
       const Pending p = calendar.back();
       calendar.pop_back();
@@ -196,15 +276,27 @@ struct DynamicRun::State {
         r.session = p.session;
         r.time = p.time;
         event = r;
+        now = p.time;
+        if (st.full) {
+          countTurnedAway(p.session, p.time);
+          scheduleArrival(p.session);
+        }
         return true;
       }
-      const std::uint64_t k = st.arrivals++;
       const Count free = parameters.nNodes - st.members.size();
+      if (second && free == 0) {
+        // Every arrival until the next leave finds the session full.
+        ++result->blocked;
+        st.full = true;
+        st.fullSince = p.time;
+        continue;
+      }
+      const std::uint64_t k = st.arrivals++;
       bool joined = false;
       if (free == 0) {
         ++result->blocked;
       } else {
-        const auto pick = DrawStream::belowFromBits(drawBits(seed, Purpose::joinNode, p.session, k),
+        const auto pick = DrawStream::belowFromBits(drawBits(Purpose::joinNode, p.session, k),
                                                     static_cast<std::uint64_t>(free));
         const NODEID node = st.members.nthNonMember(static_cast<Count>(pick));
         st.members.insert(node);
@@ -212,10 +304,15 @@ struct DynamicRun::State {
         event =
             joinRecord(node, p.session, p.time, Purpose::band, Purpose::delay, Purpose::hops, k);
         schedule({p.time + stay(p.session, k), Pending::leave, p.session, node});
+        now = p.time;
         joined = true;
       }
       scheduleArrival(p.session);
       if (joined) return true;
+    }
+    // Sessions still full at the end turned away the arrivals up to T.
+    for (std::int32_t s = 0; s < static_cast<std::int32_t>(sessions.size()); ++s) {
+      if (sessions[s].full) countTurnedAway(s, options.duration);
     }
     return false;
   }
@@ -224,6 +321,7 @@ struct DynamicRun::State {
   void windDown(std::int32_t s) {
     const SessionState& st = sessions[s];
     for (Count k = 0; k < st.members.size(); ++k) {
+      tick();
       const NODEID node = st.members.nthMember(k);
       if (node == st.source) continue;
       LeaveRecord r;
@@ -236,16 +334,23 @@ struct DynamicRun::State {
   }
 };
 
-DynamicRun::DynamicRun(const Parameters& parameters, SEED_type seed, const DynamicOptions& options)
+DynamicRun::DynamicRun(const Parameters& parameters, SEED_type seed, const DynamicOptions& options,
+                       RunMonitor monitor)
     : state_(std::make_unique<State>()) {
-  validate(parameters, options);
+  RunPlan plan = planRun(parameters, options);
   State& s = *state_;
   s.parameters = parameters;
   s.seed = seed;
   s.options = options;
+  s.options.duration += 0.0;  // -0 is 0
+  s.second = options.model == ModelVersion::dynamic2;
+  s.keyTag = s.second ? kModelKeyTag2 : kModelKeyTag;
+  s.monitor = monitor;
   s.result = &result_;
+  result_.model = options.model;
   const HoldingLaw& law = options.holding;
-  s.meanStay = meanHolding(law);
+  s.meanStay = plan.meanStay;
+  s.presence = plan.presence;
   if (law.family == HoldingFamily::pareto) {
     s.negInvShape = -1 / law.second;
     s.negInvResidualShape = -1 / (law.second - 1);
@@ -253,27 +358,13 @@ DynamicRun::DynamicRun(const Parameters& parameters, SEED_type seed, const Dynam
   if (law.family == HoldingFamily::lognormal) s.residualMu = law.first + law.second * law.second;
 
   const std::int32_t n = parameters.nSessions;
-  s.weights.resize(static_cast<std::size_t>(n));
-  double total = 0;
-  for (std::int32_t i = 0; i < n; ++i) {
-    s.weights[i] = options.popularity.alpha == 0
-                       ? 1.0
-                       : portable::pow(static_cast<double>(i) + 1, -options.popularity.alpha);
-    total += s.weights[i];
-  }
-  for (double& w : s.weights) w /= total;
-
-  result_.joinRate = options.joinRate ? *options.joinRate
-                                      : static_cast<double>(parameters.avgSize) * n / s.meanStay;
-  if (!std::isfinite(result_.joinRate * s.meanStay)) {
-    throw std::invalid_argument(std::string(kJoinRateForm) +
-                                ": the mean group size, join rate times mean stay, overflows");
-  }
+  s.weights = std::move(plan.weights);
+  result_.joinRate = plan.joinRate;
   s.sessions.reserve(static_cast<std::size_t>(n));
   for (std::int32_t i = 0; i < n; ++i) {
     SessionState& st = s.sessions.emplace_back(parameters.nNodes);
     st.source = static_cast<NODEID>(DrawStream::belowFromBits(
-        drawBits(seed, Purpose::source, i, 0), static_cast<std::uint64_t>(parameters.nNodes)));
+        s.drawBits(Purpose::source, i, 0), static_cast<std::uint64_t>(parameters.nNodes)));
     st.members.insert(st.source);
     st.rate = result_.joinRate * s.weights[i];
     st.candidateRate = st.rate * (1 + options.diurnal.amplitude);
@@ -296,7 +387,8 @@ bool DynamicRun::next(TraceEvent& event) {
     }
     switch (s.stage) {
       case Stage::header:
-        event = TraceHeader{s.parameters.avgSize, 0, s.options.duration};
+        event = TraceHeader{s.parameters.avgSize, 0, s.options.duration,
+                            static_cast<std::int32_t>(s.options.model)};
         s.stage = Stage::sessions;
         return true;
       case Stage::sessions:

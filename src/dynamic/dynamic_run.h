@@ -7,6 +7,7 @@
 #include <variant>
 #include <vector>
 
+#include "common/run_monitor.h"
 #include "dynamic/dynamic_options.h"
 #include "grouptrace/parameters.h"
 #include "grouptrace/trace_event.h"
@@ -19,14 +20,15 @@ struct DynamicResult {
   Count leaves = 0;
   Count blocked = 0;    // arrivals refused because every node was a member
   double joinRate = 0;  // lambda, joins per second over all sessions
-  std::string_view modelVersion = kModelVersion;
+  ModelVersion model = kNewestModel;
 };
 
 // A pending request in the run's calendar. Events are issued in increasing
-// order of (time, kind, session, node): at equal times leaves come before joins,
-// so a node leaving at t may join again at t; then sessions in increasing order,
-// then nodes. A departure is scheduled only when its join is issued, so a stay
-// too short to move the clock (t + H == t) leaves right after its join.
+// order of (time, kind, session, node): at equal times the leaves already on
+// the calendar come before joins, so a node leaving at t may join again at t;
+// then sessions in increasing order, then nodes. A departure is put on the
+// calendar only when its join is issued, so a stay too short to move the clock
+// (t + H == t) leaves right after its own join, before anything else at t.
 struct Pending {
   enum Kind : std::uint8_t { leave = 0, arrival = 1 };
   double time;
@@ -47,35 +49,57 @@ bool precedes(const Pending& a, const Pending& b);
 //
 // The run issues, in order:
 // - the header (avgSize, orderedJoinLeave 0) and the session table;
-// - the beef-up marker and, with a steady start, the members present at time 0:
-//   Poisson(lambda p_s E[H]) per session, each staying a time drawn from the
-//   equilibrium law of the remaining stay, their joins at time 0 in session then
-//   node order (under a daily rhythm the mean is taken at the rhythm's average
-//   rate, so the first hours are close to, not exactly, stationary);
+// - the beef-up marker and, with a steady start, the members present at time 0,
+//   their joins at time 0 in session then node order (see below);
 // - the join-leave marker and the requests in (0, T];
 // - the end-of-session marker and, with the leave end rule, every remaining
 //   member leaving at T in session then node order (none with the open rule);
 // - the summary, whose transaction count is joins plus leaves (maxTrans and
 //   currTrans do not apply).
 //
+// The steady start of dynamic-2 is the state a session that has run forever is
+// in at time 0. The number present is Poisson with mean m = lambda p_s times
+// steadyPresence (the rhythm's state at 0 included), cut off at the nNodes - 1
+// nodes a session can take: P(n) proportional to m^n / n! for n <= nNodes - 1,
+// Erlang's loss law, the stationary law of a session that can fill (under a
+// rhythm, with m as its load). Each member's age u and remaining stay come from
+// the stationary pair (U L, (1 - U) L), L a length-biased stay, kept with
+// probability (1 + A cos(2 pi (u + PEAK) / PERIOD)) / (1 + A): the age then has
+// density proportional to the rate at -u times 1 - F(u), and the remaining stay
+// is H - u given H > u. (Exponential stays: the age is exp(MEAN), the remaining
+// stay an independent exp(MEAN).) An arrival that finds its session full
+// suspends the session's arrivals until its next leave; the arrivals in
+// between, all blocked, are counted with one Poisson draw.
+//
+// dynamic-1, kept for its stored traces, starts from Poisson(lambda p_s E[H])
+// per session at the rhythm's average rate, refusing and counting as blocked
+// the members beyond room, each staying U L; it draws blocked arrivals one by
+// one.
+//
 // Draws: every draw is named by (purpose, session, index) in Philox streams
-// keyed by the seed (see Purpose), indexed so that no option shifts the draws of
-// another purpose. A session's k-th candidate arrival uses arrival-gap and
-// thinning draw k (thinning only with A > 0); its k-th accepted arrival uses
-// join-node, holding, band, delay and hops draw k, blocked or not. The members
-// at time 0 count unit-rate gaps against the Poisson mean, and member i uses
-// initial-node, -band, -delay and -hops draw i and initial-stay draws 2i, 2i+1.
-// Band, delay and hops are each min + u (max - min) rounded half up, computed
-// exactly: whole numbers between the bounds (either may be the larger), the two
-// end values half as likely as the others.
+// keyed by the seed and the model version (see Purpose), indexed so that no
+// option shifts the draws of another purpose. A session's k-th candidate
+// arrival uses arrival-gap and thinning draw k (thinning only with A > 0). In
+// dynamic-1 its k-th accepted arrival uses join-node, holding, band, delay and
+// hops draw k, blocked or not; in dynamic-2 its k-th join does. The members at
+// time 0 (dynamic-2): the count takes initial-count draw 0, member i takes
+// initial-node, -band, -delay and -hops draw i, and the session's j-th try at
+// an age and stay initial-stay draws 4j to 4j + 3; the session's j-th count of
+// turned-away arrivals takes full-count draws from j * 2^24 on. (dynamic-1
+// counts unit-rate gaps against the Poisson mean, and member i uses
+// initial-stay draws 2i, 2i+1.) Band, delay and hops are each
+// min + u (max - min) rounded half up, computed exactly: whole numbers between
+// the bounds (either may be the larger), the two end values half as likely as
+// the others.
 //
 // Memory follows the members present and one pending arrival per session: there
 // is no per-node array.
 class DynamicRun {
  public:
   // Throws std::invalid_argument for parameters or options the model refuses
-  // (see validate).
-  DynamicRun(const Parameters& parameters, SEED_type seed, const DynamicOptions& options);
+  // (see planRun). The monitor is called every kMonitorSteps steps.
+  DynamicRun(const Parameters& parameters, SEED_type seed, const DynamicOptions& options,
+             RunMonitor monitor = {});
   ~DynamicRun();
   DynamicRun(const DynamicRun&) = delete;
   DynamicRun& operator=(const DynamicRun&) = delete;
@@ -98,8 +122,8 @@ class DynamicRun {
 // reference to its record. Every join and leave carries its time.
 template <class Sink>
 DynamicResult runDynamic(const Parameters& parameters, SEED_type seed,
-                         const DynamicOptions& options, Sink& sink) {
-  DynamicRun run(parameters, seed, options);
+                         const DynamicOptions& options, Sink& sink, RunMonitor monitor = {}) {
+  DynamicRun run(parameters, seed, options, monitor);
   TraceEvent event;
   while (run.next(event)) {
     std::visit(

@@ -35,6 +35,7 @@ enum class Purpose : std::uint32_t {
   initialBand = 12,
   initialDelay = 13,
   initialHops = 14,
+  fullCount = 15,  // dynamic-2: arrivals that found their session full, counted at once
   // Requirements from the network's paths, for either model, drawn under
   // kNetworkKeyTag so that they stay the same whatever model version runs.
   delaySlack = 32,   // U of a join's delay bound
@@ -50,7 +51,8 @@ enum class Purpose : std::uint32_t {
 
 // The key's second word: the model's version, so that a later version of the
 // model draws from streams of its own rather than silently from these.
-inline constexpr std::uint32_t kModelKeyTag = 0x64796e31;  // "dyn1"
+inline constexpr std::uint32_t kModelKeyTag = 0x64796e31;   // "dyn1"
+inline constexpr std::uint32_t kModelKeyTag2 = 0x64796e32;  // "dyn2"
 // The key's second word for the draws of the network options.
 inline constexpr std::uint32_t kNetworkKeyTag = 0x6e657431;  // "net1"
 

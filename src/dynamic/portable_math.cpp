@@ -177,6 +177,43 @@ double cosTurns(double t) {
   return sign * c;
 }
 
+double sinTurns(double t) {
+  if (!(t - t == 0)) return kNaN;
+  // sin is odd; then the fraction of a turn is exact, and so is each fold below.
+  double sign = 1;
+  if (t < 0) {
+    t = -t;
+    sign = -1;
+  }
+  double f = t - std::floor(t);
+  if (f > 0.5) {
+    f = 1 - f;
+    sign = -sign;
+  }
+  if (f > 0.25) f = 0.5 - f;
+  const double s = f <= 0.125 ? sinSmall(turnsToRadians(f)) : cosSmall(turnsToRadians(0.25 - f));
+  return sign * s;
+}
+
+double sincTurns(double t) {
+  if (t < 0) t = -t;
+  if (t < 0.0625) {
+    // x = 2 pi t <= pi / 8: the series sum (-x^2)^n / (2n + 1)! to below 2^-60.
+    const double x = turnsToRadians(t).hi;
+    const double z = x * x;
+    double p = 1.0 / 355687428096000;  // 1/17!
+    p = p * -z + 1.0 / 1307674368000;
+    p = p * -z + 1.0 / 6227020800;
+    p = p * -z + 1.0 / 39916800;
+    p = p * -z + 1.0 / 362880;
+    p = p * -z + 1.0 / 5040;
+    p = p * -z + 1.0 / 120;
+    p = p * -z + 1.0 / 6;
+    return 1 - z * p;
+  }
+  return sinTurns(t) / turnsToRadians(t).hi;
+}
+
 namespace {
 
 constexpr double kInvSqrtTwoPi = 0.39894228040143267794;
@@ -238,6 +275,13 @@ double roughQuantile(double p) {
 }
 
 }  // namespace
+
+double normalUpperTail(double z) {
+  if (z != z) return z;
+  if (z >= 1.5) return z > 40 ? 0 : normalDensity(z) * millsRatio(z);
+  if (z > -1.5) return 0.5 - centralMass(z);
+  return z < -40 ? 1 : 1 - normalDensity(z) * millsRatio(-z);
+}
 
 double normalQuantile(double p) {
   if (!(p > 0 && p < 1)) {

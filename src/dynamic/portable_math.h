@@ -33,6 +33,20 @@ double pow(double x, double y);
 // the daily rhythm's phase is computed as (time - peak) / period in turns.
 double cosTurns(double t);
 
+// sin(2 pi t), the angle given in turns: as accurate as cosTurns, and exact in
+// sign and relative accuracy near every zero (sinTurns(t) for tiny t is 2 pi t
+// to within an ulp or so).
+double sinTurns(double t);
+
+// sin(2 pi t) / (2 pi t), 1 at t = 0: the mean of cos over an interval whose
+// half-width is t turns, without the cancellation of a difference of sines.
+double sincTurns(double t);
+
+// 1 - Phi(z), the standard normal upper tail, for every z: a few ulps relative,
+// far into the upper tail too (where 1 - Phi(z) would be 0 computed as a
+// difference); 0 once it underflows, near z = 38.5.
+double normalUpperTail(double z);
+
 // The standard normal quantile Phi^-1(p) for 0 < p < 1, subnormal p included:
 // within 13 ulps (measured 12.05, the worst where 0.67 < |x| < 1.5; a few in
 // the middle and the far tails). P. J. Acklam's rational approximation (2003, relative

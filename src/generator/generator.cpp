@@ -23,8 +23,12 @@ class HandlerSink {
 }  // namespace
 
 RunResult generate(const RunConfig& config, TraceHandler& handler) {
+  return generateWatched(config, handler, RunMonitor{});
+}
+
+RunResult generateWatched(const RunConfig& config, TraceHandler& handler, RunMonitor monitor) {
   HandlerSink sink(handler);
-  return runInto(config, sink);
+  return runInto(config, sink, monitor);
 }
 
 RunResult generate(const Parameters& parameters, SEED_type seed, TraceHandler& handler) {

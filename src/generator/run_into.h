@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "common/run_monitor.h"
 #include "dynamic/dynamic_run.h"
 #include "generator/creation.h"
 #include "grouptrace/byte_sink.h"
@@ -17,7 +18,7 @@ namespace grouptrace {
 // network when there is one.
 template <class Sink>
 RunResult runModel(const RunConfig& config, const std::shared_ptr<const Topology>& network,
-                   Sink& sink) {
+                   Sink& sink, RunMonitor monitor) {
   std::optional<Locality> locality;
   if (config.placement.kind == Placement::Kind::affinity) {
     locality = Locality{network, config.placement.beta};
@@ -28,7 +29,7 @@ RunResult runModel(const RunConfig& config, const std::shared_ptr<const Topology
           "--placement affinity:BETA: the timed model places its members uniformly for now");
     }
     const dynamic::DynamicResult r =
-        dynamic::runDynamic(config.parameters, config.seed, *config.dynamic, sink);
+        dynamic::runDynamic(config.parameters, config.seed, *config.dynamic, sink, monitor);
     return RunResult{RunStatus::complete, r.joins + r.leaves, r.joins, r.leaves, r.blocked};
   }
   checkParameters(config.parameters);
@@ -41,19 +42,22 @@ RunResult runModel(const RunConfig& config, const std::shared_ptr<const Topology
 // One whole run into a sink of events: the network checked first, then the
 // model's run, its joins given the requirements the network options ask for.
 template <class Sink>
-RunResult runInto(const RunConfig& config, Sink& sink) {
+RunResult runInto(const RunConfig& config, Sink& sink, RunMonitor monitor = {}) {
   const std::shared_ptr<const Topology> network = prepareNetwork(config);
-  if (!PathBounds::needed(config)) return runModel(config, network, sink);
+  if (!PathBounds::needed(config)) return runModel(config, network, sink, monitor);
   PathBounds bounds(config, network);
   PathBoundSink<Sink> bounded(bounds, sink);
-  return runModel(config, network, bounded);
+  return runModel(config, network, bounded, monitor);
 }
 
+// generate() with a watcher of the run (see RunMonitor).
+RunResult generateWatched(const RunConfig& config, TraceHandler& handler, RunMonitor monitor);
+
 template <template <class> class Writer>
-RunResult writeWith(const RunConfig& config, ByteSink& sink) {
+RunResult writeWith(const RunConfig& config, ByteSink& sink, RunMonitor monitor) {
   BlockOutput output(sink);
   Writer<BlockOutput> writer(output);
-  const RunResult result = runInto(config, writer);
+  const RunResult result = runInto(config, writer, monitor);
   writer.flush();
   return result;
 }

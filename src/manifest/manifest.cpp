@@ -133,7 +133,8 @@ std::string manifestJson(const Manifest& m) {
   if (m.config.dynamic) {
     // The timed model's version and options, as texts its option readers take
     // back, and the parameters it does not use.
-    out += ",\n  \"model\": " + jsonString(dynamic::kModelVersion) + ",\n  \"dynamic\": {";
+    out += ",\n  \"model\": " + jsonString(dynamic::modelVersionName(m.config.dynamic->model)) +
+           ",\n  \"dynamic\": {";
     bool first = true;
     for (const dynamic::OptionEntry& entry : dynamic::kOptionTable) {
       const std::string text = entry.text(*m.config.dynamic);
@@ -288,14 +289,16 @@ Manifest readManifest(std::string_view source) {
   }
   if (json.contains("model") || json.contains("dynamic")) {
     const std::string model = text(member(json, "model", "the manifest"), "model");
-    if (model != dynamic::kModelVersion) {
+    const auto version = dynamic::parseModelVersion(model);
+    if (!version) {
       throw ManifestError("a run of the model \"" + shownText(model, 40) +
-                          "\", which this version does not make (it makes " +
+                          "\", which this version does not make (it makes dynamic-1 and " +
                           std::string(dynamic::kModelVersion) + ")");
     }
     const Json& options = member(json, "dynamic", "the manifest");
     if (!options.is_object()) throw ManifestError("\"dynamic\" is not a JSON object");
     dynamic::DynamicOptions timed;
+    timed.model = *version;
     for (const auto& [key, value] : options.items()) {
       const dynamic::OptionEntry* entry = nullptr;
       for (const dynamic::OptionEntry& e : dynamic::kOptionTable) {
@@ -392,6 +395,14 @@ Parameters parseParameterFile(std::string_view text) {
   }
   checkParameters(parameters);
   return parameters;
+}
+
+std::optional<std::string> timedModelOf(std::string_view source) {
+  const Json json = parse(source);
+  if (!json.is_object()) throw ManifestError("a JSON parameter file is a JSON object");
+  const auto model = json.find("model");
+  if (model == json.end() || !json.contains("parameters")) return std::nullopt;
+  return model->is_string() ? model->get<std::string>() : model->dump();
 }
 
 bool looksLikeJson(std::string_view text) {

@@ -67,6 +67,11 @@ struct TraceFound {
 // only its records' joins and leaves; only a timed one counts blocked joins).
 std::string traceMismatches(const Manifest& manifest, const TraceFound& found);
 
+// The timed model a JSON parameter file names, when it is the manifest of a
+// timed run ("dynamic-1", ...); nothing for a classic one or a plain parameter
+// file. Throws ManifestError for text that is not a JSON object.
+std::optional<std::string> timedModelOf(std::string_view text);
+
 // Whether the text is JSON rather than a parameter stream: its first
 // character that is not a blank (after a byte-order mark) is '{'.
 bool looksLikeJson(std::string_view text);

@@ -210,12 +210,14 @@ TraceRow parseJsonLinesRow(std::string_view text, std::uint64_t line) {
         static_cast<std::int32_t>(p.integer("orderedJoinLeave", kInt32Min, kInt32Max));
     if (p.has("model")) {
       const std::string model = p.text("model");
-      if (model != dynamic::kModelVersion) {
+      const auto version = dynamic::parseModelVersion(model);
+      if (!version) {
         p.fail("the header names the model " + quote(model) +
-               ", which this reader does not know (" + "it reads " +
+               ", which this reader does not know (it reads dynamic-1 and " +
                std::string(dynamic::kModelVersion) +
                "): a later version of grouptrace wrote the trace");
       }
+      row.header.modelVersion = static_cast<std::int32_t>(*version);
       row.timed = true;
       const double duration = p.real("duration");
       if (duration < 0) p.fail("the duration " + json::shown(p.need("duration")) + " is negative");

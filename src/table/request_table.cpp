@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "common/trace_format.h"
+#include "generator/run_into.h"
 
 namespace grouptrace {
 namespace {
@@ -225,7 +226,14 @@ RunResult generateTable(const Parameters& parameters, SEED_type seed, TraceTable
 RunResult generateTable(const RunConfig& config, TraceTable& table, PollHook poll) {
   table = TraceTable{};
   TraceTableBuilder builder(table, poll);
-  return generate(config, builder);
+  // The run's own loops poll too: a start or a stretch of turned-away arrivals
+  // adds no rows.
+  const RunMonitor monitor{[](void* hook, const RunProgress&) {
+                             const auto* p = static_cast<const PollHook*>(hook);
+                             if (p->call != nullptr) p->call(p->context);
+                           },
+                           &poll};
+  return generateWatched(config, builder, monitor);
 }
 
 TraceChunkReader::TraceChunkReader(ByteSource& source, std::size_t bufferSize)

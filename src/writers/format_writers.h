@@ -140,7 +140,9 @@ class JsonLinesWriter {
     line.text("{\"kind\":\"header\",");
     if (h.duration) {
       line.text("\"model\":\"");
-      line.text(dynamic::kModelVersion);
+      const std::string_view model =
+          dynamic::modelVersionName(static_cast<dynamic::ModelVersion>(h.modelVersion));
+      line.text(model.empty() ? dynamic::kModelVersion : model);
       line.text("\",\"duration\":");
       format_detail::time(line, *h.duration);
       line.text(",");

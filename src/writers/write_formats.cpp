@@ -4,16 +4,16 @@
 
 namespace grouptrace {
 
-RunResult writeCsv(const RunConfig& config, ByteSink& sink) {
-  return writeWith<CsvWriter>(config, sink);
+RunResult writeCsv(const RunConfig& config, ByteSink& sink, RunMonitor monitor) {
+  return writeWith<CsvWriter>(config, sink, monitor);
 }
 
 std::unique_ptr<TraceHandler> csvHandler(ByteSink& sink) {
   return std::make_unique<WriterHandler<CsvWriter>>(sink);
 }
 
-RunResult writeJsonLines(const RunConfig& config, ByteSink& sink) {
-  return writeWith<JsonLinesWriter>(config, sink);
+RunResult writeJsonLines(const RunConfig& config, ByteSink& sink, RunMonitor monitor) {
+  return writeWith<JsonLinesWriter>(config, sink, monitor);
 }
 
 std::unique_ptr<TraceHandler> jsonLinesHandler(ByteSink& sink) {

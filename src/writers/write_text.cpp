@@ -56,22 +56,22 @@ class SinkStreambuf final : public std::streambuf {
 
 // The straightforward build's trace text, by stream insertion: the baseline
 // that the block writer is measured against.
-RunResult streamText(const RunConfig& config, ByteSink& sink) {
+RunResult streamText(const RunConfig& config, ByteSink& sink, RunMonitor monitor) {
   SinkStreambuf buffer(sink);
   std::ostream stream(&buffer);
   stream.exceptions(std::ios::badbit);
   StreamOutput output(stream);
   BasicTraceWriter<StreamOutput> writer(output);
-  const RunResult result = runInto(config, writer);
+  const RunResult result = runInto(config, writer, monitor);
   writer.flush();
   return result;
 }
 
 }  // namespace
 
-RunResult writeText(const RunConfig& config, ByteSink& sink) {
-  if constexpr (kBaselineBuild) return streamText(config, sink);
-  return writeWith<BasicTraceWriter>(config, sink);
+RunResult writeText(const RunConfig& config, ByteSink& sink, RunMonitor monitor) {
+  if constexpr (kBaselineBuild) return streamText(config, sink, monitor);
+  return writeWith<BasicTraceWriter>(config, sink, monitor);
 }
 
 std::unique_ptr<TraceHandler> textHandler(ByteSink& sink) {

@@ -30,6 +30,7 @@
 #include "network/path_bounds.h"
 #include "parameters/parameter_stream.h"
 #include "parameters/parameter_table.h"
+#include "progress_meter.h"
 #include "writers/format_table.h"
 
 namespace grouptrace {
@@ -139,7 +140,11 @@ std::string usageText() {
       "         queue with unlimited servers in continuous time, whose requests\n"
       "         carry times (seconds) and are written as CSV (the default) or\n"
       "         JSON Lines. It takes nNodes, nSessions, avgSize and the QoS ranges;\n"
-      "         maxTrans and currTrans do not apply and orderedJoinLeave must be 0.\n";
+      "         maxTrans and currTrans do not apply and orderedJoinLeave must be 0.\n"
+      "         dynamic is its newest version, " +
+      std::string(dynamic::kModelVersion) +
+      "; --model dynamic-1 makes the traces of\n"
+      "         the first version, whose start ignores the daily rhythm's state.\n";
   for (const dynamic::OptionEntry& entry : dynamic::kOptionTable) {
     text += "  " + std::string(entry.form) + "\n         " + wrapped(entry.meaning, 70, 9) + "\n";
   }
@@ -207,7 +212,14 @@ RunOutcome generate(const RunConfig& config, int fd, bool hashed) {
   // times within each block it hands over.
   fitPipeToWrites(fd);
   CountingSink sink(fd, hashed);
-  const RunResult run = writeTrace(config, sink);
+  // Progress is for a person at a terminal, and only where it cannot mix
+  // with the trace.
+  std::optional<ProgressMeter> meter;
+  if (isatty(STDERR_FILENO) && !isatty(fd)) {
+    meter.emplace(config.dynamic ? std::optional(config.dynamic->duration) : std::nullopt,
+                  &ProgressMeter::steadyNanoseconds, &ProgressMeter::toStandardError);
+  }
+  const RunResult run = writeTrace(config, sink, meter ? meter->monitor() : RunMonitor{});
   return {run, sink.bytes(), sink.hex()};
 }
 
@@ -236,6 +248,35 @@ std::string readWhole(std::FILE* in, const std::string& where) {
   if (std::ferror(in))
     throw UsageError(where + "cannot read the parameters: " + std::strerror(errno));
   return text;
+}
+
+// A manifest of a timed run read as parameters: -p takes only parameters from
+// a manifest, so running it would silently make a classic trace of the timed
+// run's parameters. Repeating the run is --replay's; a variant of it names its
+// model and options, which the message spells out.
+void refuseTimedManifest(const std::string& text, const std::string& where) {
+  const std::optional<std::string> model = timedModelOf(text);
+  if (!model) return;
+  std::string flags;
+  try {
+    const Manifest manifest = readManifest(text);
+    if (manifest.config.dynamic) {
+      flags = "--model ";
+      flags += dynamic::modelVersionName(manifest.config.dynamic->model);
+      for (const dynamic::OptionEntry& entry : dynamic::kOptionTable) {
+        const std::string value = entry.text(*manifest.config.dynamic);
+        if (value.empty()) continue;
+        (flags += ' ') += entry.option;
+        (flags += ' ') += value;
+      }
+    }
+  } catch (const ManifestError&) {
+    // A manifest this version cannot read still names its model below.
+  }
+  throw UsageError(where + "the manifest of a timed run (" + shownText(*model, 40) +
+                   "), whose model -p does not take from it; make the run again with "
+                   "--replay, or give its model and options with the parameters" +
+                   (flags.empty() ? std::string() : " (" + flags + ")"));
 }
 
 // Reads the stream when one is needed: a file of -p, or standard input.
@@ -272,7 +313,9 @@ Parameters readStream(const CommandOptions& options, std::string& where) {
       // Appended, not added: GCC 12 warns wrongly about a copy in `"{" + s`.
       std::string text(1, '{');
       text += readWhole(in, where);
-      return readJsonParameters(text);
+      const Parameters parameters = readJsonParameters(text);
+      if (!options.modelGiven) refuseTimedManifest(text, where);
+      return parameters;
     } catch (const ManifestError& e) {
       throw UsageError(where + e.what());
     }
@@ -312,7 +355,18 @@ Manifest replayedManifest(const std::string& path) {
   }
   try {
     checkParameters(manifest.config.parameters);
+    if (manifest.config.dynamic) {
+      // Checked here, before any file is made, as the options of a new run are.
+      if (manifest.config.format == TraceFormat::trace) {
+        throw UsageError(where +
+                         "a timed run recorded in the format trace, which has no place "
+                         "for its times (csv or jsonl)");
+      }
+      dynamic::validate(manifest.config.parameters, *manifest.config.dynamic);
+    }
   } catch (const ParameterError& e) {
+    throw UsageError(where + e.what());
+  } catch (const std::invalid_argument& e) {
     throw UsageError(where + e.what());
   }
   return manifest;
@@ -334,6 +388,7 @@ bool sameTrace(const Manifest& expected, const RunOutcome& outcome) {
 dynamic::DynamicOptions timedModelOptions(const CommandOptions& options,
                                           const Parameters& parameters) {
   dynamic::DynamicOptions timed;
+  timed.model = options.modelVersion;
   bool haveDuration = false;
   try {
     for (const auto& [row, text] : options.dynamicOptions) {
@@ -509,6 +564,11 @@ int runAndRecord(const CommandOptions& options, const RunConfig& config,
   } catch (const std::bad_alloc&) {
     report("out of memory: the scenario needs more memory than the system can give" + unchanged);
     return kExitFailure;
+  } catch (const std::invalid_argument& e) {
+    // The options were checked before; a run refused here still leaves no
+    // file behind.
+    report(e.what() + unchanged);
+    return kExitBadInput;
   }
 
   Manifest manifest{kVersion,     config,         outcome.run,           outcome.bytes,

@@ -280,12 +280,21 @@ CommandOptions parseCommandOptions(int argc, const char* const argv[]) {
         options.format = formatValue(value);
         options.formatGiven = true;
         break;
-      case Action::model:
-        if (value != "classic" && value != "dynamic") {
-          throw UsageError("unknown --model " + shown(value) + ": expected classic or dynamic");
+      case Action::model: {
+        // "dynamic" is the newest version; an older one is named to make its
+        // stored traces again.
+        const auto version = value == "dynamic" ? std::optional(dynamic::kNewestModel)
+                                                : dynamic::parseModelVersion(value);
+        if (value != "classic" && !version) {
+          throw UsageError("unknown --model " + shown(value) +
+                           ": expected classic, dynamic (the timed model, " +
+                           std::string(dynamic::kModelVersion) + ") or dynamic-1");
         }
-        options.dynamicModel = value == "dynamic";
+        options.dynamicModel = version.has_value();
+        if (version) options.modelVersion = *version;
+        options.modelGiven = true;
         break;
+      }
       case Action::dynamicOption:
         options.dynamicOptions.emplace_back(known->parameter, std::string(value));
         break;
@@ -299,7 +308,7 @@ CommandOptions parseCommandOptions(int argc, const char* const argv[]) {
   }
 
   if (options.replayPath && (options.seed || options.paramsPath || options.anyParameterGiven() ||
-                             options.formatGiven || options.printParams || options.dynamicModel ||
+                             options.formatGiven || options.printParams || options.modelGiven ||
                              !options.dynamicOptions.empty() || !options.networkOptions.empty())) {
     throw UsageError(
         "--replay takes the parameters, seed, format and network from the manifest; give only "

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/usage_error.h"
+#include "grouptrace/dynamic_model.h"
 #include "grouptrace/generator.h"
 #include "grouptrace/parameters.h"
 #include "grouptrace/types.h"
@@ -29,8 +30,10 @@ struct CommandOptions {
   std::optional<std::string> paramsPath;
   std::optional<std::string> outputPath;
   std::optional<std::string> manifestPath;
-  // --model dynamic: a run of the timed model.
+  // --model dynamic (or dynamic-N): a run of the timed model, of this version.
   bool dynamicModel = false;
+  dynamic::ModelVersion modelVersion = dynamic::kNewestModel;
+  bool modelGiven = false;
   // The timed model's options as given: their row of dynamic::kOptionTable and
   // their text, in the order given (a later one counts).
   std::vector<std::pair<std::size_t, std::string>> dynamicOptions;
