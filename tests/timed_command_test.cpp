@@ -78,6 +78,10 @@ TEST(TimedRefusals, EachIsRefusedWithStatusTwoBeforeAnyFileIsMade) {
       {"--model dynamic-1 --duration 0 --join-rate 1e12", "about 1.8e+15 arrivals and members", ""},
       {"--model dynamic --duration 86400 --diurnal 0.5:5e-324", "PERIOD of 5e-324 s is too short",
        ""},
+      // A day at 10^12 joins a second: few requests on 29 nodes, but 8.6e16
+      // arrivals to count, past a double's whole numbers.
+      {"--model dynamic --duration 86400 --join-rate 1e12 --holding exp:60",
+       "about 8.6e+16 arrivals, more than it can count exactly", ""},
       {"--model dynamic-9 --duration 60", "unknown --model", ""},
       {"--replay m.json", "orderedJoinLeave",
        changedManifest(dir, "\"orderedJoinLeave\": 0", "\"orderedJoinLeave\": 1")},

@@ -25,4 +25,9 @@ struct RunMonitor {
 };
 inline constexpr std::uint32_t kMonitorSteps = std::uint32_t{1} << 16;
 
+// Tells the watcher, if any, that `requests` have been handed out.
+inline void watchRun(const RunMonitor& monitor, Count requests) {
+  if (monitor.call != nullptr) monitor.call(monitor.context, RunProgress{requests, std::nullopt});
+}
+
 }  // namespace grouptrace

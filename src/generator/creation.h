@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
 
+#include "common/run_monitor.h"
 #include "generator/probab.h"
 #include "generator/session.h"
 #include "grouptrace/generator.h"
@@ -46,9 +48,10 @@ class Creation {
                     const std::optional<Locality>& locality = std::nullopt);
 
   // The whole trace: header, seeding, the beef-up, join-leave and
-  // end-of-session phases, and the summary.
+  // end-of-session phases, and the summary. The monitor is called between
+  // stretches of about kMonitorSteps requests.
   template <class Sink>
-  RunResult run(SEED_type req_SEED, Sink& out);
+  RunResult run(SEED_type req_SEED, Sink& out, RunMonitor monitor = {});
 
   Session* getSess(std::int32_t s) { return &allSess[static_cast<std::size_t>(s)]; }
   void oneMoreTrans() { ++currTrans; }
@@ -235,7 +238,7 @@ class Creation {
 };
 
 template <class Sink>
-RunResult Creation::run(SEED_type req_SEED, Sink& out) {
+RunResult Creation::run(SEED_type req_SEED, Sink& out, RunMonitor monitor) {
   printSessions(out);
   draws.initRandomProb(req_SEED);
   seed = req_SEED;
@@ -246,7 +249,12 @@ RunResult Creation::run(SEED_type req_SEED, Sink& out) {
   startLookAhead();
   // A local, kept in a register: the sink's writes may alias any member.
   const bool paths = fetchPaths;
+  Count watchedAt = 0;
   for (Count size = 1; size < avgSize; ++size) {
+    if (nJoins - watchedAt >= kMonitorSteps) {
+      watchRun(monitor, nJoins + nRemoves);
+      watchedAt = nJoins;
+    }
     bool joinedAny = false;
     for (std::int32_t sessIDX = 0; sessIDX < nSessions; ++sessIDX) {
       if (paths) lookAhead(Layout::beefUp, false, sessIDX);
@@ -277,24 +285,32 @@ RunResult Creation::run(SEED_type req_SEED, Sink& out) {
     // The counter, too, is kept in a register for the loop.
     Count trans = currTrans;
     const Count transLimit = maxTrans;
+    // Stretches of kMonitorSteps transactions with the watcher called between
+    // them, so that the request loop inside stays the one it always was.
+    const Count stretch =
+        monitor.call == nullptr ? std::numeric_limits<Count>::max() : Count{kMonitorSteps};
     while (trans < transLimit) {
-      if (paths) lookAhead(layout, isPrevReqJoin != 0, 0);
-      if (isPrevReqJoin == 0) {
-        const int joined = doJoin(out, layout, sessionsAhead);
-        isPrevReqJoin = 1;
-        if (joined == 1) {
-          ++nJoins;
-          ++trans;
+      const Count end = transLimit - trans > stretch ? trans + stretch : transLimit;
+      while (trans < end) {
+        if (paths) lookAhead(layout, isPrevReqJoin != 0, 0);
+        if (isPrevReqJoin == 0) {
+          const int joined = doJoin(out, layout, sessionsAhead);
+          isPrevReqJoin = 1;
+          if (joined == 1) {
+            ++nJoins;
+            ++trans;
+          }
+        } else {
+          const int removed = doRemove(out, layout, sessionsAhead);
+          isPrevReqJoin = 0;
+          if (removed == 1) {
+            ++nRemoves;
+            ++trans;
+          }
         }
-      } else {
-        const int removed = doRemove(out, layout, sessionsAhead);
-        isPrevReqJoin = 0;
-        if (removed == 1) {
-          ++nRemoves;
-          ++trans;
-        }
+        if (coin != 0) isPrevReqJoin = draws.coinFlip();
       }
-      if (coin != 0) isPrevReqJoin = draws.coinFlip();
+      watchRun(monitor, nJoins + nRemoves);
     }
     currTrans = trans;
   }
@@ -306,6 +322,7 @@ RunResult Creation::run(SEED_type req_SEED, Sink& out) {
     // Every session back to its source alone: the remaining attempts could only
     // draw, and nothing after this phase draws.
     if (nJoins == nRemoves) break;
+    if (i % kMonitorSteps == 0) watchRun(monitor, nJoins + nRemoves);
     if (paths) lookAhead(Layout::endSession, true, 0);
     if (doRemove(out, Layout::endSession, sessionsAhead) == 1) {
       ++nRemoves;

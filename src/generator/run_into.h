@@ -36,7 +36,7 @@ RunResult runModel(const RunConfig& config, const std::shared_ptr<const Topology
   // The run owns its stream, so nothing here is shared with other runs: no
   // lock, and a handler may start a run of its own.
   Creation creation(config.parameters, locality);
-  return creation.run(config.seed, sink);
+  return creation.run(config.seed, sink, monitor);
 }
 
 // One whole run into a sink of events: the network checked first, then the
