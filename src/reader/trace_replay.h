@@ -105,7 +105,6 @@ class TraceReplay {
   // avgSize - 1 passes; it stops early only once every session holds the whole network.
   std::int32_t beefUpNext_ = 0;
   Count beefUpPasses_ = 0;
-  std::uint64_t beefUpLine_ = 0;
 
   // The trace never states the network's size. The largest node seen bounds it from below; a
   // beef-up phase that stops early, or a join attempt that must have failed, fixes it.

@@ -56,7 +56,7 @@ class SinkStreambuf final : public std::streambuf {
 
 // The straightforward build's trace text, by stream insertion: the baseline
 // that the block writer is measured against.
-RunResult streamText(const RunConfig& config, ByteSink& sink, RunMonitor monitor) {
+[[maybe_unused]] RunResult streamText(const RunConfig& config, ByteSink& sink, RunMonitor monitor) {
   SinkStreambuf buffer(sink);
   std::ostream stream(&buffer);
   stream.exceptions(std::ios::badbit);
