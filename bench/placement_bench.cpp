@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "dynamic/dynamic_run.h"
 #include "dynamic/philox.h"
 #include "generator/creation.h"
 #include "grouptrace/byte_sink.h"
@@ -75,6 +76,39 @@ void BM_RequestByPlacement(benchmark::State& state) {
 }
 
 BENCHMARK(BM_RequestByPlacement)
+    ->ArgsProduct({{0, 10, -10}, {1, 16}})
+    ->ArgNames({"affinity_x10", "sessions"});
+
+// The same in the timed model (dynamic-2): a request of its running phase (an
+// arrival's join, with its draws, its stay on the calendar and the tree's
+// update, or a stay's end and its update), groups of 100 on average in
+// sessions that take turns by their arrivals and stays.
+void BM_TimedRequestByPlacement(benchmark::State& state) {
+  static const std::shared_ptr<const Topology> network = preferentialNetwork();
+  Parameters p{network->nodeCount(), 1, 0, 0, 100, 1, 512, 64, 5, 50, 1, 6, 0};
+  p.nSessions = static_cast<std::int32_t>(state.range(1));
+  dynamic::DynamicOptions options;
+  options.holding.first = 100;
+  // Long enough that no run of the benchmark reaches its end.
+  options.duration = 1e9;
+  std::optional<Locality> locality;
+  if (state.range(0) != 0) locality = Locality{network, state.range(0) / 10.0};
+  dynamic::DynamicRun run(p, 7, options, {}, locality);
+  TraceEvent event;
+  // The header, the sources and the members at time 0 first.
+  for (bool running = false; !running;) {
+    run.next(event);
+    const auto* phase = std::get_if<PhaseStart>(&event);
+    running = phase != nullptr && phase->phase == TracePhase::joinLeave;
+  }
+  for (auto _ : state) {
+    run.next(event);
+    benchmark::DoNotOptimize(event);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+BENCHMARK(BM_TimedRequestByPlacement)
     ->ArgsProduct({{0, 10, -10}, {1, 16}})
     ->ArgNames({"affinity_x10", "sessions"});
 

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <tuple>
 #include <variant>
 #include <vector>
 
@@ -100,9 +101,102 @@ TEST(PlacedRun, JoinsGoWhereTheirAffinityPutsThemAndMoveNoOtherDraw) {
   }
 }
 
-// The program: uniform placement is the run without the option, byte for
-// byte; an affinity is recorded and replayed; and each text the option cannot
-// run with is refused before anything is written.
+// Whether `members` and `source` make one piece of the network.
+bool connected(const Network& net, NODEID source, const std::set<NODEID>& members) {
+  std::set<NODEID> reached{source};
+  std::vector<NODEID> queue{source};
+  for (std::size_t q = 0; q < queue.size(); ++q) {
+    for (const NODEID w : placement::testing::neighboursOf(*net, queue[q])) {
+      if (members.count(w) != 0 && reached.insert(w).second) queue.push_back(w);
+    }
+  }
+  return reached.size() == members.size() + 1;
+}
+
+// The timed model, either version: every join of the running phase takes the
+// nearest (or farthest) distance over trees that lose their members as their
+// stays end, the members at time 0 cluster into one piece with their source
+// under a positive affinity, and every value but the nodes is the run's
+// without placement.
+TEST(PlacedRun, TimedJoinsGoWhereTheirAffinityPutsThemAndMoveNoOtherDraw) {
+  const Network net = placement::testing::preferential(150, 1, 4);
+  for (const auto model : {dynamic::ModelVersion::dynamic1, dynamic::ModelVersion::dynamic2}) {
+    RunConfig plain;
+    plain.parameters = Parameters{150, 4, 0, 0, 25, 1, 512, 64, 5, 50, 1, 6, 0};
+    plain.seed = 9;
+    plain.topology = TopologyChoice{"", std::nullopt, "", net};
+    plain.dynamic.emplace();
+    plain.dynamic->model = model;
+    plain.dynamic->duration = 1000;
+    plain.dynamic->holding.first = 100;
+    const std::vector<TraceEvent> uniform = run(plain);
+    for (const double beta : {40.0, -40.0}) {
+      RunConfig placed = plain;
+      placed.placement = Placement{Placement::Kind::affinity, beta};
+      const std::vector<TraceEvent> events = run(placed);
+      ASSERT_EQ(events.size(), uniform.size());
+      std::vector<NODEID> sources;
+      std::vector<std::set<NODEID>> trees;
+      // The members at time 0 are listed in node order: their requirements
+      // come as a whole, in another order.
+      std::multiset<std::tuple<double, double, HOPS>> atStart, atStartUniform;
+      auto phase = TracePhase::beefUp;
+      int checked = 0;
+      for (std::size_t i = 0; i < events.size(); ++i) {
+        ASSERT_EQ(events[i].index(), uniform[i].index()) << "event " << i;
+        if (const auto* s = std::get_if<SessionEntry>(&events[i])) {
+          sources.push_back(s->source);
+          trees.push_back({});
+        } else if (const auto* p = std::get_if<PhaseStart>(&events[i])) {
+          phase = p->phase;
+          if (phase != TracePhase::joinLeave) continue;
+          EXPECT_EQ(atStart, atStartUniform);
+          EXPECT_GT(atStart.size(), 50u);
+          if (beta < 0) continue;
+          for (std::size_t s = 0; s < trees.size(); ++s) {
+            EXPECT_TRUE(connected(net, sources[s], trees[s])) << "session " << s;
+          }
+        } else if (const auto* j = std::get_if<JoinRecord>(&events[i])) {
+          JoinRecord same = std::get<JoinRecord>(uniform[i]);
+          if (phase == TracePhase::beefUp) {
+            atStart.emplace(j->band, j->delay, j->hops);
+            atStartUniform.emplace(same.band, same.delay, same.hops);
+            same.band = j->band;
+            same.delay = j->delay;
+            same.hops = j->hops;
+          }
+          same.node = j->node;
+          ASSERT_EQ(*j, same) << "event " << i;
+          std::set<NODEID>& tree = trees[j->session];
+          if (phase == TracePhase::joinLeave) {
+            std::set<NODEID> all = tree;
+            all.insert(sources[j->session]);
+            const std::vector<int> d = distances(net, all);
+            int want = beta > 0 ? net->nodeCount() : 0;
+            for (NODEID v = 0; v < net->nodeCount(); ++v) {
+              if (d[v] > 0) want = beta > 0 ? std::min(want, d[v]) : std::max(want, d[v]);
+            }
+            ASSERT_EQ(d[j->node], want) << "event " << i << ", beta " << beta;
+            ++checked;
+          }
+          ASSERT_TRUE(tree.insert(j->node).second) << "event " << i;
+        } else if (const auto* l = std::get_if<LeaveRecord>(&events[i])) {
+          const LeaveRecord& same = std::get<LeaveRecord>(uniform[i]);
+          ASSERT_EQ(l->session, same.session) << "event " << i;
+          ASSERT_EQ(l->time, same.time) << "event " << i;
+          ASSERT_EQ(trees[l->session].erase(l->node), 1u) << "event " << i;
+        } else {
+          ASSERT_EQ(events[i], uniform[i]) << "event " << i;
+        }
+      }
+      EXPECT_GT(checked, 500) << "beta " << beta;
+    }
+  }
+}
+
+// The program, either model: uniform placement is the run without the option,
+// byte for byte; an affinity is recorded and replayed to the same bytes; and
+// each text the option cannot run with is refused before anything is written.
 TEST(PlacedRun, TheProgramTakesRecordsAndRefusesPlacements) {
   const std::string dir = ::testing::TempDir() + "placed_run_test/";
   std::filesystem::create_directories(dir);
@@ -113,23 +207,37 @@ TEST(PlacedRun, TheProgramTakesRecordsAndRefusesPlacements) {
   }
   const std::string params = "12\n3\n300\n0\n4\n1\n500\n10\n1\n50\n1\n6\n0\n";
 
-  const auto plain = testing::runGrouptrace({"5", "--topology", net}, params);
-  ASSERT_EQ(plain.exitStatus, 0) << plain.err;
-  const auto uniform =
-      testing::runGrouptrace({"5", "--topology", net, "--placement", "uniform"}, params);
-  EXPECT_EQ(uniform.out, plain.out);
+  const auto read = [](const std::string& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  const std::vector<std::string> models[] = {{"5"},
+                                             {"5", "--model", "dynamic-1", "--duration", "3600"},
+                                             {"5", "--model", "dynamic", "--duration", "3600"}};
+  for (const std::vector<std::string>& model : models) {
+    const std::string trace = dir + (model.size() > 1 ? "t.csv" : "t.out");
+    const std::string again = dir + (model.size() > 1 ? "again.csv" : "again.out");
+    auto args = [&](std::vector<std::string> more) {
+      more.insert(more.begin(), model.begin(), model.end());
+      more.insert(more.end(), {"--topology", net, "-o", trace});
+      return more;
+    };
+    ASSERT_EQ(testing::runGrouptrace(args({}), params).exitStatus, 0) << model.back();
+    const std::string plain = read(trace);
+    ASSERT_EQ(testing::runGrouptrace(args({"--placement", "uniform"}), params).exitStatus, 0);
+    EXPECT_EQ(read(trace), plain) << model.back();
 
-  const auto placed =
-      testing::runGrouptrace({"5", "--topology", net, "--placement", "affinity:-1.5", "-o",
-                              dir + "t.out", "--manifest", record},
-                             params);
-  ASSERT_EQ(placed.exitStatus, 0) << placed.err;
-  std::ifstream in(record);
-  const std::string manifest((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-  EXPECT_NE(manifest.find("\"placement\": \"affinity:-1.5\""), std::string::npos) << manifest;
-  EXPECT_EQ(testing::runGrouptrace({"--replay", record, "-o", dir + "again.out"}, "").exitStatus,
-            0);
+    const auto placed = testing::runGrouptrace(
+        args({"--placement", "affinity:-1.5", "--manifest", record}), params);
+    ASSERT_EQ(placed.exitStatus, 0) << placed.err;
+    const std::string made = read(trace);
+    EXPECT_NE(made, plain) << model.back();
+    const std::string manifest = read(record);
+    EXPECT_NE(manifest.find("\"placement\": \"affinity:-1.5\""), std::string::npos) << manifest;
+    const auto replayed = testing::runGrouptrace({"--replay", record, "-o", again}, "");
+    ASSERT_EQ(replayed.exitStatus, 0) << replayed.err;
+    EXPECT_EQ(read(again), made) << model.back();
+  }
 
   const struct {
     std::vector<std::string> args;

@@ -22,16 +22,22 @@ def ring(tmp_path):
     return path
 
 
-def test_keywords_make_the_programs_trace(ring, tmp_path, program):
+@pytest.mark.parametrize("model", [None, "dynamic-1", "dynamic-2"])
+def test_keywords_make_the_programs_trace(ring, tmp_path, program, model):
     params = grouptrace.Parameters.from_stream(STREAM)
-    trace = grouptrace.generate(params, 9, topology=ring, **OPTIONS)
-    args = [program, "9", "--topology", str(ring)]
+    timed = {} if model is None else {"dynamics": grouptrace.Dynamics(duration=7200, model=model)}
+    trace = grouptrace.generate(params, 9, topology=ring, **OPTIONS, **timed)
+    fmt = "csv" if model else "trace"
+    args = [program, "9", "--topology", str(ring), "--format", fmt]
+    if model:
+        args += ["--model", model, "--duration", "7200"]
     for keyword, value in OPTIONS.items():
         args += ["--" + keyword.replace("_", "-"), value]
     made = subprocess.run(args, input=STREAM.encode(), capture_output=True, check=True)
-    assert trace.text().encode() == made.stdout
-    assert trace.text() != grouptrace.generate(params, 9).text()
-    grouptrace.write_trace(params, 9, tmp_path / "t.csv", "csv", topology=str(ring), **OPTIONS)
+    assert trace.text(fmt).encode() == made.stdout
+    assert trace.text(fmt) != grouptrace.generate(params, 9, topology=ring, **timed).text(fmt)
+    grouptrace.write_trace(params, 9, tmp_path / "t.csv", "csv", topology=str(ring), **OPTIONS,
+                           **timed)
     assert (tmp_path / "t.csv").read_text() == trace.text("csv")
 
 

@@ -81,6 +81,8 @@ struct DynamicRun::State {
   Stage stage = Stage::header;
   std::int32_t cursor = 0;  // the session being emitted
   DynamicResult* result = nullptr;
+  // Present when joins are placed by locality.
+  std::unique_ptr<placement::PlacedSessions> placed;
 
   std::uint64_t drawBits(Purpose purpose, std::int32_t s, std::uint64_t index) const {
     return DrawStream(seed, purpose, s, keyTag).bitsAt(index);
@@ -180,6 +182,24 @@ struct DynamicRun::State {
     return r;
   }
 
+  // The non-member session s's join k takes, now a member. Its node draw picks
+  // it among the `free` non-members, or under a locality the distance class,
+  // with the node in it from `place`'s own stream.
+  NODEID takeNode(std::int32_t s, Purpose nodeDraw, Purpose place, std::uint64_t k, Count free) {
+    SessionState& st = sessions[s];
+    const std::uint64_t bits = drawBits(nodeDraw, s, k);
+    NODEID node = 0;
+    if (placed) {
+      node = placed->choose(s, DrawStream::uniformFromBits(bits), seed, place, k);
+      placed->join(s, node);
+    } else {
+      node = st.members.nthNonMember(
+          static_cast<Count>(DrawStream::belowFromBits(bits, static_cast<std::uint64_t>(free))));
+    }
+    st.members.insert(node);
+    return node;
+  }
+
   void schedule(const Pending& p) {
     calendar.push_back(p);
     std::push_heap(calendar.begin(), calendar.end(), later);
@@ -232,10 +252,7 @@ struct DynamicRun::State {
         ++result->blocked;
         continue;
       }
-      const auto k = DrawStream::belowFromBits(drawBits(Purpose::initialNode, s, i),
-                                               static_cast<std::uint64_t>(free));
-      const NODEID node = st.members.nthNonMember(static_cast<Count>(k));
-      st.members.insert(node);
+      const NODEID node = takeNode(s, Purpose::initialNode, Purpose::placeInitial, i, free);
       joins.push_back(joinRecord(node, s, 0, Purpose::initialBand, Purpose::initialDelay,
                                  Purpose::initialHops, i));
       schedule({second ? startStay(s, tries) : remainingStay(s, i), Pending::leave, s, node});
@@ -270,6 +287,7 @@ struct DynamicRun::State {
       SessionState& st = sessions[p.session];
       if (p.kind == Pending::leave) {
         st.members.erase(p.node);
+        if (placed) placed->leave(p.session, p.node);
         ++result->leaves;
         LeaveRecord r;
         r.node = p.node;
@@ -296,10 +314,7 @@ struct DynamicRun::State {
       if (free == 0) {
         ++result->blocked;
       } else {
-        const auto pick = DrawStream::belowFromBits(drawBits(Purpose::joinNode, p.session, k),
-                                                    static_cast<std::uint64_t>(free));
-        const NODEID node = st.members.nthNonMember(static_cast<Count>(pick));
-        st.members.insert(node);
+        const NODEID node = takeNode(p.session, Purpose::joinNode, Purpose::placeArrival, k, free);
         ++result->joins;
         event =
             joinRecord(node, p.session, p.time, Purpose::band, Purpose::delay, Purpose::hops, k);
@@ -335,7 +350,7 @@ struct DynamicRun::State {
 };
 
 DynamicRun::DynamicRun(const Parameters& parameters, SEED_type seed, const DynamicOptions& options,
-                       RunMonitor monitor)
+                       RunMonitor monitor, const std::optional<placement::Locality>& locality)
     : state_(std::make_unique<State>()) {
   RunPlan plan = planRun(parameters, options);
   State& s = *state_;
@@ -368,6 +383,11 @@ DynamicRun::DynamicRun(const Parameters& parameters, SEED_type seed, const Dynam
     st.members.insert(st.source);
     st.rate = result_.joinRate * s.weights[i];
     st.candidateRate = st.rate * (1 + options.diurnal.amplitude);
+  }
+  if (locality) {
+    s.placed = std::make_unique<placement::PlacedSessions>(locality->network, locality->beta);
+    s.placed->reserve(n);
+    for (const SessionState& st : s.sessions) s.placed->add(st.source);
   }
 }
 
@@ -425,6 +445,8 @@ bool DynamicRun::next(TraceEvent& event) {
         event = PhaseStart{TracePhase::endOfSession};
         s.calendar.clear();
         s.calendar.shrink_to_fit();
+        // No join comes after this: the last leaves need not move the trees.
+        s.placed.reset();
         s.cursor = 0;
         s.stage = s.options.end == EndRule::leave ? Stage::endLeaves : Stage::summary;
         return true;

@@ -17,12 +17,7 @@
 
 namespace grouptrace {
 
-// Joins placed by locality: the network the trace is for and the affinity
-// (see placement::AffinityPlacement).
-struct Locality {
-  std::shared_ptr<const Topology> network;
-  double beta = 0;
-};
+using placement::Locality;
 
 // The scenario: its parameters, its sessions, and the run that produces the
 // trace.
@@ -84,7 +79,7 @@ class Creation {
   int joinSession(std::int32_t s, Sink& out) {
     if (!placed) return getSess(s)->newJoin(draws, qos, out);
     // The node draw keeps its place and picks the distance, so every other
-    // draw of the run stays where it was (see placement/draws.h).
+    // draw of the run stays where it was (see PlacedSessions::choose).
     return getSess(s)->newJoinChosen(draws, qos, out, [this, s](std::uint64_t raw) {
       const NODEID node = placed->choose(s, static_cast<double>(raw) * Probab::kScale, seed,
                                          dynamic::Purpose::placeJoin, placed->nextJoin(s));

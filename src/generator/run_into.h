@@ -2,7 +2,6 @@
 
 #include <memory>
 #include <optional>
-#include <stdexcept>
 
 #include "common/run_monitor.h"
 #include "dynamic/dynamic_run.h"
@@ -24,12 +23,8 @@ RunResult runModel(const RunConfig& config, const std::shared_ptr<const Topology
     locality = Locality{network, config.placement.beta};
   }
   if (config.dynamic) {
-    if (locality) {
-      throw std::invalid_argument(
-          "--placement affinity:BETA: the timed model places its members uniformly for now");
-    }
-    const dynamic::DynamicResult r =
-        dynamic::runDynamic(config.parameters, config.seed, *config.dynamic, sink, monitor);
+    const dynamic::DynamicResult r = dynamic::runDynamic(config.parameters, config.seed,
+                                                         *config.dynamic, sink, monitor, locality);
     return RunResult{RunStatus::complete, r.joins + r.leaves, r.joins, r.leaves, r.blocked};
   }
   checkParameters(config.parameters);

@@ -11,6 +11,13 @@
 
 namespace grouptrace::placement {
 
+// Joins placed by locality: the network the trace is for and the affinity
+// (see AffinityPlacement).
+struct Locality {
+  std::shared_ptr<const Topology> network;
+  double beta = 0;
+};
+
 // The trees of a run's sessions, each with its distances, for placement by
 // locality: a session's joins take their nodes here and its members' comings
 // and goings are told here.
