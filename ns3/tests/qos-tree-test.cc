@@ -110,6 +110,38 @@ TEST(QosTreeRouting, EachRoutingFindsItsPath) {
   EXPECT_EQ(MakeTreeRouting("fastest"), nullptr);
 }
 
+// A bound is met when the path's delay or hops equal it: a member asking for
+// exactly what its path gives is admitted, one asking for a nanosecond or a
+// hop less is not given that path.
+TEST(QosTreeRouting, BoundsAreMetWhenEqualled) {
+  for (const std::string& name : TreeRoutingNames()) {
+    Network n = Kite();
+    auto routing = MakeTreeRouting(name);
+    TreeController controller(n, {0}, *routing);
+    const SessionTree& tree = controller.GetTree(0);
+    const std::optional<Graft> loose =
+        routing->FindGraft(n, tree, GraftQuery{4, 100, 50 * kMs, 9});
+    ASSERT_TRUE(loose.has_value()) << name;
+    Nanoseconds delay = tree.DelayTo(loose->front());
+    for (size_t i = 1; i < loose->size(); ++i) {
+      delay += n.JoiningDelay(*n.FindLink((*loose)[i - 1], (*loose)[i]), (*loose)[i - 1]);
+    }
+    const auto hops = static_cast<int32_t>(loose->size() - 1);
+    EXPECT_EQ(routing->FindGraft(n, tree, GraftQuery{4, 100, delay, hops}), loose) << name;
+    EXPECT_NE(routing->FindGraft(n, tree, GraftQuery{4, 100, delay - 1, hops}), loose) << name;
+    EXPECT_NE(routing->FindGraft(n, tree, GraftQuery{4, 100, delay, hops - 1}), loose) << name;
+
+    // Once in the tree, the node meets a bound equal to what it got.
+    ASSERT_TRUE(controller.Join(J(0, 4, 100, 50, 9), 0).admitted) << name;
+    const Nanoseconds got = tree.DelayTo(4);
+    EXPECT_EQ(routing->FindGraft(n, tree, GraftQuery{4, 100, got, tree.HopsTo(4)}), Graft{4})
+        << name;
+    EXPECT_EQ(routing->FindGraft(n, tree, GraftQuery{4, 100, got - 1, tree.HopsTo(4)}),
+              std::nullopt)
+        << name;
+  }
+}
+
 // A join must find room for the session's rate on every link its stream
 // crosses, not only on the links it adds.
 TEST(QosTreeController, TheRateIsHeldOnTheWholeTree) {
