@@ -119,8 +119,7 @@ TEST(QosTreeRouting, BoundsAreMetWhenEqualled) {
     auto routing = MakeTreeRouting(name);
     TreeController controller(n, {0}, *routing);
     const SessionTree& tree = controller.GetTree(0);
-    const std::optional<Graft> loose =
-        routing->FindGraft(n, tree, GraftQuery{4, 100, 50 * kMs, 9});
+    const std::optional<Graft> loose = routing->FindGraft(n, tree, GraftQuery{4, 100, 50 * kMs, 9});
     ASSERT_TRUE(loose.has_value()) << name;
     Nanoseconds delay = tree.DelayTo(loose->front());
     for (size_t i = 1; i < loose->size(); ++i) {
