@@ -196,6 +196,11 @@ TEST(HostileInput, TheGeneratorEndsEveryCaseSoundly) {
        "G --replay m.json",
        {2},
        "cannot read the manifest m.json: No such file or directory"},
+      {"a network file that never ends",
+       {{"p", kStream}},
+       "G -p p --topology /dev/zero -o t --manifest m.json",
+       {2},
+       "/dev/zero: over 256 MiB, larger than any network file this reads"},
       // What the run itself throws ends at the program's last boundary.
       {"a holding time whose moments overflow",
        {{"p", kStream}},

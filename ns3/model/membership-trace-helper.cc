@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
@@ -226,10 +225,21 @@ void MembershipTraceHelper::SetRunConfig(const grouptrace::RunConfig& config) {
 }
 
 void MembershipTraceHelper::SetParameterFile(const std::string& path, int32_t seed) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) Fail("cannot open parameter file " + path);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) Fail("cannot read parameter file " + path);
+  // Thirteen numbers and their comments: what is longer is no parameter file,
+  // and a device that never ends (/dev/zero) is refused, not read forever.
+  constexpr std::size_t kMostBytes = std::size_t{1} << 20;
+  std::string text;
+  try {
+    grouptrace::FileSource file(path);
+    char block[1 << 16];
+    while (const std::size_t got = file.read(block, sizeof block)) {
+      text.append(block, got);
+      if (text.size() > kMostBytes) Fail(path + ": a parameter file of over 1 MiB");
+    }
+  } catch (const std::system_error& e) {
+    // FileSource names the path itself.
+    Fail(std::string("cannot read the parameter file: ") + e.what());
+  }
   grouptrace::Parameters parameters;
   try {
     parameters = grouptrace::parseParameterFile(text);
@@ -304,20 +314,26 @@ void MembershipTraceHelper::ScheduleRequest(uint32_t index, Time previous) {
   }
   // Gaps that add up past the clock's end are a fault of the simulation's
   // configuration, found only as it runs.
-  NS_ABORT_MSG_IF(seconds >= ClockLimit(), "MembershipTraceHelper: request "
-                                               << index + 1 << " would happen at " << seconds
-                                               << " s, past the latest time ns-3 can hold, "
-                                               << static_cast<uint64_t>(ClockLimit()) << " s");
+  if (seconds >= ClockLimit()) {
+    std::ostringstream message;
+    message << "request " << index + 1 << " would happen at " << seconds
+            << " s, past the latest time ns-3 can hold, " << static_cast<uint64_t>(ClockLimit())
+            << " s: give a shorter Interval";
+    Fail(message.str());
+  }
   Time at = time ? m_start + Seconds(*time) : Seconds(seconds);
   NS_ABORT_MSG_IF(time && index > 0 && at < previous, "MembershipTraceHelper: request "
                                                           << index + 1 << " is timed at "
                                                           << at.As(Time::S)
                                                           << ", before the one before it");
   Time now = Simulator::Now();
-  NS_ABORT_MSG_IF(at < now, "MembershipTraceHelper: request "
-                                << index + 1 << " falls at " << at.As(Time::S)
-                                << ", before the simulated time Install was called at, "
-                                << now.As(Time::S));
+  if (at < now) {
+    std::ostringstream message;
+    message << "request " << index + 1 << " falls at " << at.As(Time::S)
+            << ", before the simulated time Install was called at, " << now.As(Time::S)
+            << ": give a later StartTime";
+    Fail(message.str());
+  }
   Simulator::Schedule(at - now, &MembershipTraceHelper::Apply, this, index);
 }
 

@@ -131,12 +131,12 @@ class OutputFile {
     Flush();
     m_file.commit();
   }
-
- private:
   void Flush() {
     m_file.write(m_buffer);
     m_buffer.clear();
   }
+
+ private:
   grouptrace::AtomicFile m_file;
   std::string m_buffer;
 };
@@ -338,8 +338,14 @@ void Study::GenerateTopology(uint32_t nodes, Ptr<UniformRandomVariable> draw) {
     Connect(i, (i + 1) % nodes, bitRate, delay());
   }
   uint32_t chords = m_config.chords < 0 ? nodes : static_cast<uint32_t>(m_config.chords);
+  // Once every pair is linked no draw can add one: stop there rather than draw
+  // on for as long as the count asked for. The attempts allowed stay those of
+  // the count asked for, so the network drawn is the same.
+  const uint64_t ring = nodes < 2 ? 0 : nodes == 2 ? 1 : nodes;
+  const uint64_t unlinked = uint64_t{nodes} * (nodes - (nodes > 0)) / 2 - ring;
+  const uint64_t wanted = std::min<uint64_t>(chords, unlinked);
   uint64_t attempts = 0;
-  for (uint32_t added = 0; added < chords && attempts < 50ull * chords + 100; ++attempts) {
+  for (uint64_t added = 0; added < wanted && attempts < 50ull * chords + 100; ++attempts) {
     uint32_t a = draw->GetInteger(0, nodes - 1);
     uint32_t b = draw->GetInteger(0, nodes - 1);
     if (a == b || m_network->FindLink(a, b)) continue;
@@ -412,7 +418,22 @@ void Study::BuildNetwork() {
                        2);
     }
   } else {
-    GenerateTopology(std::max(m_config.nodes, m_membership->GetNetworkSize()), draw);
+    // A trace may name any node up to 2^31 - 2: a ring that large would fill
+    // memory long before it was built.
+    const uint32_t needed = m_membership->GetNetworkSize();
+    if (needed > kMostGeneratedNodes) {
+      const std::string where = m_config.traceFile.empty()
+                                    ? m_config.parameterFile + ": nNodes is "
+                                    : m_config.traceFile + ":" +
+                                          std::to_string(m_membership->GetLargestNodeLine()) +
+                                          ": the trace needs ";
+      throw StudyError(
+          where + std::to_string(needed) + (m_config.traceFile.empty() ? "" : " nodes") +
+              ", more than the study generates (" + std::to_string(kMostGeneratedNodes) +
+              " nodes); give the network with --topology",
+          2);
+    }
+    GenerateTopology(std::max(m_config.nodes, needed), draw);
   }
   if (!m_network->IsConnected()) {
     std::fprintf(stderr,
@@ -712,7 +733,11 @@ StudySummary Study::Run() {
   OpenOutputs();
   LoadTrace();
   BuildNetwork();
-  m_membership->Install(m_routers);
+  try {
+    m_membership->Install(m_routers);
+  } catch (const MembershipTraceError& e) {
+    throw StudyError(e.what(), 2);
+  }
   m_membership->AssignStreams(kRequestStream);
   BuildSenders();
 
@@ -727,7 +752,14 @@ StudySummary Study::Run() {
   m_membership->TraceConnectWithoutContext("Finished", MakeCallback(&Study::OnFinished, this));
   if (m_membership->GetRequestCount() == 0) Simulator::Stop(Seconds(m_config.start) + kDrain);
 
-  Simulator::Run();
+  try {
+    Simulator::Run();
+  } catch (const MembershipTraceError& e) {
+    // The trace was checked whole before the run: what the helper finds as it
+    // goes is the spacing the options set (gaps past the clock's end).
+    Simulator::Destroy();
+    throw StudyError(e.what(), 2);
+  }
   if (!m_writeError) {
     // The members still in at the end stay to the end.
     while (!m_stays.empty()) EndStay(m_stays.begin()->first.first, m_stays.begin()->first.second);
@@ -759,12 +791,15 @@ StudySummary Study::Run() {
     m_summary.delayMax = static_cast<double>(m_delays.rbegin()->first) / 1e6;
   }
   try {
+    // Every file written whole before any is put in place: a full disk or a
+    // size limit leaves all of them as they were, not some from this run
+    // beside others from the last.
+    if (m_csv) m_csv->Flush();
+    if (m_packets) m_packets->Flush();
+    if (m_json) m_json->write(SummaryJson(m_config, m_summary));
     if (m_csv) m_csv->Commit();
     if (m_packets) m_packets->Commit();
-    if (m_json) {
-      m_json->write(SummaryJson(m_config, m_summary));
-      m_json->commit();
-    }
+    if (m_json) m_json->commit();
   } catch (const grouptrace::FileError& e) {
     throw StudyError(e.what(), 1);
   }

@@ -14,6 +14,9 @@
 
 namespace grouptrace_ns3 {
 
+// The largest ring the study generates; a larger network is given as a file.
+constexpr uint32_t kMostGeneratedNodes = 1000000;
+
 struct StudyConfig {
   // The trace: a stored file, or parameters generated in-process with a seed.
   std::string traceFile;
@@ -24,7 +27,7 @@ struct StudyConfig {
   // `chords` random chords (see GenerateTopology).
   std::string topologyFile;
   std::string topologyType;    // empty: told from the file's text
-  uint32_t nodes = 0;          // 0: as many as the trace needs
+  uint32_t nodes = 0;          // 0: as many as the trace needs, up to kMostGeneratedNodes
   int32_t chords = -1;         // -1: as many as nodes
   double capacity = 10000;     // kbit/s, where the network gives none
   uint32_t minLinkDelay = 1;   // ms, whole, where the network gives none

@@ -13,7 +13,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <limits>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -119,7 +121,8 @@ grouptrace_ns3::StudyConfig Check(const Arguments& a) {
     Refuse(Shown("topologyType", a.topologyType) +
            ": no such form; one of inet, orbis, rocketfuel, graphml");
   }
-  c.nodes = static_cast<uint32_t>(Whole("nodes", a.nodes, 0, 1000000, 0, "nodes"));
+  c.nodes = static_cast<uint32_t>(
+      Whole("nodes", a.nodes, 0, grouptrace_ns3::kMostGeneratedNodes, 0, "nodes"));
   c.chords = static_cast<int32_t>(Whole("chords", a.chords, -1, 100000000, -1, "chords"));
   // ns-3 counts bit rates in whole bit/s: 1 bit/s at least, and a 64-bit count.
   c.capacity = Real("capacity", a.capacity, 0.001, true, 1e12, c.capacity, "kbit/s");
@@ -148,6 +151,15 @@ grouptrace_ns3::StudyConfig Check(const Arguments& a) {
   if (!c.topologyFile.empty()) RequireReadable(c.topologyFile, "topology");
   const std::pair<const char*, const std::string*> outputs[] = {
       {"csv", &c.csvFile}, {"packets", &c.packetFile}, {"json", &c.jsonFile}};
+  for (std::size_t i = 0; i < std::size(outputs); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      const std::string &first = *outputs[j].second, &second = *outputs[i].second;
+      // Each would replace the other as it is put in place.
+      if (!first.empty() && !second.empty() && grouptrace::writesSameFile(first, second)) {
+        Refuse(Shown(outputs[i].first, second) + ": the same file as --" + outputs[j].first);
+      }
+    }
+  }
   for (const auto& [name, path] : outputs) {
     for (const std::string* input : {&c.traceFile, &c.parameterFile, &c.topologyFile}) {
       if (!path->empty() && !input->empty() && grouptrace::isSameFile(*path, *input)) {
@@ -219,6 +231,14 @@ int main(int argc, char* argv[]) {
   } catch (const StudyError& e) {
     std::fprintf(stderr, "grouptrace-ns3-study: %s\n", e.what());
     return e.status();
+  } catch (const std::bad_alloc&) {
+    // The last boundary: a run ends with a word and its temporary files
+    // removed, never in an abort.
+    std::fprintf(stderr, "grouptrace-ns3-study: out of memory\n");
+    return 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "grouptrace-ns3-study: %s\n", e.what());
+    return 1;
   }
   return 0;
 }

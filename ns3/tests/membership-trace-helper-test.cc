@@ -368,6 +368,25 @@ TEST_F(MembershipTraceHelperTest, RefusesWhatCannotBeReplayed) {
       {[&](auto h) { h->SetTraceFile(kGolden + "/000.params"); }, "000.params:1: "},
       {[&](auto h) { h->SetParameters(grouptrace::Parameters{}, 0); }, "parameters refused"},
       {[&](auto h) { h->SetParameterFile(kGolden + "/no-such.params", 0); }, "no-such.params"},
+      {[&](auto h) { h->SetParameterFile("/dev/zero", 0); },
+       "/dev/zero: a parameter file of over 1 MiB"},
+      // Gaps that run past the clock's end are found as the run goes.
+      {[&](auto h) {
+         h->SetTraceFile(kGolden + "/000.out");
+         h->SetAttribute("Interval", TimeValue(Seconds(5e9)));
+         Run(h);
+       },
+       "request 3 would happen at 1e+10 s, past the latest time ns-3 can hold"},
+      {[&](auto h) {
+         h->SetTraceFile(kGolden + "/000.out");
+         Simulator::Schedule(Seconds(5), [h] {
+           NodeContainer nodes;
+           nodes.Create(h->GetNetworkSize());
+           h->Install(nodes);
+         });
+         Simulator::Run();
+       },
+       "request 1 falls at +1s, before the simulated time Install was called at"},
       {[&](auto h) {
          h->SetTraceFile(kGolden + "/009.out");  // nodes 0 to 39
          NodeContainer nodes;

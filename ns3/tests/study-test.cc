@@ -55,8 +55,9 @@ Outcome Shell(const std::string& command) {
   return run;
 }
 
+// A run that hangs is killed, and fails its case with status 137.
 Outcome Study(const std::string& args) {
-  return Shell(kStudy + " " + args);
+  return Shell("timeout -s KILL 120 " + kStudy + " " + args);
 }
 
 std::string Dir(const std::string& name) {
@@ -287,6 +288,11 @@ TEST(Study, RefusesWhatItCannotRunAndLeavesNothingBehind) {
                                  "0,sessions,source,0,0,,,\n"
                                  "0,beef-up,join,1,0,10,5,3\n"
                                  "9300000000,join-leave,leave,1,0,,,\n");
+  const std::string far = Write(dir + "/far.csv",
+                                "phase,kind,node,session,band,delay,hops\n"
+                                "sessions,source,0,0,,,\n"
+                                "join-leave,join,2147483646,0,10,5,3\n"
+                                "join-leave,leave,2147483646,0,,,\n");
   const std::string params =
       Write(dir + "/p.params", "5\n1\n4\n0\n2\n1\n100\n50\n10\n20\n1\n3\n0\n");
   const std::string params6 =
@@ -327,10 +333,26 @@ TEST(Study, RefusesWhatItCannotRunAndLeavesNothingBehind) {
        params6 + ": nNodes is 6, more than the network " + network + " (5 nodes) has"},
       {"--params=" + params + " --topology=" + network, 0, ""},
       {"--trace=" + late, 1, late + ":4: a request timed at 9.3e+09 s"},
+      {"--trace=" + far, 2,
+       far + ":3: the trace needs 2147483647 nodes, more than the study generates (1000000 "
+             "nodes)"},
       {"--trace=" + params, 1, params + ":1: "},
       {t + "--csv=" + out + "/no/such/dir.csv", 2, "cannot create"},
+      {t + "--csv=" + out + "/o.csv --json=" + out + "/./o.csv", 2,
+       "/./o.csv: the same file as --csv"},
+      // Devices that never end are refused at a size no such file reaches.
+      {"--params=/dev/zero", 2, "/dev/zero: a parameter file of over 1 MiB"},
+      {t + "--topology=/dev/zero", 2, "/dev/zero: over 256 MiB"},
+      // Chords past the pairs a network has end once every pair is linked.
+      {t + "--chords=100000000", 0, ""},
+      // Gaps that reach past the clock's end, found as the run goes.
+      {t + "--stream=0 --start=1e9 --interval=1e9", 2,
+       "request 10 would happen at 1e+10 s, past the latest time ns-3 can hold"},
       {t + "--json=" + trace, 2, "--json=" + trace + ": would replace " + trace},
       {t + "--stream=0 --json=/dev/full", 1, "/dev/full"},
+      // One file that cannot be written keeps the others from being put in place.
+      {t + "--stream=0 --csv=" + out + "/o.csv --packets=" + out + "/o.packets --json=/dev/full", 1,
+       "/dev/full"},
       // A file-size limit: the write fails and is said, no signal ends it.
       {"-c 'ulimit -f 1; exec " + kStudy + " " + t + "--packetSize=100 --packets=" + out +
            "/o.packets'",

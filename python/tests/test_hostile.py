@@ -129,6 +129,8 @@ REFUSALS = [
      "nested over 32 deep"),
     (lambda t, p: grouptrace.Parameters.from_stream(JSON_PARAMETERS % "0"),
      grouptrace.ParameterError, "nNodes"),
+    (lambda t, p: grouptrace.generate(p, 1, topology="/dev/zero"), grouptrace.TopologyError,
+     "over 256 MiB"),
 ]
 
 

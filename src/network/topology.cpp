@@ -71,12 +71,22 @@ std::pair<std::uint64_t, NODEID> pieces(const Topology& network) {
   return {count, firstApart};
 }
 
+// Far above the files of the networks a trace is drawn on (an AS-level map of
+// the whole Internet takes a few MB), and low enough that a device that never
+// ends (/dev/zero) is refused within seconds instead of filling memory.
+constexpr std::size_t kMostTopologyBytes = std::size_t{256} << 20;
+
 std::string readFile(const std::string& path) {
   std::string text;
   try {
     FileSource source(path);
     char buffer[1 << 16];
-    while (const std::size_t got = source.read(buffer, sizeof buffer)) text.append(buffer, got);
+    while (const std::size_t got = source.read(buffer, sizeof buffer)) {
+      if (got > kMostTopologyBytes - text.size()) {
+        throw TopologyError(path, 0, "over 256 MiB, larger than any network file this reads");
+      }
+      text.append(buffer, got);
+    }
   } catch (const std::system_error& e) {
     throw TopologyError(path, 0, e.code().message());
   }

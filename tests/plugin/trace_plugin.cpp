@@ -31,3 +31,29 @@ extern "C" __attribute__((visibility("default"))) int grouptrace_plugin_trace(co
     return 1;
   }
 }
+
+// The same for a run of the timed model with these options, written as
+// `format` ("csv" or "jsonl").
+extern "C" __attribute__((visibility("default"))) int grouptrace_plugin_timed_trace(
+    const char* stream, int seed, const grouptrace::dynamic::DynamicOptions* options,
+    const char* format, char** text, std::size_t* size) {
+  try {
+    grouptrace::RunConfig config;
+    config.parameters = grouptrace::parseParameters(stream);
+    config.seed = seed;
+    config.dynamic = *options;
+    const auto form = grouptrace::parseTraceFormat(format);
+    if (!form) return 1;
+    config.format = *form;
+    grouptrace::StringSink sink;
+    grouptrace::writeTrace(config, sink);
+    const std::string& trace = sink.text();
+    *text = static_cast<char*>(std::malloc(trace.size() + 1));
+    if (*text == nullptr) return 1;
+    std::memcpy(*text, trace.data(), trace.size() + 1);
+    *size = trace.size();
+    return 0;
+  } catch (const std::exception&) {
+    return 1;
+  }
+}
