@@ -60,8 +60,10 @@ Outcome Study(const std::string& args) {
   return Shell("timeout -s KILL 120 " + kStudy + " " + args);
 }
 
+// A folder of this process's own: runs of these tests side by side (two
+// builds, a mutation run) must not see each other's files.
 std::string Dir(const std::string& name) {
-  std::string dir = ::testing::TempDir() + "/" + name;
+  std::string dir = ::testing::TempDir() + "/study-" + std::to_string(getpid()) + "-" + name;
   Shell("rm -rf " + dir + " && mkdir -p " + dir);
   return dir;
 }
