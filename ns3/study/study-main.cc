@@ -4,6 +4,7 @@
 // cost and what the members got.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -151,11 +152,16 @@ grouptrace_ns3::StudyConfig Check(const Arguments& a) {
   if (!c.topologyFile.empty()) RequireReadable(c.topologyFile, "topology");
   const std::pair<const char*, const std::string*> outputs[] = {
       {"csv", &c.csvFile}, {"packets", &c.packetFile}, {"json", &c.jsonFile}};
+  // A file is put in place whole, so two outputs of one name would keep only
+  // the last; a device is written in place and takes both (/dev/null).
+  const auto replaced = [](const std::string& path) {
+    struct stat s;
+    return !path.empty() && (stat(path.c_str(), &s) != 0 || S_ISREG(s.st_mode));
+  };
   for (std::size_t i = 0; i < std::size(outputs); ++i) {
     for (std::size_t j = 0; j < i; ++j) {
       const std::string &first = *outputs[j].second, &second = *outputs[i].second;
-      // Each would replace the other as it is put in place.
-      if (!first.empty() && !second.empty() && grouptrace::writesSameFile(first, second)) {
+      if (!first.empty() && replaced(second) && grouptrace::writesSameFile(first, second)) {
         Refuse(Shown(outputs[i].first, second) + ": the same file as --" + outputs[j].first);
       }
     }
