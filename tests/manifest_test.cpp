@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -101,6 +102,29 @@ TEST(Manifest, ReplayMakesTheRecordedTraceAndRefusesWhatItCannotMake) {
   EXPECT_EQ(differs.status, 1);
   EXPECT_NE(differs.err.find("differs"), std::string::npos) << differs.err;
   EXPECT_EQ(readFile(scratch / "kept"), "old\n");
+
+  // What a timed CSV trace's bytes do not hold, its ending and counts, the
+  // replay holds against the record all the same.
+  ASSERT_EQ(runCommand(generator() + " -s 9 --model dynamic --duration 400 --format csv -p " +
+                           q(scratch / "p") + " -o " + q(scratch / "tt") + " --manifest " +
+                           q(scratch / "tm.json"),
+                       scratch)
+                .status,
+            0);
+  const std::string timed = readFile(scratch / "tm.json");
+  ASSERT_EQ(runCommand(generator() + " --replay " + q(scratch / "tm.json"), scratch).status, 0);
+  for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+           {"\"status\": \"complete\"", "\"status\": \"stalled\""},
+           {"\"trans\": ", "\"trans\": 1"},
+           {"\"blocked\": ", "\"blocked\": 1"}}) {
+    SCOPED_TRACE(to);
+    std::string edited = timed;
+    ASSERT_NE(edited.find(from), std::string::npos);
+    writeFile(scratch / "e.json", edited.replace(edited.find(from), from.size(), to));
+    const auto replayed = runCommand(generator() + " --replay " + q(scratch / "e.json"), scratch);
+    EXPECT_EQ(replayed.status, 1);
+    EXPECT_NE(replayed.err.find("differs"), std::string::npos) << replayed.err;
+  }
 
   const auto mixed =
       runCommand(generator() + " --replay " + q(scratch / "m.json") + " --seed 4", scratch);
@@ -301,6 +325,26 @@ TEST(Manifest, EachRuleRefusesTheManifestThatBreaksIt) {
       {"no duration", edit(timed, "\"duration\": \"100\",", ""), "has no \"duration\""},
       {"negative blocked joins", edit(timed, "\"blocked\": 0", "\"blocked\": -1"),
        "\"blocked\" is out of range"},
+      {"a model without its options", edit(valid, "{", "{\"model\": \"dynamic-2\","),
+       "has no \"dynamic\""},
+      {"a network without its hash",
+       edit(valid, "{", "{\"topology\": \"n\", \"topology_nodes\": [],"),
+       "has no \"topology_sha256\""},
+      {"a network without its nodes",
+       edit(valid, "{", "{\"topology\": \"n\", \"topology_sha256\": \"0\","),
+       "has no \"topology_nodes\""},
+      {"nodes that are no list",
+       edit(valid, "{",
+            "{\"topology\": \"n\", \"topology_sha256\": \"0\", \"topology_nodes\": \"0\","),
+       "\"topology_nodes\" is not a JSON array"},
+      {"a node that is no text",
+       edit(valid, "{",
+            "{\"topology\": \"n\", \"topology_sha256\": \"0\", \"topology_nodes\": [0],"),
+       "\"topology_nodes\" must be a string"},
+      {"a bound that does not read", edit(valid, "{", "{\"hop_bound\": \"slack:2:1\","),
+       "0 <= LO <= HI"},
+      {"a bound that is no text", edit(valid, "{", "{\"hop_bound\": 2,"),
+       "\"hop_bound\" must be a string"},
       {"a key twice", edit(valid, "{", "{\"seed\": 0,"), "given twice"},
       {"a number past a double", edit(valid, "\"bytes\": 3000", "\"bytes\": 1e999"),
        "too large to hold"},
@@ -333,6 +377,86 @@ TEST(Manifest, EachRuleRefusesTheManifestThatBreaksIt) {
       ADD_FAILURE() << "accepted: " << text;
     } catch (const ManifestError& e) {
       EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+    }
+  }
+}
+
+// A trace is the one recorded only when every recorded fact holds: each row
+// changes one fact, and says whether the change is a mismatch.
+TEST(Manifest, ATraceMatchesOnlyWhenEveryRecordedFactHolds) {
+  Manifest m;
+  m.config.format = TraceFormat::trace;
+  m.run = RunResult{RunStatus::complete, 60, 35, 25, 0};
+  m.bytes = 3000;
+  m.sha256 = std::string(64, 'a');
+  TraceFound same;
+  same.bytes = 3000;
+  same.sha256 = m.sha256;
+  same.format = TraceFormat::trace;
+  same.summary = TraceSummary{60, 35, 25, 0};
+  ASSERT_EQ(traceMismatches(m, same), "");
+
+  const auto timed = [](Manifest t) {
+    t.config.dynamic.emplace();
+    t.run.blocked = 4;
+    return t;
+  };
+  const auto timedFound = [](TraceFound f) {
+    f.timed = true;
+    f.summary.blocked = 4;
+    return f;
+  };
+  const auto csv = [](Manifest c) {
+    c.config.format = TraceFormat::csv;
+    return c;
+  };
+  const struct {
+    const char* what;
+    Manifest manifest;
+    std::function<void(TraceFound&)> change;
+    std::string says;  // "" where the change is no mismatch
+  } rows[] = {
+      {"another size", m, [](TraceFound& f) { f.bytes = 3001; },
+       "3001 bytes where it records 3000"},
+      {"another hash", m, [](TraceFound& f) { f.sha256[63] = 'b'; }, "; sha256 "},
+      {"any hash, none recorded",
+       [&] {
+         Manifest n = m;
+         n.sha256.clear();
+         return n;
+       }(),
+       [](TraceFound& f) { f.sha256 = std::string(64, 'c'); }, ""},
+      {"unreadable, its bytes the same", m, [](TraceFound& f) { f.format.reset(); }, ""},
+      {"another form", m, [](TraceFound& f) { f.format = TraceFormat::csv; }, "a csv trace where"},
+      {"timed where classic", m, [](TraceFound& f) { f.timed = true; }, "a timed trace trace"},
+      {"classic where timed", timed(m), [](TraceFound& f) { f.summary.blocked = 4; },
+       "where it records a timed trace one"},
+      {"another join count", m, [](TraceFound& f) { ++f.summary.joins; }, "summary differs"},
+      {"another leave count", m, [](TraceFound& f) { ++f.summary.leaves; }, "summary differs"},
+      {"another Trans", m, [](TraceFound& f) { ++f.summary.trans; }, "summary differs"},
+      {"another Trans, in CSV, which holds none", csv(m),
+       [](TraceFound& f) {
+         f.format = TraceFormat::csv;
+         ++f.summary.trans;
+       },
+       ""},
+      {"other blocked joins, timed", timed(m),
+       [&](TraceFound& f) {
+         f = timedFound(f);
+         ++f.summary.blocked;
+       },
+       "summary differs"},
+      {"the same blocked joins, timed", timed(m), [&](TraceFound& f) { f = timedFound(f); }, ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    TraceFound found = same;
+    row.change(found);
+    const std::string faults = traceMismatches(row.manifest, found);
+    if (row.says.empty()) {
+      EXPECT_EQ(faults, "");
+    } else {
+      EXPECT_NE(faults.find(row.says), std::string::npos) << faults;
     }
   }
 }

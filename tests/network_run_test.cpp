@@ -231,6 +231,21 @@ TEST(NetworkRun, TheProgramRecordsTheNetworkAndReplaysOnlyOnIt) {
 
   EXPECT_EQ(testing::runGrouptrace({"--replay", record, "-o", dir + "again.out"}, "").exitStatus,
             0);
+  // The same file, its nodes numbered otherwise than the record says.
+  std::ifstream recorded(record);
+  std::string renumbered((std::istreambuf_iterator<char>(recorded)),
+                         std::istreambuf_iterator<char>());
+  const std::string firstTwo = "[\"0\", \"1\"";
+  ASSERT_NE(renumbered.find(firstTwo), std::string::npos) << renumbered;
+  renumbered.replace(renumbered.find(firstTwo), firstTwo.size(), "[\"1\", \"0\"");
+  std::ofstream(dir + "renumbered.json") << renumbered;
+  auto otherNodes =
+      testing::runGrouptrace({"--replay", dir + "renumbered.json", "-o", dir + "other.out"}, "");
+  EXPECT_EQ(otherNodes.exitStatus, 2);
+  EXPECT_NE(otherNodes.err.find("are not those the manifest records"), std::string::npos)
+      << otherNodes.err;
+  EXPECT_FALSE(std::filesystem::exists(dir + "other.out"));
+
   std::ofstream(net, std::ios::app) << "\n";
   auto replay = testing::runGrouptrace({"--replay", record, "-o", dir + "changed.out"}, "");
   EXPECT_EQ(replay.exitStatus, 2);
@@ -246,6 +261,44 @@ TEST(NetworkRun, TheProgramRecordsTheNetworkAndReplaysOnlyOnIt) {
   EXPECT_NE(truncated.err.find(net + ":12: the file ends after 3 of the 7 link lines"),
             std::string::npos)
       << truncated.err;
+  std::filesystem::remove_all(dir);
+}
+
+// Each network option refuses its malformed text, and an option that needs a
+// network refuses to run without one, before anything is written.
+TEST(NetworkRun, EachNetworkOptionRefusesWhatItCannotRead) {
+  const std::string dir = ::testing::TempDir() + "network_options_test/";
+  std::filesystem::create_directories(dir);
+  const std::string net = dir + "detour.inet";
+  std::ofstream(net) << kDetour;
+  const std::string params = "7\n3\n200\n0\n4\n1\n500\n10\n1\n50\n1\n6\n0\n";
+  ASSERT_EQ(
+      testing::runGrouptrace({"--topology", net, "--hop-bound", "slack:1:1"}, params).exitStatus, 0)
+      << "LO = HI is a fixed factor";
+  const struct {
+    std::vector<std::string> args;
+    std::string says;
+  } refused[] = {
+      {{"--topology", net, "--delay-bound", "1:2"}, "expected this form, found \"1:2\""},
+      {{"--topology", net, "--delay-bound", "slack:1"}, "expected this form"},
+      {{"--topology", net, "--hop-bound", "slack:x:2"}, "expected this form"},
+      {{"--topology", net, "--hop-bound", "slack:1:2x"}, "expected this form"},
+      {{"--topology", net, "--delay-bound", "slack:1:1e999"}, "LO and HI must be finite"},
+      {{"--topology", net, "--delay-bound", "slack:-1:2"}, "0 <= LO <= HI"},
+      {{"--topology", net, "--hop-bound", "slack:2:1"}, "0 <= LO <= HI"},
+      {{"--topology", net, "--band", "per-node"}, "--band per-join or per-session"},
+      {{"--topology", "", "--band", "per-session"}, "the file name is empty"},
+      {{"--topology", net, "--topology-format", "dot"}, "unknown form \"dot\""},
+      {{"--topology-format", "inet"}, "give the file with --topology"},
+      {{"--delay-bound", "slack:1:2"}, "--delay-bound slack:LO:HI: d is the least delay"},
+      {{"--hop-bound", "slack:1:2"}, "--hop-bound slack:LO:HI: h is the hop distance"},
+  };
+  for (const auto& r : refused) {
+    const auto result = testing::runGrouptrace(r.args, params);
+    EXPECT_EQ(result.exitStatus, 2) << r.args.back();
+    EXPECT_EQ(result.out, "") << r.args.back();
+    EXPECT_NE(result.err.find(r.says), std::string::npos) << result.err;
+  }
   std::filesystem::remove_all(dir);
 }
 

@@ -83,6 +83,7 @@ TEST(TimedRefusals, EachIsRefusedWithStatusTwoBeforeAnyFileIsMade) {
       {"--model dynamic --duration 86400 --join-rate 1e12 --holding exp:60",
        "about 8.6e+16 arrivals, more than it can count exactly", ""},
       {"--model dynamic-9 --duration 60", "unknown --model", ""},
+      {"--model dynamic --holding exp:60", "--model dynamic needs --duration SECONDS", ""},
       {"--replay m.json", "orderedJoinLeave",
        changedManifest(dir, "\"orderedJoinLeave\": 0", "\"orderedJoinLeave\": 1")},
       {"--replay m.json", "nNodes", changedManifest(dir, "\"nNodes\": 30", "\"nNodes\": 1")},
