@@ -140,6 +140,7 @@ TEST(CommandOptions, MistakesAreRefusedWithOneLineAndNoOutput) {
       {{"--print-params=yes"}, "option --print-params takes no value"},
       {{"--nodes", "x"}, "--nodes (nNodes): expected a number, found \"x\""},
       {{"--nodes", "12abc"}, "--nodes (nNodes): expected a number, found \"12abc\""},
+      {{"--nodes", ""}, "--nodes (nNodes): expected a number, found nothing"},
       {{"--min-band", "3e9"}, "--min-band (minBand): 3e9 is outside the signed 32-bit range"},
       {{"--sessions", "0.9"}, "--sessions (nSessions): a scenario needs at least 1 session, got 0"},
       {{"-p", missing}, "cannot read the parameters from " + missing + ": No such file"},

@@ -652,6 +652,7 @@ TEST(InspectOptions, CommandsFilesAndOutput) {
   EXPECT_EQ(parse({"stats", "--format", "csv", "a"}).statsFormat, StatsFormat::csv);
   EXPECT_THROW(parse({"stats", "--format", "jsonl"}), UsageError);
   EXPECT_THROW(parse({"check", "--format", "json"}), UsageError);
+  EXPECT_THROW(parse({"export", "--format", "trace"}), UsageError);
   EXPECT_EQ(parse({"plot", "-o=x.svg"}).output, "x.svg");
   EXPECT_EQ(parse({"verify", "m.json", "t"}).inputs, (std::vector<std::string>{"m.json", "t"}));
   EXPECT_THROW(parse({"verify"}), UsageError);
@@ -888,6 +889,14 @@ TEST(InspectProgram, ExportOfAFaultyTraceWritesNothing) {
       testing::runCommand(inspect + " export " + testing::shellQuoted(cut.string()), scratch);
   EXPECT_EQ(noFormat.status, 2);
   EXPECT_NE(noFormat.err.find("export needs --format csv or --format jsonl"), std::string::npos);
+
+  const auto overItself = testing::runCommand(inspect + " export --format csv -o " +
+                                                  testing::shellQuoted(cut.string()) + " " +
+                                                  testing::shellQuoted(cut.string()),
+                                              scratch);
+  EXPECT_EQ(overItself.status, 2);
+  EXPECT_NE(overItself.err.find("is the trace being read"), std::string::npos) << overItself.err;
+  EXPECT_EQ(testing::readFile(cut), text.substr(0, text.size() - 10));
 }
 
 // A standard output left non-blocking by the parent refuses writes while its

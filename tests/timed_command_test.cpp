@@ -84,6 +84,8 @@ TEST(TimedRefusals, EachIsRefusedWithStatusTwoBeforeAnyFileIsMade) {
        "about 8.6e+16 arrivals, more than it can count exactly", ""},
       {"--model dynamic-9 --duration 60", "unknown --model", ""},
       {"--model dynamic --holding exp:60", "--model dynamic needs --duration SECONDS", ""},
+      {"--model dynamic --duration 60 --format trace", "has no place for the times", ""},
+      {"--duration 60", "--duration is an option of the timed model", ""},
       {"--replay m.json", "orderedJoinLeave",
        changedManifest(dir, "\"orderedJoinLeave\": 0", "\"orderedJoinLeave\": 1")},
       {"--replay m.json", "nNodes", changedManifest(dir, "\"nNodes\": 30", "\"nNodes\": 1")},
