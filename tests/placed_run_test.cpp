@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -99,6 +100,28 @@ TEST(PlacedRun, JoinsGoWhereTheirAffinityPutsThemAndMoveNoOtherDraw) {
       EXPECT_GT(nodesMoved, 100) << "beta " << beta;
     }
   }
+}
+
+// The nodes a long placed run joins, pinned: which node of a distance class a
+// join takes depends on how the classes' lists are kept (their order, their
+// compaction, the parent each node records), and a trace once published must
+// stay the one its options made. Printed on failure, to pin anew only where a
+// change of traces is meant (a new major version).
+TEST(PlacedRun, ALongPlacedRunJoinsThePinnedNodes) {
+  const Network net = placement::testing::preferential(150, 1, 4);
+  RunConfig placed;
+  placed.parameters = Parameters{150, 4, 6000, 0, 25, 1, 512, 64, 5, 50, 1, 6, 0};
+  placed.seed = 9;
+  placed.topology = TopologyChoice{"", std::nullopt, "", net};
+  placed.placement = Placement{Placement::Kind::affinity, 1.5};
+  std::uint64_t fingerprint = 14695981039346656037ull;  // FNV-1a over the joined nodes
+  for (const TraceEvent& e : run(placed)) {
+    if (const auto* j = std::get_if<JoinRecord>(&e)) {
+      fingerprint = (fingerprint ^ j->node) * 1099511628211ull;
+    }
+  }
+  EXPECT_EQ(fingerprint, 14470273757658108345u)
+      << "the joined nodes' fingerprint is now " << fingerprint;
 }
 
 // Whether `members` and `source` make one piece of the network.
