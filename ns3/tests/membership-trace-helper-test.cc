@@ -367,7 +367,8 @@ TEST_F(MembershipTraceHelperTest, RefusesWhatCannotBeReplayed) {
       {[&](auto h) { h->SetTraceFile(kGolden + "/no-such.trace"); }, "no-such.trace"},
       {[&](auto h) { h->SetTraceFile(kGolden + "/000.params"); }, "000.params:1: "},
       {[&](auto h) { h->SetParameters(grouptrace::Parameters{}, 0); }, "parameters refused"},
-      {[&](auto h) { h->SetParameterFile(kGolden + "/no-such.params", 0); }, "no-such.params"},
+      {[&](auto h) { h->SetParameterFile(kGolden + "/no-such.params", 0); },
+       "no-such.params: No such file or directory"},
       {[&](auto h) { h->SetParameterFile("/dev/zero", 0); },
        "/dev/zero: a parameter file of over 1 MiB"},
       // Gaps that run past the clock's end are found as the run goes.

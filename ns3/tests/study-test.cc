@@ -295,6 +295,11 @@ TEST(Study, RefusesWhatItCannotRunAndLeavesNothingBehind) {
                                 "sessions,source,0,0,,,\n"
                                 "join-leave,join,2147483646,0,10,5,3\n"
                                 "join-leave,leave,2147483646,0,,,\n");
+  const std::string two = Write(dir + "/two.csv",
+                                "phase,kind,node,session,band,delay,hops\n"
+                                "sessions,source,0,0,,,\n"
+                                "join-leave,join,1,0,10,5,3\n"
+                                "join-leave,leave,1,0,,,\n");
   const std::string params =
       Write(dir + "/p.params", "5\n1\n4\n0\n2\n1\n100\n50\n10\n20\n1\n3\n0\n");
   const std::string params6 =
@@ -348,6 +353,7 @@ TEST(Study, RefusesWhatItCannotRunAndLeavesNothingBehind) {
       {t + "--topology=/dev/zero", 2, "/dev/zero: over 256 MiB"},
       // Chords past the pairs a network has end once every pair is linked.
       {t + "--chords=100000000", 0, ""},
+      {"--trace=" + two + " --stream=0 --chords=100000000", 0, ""},
       // Gaps that reach past the clock's end, found as the run goes.
       {t + "--stream=0 --start=1e9 --interval=1e9", 2,
        "request 10 would happen at 1e+10 s, past the latest time ns-3 can hold"},
