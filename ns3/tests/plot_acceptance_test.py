@@ -14,9 +14,9 @@ import scipy.stats
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCRIPT = os.path.join(HERE, "..", "plot_acceptance.py")
-spec = importlib.util.spec_from_file_location("plot_acceptance", SCRIPT)
-plot = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(plot)
+found = importlib.util.spec_from_file_location("plot_acceptance", SCRIPT)
+plot = importlib.util.module_from_spec(found)
+found.loader.exec_module(plot)
 
 # Stands in for the study: its acceptance depends on the seed a lot and on
 # the routing a little, so that only a pairing by seed sees the difference.
