@@ -87,6 +87,12 @@ TEST(Topology, EachFormNumbersNodesAsTheFileDoes) {
   }
 }
 
+// The GraphML tests skip themselves in a build without libxml2: a build that
+// has it must say so, or they would all pass by skipping.
+TEST(Topology, ReadsGraphmlWhereBuiltWithLibxml2) {
+  EXPECT_EQ(readsGraphml(), GROUPTRACE_BUILT_WITH_GRAPHML != 0);
+}
+
 // A capacity of its own wins over the raw link speed, which is in bit/s.
 TEST(Topology, GraphmlCapacityComesFromTheLinkSpeedWhereNoCapacityIsGiven) {
   if (!readsGraphml()) GTEST_SKIP() << "built without libxml2";
