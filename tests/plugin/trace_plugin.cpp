@@ -10,6 +10,22 @@
 #include "grouptrace/generator.h"
 #include "grouptrace/parameters.h"
 
+namespace {
+
+// The run's trace, copied into memory the caller frees with free().
+int writeInto(const grouptrace::RunConfig& config, char** text, std::size_t* size) {
+  grouptrace::StringSink sink;
+  grouptrace::writeTrace(config, sink);
+  const std::string& trace = sink.text();
+  *text = static_cast<char*>(std::malloc(trace.size() + 1));
+  if (*text == nullptr) return 1;
+  std::memcpy(*text, trace.data(), trace.size() + 1);
+  *size = trace.size();
+  return 0;
+}
+
+}  // namespace
+
 // The trace of a parameter stream and a seed, in memory the caller frees with
 // free(); 0 on success, 1 when the stream is refused or the run fails.
 extern "C" __attribute__((visibility("default"))) int grouptrace_plugin_trace(const char* stream,
@@ -19,14 +35,7 @@ extern "C" __attribute__((visibility("default"))) int grouptrace_plugin_trace(co
     grouptrace::RunConfig config;
     config.parameters = grouptrace::parseParameters(stream);
     config.seed = seed;
-    grouptrace::StringSink sink;
-    grouptrace::writeTrace(config, sink);
-    const std::string& trace = sink.text();
-    *text = static_cast<char*>(std::malloc(trace.size() + 1));
-    if (*text == nullptr) return 1;
-    std::memcpy(*text, trace.data(), trace.size() + 1);
-    *size = trace.size();
-    return 0;
+    return writeInto(config, text, size);
   } catch (const std::exception&) {
     return 1;
   }
@@ -45,14 +54,7 @@ extern "C" __attribute__((visibility("default"))) int grouptrace_plugin_timed_tr
     const auto form = grouptrace::parseTraceFormat(format);
     if (!form) return 1;
     config.format = *form;
-    grouptrace::StringSink sink;
-    grouptrace::writeTrace(config, sink);
-    const std::string& trace = sink.text();
-    *text = static_cast<char*>(std::malloc(trace.size() + 1));
-    if (*text == nullptr) return 1;
-    std::memcpy(*text, trace.data(), trace.size() + 1);
-    *size = trace.size();
-    return 0;
+    return writeInto(config, text, size);
   } catch (const std::exception&) {
     return 1;
   }
