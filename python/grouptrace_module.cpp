@@ -39,6 +39,7 @@
 #include "grouptrace/version.h"
 #include "io/atomic_file.h"
 #include "io/digest_source.h"
+#include "io/fd_io.h"
 #include "io/pipe_size.h"
 #include "manifest/manifest.h"
 #include "network/network_options.h"
@@ -104,7 +105,7 @@ decltype(auto) onPath(const std::string& path, F&& f) {
     throw PathFailure{e.code().value(), path};
   } catch (const WriteError& e) {
     throw PathFailure{e.errnum(), path};
-  } catch (const FileError& e) {
+  } catch (const IoError& e) {
     throw PathFailure{e.errnum(), path};
   }
 }
@@ -609,17 +610,17 @@ class SocketSink final : public ByteSink {
  public:
   explicit SocketSink(int fd) : fd_(fd) {}
   void write(const char* data, std::size_t size) override {
-    while (size > 0) {
-      const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) throw WriteError(errno);
-      data += n;
-      size -= static_cast<std::size_t>(n);
-    }
+    if (const int errnum = writeAll(fd_, data, size, io_)) throw WriteError(errnum);
   }
 
  private:
+  struct SendIo final : RawIo {
+    ssize_t write(int fd, const void* data, std::size_t size) override {
+      return ::send(fd, data, size, MSG_NOSIGNAL);
+    }
+  };
   int fd_;
+  SendIo io_;
 };
 
 // Checks a table as the reader checks the trace it holds: its JSON Lines text,

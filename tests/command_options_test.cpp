@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "grouptrace/file_source.h"
 #include "grouptrace/parameters.h"
 #include "parameters/parameter_stream.h"
 #include "parameters/parameter_table.h"
@@ -31,11 +32,9 @@ std::string fileText(const std::filesystem::path& path) {
 }
 
 Parameters streamParameters(const std::filesystem::path& path) {
-  std::FILE* in = std::fopen(path.c_str(), "rb");
+  FileSource in(path.string());
   myIO io(in);
-  const Parameters p = readParameters(io);
-  std::fclose(in);
-  return p;
+  return readParameters(io);
 }
 
 const std::string kExample = "3\n2\n6\n0\n2\n1\n100\n10\n1\n5\n1\n4\n1\n";

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "grouptrace/byte_sink.h"
+#include "grouptrace/file_source.h"
 #include "grouptrace/generator.h"
 #include "grouptrace/memory_source.h"
 #include "grouptrace/trace_handler.h"
@@ -37,11 +38,10 @@ std::vector<GoldenCase> goldenCases() {
     auto path = out;
     GoldenCase c;
     c.name = out.stem().string();
-    std::FILE* in = std::fopen(path.replace_extension(".params").c_str(), "rb");
-    if (in == nullptr) continue;
+    if (!std::filesystem::exists(path.replace_extension(".params"))) continue;
+    FileSource in(path.string());
     myIO io(in);
     c.parameters = readParameters(io);
-    std::fclose(in);
     if (std::filesystem::exists(path.replace_extension(".args"))) {
       c.seed = *parseSeedArgument(readFile(path).c_str());
     }

@@ -8,29 +8,34 @@
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <utility>
 
+#include "grouptrace/byte_source.h"
 #include "parameters/parameter_stream.h"
 
 namespace grouptrace {
 namespace {
 
-// A stream holding the given text, closed on destruction.
-class Input {
+// A stream holding the given text that hands it out a byte at a time, so
+// that taken() is where the reader stopped, the byte it peeked at included.
+class Input final : public ByteSource {
  public:
-  explicit Input(const std::string& text) : file_(std::tmpfile()) {
-    std::fwrite(text.data(), 1, text.size(), file_);
-    std::rewind(file_);
+  explicit Input(std::string text) : text_(std::move(text)) {}
+  std::size_t read(char* buffer, std::size_t size) override {
+    if (size == 0 || taken_ == text_.size()) return 0;
+    buffer[0] = text_[taken_++];
+    return 1;
   }
-  ~Input() { std::fclose(file_); }
-  std::FILE* file() { return file_; }
+  long taken() const { return static_cast<long>(taken_); }
 
  private:
-  std::FILE* file_;
+  std::string text_;
+  std::size_t taken_ = 0;
 };
 
 Parameters read(const std::string& text, NumberEnd numberEnd = NumberEnd::separated) {
   Input in(text);
-  myIO io(in.file());
+  myIO io(in);
   return readParameters(io, numberEnd);
 }
 
@@ -189,23 +194,23 @@ TEST(ParameterStream, TextGluedToANumberIsATypo) {
   // never ends is not read to its end.
   const std::string endless = streamWith(2, "2" + std::string(100'000, 'x'));
   Input in(endless);
-  myIO io(in.file());
+  myIO io(in);
   EXPECT_THROW(readParameters(io), GluedNumberError);
-  EXPECT_LT(std::ftell(in.file()), static_cast<long>(endless.find("2x") + 2 * myIO::kTextKept));
+  EXPECT_LT(in.taken(), static_cast<long>(endless.find("2x") + 2 * myIO::kTextKept));
 }
 
 TEST(ParameterStream, StopsAfterTheThirteenthLine) {
   const std::string text = streamWith(0, "");
   Input in(text + "this is not read\n");
-  myIO io(in.file());
+  myIO io(in);
   readParameters(io);
-  EXPECT_EQ(std::ftell(in.file()), static_cast<long>(text.size()));
+  EXPECT_EQ(in.taken(), static_cast<long>(text.size()));
 }
 
 // The first value of a stream, read alone.
 myIO::Value readFirst(const std::string& text) {
   Input in(text + "\n");
-  myIO io(in.file());
+  myIO io(in);
   return io.readNL();
 }
 
@@ -267,10 +272,9 @@ TEST(ParameterStream, ABadValueIsRefusedWithoutReadingItsLine) {
   for (const std::string& start : starts) {
     const std::string text = streamWith(2, start + endless);
     Input in(text);
-    myIO io(in.file());
+    myIO io(in);
     EXPECT_THROW(readParameters(io), ParameterError) << start;
-    EXPECT_LT(std::ftell(in.file()), static_cast<long>(text.find(start) + 2 * myIO::kTextKept))
-        << start;
+    EXPECT_LT(in.taken(), static_cast<long>(text.find(start) + 2 * myIO::kTextKept)) << start;
   }
 }
 
@@ -322,9 +326,9 @@ TEST(ParameterStream, AByteOrderMarkStartsTheStreamUnseen) {
             std::string::npos);
 
   Input in(mark + stream + "not read");
-  myIO io(in.file());
+  myIO io(in);
   readParameters(io);
-  EXPECT_EQ(std::ftell(in.file()), static_cast<long>(mark.size() + stream.size()));
+  EXPECT_EQ(in.taken(), static_cast<long>(mark.size() + stream.size()));
 }
 
 struct BadStream {

@@ -179,7 +179,7 @@ TEST(AtomicFile, ReplacesAFileOnlyOnceCompleteAndKeepsItsPermissions) {
   try {
     AtomicFile file(missing);
     FAIL() << "a file in a missing directory was opened";
-  } catch (const FileError& e) {
+  } catch (const IoError& e) {
     EXPECT_EQ(e.errnum(), ENOENT);
     EXPECT_NE(std::string(e.what()).find("no"), std::string::npos);
   }

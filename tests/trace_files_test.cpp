@@ -89,10 +89,9 @@ TEST(TraceFiles, EachTraceIsWrittenWholeWithAManifestThatDescribesIt) {
     const TraceSummary summary = summaryOf(trace);
     EXPECT_EQ(m["version"].text, kVersion);
     EXPECT_EQ(m["seed"].integer(), seed);
-    std::FILE* in = std::fopen((base.string() + ".params").c_str(), "rb");
+    FileSource in(base.string() + ".params");
     myIO io(in);
     const Parameters p = readParameters(io);
-    std::fclose(in);
     ASSERT_EQ(m["parameters"].members.size(), kParameterNames.size());
     for (std::size_t i = 0; i < kParameterNames.size(); ++i) {
       EXPECT_EQ(m["parameters"][kParameterNames[i]].integer(), parameterAt(p, i));

@@ -21,9 +21,9 @@
 namespace grouptrace {
 namespace {
 
-FileError failure(std::string_view what, const std::string& path, int errnum) {
-  return FileError(std::string(what) + " " + shownPath(path) + ": " + std::strerror(errnum),
-                   errnum);
+IoError failure(std::string_view what, const std::string& path, int errnum) {
+  return IoError(std::string(what) + " " + shownPath(path) + ": " + std::strerror(errnum), errnum,
+                 path);
 }
 
 mode_t newFileMode() {
@@ -134,12 +134,8 @@ int AtomicFile::fd() {
 }
 
 void AtomicFile::write(std::string_view text) {
-  const int out = fd();
-  while (!text.empty()) {
-    const ssize_t written = ::write(out, text.data(), text.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) throw failure("cannot write", path_, written < 0 ? errno : EIO);
-    text.remove_prefix(static_cast<std::size_t>(written));
+  if (const int errnum = writeAll(fd(), text.data(), text.size())) {
+    throw failure("cannot write", path_, errnum);
   }
 }
 
@@ -228,10 +224,8 @@ class FolderLocks {
     std::sort(order.begin(), order.end());
     for (std::size_t i = 0; i < order.size(); ++i) {
       if (i > 0 && order[i].first == order[i - 1].first) continue;
-      int locked;
-      while ((locked = flock(order[i].second, LOCK_EX)) != 0 && errno == EINTR) {
-      }
-      if (locked == 0) held_.push_back(order[i].second);
+      if (retryInterrupted([&] { return flock(order[i].second, LOCK_EX); }) == 0)
+        held_.push_back(order[i].second);
     }
   }
   ~FolderLocks() {
@@ -253,11 +247,11 @@ void commitTogether(AtomicFile& first, AtomicFile& second) {
   first.putInPlace(true);
   try {
     second.putInPlace(false);
-  } catch (const FileError& e) {
+  } catch (const IoError& e) {
     if (!first.putBack()) {
-      throw FileError(std::string(e.what()) + "; " + shownPath(first.path()) +
-                          " was replaced already and could not be put back",
-                      e.errnum());
+      throw IoError(std::string(e.what()) + "; " + shownPath(first.path()) +
+                        " was replaced already and could not be put back",
+                    e.errnum(), e.path());
     }
     throw;
   }

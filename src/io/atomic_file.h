@@ -1,22 +1,11 @@
 #pragma once
 
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "io/fd_io.h"
+
 namespace grouptrace {
-
-// A file that could not be created, written or put in place; what() names it.
-class FileError : public std::runtime_error {
- public:
-  FileError(const std::string& message, int errnum)
-      : std::runtime_error(message), errnum_(errnum) {}
-  // The errno of the failed call.
-  int errnum() const { return errnum_; }
-
- private:
-  int errnum_;
-};
 
 // A file that appears under its name whole or not at all: the text goes to a
 // temporary file in the same directory, which is renamed over the name only
@@ -40,7 +29,7 @@ class AtomicFile {
                    // by a process that ends before it writes (a pipe closed early)
   };
 
-  // Throws FileError when the name cannot be written: a directory, a file
+  // Throws IoError when the name cannot be written: a directory, a file
   // without write permission, no such directory, a loop of symbolic links.
   explicit AtomicFile(std::string path, Start start = Start::now);
   ~AtomicFile();
@@ -51,16 +40,16 @@ class AtomicFile {
   // False for a device or a pipe, where what was written stays written.
   bool keepsOldContent() const { return !inPlace_; }
   // The temporary file's descriptor, for writers of their own; creates the
-  // file if it was deferred. Throws FileError.
+  // file if it was deferred. Throws IoError.
   int fd();
 
-  // Writes all of `text`; throws FileError.
+  // Writes all of `text`; throws IoError.
   void write(std::string_view text);
 
   // Gives the file the permissions of the file it replaces, or of one newly
   // created by this user, flushes
   // it to disk, renames it over the name and makes the rename durable. Throws
-  // FileError; the name then holds what it held before.
+  // IoError; the name then holds what it held before.
   void commit();
 
  private:
@@ -101,7 +90,7 @@ class AtomicFile {
 // place while their folders are locked (flock), which every commit of a pair
 // takes, so that two runs writing the same pair cannot interleave their
 // renames; and when the second cannot be put in place, the first gets back
-// what its name held. Throws FileError; both names then hold what they held
+// what its name held. Throws IoError; both names then hold what they held
 // before, unless the message says the first could not be put back (a file
 // system that cannot exchange two names).
 void commitTogether(AtomicFile& first, AtomicFile& second);

@@ -1,18 +1,15 @@
 #include "grouptrace/fd_source.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <system_error>
+
+#include "io/fd_io.h"
 
 namespace grouptrace {
 
 std::size_t FdSource::read(char* buffer, std::size_t size) {
-  for (;;) {
-    const ssize_t got = ::read(fd_, buffer, size);
-    if (got >= 0) return static_cast<std::size_t>(got);
-    if (errno != EINTR) throw std::system_error(errno, std::generic_category(), "read");
-  }
+  const ssize_t got = readSome(fd_, buffer, size);
+  if (got < 0) throw std::system_error(errno, std::generic_category(), "read");
+  return static_cast<std::size_t>(got);
 }
 
 }  // namespace grouptrace

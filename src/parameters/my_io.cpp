@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <system_error>
 
 namespace grouptrace {
 namespace {
@@ -85,23 +86,40 @@ class BoundedDecimal {
 
 }  // namespace
 
+myIO::myIO(ByteSource& in) : in_(in), buffer_(new char[kBufferBytes]) {
+}
+
 int myIO::next() {
   if (pendingBegin_ < pendingEnd_) return pending_[pendingBegin_++];
-  // A failed read is final: a descriptor that cannot be read now will not be
-  // read later either, and retrying a directory or a closed descriptor for
-  // every value would only repeat the error.
-  if (error_ != 0) return EOF;
-  for (;;) {
-    // Unlocked: the stream is read from one thread, and a value may be a
-    // billion bytes long.
-    const int c = getc_unlocked(in_);
-    if (c != EOF || !std::ferror(in_)) return c;
-    if (errno != EINTR) {
-      error_ = errno != 0 ? errno : EIO;
+  if (bufferBegin_ == bufferEnd_) {
+    // A failed read is final: a descriptor that cannot be read now will not be
+    // read later either, and retrying a directory or a closed descriptor for
+    // every value would only repeat the error.
+    if (ended_ || error_ != 0) return EOF;
+    try {
+      bufferEnd_ = in_.read(buffer_.get(), kBufferBytes);
+    } catch (const std::system_error& e) {
+      error_ = e.code().value() != 0 ? e.code().value() : EIO;
       return EOF;
     }
-    std::clearerr(in_);
+    bufferBegin_ = 0;
+    if (bufferEnd_ == 0) {
+      ended_ = true;
+      return EOF;
+    }
   }
+  return static_cast<unsigned char>(buffer_[bufferBegin_++]);
+}
+
+std::string myIO::takeBuffered() {
+  std::string text;
+  if (lookahead_ >= 0) text += static_cast<char>(lookahead_);
+  lookahead_ = kNone;
+  text.append(pending_ + pendingBegin_, pending_ + pendingEnd_);
+  pendingBegin_ = pendingEnd_;
+  text.append(buffer_.get() + bufferBegin_, buffer_.get() + bufferEnd_);
+  bufferBegin_ = bufferEnd_;
+  return text;
 }
 
 void myIO::skipByteOrderMark() {

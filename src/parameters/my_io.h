@@ -3,7 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
+
+#include "grouptrace/byte_source.h"
 
 namespace grouptrace {
 
@@ -35,7 +38,10 @@ class myIO {
     int error = 0;
   };
 
-  explicit myIO(std::FILE* in) : in_(in) {}
+  // Reads `in` through a buffer of its own, so that it may read past the
+  // values it is asked for: whoever takes the rest of the input takes it with
+  // takeBuffered() first.
+  explicit myIO(ByteSource& in);
 
   // Skips whitespace and extracts one real. Leaves the rest of the line unread,
   // so that a value already known to be bad costs no further input.
@@ -67,6 +73,10 @@ class myIO {
   // where anything after the number is a mistake rather than a comment.
   bool atEnd();
 
+  // The bytes read from the source and not yet handed out, the one peeked at
+  // included; afterwards the source itself holds the rest of the input.
+  std::string takeBuffered();
+
   // The 1-based line the next character stands on.
   std::uint64_t line() const { return line_; }
   // The errno of a failed read; 0 while every read succeeded.
@@ -88,7 +98,13 @@ class myIO {
   void skipByteOrderMark();
 
   static constexpr int kNone = -2;
-  std::FILE* in_;
+  static constexpr std::size_t kBufferBytes = 65536;
+  ByteSource& in_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t bufferBegin_ = 0;
+  std::size_t bufferEnd_ = 0;
+  // The end of the input is final: a terminal that gave Ctrl-D is not read again.
+  bool ended_ = false;
   int lookahead_ = kNone;
   // Bytes taken for a byte-order mark that turned out not to be one, handed out
   // again before anything else.

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "common/message_text.h"
+#include "grouptrace/memory_source.h"
 #include "parameters/parameter_stream.h"
 #include "parameters/parameter_table.h"
 
@@ -87,26 +88,6 @@ std::int32_t readValue(myIO& io, int index, std::uint64_t& line, NumberEnd numbe
   return number;
 }
 
-// Reads from text in memory through the stream reader itself, so that every
-// rule of the stream holds for it.
-class MemoryStream {
- public:
-  // fmemopen refuses an empty buffer on some C libraries: a blank reads the same.
-  explicit MemoryStream(std::string_view text)
-      : copy_(text.empty() ? std::string_view(" ") : text) {
-    file_ = fmemopen(copy_.data(), copy_.size(), "r");
-    if (file_ == nullptr) throw std::bad_alloc();
-  }
-  ~MemoryStream() { std::fclose(file_); }
-  MemoryStream(const MemoryStream&) = delete;
-  MemoryStream& operator=(const MemoryStream&) = delete;
-  std::FILE* file() const { return file_; }
-
- private:
-  std::string copy_;
-  std::FILE* file_;
-};
-
 // The counts every scenario needs; a value's line is 0 when it came from no
 // stream.
 void checkCounts(const Parameters& p, std::uint64_t nodesLine, std::uint64_t sessionsLine) {
@@ -169,15 +150,15 @@ Parameters parseParameters(std::string_view stream) {
 }
 
 Parameters parseParameters(std::string_view stream, NumberEnd numberEnd) {
-  MemoryStream in(stream);
-  myIO io(in.file());
+  MemorySource in(stream);
+  myIO io(in);
   return readParameters(io, numberEnd);
 }
 
 std::int32_t parseParameterValue(std::size_t index, std::string_view text) {
   const int position = static_cast<int>(index) + 1;
-  MemoryStream in(text);
-  myIO io(in.file());
+  MemorySource in(text);
+  myIO io(in);
   myIO::Value value = io.read();
   if (value.status == myIO::Status::endOfInput) {
     throw ParameterError(position, 0, "expected a number, found nothing");

@@ -14,11 +14,14 @@
 #include <new>
 #include <optional>
 #include <string_view>
+#include <system_error>
 
 #include "command_options.h"
 #include "common/help_text.h"
 #include "common/message_text.h"
 #include "dynamic/dynamic_options.h"
+#include "grouptrace/fd_source.h"
+#include "grouptrace/file_source.h"
 #include "grouptrace/generator.h"
 #include "grouptrace/parameters.h"
 #include "grouptrace/version.h"
@@ -236,17 +239,18 @@ std::string missingParameters(const CommandOptions& options) {
 
 // A JSON parameter file whole: small, so a bound keeps a mistaken input (a
 // trace, a device) from filling memory.
-std::string readWhole(std::FILE* in, const std::string& where) {
+std::string readWhole(ByteSource& in, const std::string& where, std::string text = {}) {
   constexpr std::size_t kMostBytes = std::size_t{1} << 20;
-  std::string text;
   char buffer[4096];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
-    text.append(buffer, got);
-    if (text.size() > kMostBytes) throw UsageError(where + "a JSON parameter file of over 1 MiB");
+  try {
+    for (std::size_t got;
+         text.size() <= kMostBytes && (got = in.read(buffer, sizeof buffer)) > 0;) {
+      text.append(buffer, got);
+    }
+  } catch (const std::system_error& e) {
+    throw UsageError(where + "cannot read the parameters: " + std::strerror(e.code().value()));
   }
-  if (std::ferror(in))
-    throw UsageError(where + "cannot read the parameters: " + std::strerror(errno));
+  if (text.size() > kMostBytes) throw UsageError(where + "a JSON parameter file of over 1 MiB");
   return text;
 }
 
@@ -282,21 +286,27 @@ void refuseTimedManifest(const std::string& text, const std::string& where) {
 // Reads the stream when one is needed: a file of -p, or standard input.
 Parameters readStream(const CommandOptions& options, std::string& where) {
   const bool fromStdin = !options.paramsPath || *options.paramsPath == "-";
-  std::FILE* in = stdin;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, std::fclose);
+  std::optional<FdSource> standardInput;
+  std::optional<FileSource> file;
   if (!fromStdin) {
     where = shownPath(*options.paramsPath) + ": ";
-    file.reset(std::fopen(options.paramsPath->c_str(), "rb"));
-    struct stat info;
-    const int errnum = file == nullptr                                                  ? errno
-                       : fstat(fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode) ? EISDIR
-                                                                                        : 0;
+    int errnum = 0;
+    try {
+      file.emplace(*options.paramsPath);
+      struct stat info;
+      if (fstat(file->fd(), &info) == 0 && S_ISDIR(info.st_mode)) errnum = EISDIR;
+    } catch (const std::system_error& e) {
+      errnum = e.code().value();
+    }
     if (errnum != 0) {
       throw UsageError("cannot read the parameters from " + shownPath(*options.paramsPath) + ": " +
                        std::strerror(errnum));
     }
-    in = file.get();
-  } else if (isatty(STDIN_FILENO)) {
+  } else {
+    standardInput.emplace(STDIN_FILENO);
+  }
+  ByteSource& in = file ? static_cast<ByteSource&>(*file) : *standardInput;
+  if (fromStdin && isatty(STDIN_FILENO)) {
     report(
         "reading the 13 parameter values from the terminal, one per line, nNodes first; end "
         "with Ctrl-D (see grouptrace --help)");
@@ -311,8 +321,8 @@ Parameters readStream(const CommandOptions& options, std::string& where) {
   if (first == '{') {
     try {
       // Appended, not added: GCC 12 warns wrongly about a copy in `"{" + s`.
-      std::string text(1, '{');
-      text += readWhole(in, where);
+      // The brace and whatever the stream reader has read ahead come first.
+      const std::string text = readWhole(in, where, io.takeBuffered());
       const Parameters parameters = readJsonParameters(text);
       if (!options.modelGiven) refuseTimedManifest(text, where);
       return parameters;
@@ -337,14 +347,17 @@ Parameters readStream(const CommandOptions& options, std::string& where) {
 // The manifest of --replay, refused unless this version makes the traces it
 // describes.
 Manifest replayedManifest(const std::string& path) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!file) {
-    throw UsageError("cannot read the manifest " + shownPath(path) + ": " + std::strerror(errno));
+  std::optional<FileSource> file;
+  try {
+    file.emplace(path);
+  } catch (const std::system_error& e) {
+    throw UsageError("cannot read the manifest " + shownPath(path) + ": " +
+                     std::strerror(e.code().value()));
   }
   const std::string where = shownPath(path) + ": ";
   Manifest manifest;
   try {
-    manifest = readManifest(readWhole(file.get(), where));
+    manifest = readManifest(readWhole(*file, where));
   } catch (const ManifestError& e) {
     throw UsageError(where + e.what());
   }
@@ -512,7 +525,7 @@ int printParameters(const CommandOptions& options, const Parameters& parameters)
   std::optional<AtomicFile> file;
   try {
     file.emplace(*options.outputPath);
-  } catch (const FileError& e) {
+  } catch (const IoError& e) {
     report(e.what());
     return kExitBadInput;
   }
@@ -520,7 +533,7 @@ int printParameters(const CommandOptions& options, const Parameters& parameters)
     file->write(text);
     file->commit();
     return kExitComplete;
-  } catch (const FileError& e) {
+  } catch (const IoError& e) {
     report(e.what());
     return kExitFailure;
   }
@@ -539,7 +552,7 @@ int runAndRecord(const CommandOptions& options, const RunConfig& config,
     if (writesFile(options.manifestPath)) {
       manifestFile.emplace(*options.manifestPath, AtomicFile::Start::atFirstWrite);
     }
-  } catch (const FileError& e) {
+  } catch (const IoError& e) {
     report(e.what());
     return kExitBadInput;
   }
@@ -603,7 +616,7 @@ int runAndRecord(const CommandOptions& options, const RunConfig& config,
     } else if (manifestFile) {
       manifestFile->commit();
     }
-  } catch (const FileError& e) {
+  } catch (const IoError& e) {
     report(e.what());
     return kExitFailure;
   }

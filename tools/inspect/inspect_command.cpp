@@ -35,6 +35,7 @@
 #include "inspect_options.h"
 #include "io/atomic_file.h"
 #include "io/digest_source.h"
+#include "io/fd_io.h"
 #include "io/pipe_size.h"
 #include "io/sha256.h"
 #include "manifest/manifest.h"
@@ -161,15 +162,15 @@ std::string spoolDirectory() {
 }
 
 // A spool file that has no name from the start, so that nothing is left
-// behind however the program ends. Throws FileError naming the directory.
+// behind however the program ends. Throws IoError naming the directory.
 int openSpool(const std::string& directory) {
   std::string pattern = directory + "/grouptrace-inspect-spool.XXXXXX";
   const int fd = mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) {
     const int errnum = errno;
-    throw FileError("cannot create the export's spool file in " + shownPath(directory) + ": " +
-                        std::strerror(errnum) + " (TMPDIR chooses where the export waits)",
-                    errnum);
+    throw IoError("cannot create the export's spool file in " + shownPath(directory) + ": " +
+                      std::strerror(errnum) + " (TMPDIR chooses where the export waits)",
+                  errnum, directory);
   }
   unlink(pattern.c_str());
   return fd;
@@ -182,8 +183,7 @@ void copyOut(int spool) {
   FdSink out(STDOUT_FILENO);
   std::vector<char> block(std::size_t{1} << 20);
   for (;;) {
-    const ssize_t n = read(spool, block.data(), block.size());
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = readSome(spool, block.data(), block.size());
     if (n < 0) throw WriteError(errno);
     if (n == 0) return;
     out.write(block.data(), static_cast<std::size_t>(n));
@@ -198,9 +198,9 @@ class SpoolSink final : public ByteSink {
     try {
       sink_.write(data, size);
     } catch (const WriteError& e) {
-      throw FileError("cannot write the export's spool file in " + shownPath(directory_) + ": " +
-                          std::strerror(e.errnum()) + " (TMPDIR chooses where the export waits)",
-                      e.errnum());
+      throw IoError("cannot write the export's spool file in " + shownPath(directory_) + ": " +
+                        std::strerror(e.errnum()) + " (TMPDIR chooses where the export waits)",
+                    e.errnum(), directory_);
     }
   }
 
@@ -270,7 +270,7 @@ int exportTrace(const InspectOptions& options, const std::string& name, ByteSour
     return kInspectOk;
   } catch (const ExportRefused& e) {
     complain(e.what());
-  } catch (const FileError& e) {
+  } catch (const IoError& e) {
     complain(e.what());
   } catch (const WriteError& e) {
     const std::string shown = file != nullptr ? shownPath(file->path()) : kStdout;
@@ -341,7 +341,7 @@ int writePicture(const std::string& svg, AtomicFile* file) {
     file->write(svg);
     file->commit();
     return kInspectOk;
-  } catch (const FileError& e) {
+  } catch (const IoError& e) {
     complain(e.what());
     return kInspectTrouble;
   }
@@ -506,7 +506,7 @@ bool openOutput(const InspectOptions& options, std::optional<AtomicFile>& file) 
   try {
     file.emplace(options.output);
     return true;
-  } catch (const FileError& e) {
+  } catch (const IoError& e) {
     complain(e.what());
     return false;
   }
