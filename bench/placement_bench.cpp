@@ -8,9 +8,9 @@
 
 #include "dynamic/dynamic_run.h"
 #include "dynamic/philox.h"
+#include "formats/trace/trace_writer.h"
 #include "generator/creation.h"
 #include "grouptrace/byte_sink.h"
-#include "writers/trace_writer.h"
 
 namespace grouptrace {
 namespace {

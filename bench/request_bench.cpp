@@ -1,9 +1,9 @@
 #include <benchmark/benchmark.h>
 
+#include "formats/trace/trace_writer.h"
 #include "generator/probab.h"
 #include "generator/session.h"
 #include "grouptrace/byte_sink.h"
-#include "writers/trace_writer.h"
 
 namespace grouptrace {
 namespace {

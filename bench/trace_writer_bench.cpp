@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "writers/trace_writer.h"
+#include "formats/trace/trace_writer.h"
 
 namespace grouptrace {
 namespace {

@@ -28,6 +28,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "formats/trace/trace_writer.h"
+#include "formats/trace_output.h"
 #include "fuzz_check.h"
 #include "generator/build_config.h"
 #include "generator/creation.h"
@@ -39,8 +41,6 @@
 #include "parameters/my_io.h"
 #include "parameters/parameter_stream.h"
 #include "seed_argument.h"
-#include "writers/trace_output.h"
-#include "writers/trace_writer.h"
 
 namespace {
 

@@ -29,6 +29,7 @@
 
 #include "common/run_monitor.h"
 #include "dynamic/dynamic_options.h"
+#include "formats/format_table.h"
 #include "grouptrace/any_trace_reader.h"
 #include "grouptrace/byte_sink.h"
 #include "grouptrace/fd_source.h"
@@ -47,7 +48,6 @@
 #include "parameters/parameter_table.h"
 #include "reader/opening_source.h"
 #include "table/request_table.h"
-#include "writers/format_table.h"
 
 namespace py = pybind11;
 

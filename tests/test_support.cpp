@@ -13,9 +13,9 @@
 #include <stdexcept>
 #include <type_traits>
 
+#include "formats/trace/trace_writer.h"
+#include "formats/trace_output.h"
 #include "grouptrace/byte_sink.h"
-#include "writers/trace_output.h"
-#include "writers/trace_writer.h"
 
 namespace grouptrace::testing {
 

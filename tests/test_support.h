@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "formats/trace/trace_writer.h"
 #include "generator/creation.h"
 #include "grouptrace/parameters.h"
-#include "writers/trace_writer.h"
 
 namespace grouptrace::testing {
 

@@ -1,4 +1,4 @@
-#include "writers/trace_writer.h"
+#include "formats/trace/trace_writer.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -51,11 +51,28 @@ std::optional<TraceFormat> detectTraceFormat(std::string_view firstBytes);
 // is written, so the summary, handed out once the input ends, counts the
 // records: joins and leaves, trans their sum (the counter as if it had started
 // at 0; the run's real starting counter is not in the CSV), blocked 0.
+// recorded() says which of these values the form read recorded, so that a
+// caller need not tell them from the values (since 1.1).
 //
 //   grouptrace::FileSource file(path);
 //   grouptrace::AnyTraceReader reader(file);
 //   grouptrace::TraceEvent event;
 //   while (reader.next(event)) { ... }
+// Which of the header's and the summary's values a trace's form recorded
+// (AnyTraceReader::recorded()); the others are reported as described above.
+struct TraceRecorded {
+  // The header's avgSize and orderedJoinLeave.
+  bool headerValues = true;
+  // The header's duration is the run's: true only for a timed trace whose
+  // form records how long the run was.
+  bool duration = false;
+  // The summary's trans is the run's counter.
+  bool counter = true;
+  // The summary is the trace's own line, a timed run's blocked arrivals
+  // included, rather than the records counted at the end of the input.
+  bool summary = true;
+};
+
 class AnyTraceReader {
  public:
   explicit AnyTraceReader(ByteSource& source,
@@ -75,6 +92,9 @@ class AnyTraceReader {
   TraceFormat format() const;
   // True for a trace of the timed model (its requests carry times).
   bool timed() const;
+  // Which values the form being read recorded; those of the trace text
+  // before the first next(), and `duration` known once the header is read.
+  TraceRecorded recorded() const;
   // The line of the event last handed out; for a PhaseStart a CSV or JSON
   // Lines trace only implies, the line of the row that implied it.
   std::uint64_t line() const;

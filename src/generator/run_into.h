@@ -9,7 +9,6 @@
 #include "grouptrace/byte_sink.h"
 #include "grouptrace/generator.h"
 #include "network/path_bounds.h"
-#include "writers/trace_output.h"
 
 namespace grouptrace {
 
@@ -47,14 +46,5 @@ RunResult runInto(const RunConfig& config, Sink& sink, RunMonitor monitor = {}) 
 
 // generate() with a watcher of the run (see RunMonitor).
 RunResult generateWatched(const RunConfig& config, TraceHandler& handler, RunMonitor monitor);
-
-template <template <class> class Writer>
-RunResult writeWith(const RunConfig& config, ByteSink& sink, RunMonitor monitor) {
-  BlockOutput output(sink);
-  Writer<BlockOutput> writer(output);
-  const RunResult result = runInto(config, writer, monitor);
-  writer.flush();
-  return result;
-}
 
 }  // namespace grouptrace

@@ -4,38 +4,20 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <utility>
 
+#include "formats/format_table.h"
 #include "grouptrace/trace_error.h"
-#include "trace_text.h"
 
 namespace grouptrace {
 namespace {
 
-using trace_text::quote;
-
-constexpr std::string_view kClassicColumns = "phase,kind,node,session,band,delay,hops";
-constexpr std::string_view kTimedColumns = "time,phase,kind,node,session,band,delay,hops";
 constexpr std::int64_t kLargestNode = std::numeric_limits<std::int32_t>::max() - 1;
 constexpr std::int64_t kInt32Min = std::numeric_limits<std::int32_t>::min();
 constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
 
-std::optional<TracePhase> phaseNamed(std::string_view name) {
-  for (int i = 0; i < 3; ++i) {
-    if (phaseName(static_cast<TracePhase>(i)) == name) return static_cast<TracePhase>(i);
-  }
-  return std::nullopt;
-}
-
 std::string phaseText(TracePhase phase) {
   return std::string(phaseName(phase));
-}
-
-// A finite number in any form from_chars reads: the writers give the shortest
-// text that reads back as the same double, and whole numbers in plain digits.
-std::optional<double> parseReal(std::string_view text) {
-  const auto value = trace_text::parseReal(text);
-  if (!value || !std::isfinite(*value)) return std::nullopt;
-  return value;
 }
 
 std::string timeText(double t) {
@@ -46,8 +28,12 @@ std::string timeText(double t) {
 
 }  // namespace
 
-RowTraceReader::RowTraceReader(ByteSource& source, std::size_t bufferSize, TraceFormat format)
-    : lines_(source, bufferSize), format_(format) {
+RowTraceReader::RowTraceReader(ByteSource& source, std::size_t bufferSize, TraceFormat format,
+                               std::unique_ptr<RowParser> parser)
+    : lines_(source, bufferSize),
+      parser_(std::move(parser)),
+      summed_(formatEntry(format).holds.summary),
+      headerValues_(formatEntry(format).holds.headerValues) {
 }
 
 void RowTraceReader::fail(const std::string& reason) const {
@@ -88,11 +74,11 @@ void RowTraceReader::readRow() {
     if (stage_ == Stage::start) {
       throw TraceError(1, "the trace is empty");
     }
-    if (format_ == TraceFormat::jsonl) {
+    if (summed_) {
       throw TraceError(lines_.number() + 1,
                        "the trace ends here, before its summary line: it is truncated");
     }
-    finishCsv();
+    finishUnsummed();
     return;
   }
   eventLine_ = lines_.number();
@@ -107,8 +93,7 @@ void RowTraceReader::readRow() {
     readHeaderRow(text);
     return;
   }
-  const TraceRow row =
-      format_ == TraceFormat::csv ? parseCsvRow(text) : parseJsonLinesRow(text, lines_.number());
+  const TraceRow row = parser_->row(text, lines_.number());
   switch (row.kind) {
     case TraceRow::Kind::header:
       fail("a second header line: the header is the first line only");
@@ -126,108 +111,14 @@ void RowTraceReader::readRow() {
 }
 
 void RowTraceReader::readHeaderRow(std::string_view text) {
-  if (format_ == TraceFormat::csv) {
-    if (text == kClassicColumns) {
-      timed_ = false;
-    } else if (text == kTimedColumns) {
-      timed_ = true;
-      // The CSV form does not record how long the run was.
-      header_.duration = std::numeric_limits<double>::infinity();
-    } else {
-      fail("expected the CSV header row " + quote(kClassicColumns) + " or " + quote(kTimedColumns) +
-           ", found " + quote(text));
-    }
-  } else {
-    const TraceRow row = parseJsonLinesRow(text, lines_.number());
-    if (row.kind != TraceRow::Kind::header) {
-      fail("expected the header object {\"kind\":\"header\",...} on the first line, found " +
-           quote(text));
-    }
-    header_ = row.header;
-    timed_ = row.timed;
-    // Only the classic run's rules can be replayed, and only with its header values.
-    fullRules_ = !timed_;
-    replay_.setHeader(header_);
-  }
+  const TraceRow row = parser_->header(text, lines_.number());
+  header_ = row.header;
+  timed_ = row.timed;
+  // Only the classic run's rules can be replayed, and only with its header values.
+  fullRules_ = headerValues_ && !timed_;
+  replay_.setHeader(header_);
   stage_ = Stage::table;
   push(header_);
-}
-
-TraceRow RowTraceReader::parseCsvRow(std::string_view text) {
-  std::string_view f[9];
-  std::size_t n = 0;
-  for (;;) {
-    const std::size_t comma = text.find(',');
-    if (n == 9) break;
-    f[n++] = text.substr(0, comma);
-    if (comma == std::string_view::npos) break;
-    text.remove_prefix(comma + 1);
-  }
-  const std::size_t want = timed_ ? 8 : 7;
-  if (n != want) {
-    fail("the row has " + (n > want ? "more than " + std::to_string(want) : std::to_string(n)) +
-         " fields; it has " + std::to_string(want) + ": " +
-         std::string(timed_ ? kTimedColumns : kClassicColumns));
-  }
-  TraceRow row;
-  const std::string_view* c = f;
-  if (timed_) {
-    if (f[0].empty()) fail("the row has no time, which every row of a timed trace has");
-    row.time = parseReal(f[0]);
-    if (!row.time) fail("the time " + quote(f[0]) + " is not a number");
-    ++c;
-  }
-  const std::string_view phase = c[0], kind = c[1];
-  const auto node = trace_text::parseInteger(c[2]);
-  if (!node || *node < 0 || *node > kLargestNode) {
-    fail("the node " + quote(c[2]) + " is not a node (0 to 2147483646)");
-  }
-  const auto session = trace_text::parseInteger(c[3]);
-  if (!session) fail("the session " + quote(c[3]) + " is not a whole number");
-  row.node = *node;
-  row.session = *session;
-  auto requireEmpty = [&](std::string_view what) {
-    if (!c[4].empty() || !c[5].empty() || !c[6].empty()) {
-      fail(std::string(what) + " leaves band, delay and hops empty, found " +
-           quote(std::string(c[4]) + "," + std::string(c[5]) + "," + std::string(c[6])));
-    }
-  };
-  if (phase == "sessions") {
-    if (kind != "source") fail("a row of the sessions part is a source, found kind " + quote(kind));
-    if (row.time && *row.time != 0) {
-      fail("a source row at time " + quote(f[0]) + ", where the sessions exist from time 0");
-    }
-    requireEmpty("a source row");
-    row.kind = TraceRow::Kind::source;
-    row.time.reset();
-    return row;
-  }
-  const auto named = phaseNamed(phase);
-  if (!named) {
-    fail("the phase " + quote(phase) +
-         " is none of sessions, beef-up, join-leave and end-of-session");
-  }
-  row.phase = *named;
-  if (kind == "join") {
-    row.kind = TraceRow::Kind::join;
-    const auto band = parseReal(c[4]);
-    if (!band) fail("the band " + quote(c[4]) + " is not a number");
-    const auto delay = parseReal(c[5]);
-    if (!delay) fail("the delay " + quote(c[5]) + " is not a number");
-    const auto hops = trace_text::parseInteger(c[6]);
-    if (!hops || *hops < kInt32Min || *hops > kInt32Max) {
-      fail("the hop count " + quote(c[6]) + " is not a 32-bit integer");
-    }
-    row.band = *band;
-    row.delay = *delay;
-    row.hops = *hops;
-  } else if (kind == "leave") {
-    row.kind = TraceRow::Kind::leave;
-    requireEmpty("a leave row");
-  } else {
-    fail("the kind " + quote(kind) + " of a request is neither join nor leave");
-  }
-  return row;
 }
 
 void RowTraceReader::takeSource(const TraceRow& row) {
@@ -390,7 +281,7 @@ void RowTraceReader::takeSummary(const TraceRow& row) {
   stage_ = Stage::done;
 }
 
-void RowTraceReader::finishCsv() {
+void RowTraceReader::finishUnsummed() {
   if (stage_ == Stage::start) throw TraceError(1, "the trace is empty");
   if (stage_ == Stage::table) endTable();
   reachPhase(TracePhase::endOfSession);

@@ -3,12 +3,14 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/member_set.h"
+#include "form_reader.h"
 #include "grouptrace/byte_source.h"
 #include "grouptrace/generator.h"
 #include "grouptrace/trace_event.h"
@@ -35,43 +37,53 @@ struct TraceRow {
   bool hasBlocked = false;  // summary only
 };
 
-// Takes a JSON Lines line apart; throws TraceError naming `line` for anything
-// that is not one of the form's objects.
-TraceRow parseJsonLinesRow(std::string_view text, std::uint64_t line);
-
-// Reads a CSV or JSON Lines trace into the events TraceReader hands out. The
-// rows carry their phase, so the phase markers are implied: each is handed
-// out when the first row past it comes (or the end), so that every phase
-// appears, in order, whether or not it has requests.
-class RowTraceReader {
+// Takes the lines of one row format apart; throws TraceError naming `line`
+// for anything that is not one of the format's rows.
+class RowParser {
  public:
-  RowTraceReader(ByteSource& source, std::size_t bufferSize, TraceFormat format);
+  virtual ~RowParser() = default;
+  // The first line: a row of kind header, `timed` saying whether the
+  // requests carry times.
+  virtual TraceRow header(std::string_view text, std::uint64_t line) = 0;
+  virtual TraceRow row(std::string_view text, std::uint64_t line) = 0;
+};
 
-  bool next(TraceEvent& event);
+// Reads a trace written a row per line (CSV, JSON Lines) into the events
+// TraceReader hands out, its format's row of the table saying what the rows
+// record. The rows carry their phase, so the phase markers are implied: each
+// is handed out when the first row past it comes (or the end), so that every
+// phase appears, in order, whether or not it has requests.
+class RowTraceReader final : public FormReader {
+ public:
+  RowTraceReader(ByteSource& source, std::size_t bufferSize, TraceFormat format,
+                 std::unique_ptr<RowParser> parser);
 
-  TraceFormat format() const { return format_; }
-  bool timed() const { return timed_; }
-  std::uint64_t line() const { return eventLine_; }
-  const TraceHeader& header() const { return header_; }
-  std::int32_t sessionCount() const { return static_cast<std::int32_t>(sources_.size()); }
-  NODEID source(std::int32_t session) const { return sources_[static_cast<std::size_t>(session)]; }
-  Count groupSize(std::int32_t session) const;
-  bool isMember(std::int32_t session, NODEID node) const;
-  std::optional<TracePhase> phase() const { return shownPhase_; }
-  Count joins() const { return fullRules_ ? replay_.joins() : joins_; }
-  Count leaves() const { return fullRules_ ? replay_.leaves() : leaves_; }
+  bool next(TraceEvent& event) override;
+
+  bool timed() const override { return timed_; }
+  std::uint64_t line() const override { return eventLine_; }
+  const TraceHeader& header() const override { return header_; }
+  std::int32_t sessionCount() const override { return static_cast<std::int32_t>(sources_.size()); }
+  NODEID source(std::int32_t session) const override {
+    return sources_[static_cast<std::size_t>(session)];
+  }
+  Count groupSize(std::int32_t session) const override;
+  bool isMember(std::int32_t session, NODEID node) const override;
+  std::optional<TracePhase> phase() const override { return shownPhase_; }
+  Count joins() const override { return fullRules_ ? replay_.joins() : joins_; }
+  Count leaves() const override { return fullRules_ ? replay_.leaves() : leaves_; }
 
  private:
   enum class Stage : std::uint8_t { start, table, body, done };
 
   // Queues the events of the next row, or of the end of the input.
   void readRow();
-  TraceRow parseCsvRow(std::string_view text);
   void readHeaderRow(std::string_view text);
   void takeSource(const TraceRow& row);
   void takeRequest(const TraceRow& row);
   void takeSummary(const TraceRow& row);
-  void finishCsv();
+  // The summary of a format that writes none: the records' counts.
+  void finishUnsummed();
   // Queues the PhaseStart of every phase up to and including `phase`.
   void reachPhase(TracePhase phase);
   void endTable();
@@ -80,12 +92,14 @@ class RowTraceReader {
   void push(const TraceEvent& event) { queue_[queued_++] = event; }
 
   LineSource lines_;
-  TraceFormat format_;
+  std::unique_ptr<RowParser> parser_;
+  // Whether the format writes a summary row and the header's values.
+  bool summed_;
+  bool headerValues_;
   Stage stage_ = Stage::start;
   bool timed_ = false;
-  // A classic JSON Lines trace has the header values the text reader's replay
-  // needs, so it is held to the same rules; other traces to the membership
-  // rules alone.
+  // A classic trace with the header values the text reader's replay needs is
+  // held to the same rules; other traces to the membership rules alone.
   bool fullRules_ = false;
   TraceReplay replay_;
   std::vector<MemberSet> members_;

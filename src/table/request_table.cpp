@@ -13,7 +13,7 @@
 #include <string>
 #include <utility>
 
-#include "common/trace_format.h"
+#include "formats/trace/trace_text_lines.h"
 #include "generator/run_into.h"
 
 namespace grouptrace {

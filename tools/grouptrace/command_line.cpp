@@ -20,6 +20,7 @@
 #include "common/help_text.h"
 #include "common/message_text.h"
 #include "dynamic/dynamic_options.h"
+#include "formats/format_table.h"
 #include "grouptrace/fd_source.h"
 #include "grouptrace/file_source.h"
 #include "grouptrace/generator.h"
@@ -34,7 +35,6 @@
 #include "parameters/parameter_stream.h"
 #include "parameters/parameter_table.h"
 #include "progress_meter.h"
-#include "writers/format_table.h"
 
 namespace grouptrace {
 namespace {

@@ -23,6 +23,7 @@
 
 #include "common/help_text.h"
 #include "common/message_text.h"
+#include "formats/format_table.h"
 #include "grouptrace/any_trace_reader.h"
 #include "grouptrace/byte_sink.h"
 #include "grouptrace/fd_source.h"
@@ -42,7 +43,6 @@
 #include "plot_recorder.h"
 #include "trace_stats.h"
 #include "wording.h"
-#include "writers/format_table.h"
 
 namespace grouptrace {
 namespace {

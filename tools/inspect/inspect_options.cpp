@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "writers/format_table.h"
+#include "formats/format_table.h"
 
 namespace grouptrace {
 namespace {

@@ -9,6 +9,8 @@ namespace grouptrace::trace_format {
 // every blank here.
 
 inline constexpr std::string_view kTitle = "// Print Group requests GRP: ";
+// The title up to where every version of it agrees: what tells the text apart.
+inline constexpr std::string_view kOpening = kTitle.substr(0, 23);
 inline constexpr std::string_view kColumns =
     "//  node: session: type of request: band:  del:  hops";
 inline constexpr std::string_view kAverageSize = "// Average Group Size: ";

@@ -9,8 +9,8 @@
 #include <ostream>
 #include <string_view>
 
+#include "formats/small_decimals.h"
 #include "grouptrace/byte_sink.h"
-#include "writers/small_decimals.h"
 
 namespace grouptrace {
 

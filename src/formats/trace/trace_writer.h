@@ -6,11 +6,11 @@
 #include <string_view>
 #include <type_traits>
 
-#include "common/trace_format.h"
+#include "formats/trace/trace_text_lines.h"
+#include "formats/trace_output.h"
 #include "generator/build_config.h"
 #include "grouptrace/trace_event.h"
 #include "grouptrace/types.h"
-#include "writers/trace_output.h"
 
 namespace grouptrace {
 

@@ -1,14 +1,17 @@
+#include "formats/trace/text_format.h"
+
 #include <cstring>
 #include <memory>
 #include <ostream>
 #include <streambuf>
 
+#include "formats/format_writer.h"
+#include "formats/trace/trace_text_lines.h"
+#include "formats/trace/trace_writer.h"
 #include "generator/build_config.h"
-#include "generator/run_into.h"
-#include "writers/trace_writer.h"
-#include "writers/writer_handler.h"
+#include "grouptrace/trace_reader.h"
 
-namespace grouptrace {
+namespace grouptrace::text_form {
 namespace {
 
 // Hands what a stream inserts to a sink, through a buffer of its own. A
@@ -67,15 +70,46 @@ class SinkStreambuf final : public std::streambuf {
   return result;
 }
 
+// The text's own reader, which checks every rule of the text.
+class TextFormReader final : public FormReader {
+ public:
+  TextFormReader(ByteSource& source, std::size_t bufferSize) : reader_(source, bufferSize) {}
+
+  bool next(TraceEvent& event) override { return reader_.next(event); }
+  bool timed() const override { return false; }
+  std::uint64_t line() const override { return reader_.line(); }
+  const TraceHeader& header() const override { return reader_.header(); }
+  std::int32_t sessionCount() const override { return reader_.sessionCount(); }
+  NODEID source(std::int32_t session) const override { return reader_.source(session); }
+  Count groupSize(std::int32_t session) const override { return reader_.groupSize(session); }
+  bool isMember(std::int32_t session, NODEID node) const override {
+    return reader_.isMember(session, node);
+  }
+  std::optional<TracePhase> phase() const override { return reader_.phase(); }
+  Count joins() const override { return reader_.joins(); }
+  Count leaves() const override { return reader_.leaves(); }
+
+ private:
+  TraceReader reader_;
+};
+
 }  // namespace
 
-RunResult writeText(const RunConfig& config, ByteSink& sink, RunMonitor monitor) {
+bool opens(std::string_view firstBytes) {
+  return firstBytes.substr(0, trace_format::kOpening.size()) == trace_format::kOpening;
+}
+
+RunResult write(const RunConfig& config, ByteSink& sink, RunMonitor monitor) {
   if constexpr (kBaselineBuild) return streamText(config, sink, monitor);
   return writeWith<BasicTraceWriter>(config, sink, monitor);
 }
 
-std::unique_ptr<TraceHandler> textHandler(ByteSink& sink) {
+std::unique_ptr<TraceHandler> handler(ByteSink& sink) {
   return std::make_unique<WriterHandler<BasicTraceWriter>>(sink);
 }
 
-}  // namespace grouptrace
+std::unique_ptr<FormReader> reader(ByteSource& source, std::size_t bufferSize) {
+  return std::make_unique<TextFormReader>(source, bufferSize);
+}
+
+}  // namespace grouptrace::text_form

@@ -1,3 +1,5 @@
+#include "formats/jsonl/json_lines_row.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -9,8 +11,7 @@
 #include "common/json_text.h"
 #include "dynamic/dynamic_options.h"
 #include "grouptrace/trace_error.h"
-#include "row_trace_reader.h"
-#include "trace_text.h"
+#include "reader/trace_text.h"
 
 // A well-kept parser, as for manifests: the rows are small, and a JSON line
 // may be written with other spacing or key order by tools that rewrite it.

@@ -9,11 +9,11 @@
 #include <string>
 #include <string_view>
 
-#include "common/trace_format.h"
+#include "formats/trace/trace_text_lines.h"
 #include "grouptrace/trace_error.h"
-#include "line_source.h"
-#include "trace_replay.h"
-#include "trace_text.h"
+#include "reader/line_source.h"
+#include "reader/trace_replay.h"
+#include "reader/trace_text.h"
 
 namespace grouptrace {
 namespace {

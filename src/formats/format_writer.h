@@ -1,10 +1,24 @@
 #pragma once
 
+#include "common/run_monitor.h"
+#include "formats/trace_output.h"
+#include "generator/run_into.h"
 #include "grouptrace/byte_sink.h"
+#include "grouptrace/generator.h"
 #include "grouptrace/trace_handler.h"
-#include "writers/trace_output.h"
 
 namespace grouptrace {
+
+// A whole run written by one of the writers, which the compiler inlines into
+// the run's request path.
+template <template <class> class Writer>
+RunResult writeWith(const RunConfig& config, ByteSink& sink, RunMonitor monitor) {
+  BlockOutput output(sink);
+  Writer<BlockOutput> writer(output);
+  const RunResult result = runInto(config, writer, monitor);
+  writer.flush();
+  return result;
+}
 
 // One of the writers as a handler, for events that come from elsewhere (a
 // stored trace being converted, a table replayed).

@@ -1,4 +1,4 @@
-#include "writers/trace_output.h"
+#include "formats/trace_output.h"
 
 #include <algorithm>
 #include <cerrno>
