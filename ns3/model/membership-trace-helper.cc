@@ -282,6 +282,7 @@ void MembershipTraceHelper::Install(NodeContainer nodes) {
   }
   // StartTime may have moved since the trace was loaded.
   CheckTimes();
+  CheckSpacing();
   m_nodes = nodes;
   m_installed = true;
   m_showProgress = m_progress && isatty(STDERR_FILENO) == 1;
@@ -295,10 +296,11 @@ int64_t MembershipTraceHelper::AssignStreams(int64_t stream) {
   return 1;
 }
 
-// Requests are scheduled one at a time, each when the one before happens, so
-// that a long trace does not fill the event queue and the POISSON gaps are
-// drawn in request order whatever else draws in between.
-void MembershipTraceHelper::ScheduleRequest(uint32_t index, Time previous) {
+// When request `index` happens, the one before it having happened at
+// `previous`; `gap` is the spacing after it for a request without a time of
+// its own. Gaps that add up past the clock's end are a fault of the
+// simulation's configuration, refused here.
+Time MembershipTraceHelper::RequestTime(uint32_t index, Time previous, double gap) const {
   const std::optional<double>& time =
       std::visit([](const auto& record) -> const std::optional<double>& { return record.time; },
                  m_requests[index]);
@@ -307,13 +309,9 @@ void MembershipTraceHelper::ScheduleRequest(uint32_t index, Time previous) {
     seconds = m_start.GetSeconds() + *time;
   } else if (index == 0) {
     seconds = m_start.GetSeconds();
-  } else if (m_spacing == POISSON) {
-    seconds = previous.GetSeconds() + m_gap->GetValue(m_interval.GetSeconds(), 0);
   } else {
-    seconds = previous.GetSeconds() + m_interval.GetSeconds();
+    seconds = previous.GetSeconds() + gap;
   }
-  // Gaps that add up past the clock's end are a fault of the simulation's
-  // configuration, found only as it runs.
   if (seconds >= ClockLimit()) {
     std::ostringstream message;
     message << "request " << index + 1 << " would happen at " << seconds
@@ -321,11 +319,35 @@ void MembershipTraceHelper::ScheduleRequest(uint32_t index, Time previous) {
             << " s: give a shorter Interval";
     Fail(message.str());
   }
-  Time at = time ? m_start + Seconds(*time) : Seconds(seconds);
-  NS_ABORT_MSG_IF(time && index > 0 && at < previous, "MembershipTraceHelper: request "
-                                                          << index + 1 << " is timed at "
-                                                          << at.As(Time::S)
-                                                          << ", before the one before it");
+  return time ? m_start + Seconds(*time) : Seconds(seconds);
+}
+
+// Under FIXED spacing every request's time is known before the run, so a
+// spacing that runs past the clock's end is refused by Install. Found during
+// the run, it would have to leave Simulator::Run by an exception out of an
+// event, which the simulator never releases.
+void MembershipTraceHelper::CheckSpacing() const {
+  if (m_spacing != FIXED) return;
+  Time previous(0);
+  for (uint32_t index = 0; index < m_requests.size(); ++index) {
+    previous = RequestTime(index, previous, m_interval.GetSeconds());
+  }
+}
+
+// Requests are scheduled one at a time, each when the one before happens, so
+// that a long trace does not fill the event queue and the POISSON gaps are
+// drawn in request order whatever else draws in between.
+void MembershipTraceHelper::ScheduleRequest(uint32_t index, Time previous) {
+  const bool timed =
+      std::visit([](const auto& record) { return record.time.has_value(); }, m_requests[index]);
+  const double gap = m_spacing == POISSON && !timed && index > 0
+                         ? m_gap->GetValue(m_interval.GetSeconds(), 0)
+                         : m_interval.GetSeconds();
+  const Time at = RequestTime(index, previous, gap);
+  NS_ABORT_MSG_IF(timed && index > 0 && at < previous, "MembershipTraceHelper: request "
+                                                           << index + 1 << " is timed at "
+                                                           << at.As(Time::S)
+                                                           << ", before the one before it");
   Time now = Simulator::Now();
   if (at < now) {
     std::ostringstream message;

@@ -755,8 +755,8 @@ StudySummary Study::Run() {
   try {
     Simulator::Run();
   } catch (const MembershipTraceError& e) {
-    // The trace was checked whole before the run: what the helper finds as it
-    // goes is the spacing the options set (gaps past the clock's end).
+    // The trace and a fixed spacing were checked before the run: what the
+    // helper finds as it goes is a Poisson spacing past the clock's end.
     Simulator::Destroy();
     throw StudyError(e.what(), 2);
   }

@@ -354,7 +354,7 @@ TEST(Study, RefusesWhatItCannotRunAndLeavesNothingBehind) {
       // Chords past the pairs a network has end once every pair is linked.
       {t + "--chords=100000000", 0, ""},
       {"--trace=" + two + " --stream=0 --chords=100000000", 0, ""},
-      // Gaps that reach past the clock's end, found as the run goes.
+      // Gaps that reach past the clock's end, refused before the run.
       {t + "--stream=0 --start=1e9 --interval=1e9", 2,
        "request 10 would happen at 1e+10 s, past the latest time ns-3 can hold"},
       {t + "--json=" + trace, 2, "--json=" + trace + ": would replace " + trace},

@@ -27,11 +27,13 @@
 // Errors are configuration errors, so by default they end the program with
 // NS_FATAL_ERROR and a message naming the cause, as ns-3's own helpers do: a
 // trace file that cannot be read or is malformed (the message names the file
-// and line), parameters the generator refuses, a timed request later than
-// ns-3's clock can hold, a container smaller than the trace's network, Install
-// called twice or before anything was loaded. A program that reports them
-// itself sets the attribute AbortOnError to false and catches
-// MembershipTraceError instead.
+// and line), parameters the generator refuses, a request later than ns-3's
+// clock can hold (timed, or after fixed gaps: Install refuses it), a container
+// smaller than the trace's network, Install called twice or before anything
+// was loaded. A program that reports them itself sets the attribute
+// AbortOnError to false and catches MembershipTraceError instead. Only POISSON
+// gaps that run past the clock are found during the run: the exception then
+// leaves Simulator::Run, and ns-3 does not release the event it left.
 
 #include <cstdint>
 #include <set>
@@ -142,6 +144,8 @@ class MembershipTraceHelper : public Object {
   [[noreturn]] void Fail(const std::string& message) const;
   void Load(Loader& loader);
   void CheckTimes() const;
+  void CheckSpacing() const;
+  Time RequestTime(uint32_t index, Time previous, double gap) const;
   void ScheduleRequest(uint32_t index, Time previous);
   void Apply(uint32_t index);
   void ShowProgress(bool last);
