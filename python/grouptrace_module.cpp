@@ -699,9 +699,12 @@ class Trace {
   const std::optional<SEED_type>& seed() const { return seed_; }
   const std::optional<dynamic::DynamicOptions>& dynamics() const { return dynamics_; }
   bool timed() const { return table_->header.duration.has_value(); }
-  // The format text() and write() use when none is named: the trace text,
-  // which cannot hold a timed trace's times, or else CSV.
-  std::string defaultFormat() const { return timed() ? "csv" : "trace"; }
+  // The format text() and write() use when none is named: the first of the
+  // table, or for a timed trace the first that holds its times.
+  std::string defaultFormat() const {
+    return std::string(timed() ? firstFormatHolding(&FormatHolds::times).name
+                               : kFormatTable.front().name);
+  }
 
   // Everything the trace holds, exactly: rows and sources as bytes.
   py::tuple state() const {
@@ -1001,9 +1004,12 @@ void writeTraceFile(const Parameters& parameters, const py::object& seedObject,
                     const py::object& dynamicsObject, const py::kwargs& network) {
   RunConfig config = runConfig(parameters, seedObject, dynamicsObject, network);
   const std::string path = pathValue(pathObject);
-  // The timed model's times need CSV or JSON Lines: CSV unless named.
-  config.format = formatValue(formatObject.is_none() ? std::string(config.dynamic ? "csv" : "trace")
-                                                     : formatText(formatObject));
+  // The timed model's times need a format that holds them: the first such
+  // unless one is named.
+  config.format = formatObject.is_none()
+                      ? (config.dynamic ? firstFormatHolding(&FormatHolds::times).format
+                                        : kFormatTable.front().format)
+                      : formatValue(formatText(formatObject));
   RunResult result;
   std::optional<AtomicFile> file;
   {
@@ -1173,14 +1179,25 @@ reaches it, after the chunks before it were yielded. The file is opened at
 once (a missing file raises OSError here, not at the first chunk).
 np.concatenate(chunks, dtype=REQUEST_DTYPE) joins chunks in the same layout.)";
 
-constexpr const char* kWriteTraceDoc =
-    R"(Generates a trace straight into a file, without holding it in memory.
+// The formats' names come from the table of formats.
+std::string writeTraceDoc() {
+  std::string names;
+  for (const FormatEntry& entry : kFormatTable) {
+    names += std::string(names.empty()                    ? ""
+                         : &entry == &kFormatTable.back() ? " or "
+                                                          : ", ") +
+             "\"" + std::string(entry.name) + "\"" +
+             (&entry == &kFormatTable.front() ? " (the text the program writes)" : "");
+  }
+  return R"(Generates a trace straight into a file, without holding it in memory.
 
-format is "trace" (the text the program writes), "csv" or "jsonl". The file
+format is )" +
+         names + R"(. The file
 appears whole or not at all: the text goes to a temporary file beside it that
 replaces it once complete (a device or pipe is written directly). Raises
 OSError naming the path when it cannot be written. Takes the keywords on the
 network that generate() takes.)";
+}
 
 }  // namespace
 }  // namespace grouptrace
@@ -1396,8 +1413,10 @@ PYBIND11_MODULE(_grouptrace, m) {
       "iter_read",
       [](const py::object& path, py::ssize_t chunkSize) { return TraceChunks(path, chunkSize); },
       py::arg("path"), py::arg("chunk_size") = 1'000'000, kIterReadDoc);
+  // Documentation lives as long as the module.
+  static const std::string writeDoc = writeTraceDoc();
   m.def("write_trace", &writeTraceFile, py::arg("params"), py::arg("seed"), py::arg("path"),
-        py::arg("format") = py::none(), py::arg("dynamics") = py::none(), kWriteTraceDoc);
+        py::arg("format") = py::none(), py::arg("dynamics") = py::none(), writeDoc.c_str());
 
   for (const char* name : {"Parameters", "Dynamics", "Trace", "TraceChunks"}) {
     m.attr(name).attr("__module__") = "grouptrace";

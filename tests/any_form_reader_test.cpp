@@ -452,6 +452,78 @@ TEST(AnyFormFaults, EachIsRefusedOnItsLine) {
   }
 }
 
+// What each form records, as recorded() reports it from the form told by the
+// first line, and the values that have stood since 1.0 for what it does not.
+TEST(AnyFormRecorded, EachFormSaysWhatItRecordedAndReadsTheRestAsDocumented) {
+  const Parameters parameters =
+      parseParameters(readFile(std::string(GROUPTRACE_GOLDEN_DIR) + "/001.params"));
+  auto classic = [&](TraceFormat format) {
+    StringSink sink;
+    writeTrace(parameters, 1, format, sink);
+    return sink.text();
+  };
+  const struct {
+    const char* what;
+    std::string text;
+    TraceFormat format;
+    bool timed;
+    TraceRecorded recorded;  // headerValues, duration, counter, summary
+  } cases[] = {
+      {"classic text",
+       classic(TraceFormat::trace),
+       TraceFormat::trace,
+       false,
+       {true, false, true, true}},
+      {"classic CSV",
+       classic(TraceFormat::csv),
+       TraceFormat::csv,
+       false,
+       {false, false, false, false}},
+      {"classic JSON Lines",
+       classic(TraceFormat::jsonl),
+       TraceFormat::jsonl,
+       false,
+       {true, false, true, true}},
+      {"timed CSV", kTimedCsv, TraceFormat::csv, true, {false, false, false, false}},
+      {"timed JSON Lines", kTimedJsonl, TraceFormat::jsonl, true, {true, true, true, true}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(detectTraceFormat(c.text.substr(0, 23)), c.format);
+    MemorySource source(c.text);
+    AnyTraceReader reader(source);
+    TraceEvent event;
+    TraceSummary summary;
+    while (reader.next(event)) {
+      if (const auto* s = std::get_if<TraceSummary>(&event)) summary = *s;
+    }
+    EXPECT_EQ(reader.format(), c.format);
+    EXPECT_EQ(reader.timed(), c.timed);
+    const TraceRecorded r = reader.recorded();
+    EXPECT_EQ(r.headerValues, c.recorded.headerValues);
+    EXPECT_EQ(r.duration, c.recorded.duration);
+    EXPECT_EQ(r.counter, c.recorded.counter);
+    EXPECT_EQ(r.summary, c.recorded.summary);
+    const TraceHeader& header = reader.header();
+    // What the form does not record reads as it has since 1.0.
+    if (!r.headerValues) {
+      EXPECT_EQ(header.avgSize, 0);
+    }
+    if (c.timed && !r.duration) {
+      EXPECT_EQ(header.duration, std::numeric_limits<double>::infinity());
+    }
+    if (!r.summary) {
+      EXPECT_EQ(summary.trans, summary.joins + summary.leaves);
+    }
+  }
+  // Before the first line is read, the reader is the text's.
+  MemorySource none("");
+  const AnyTraceReader unread(none);
+  EXPECT_EQ(unread.format(), TraceFormat::trace);
+  EXPECT_TRUE(unread.recorded().counter);
+  EXPECT_FALSE(unread.recorded().duration);
+}
+
 TEST(AnyFormStats, TimedFiguresByHand) {
   TraceStats stats;
   for (const TraceEvent& event : readAny(kTimedJsonl)) stats.add(event);
@@ -472,7 +544,10 @@ TEST(AnyFormStats, TimedFiguresByHand) {
   // The CSV form: the last request stands for the duration.
   TraceStats fromCsv;
   const std::string cut = kTimedCsv.substr(0, kTimedCsv.rfind("100,"));
-  for (const TraceEvent& event : readAny(cut)) fromCsv.add(event);
+  MemorySource source(cut);
+  AnyTraceReader reader(source);
+  for (TraceEvent event; reader.next(event);) fromCsv.add(event);
+  fromCsv.setRecorded(reader.recorded());
   EXPECT_FALSE(fromCsv.durationRecorded());
   EXPECT_EQ(fromCsv.duration(), 62.5);
   EXPECT_DOUBLE_EQ(fromCsv.joinRate(), 2 / 62.5);

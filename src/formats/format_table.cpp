@@ -1,5 +1,7 @@
 #include "formats/format_table.h"
 
+#include <vector>
+
 #include "formats/csv/csv_format.h"
 #include "formats/jsonl/json_lines_format.h"
 #include "formats/trace/text_format.h"
@@ -15,28 +17,46 @@ namespace grouptrace {
 const std::array<FormatEntry, 3> kFormatTable = {{
     {TraceFormat::trace,
      "trace",
+     "trace text",
      "the request trace text that simulators parse",
      text_form::opens,
      text_form::write,
      text_form::handler,
      text_form::reader,
-     {.times = false, .headerValues = true, .counter = true, .duration = false, .summary = true}},
+     {.times = false,
+      .headerValues = true,
+      .counter = true,
+      .duration = false,
+      .summary = true,
+      .exactValues = false}},
     {TraceFormat::csv,
      "csv",
+     "CSV",
      "a header row, a \"source\" row per session, then a row per request",
      csv_form::opens,
      csv_form::write,
      csv_form::handler,
      csv_form::reader,
-     {.times = true, .headerValues = false, .counter = false, .duration = false, .summary = false}},
+     {.times = true,
+      .headerValues = false,
+      .counter = false,
+      .duration = false,
+      .summary = false,
+      .exactValues = true}},
     {TraceFormat::jsonl,
      "jsonl",
+     "JSON Lines",
      "one JSON object per line: header, sources, requests, summary",
      json_lines_form::opens,
      json_lines_form::write,
      json_lines_form::handler,
      json_lines_form::reader,
-     {.times = true, .headerValues = true, .counter = true, .duration = true, .summary = true}},
+     {.times = true,
+      .headerValues = true,
+      .counter = true,
+      .duration = true,
+      .summary = true,
+      .exactValues = true}},
 }};
 
 const FormatEntry& formatEntry(TraceFormat format) {
@@ -66,11 +86,15 @@ std::optional<TraceFormat> detectTraceFormat(std::string_view firstBytes) {
   return entry->format;
 }
 
-std::string formatNameList(std::string_view lastSeparator) {
+std::string formatNameList(std::string_view lastSeparator, bool FormatHolds::*holding) {
+  std::vector<std::string_view> names;
+  for (const FormatEntry& entry : kFormatTable) {
+    if (holding == nullptr || entry.holds.*holding) names.push_back(entry.name);
+  }
   std::string list;
-  for (std::size_t i = 0; i < kFormatTable.size(); ++i) {
-    if (i > 0) list += i + 1 == kFormatTable.size() ? lastSeparator : ", ";
-    list += kFormatTable[i].name;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) list += i + 1 == names.size() ? lastSeparator : ", ";
+    list += names[i];
   }
   return list;
 }

@@ -29,6 +29,8 @@ struct FormatHolds {
   bool duration;
   // A summary row, with a timed run's blocked arrivals.
   bool summary;
+  // Band and delay as exactly as generated, never rounded.
+  bool exactValues;
 };
 
 // Everything the system knows of one output format. The command line, the
@@ -37,6 +39,8 @@ struct FormatHolds {
 struct FormatEntry {
   TraceFormat format;
   std::string_view name;
+  // What messages call a trace in this format ("CSV").
+  std::string_view title;
   // One line: what a file in this format holds.
   std::string_view description;
   // Whether a trace's first bytes (kDetectionBytes, or the whole first line)
@@ -68,7 +72,9 @@ const FormatEntry* formatOpening(std::string_view firstBytes);
 // writeTrace with a watcher of the run (see RunMonitor).
 RunResult writeTrace(const RunConfig& config, ByteSink& sink, RunMonitor monitor);
 
-// The names for a message or a help text: "trace, csv or jsonl".
-std::string formatNameList(std::string_view lastSeparator = " or ");
+// The names for a message or a help text, the last after `lastSeparator`;
+// with `holding`, those of the formats that hold it.
+std::string formatNameList(std::string_view lastSeparator = " or ",
+                           bool FormatHolds::*holding = nullptr);
 
 }  // namespace grouptrace

@@ -7,6 +7,7 @@
 #include "common/json_text.h"
 #include "common/message_text.h"
 #include "dynamic/dynamic_options.h"
+#include "formats/format_table.h"
 #include "network/network_options.h"
 #include "parameters/parameter_table.h"
 
@@ -374,10 +375,10 @@ std::string traceMismatches(const Manifest& m, const TraceFound& found) {
     return faults;
   }
   const TraceSummary& s = found.summary;
-  const bool summaryRecorded = *found.format != TraceFormat::csv;
+  const FormatHolds& holds = formatEntry(*found.format).holds;
   if (s.joins != m.run.joins || s.leaves != m.run.leaves ||
-      (summaryRecorded && s.trans != m.run.trans) ||
-      (summaryRecorded && found.timed && s.blocked != m.run.blocked)) {
+      (holds.counter && s.trans != m.run.trans) ||
+      (holds.summary && found.timed && s.blocked != m.run.blocked)) {
     faults += "; its summary differs from the counts recorded (" + std::to_string(s.joins) +
               " joins and " + std::to_string(s.leaves) + " leaves; it records " +
               std::to_string(m.run.joins) + " and " + std::to_string(m.run.leaves) + ")";

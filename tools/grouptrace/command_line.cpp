@@ -129,7 +129,8 @@ std::string usageText() {
     formats += wrapped(line, 57, 23) + "\n                       ";
   }
   text += formats.substr(0, formats.rfind('\n') + 1);
-  text += "                       csv and jsonl write band and delay exactly\n";
+  text += "                       " + formatNameList(" and ", &FormatHolds::exactValues) +
+          " write band and delay exactly\n";
   text += kUsageOptions;
   for (std::size_t i = 0; i < kParameterTable.size(); ++i) {
     const ParameterEntry& entry = kParameterTable[i];
@@ -370,10 +371,11 @@ Manifest replayedManifest(const std::string& path) {
     checkParameters(manifest.config.parameters);
     if (manifest.config.dynamic) {
       // Checked here, before any file is made, as the options of a new run are.
-      if (manifest.config.format == TraceFormat::trace) {
-        throw UsageError(where +
-                         "a timed run recorded in the format trace, which has no place "
-                         "for its times (csv or jsonl)");
+      if (!formatEntry(manifest.config.format).holds.times) {
+        throw UsageError(where + "a timed run recorded in the format " +
+                         std::string(formatName(manifest.config.format)) +
+                         ", which has no place for its times (" +
+                         formatNameList(" or ", &FormatHolds::times) + ")");
       }
       dynamic::validate(manifest.config.parameters, *manifest.config.dynamic);
     }
@@ -647,13 +649,22 @@ int run(int argc, char* argv[]) {
       config.format = options.format;
       if (options.dynamicModel) {
         config.dynamic = timedModelOptions(options, config.parameters);
-        // The trace text has no place for time: a timed run is CSV unless
-        // asked for as JSON Lines.
-        if (!options.formatGiven) config.format = TraceFormat::csv;
-        if (config.format == TraceFormat::trace) {
-          throw UsageError(
-              "--format trace: the trace text has no place for the times of --model dynamic; "
-              "write it as --format csv (the default for the timed model) or jsonl");
+        // The default format has no place for time: a timed run is written
+        // in the first format that has, unless another is asked for.
+        const FormatEntry& timedDefault = firstFormatHolding(&FormatHolds::times);
+        if (!options.formatGiven) config.format = timedDefault.format;
+        if (!formatEntry(config.format).holds.times) {
+          std::string others;
+          for (const FormatEntry& entry : kFormatTable) {
+            if (entry.holds.times && &entry != &timedDefault) {
+              others += (others.empty() ? "" : " or ") + std::string(entry.name);
+            }
+          }
+          throw UsageError("--format " + std::string(formatName(config.format)) + ": the " +
+                           std::string(formatEntry(config.format).title) +
+                           " has no place for the times of --model dynamic; write it as --format " +
+                           std::string(timedDefault.name) + " (the default for the timed model)" +
+                           (others.empty() ? "" : " or " + others));
         }
       }
       applyNetworkOptions(options, config);

@@ -7,6 +7,7 @@
 
 #include "common/message_text.h"
 #include "dynamic/dynamic_options.h"
+#include "formats/format_table.h"
 #include "io/atomic_file.h"
 #include "network/network_options.h"
 #include "parameters/parameter_table.h"
@@ -143,7 +144,7 @@ SEED_type seedOptionValue(std::string_view option, std::string_view text) {
 
 TraceFormat formatValue(std::string_view text) {
   if (const auto format = parseTraceFormat(text)) return *format;
-  throw UsageError("unknown --format " + shown(text) + ": expected trace, csv or jsonl");
+  throw UsageError("unknown --format " + shown(text) + ": expected " + formatNameList());
 }
 
 std::string fileName(std::string_view option, std::string_view text) {

@@ -218,14 +218,17 @@ class ExportRefused : public std::runtime_error {
 // Hands the events on to the writer, refusing first what it would write wrongly.
 class ExportHandler final : public TraceHandler {
  public:
-  ExportHandler(TraceHandler& writer, TraceFormat format, const std::string& name)
-      : writer_(writer), format_(format), name_(name) {}
+  ExportHandler(TraceHandler& writer, TraceFormat format, const std::string& name,
+                const AnyTraceReader& reader)
+      : writer_(writer), format_(format), name_(name), reader_(reader) {}
   void onHeader(const TraceHeader& header) override {
-    if (format_ == TraceFormat::jsonl && header.duration && !std::isfinite(*header.duration)) {
-      throw ExportRefused(name_ +
-                          ": a timed CSV trace does not record the run's duration, which the "
-                          "JSON Lines header holds; generate the run with grouptrace --format "
-                          "jsonl instead");
+    const FormatEntry& to = formatEntry(format_);
+    if (reader_.timed() && to.holds.duration && !reader_.recorded().duration) {
+      throw ExportRefused(name_ + ": a timed " + std::string(formatEntry(reader_.format()).title) +
+                          " trace does not record the run's duration, which the " +
+                          std::string(to.title) +
+                          " header holds; generate the run with grouptrace --format " +
+                          std::string(to.name) + " instead");
     }
     writer_.onHeader(header);
   }
@@ -239,7 +242,17 @@ class ExportHandler final : public TraceHandler {
   TraceHandler& writer_;
   TraceFormat format_;
   const std::string& name_;
+  const AnyTraceReader& reader_;
 };
+
+// The trace's events to the export's writer, through its checks.
+void exportEvents(const InspectOptions& options, const std::string& name, ByteSource& source,
+                  TraceHandler& writer) {
+  AnyTraceReader reader(source);
+  ExportHandler handler(writer, options.format, name, reader);
+  TraceEvent event;
+  while (reader.next(event)) deliver(event, handler);
+}
 
 // The converted trace reaches its destination only once the trace has been
 // read whole and found sound: a file is renamed into place at the end, and
@@ -251,8 +264,7 @@ int exportTrace(const InspectOptions& options, const std::string& name, ByteSour
     if (file != nullptr) {
       FdSink sink(file->fd());
       const auto writer = makeTraceWriter(options.format, sink);
-      ExportHandler handler(*writer, options.format, name);
-      readTrace(source, handler);
+      exportEvents(options, name, source, *writer);
       file->commit();
       return kInspectOk;
     }
@@ -264,8 +276,7 @@ int exportTrace(const InspectOptions& options, const std::string& name, ByteSour
     });
     SpoolSink sink(spool, directory);
     const auto writer = makeTraceWriter(options.format, sink);
-    ExportHandler handler(*writer, options.format, name);
-    readTrace(source, handler);
+    exportEvents(options, name, source, *writer);
     copyOut(spool);
     return kInspectOk;
   } catch (const ExportRefused& e) {
@@ -300,14 +311,14 @@ std::string checkLine(const std::string& name, AnyTraceReader& reader) {
   }
   std::string line =
       name + ": valid: " + traceCounts(reader.sessionCount(), summary.joins, summary.leaves);
-  const auto& duration = reader.header().duration;
-  if (reader.timed() && duration && std::isfinite(*duration)) {
-    line += ", " + std::to_string(summary.blocked) + " blocked, over " + seconds(*duration) + " s";
+  const TraceRecorded recorded = reader.recorded();
+  if (reader.timed() && recorded.duration && recorded.summary) {
+    line += ", " + std::to_string(summary.blocked) + " blocked, over " +
+            seconds(*reader.header().duration) + " s";
   } else if (reader.timed()) {
-    // A timed CSV trace records neither its duration nor the blocked arrivals.
     line += ", the last at " + seconds(lastTime) + " s";
-  } else if (reader.format() != TraceFormat::csv) {
-    // CSV does not hold the counter, which starts at a parameter.
+  } else if (recorded.counter) {
+    // The counter starts at a parameter: a form without it has nothing to say.
     line += ", Trans " + std::to_string(summary.trans);
   }
   return line + "\n";
@@ -320,7 +331,7 @@ std::string statsOutput(const InspectOptions& options, const std::string& input,
   TraceStats stats;
   TraceEvent event;
   while (reader.next(event)) stats.add(event);
-  if (reader.format() == TraceFormat::csv) stats.headerUnrecorded();
+  stats.setRecorded(reader.recorded());
   switch (options.statsFormat) {
     case StatsFormat::json:
       return stats.json(input == "-" ? "<stdin>" : input);
@@ -362,6 +373,7 @@ int inspect(const InspectOptions& options, const std::string& input, const std::
       PlotRecorder plot;
       TraceEvent event;
       while (reader.next(event)) plot.add(event);
+      plot.setRecorded(reader.recorded());
       const std::string caption = options.input == "-" ? "standard input" : options.input;
       return writePicture(plot.svg(caption, options.style), file);
     }
@@ -459,14 +471,14 @@ int verifyManifest(const InspectOptions& options) {
     return kInspectBadTrace;
   }
   const TraceSummary& summary = found.summary;
-  const bool recorded = found.format != TraceFormat::csv;
+  const FormatHolds& holds = formatEntry(found.format.value_or(TraceFormat::trace)).holds;
   std::string line =
       shownTrace + ": matches " + shownManifest + ": " + std::to_string(found.bytes) + " bytes" +
       (manifest.sha256.empty() ? std::string(", no sha256 recorded") : ", sha256 " + found.sha256) +
       ", " + std::to_string(summary.joins) + " joins, " + std::to_string(summary.leaves) +
       " leaves";
-  if (recorded) line += ", Trans " + std::to_string(summary.trans);
-  if (recorded && found.timed) line += ", " + std::to_string(summary.blocked) + " blocked";
+  if (holds.counter) line += ", Trans " + std::to_string(summary.trans);
+  if (holds.summary && found.timed) line += ", " + std::to_string(summary.blocked) + " blocked";
   return writeStdout(line + "\n") ? kInspectOk : kInspectTrouble;
 }
 
@@ -548,6 +560,7 @@ int plotSeveral(const InspectOptions& options) {
       AnyTraceReader reader(*source);
       TraceEvent event;
       while (reader.next(event)) recorders.back()->add(event);
+      recorders.back()->setRecorded(reader.recorded());
     } catch (...) {
       return readFailure(name);
     }

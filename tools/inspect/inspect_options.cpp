@@ -11,11 +11,12 @@
 namespace grouptrace {
 namespace {
 
-// "--format csv or --format jsonl": every format but the trace text itself.
+// "--format csv or --format jsonl": every format that can hold any trace read,
+// a timed one's times included.
 std::string exportFormats() {
   std::string list;
   for (const FormatEntry& entry : kFormatTable) {
-    if (entry.format == TraceFormat::trace) continue;
+    if (!entry.holds.times) continue;
     if (!list.empty()) list += " or ";
     list += "--format " + std::string(entry.name);
   }
@@ -150,7 +151,7 @@ InspectOptions parseInspectOptions(int argc, const char* const argv[]) {
       }
     } else if (name == "--format") {
       const auto format = parseTraceFormat(value);
-      if (!format || *format == TraceFormat::trace) {
+      if (!format || !formatEntry(*format).holds.times) {
         throw UsageError("export writes " + exportFormats() + ", not \"" + std::string(value) +
                          "\"");
       }

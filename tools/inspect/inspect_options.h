@@ -25,8 +25,8 @@ struct InspectOptions {
   // plot: "-" is standard output, else a name ending in .svg; export: "-"
   // (the default) or a file
   std::string output;
-  PlotStyle style;                        // plot only
-  TraceFormat format = TraceFormat::csv;  // export only
+  PlotStyle style;                          // plot only
+  TraceFormat format = TraceFormat::trace;  // export only, which needs --format
   StatsFormat statsFormat = StatsFormat::text;
 };
 

@@ -42,7 +42,7 @@ void PlotRecorder::add(const TraceEvent& event) {
     facts_.sources.push_back(entry->source);
   } else if (const auto* header = std::get_if<TraceHeader>(&event)) {
     facts_.timed = header->duration.has_value();
-    if (facts_.timed && std::isfinite(*header->duration)) duration_ = header->duration;
+    if (facts_.timed) duration_ = header->duration;
   }
 }
 
@@ -50,8 +50,9 @@ std::string PlotRecorder::svg(const std::string& caption, const PlotStyle& style
   if (!series_) throw std::logic_error("the trace was not read past its session table");
   PlotFacts facts = facts_;
   facts.caption = caption;
-  // CSV does not record the run's duration; its last request stands for it.
-  if (facts.timed) facts.duration = duration_ ? *duration_ : lastTime_;
+  // Where the form does not record the run's duration, its last request
+  // stands for it.
+  if (facts.timed) facts.duration = duration();
   return SvgPlot(*series_, std::move(facts), style).render();
 }
 

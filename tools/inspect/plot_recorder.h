@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "group_size_series.h"
+#include "grouptrace/any_trace_reader.h"
 #include "grouptrace/trace_event.h"
 #include "size_spread.h"
 #include "svg_plot.h"
@@ -33,8 +34,11 @@ class PlotRecorder {
 
   const GroupSizeSeries* series() const { return series_.get(); }
   bool timed() const { return facts_.timed; }
+  // What the trace's form recorded (AnyTraceReader::recorded()); everything
+  // unless told.
+  void setRecorded(const TraceRecorded& recorded) { durationRecorded_ = recorded.duration; }
   // A timed trace's duration (its last request's time where not recorded).
-  double duration() const { return duration_ ? *duration_ : lastTime_; }
+  double duration() const { return durationRecorded_ && duration_ ? *duration_ : lastTime_; }
 
  private:
   void step(std::int32_t session, int delta, const std::optional<double>& time);
@@ -42,9 +46,9 @@ class PlotRecorder {
   std::size_t buckets_;
   std::int32_t sessionLines_;
   PlotFacts facts_;
-  // A timed trace's header duration where recorded (not in CSV), and the
-  // last request's time.
+  // A timed trace's header duration, and the last request's time.
   std::optional<double> duration_;
+  bool durationRecorded_ = true;
   double lastTime_ = 0;
   std::unique_ptr<SizeSpread> sizes_;
   std::unique_ptr<GroupSizeSeries> series_;

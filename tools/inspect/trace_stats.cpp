@@ -138,7 +138,7 @@ double TraceStats::duration() const {
 }
 
 bool TraceStats::durationRecorded() const {
-  return header_.duration && std::isfinite(*header_.duration);
+  return timed() && recorded_.duration;
 }
 
 double TraceStats::joinRate() const {
@@ -201,7 +201,7 @@ std::string TraceStats::report() const {
     allLeaves += leaves_[p];
   }
   std::string out = traceCounts(n, allJoins, allLeaves);
-  if (headerRecorded_) {
+  if (recorded_.headerValues) {
     out += format("; summary Trans %lld\n", static_cast<long long>(summary_.trans));
     out += format("average group size %d, join-leave %s\n\n", header_.avgSize,
                   header_.orderedJoinLeave != 0 ? "ordered" : "random");
@@ -422,7 +422,7 @@ std::vector<std::string> statsValues(const TraceStats& t, Count trans, const Tra
 std::string TraceStats::json(const std::string& file) const {
   std::vector<std::string> values = statsValues(*this, summary_.trans, header_);
   values[0] = jsonString(file);
-  if (!headerRecorded_) std::fill(values.begin() + 5, values.begin() + 8, "null");
+  if (!recorded_.headerValues) std::fill(values.begin() + 5, values.begin() + 8, "null");
   static_assert(std::size(kKeys) == 43);
   std::string out = "{";
   for (std::size_t i = 0; i < values.size(); ++i) {
@@ -437,7 +437,7 @@ std::string TraceStats::json(const std::string& file) const {
 std::string TraceStats::csvRow(const std::string& file) const {
   std::vector<std::string> values = statsValues(*this, summary_.trans, header_);
   values[0] = csvCell(file);
-  if (!headerRecorded_) std::fill(values.begin() + 5, values.begin() + 8, "null");
+  if (!recorded_.headerValues) std::fill(values.begin() + 5, values.begin() + 8, "null");
   std::string out;
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (i > 0) out += ',';

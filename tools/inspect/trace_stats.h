@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "grouptrace/any_trace_reader.h"
 #include "grouptrace/trace_event.h"
 #include "grouptrace/types.h"
 #include "value_histogram.h"
@@ -23,9 +24,9 @@ class TraceStats {
 
   // Takes the events of a sound trace, in order, as a TraceReader hands them out.
   void add(const TraceEvent& event);
-  // For a form that does not record the header's values and the transaction
-  // counter (CSV): the figures from them are left out.
-  void headerUnrecorded() { headerRecorded_ = false; }
+  // What the trace's form recorded (AnyTraceReader::recorded()): figures from
+  // values it did not record are left out. Everything, unless told.
+  void setRecorded(const TraceRecorded& recorded) { recorded_ = recorded; }
 
   // The plain-text report; the trace must have been read to its summary.
   std::string report() const;
@@ -54,7 +55,7 @@ class TraceStats {
   // A trace of the timed model, whose requests carry times.
   bool timed() const { return header_.duration.has_value(); }
   // The run's length: the header's duration, or the last request's time where
-  // the form does not record it (CSV).
+  // the form does not record it.
   double duration() const;
   // The header records the duration and the summary the blocked arrivals.
   bool durationRecorded() const;
@@ -109,7 +110,7 @@ class TraceStats {
   ValueHistogram delay_;
   ValueHistogram hops_;
 
-  bool headerRecorded_ = true;
+  TraceRecorded recorded_{true, true, true, true};
   Count arrivals_ = 0;  // joins after time 0
   double lastTime_ = 0;
   // The join time of every member present that joined after the start, by

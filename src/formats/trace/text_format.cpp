@@ -3,8 +3,10 @@
 #include <cstring>
 #include <memory>
 #include <ostream>
+#include <stdexcept>
 #include <streambuf>
 
+#include "formats/format_table.h"
 #include "formats/format_writer.h"
 #include "formats/trace/trace_text_lines.h"
 #include "formats/trace/trace_writer.h"
@@ -113,3 +115,13 @@ std::unique_ptr<FormReader> reader(ByteSource& source, std::size_t bufferSize) {
 }
 
 }  // namespace grouptrace::text_form
+
+namespace grouptrace {
+
+void refuseTimedText() {
+  throw std::invalid_argument(
+      "the trace text has no place for the times of a timed trace: write it as " +
+      formatNameList(" or ", &FormatHolds::times));
+}
+
+}  // namespace grouptrace

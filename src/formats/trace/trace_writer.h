@@ -14,10 +14,12 @@
 
 namespace grouptrace {
 
+// The refusal of a timed trace, naming the formats that hold its times; out
+// of line, away from the writer's path.
+[[noreturn]] void refuseTimedText();
+
 // Every byte of the request trace is written here, in the order a run hands
 // out its events; simulators parse this text, so each blank is deliberate.
-inline constexpr const char* kNoTimes =
-    "the trace text has no place for the times of a timed trace: write it as csv or jsonl";
 
 template <class Output>
 class BasicTraceWriter {
@@ -26,9 +28,9 @@ class BasicTraceWriter {
 
   // The commented header, up to the opening of the session table.
   void header(const TraceHeader& h) {
-    // Times would be lost without a word: a timed trace is written as CSV or
-    // JSON Lines.
-    if (h.duration) throw std::invalid_argument(kNoTimes);
+    // Times would be lost without a word: a timed trace is written in a
+    // format that holds them.
+    if (h.duration) refuseTimedText();
     auto line = out_.line(kLineRoom);
     line.text(trace_format::kTitle);
     line.text("\n");
