@@ -250,7 +250,7 @@ void Study::OpenOutputs() {
     if (!m_config.jsonFile.empty()) {
       m_json = std::make_unique<grouptrace::AtomicFile>(m_config.jsonFile);
     }
-  } catch (const grouptrace::FileError& e) {
+  } catch (const grouptrace::IoError& e) {
     throw StudyError(e.what(), 2);
   }
 }
@@ -259,7 +259,7 @@ void Study::Write(std::unique_ptr<OutputFile>& file, const std::string& text) {
   if (!file || m_writeError) return;
   try {
     file->Add(text);
-  } catch (const grouptrace::FileError& e) {
+  } catch (const grouptrace::IoError& e) {
     // No use simulating on for output that cannot be kept.
     m_writeError = e.what();
     Simulator::Stop();
@@ -800,7 +800,7 @@ StudySummary Study::Run() {
     if (m_csv) m_csv->Commit();
     if (m_packets) m_packets->Commit();
     if (m_json) m_json->commit();
-  } catch (const grouptrace::FileError& e) {
+  } catch (const grouptrace::IoError& e) {
     throw StudyError(e.what(), 1);
   }
   return m_summary;
