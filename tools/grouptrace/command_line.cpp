@@ -17,7 +17,7 @@
 #include <system_error>
 
 #include "command_options.h"
-#include "common/help_text.h"
+#include "help_text.h"
 #include "common/message_text.h"
 #include "dynamic/dynamic_options.h"
 #include "formats/format_table.h"

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/usage_error.h"
+#include "usage_error.h"
 #include "grouptrace/dynamic_model.h"
 #include "grouptrace/generator.h"
 #include "grouptrace/parameters.h"

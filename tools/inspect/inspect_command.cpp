@@ -21,7 +21,7 @@
 #include <system_error>
 #include <vector>
 
-#include "common/help_text.h"
+#include "help_text.h"
 #include "common/message_text.h"
 #include "formats/format_table.h"
 #include "grouptrace/any_trace_reader.h"

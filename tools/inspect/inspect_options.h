@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/usage_error.h"
+#include "usage_error.h"
 #include "grouptrace/generator.h"
 #include "svg_plot.h"
 
