@@ -525,8 +525,7 @@ TEST(AnyFormRecorded, EachFormSaysWhatItRecordedAndReadsTheRestAsDocumented) {
 }
 
 TEST(AnyFormStats, TimedFiguresByHand) {
-  TraceStats stats;
-  for (const TraceEvent& event : readAny(kTimedJsonl)) stats.add(event);
+  const auto stats = testing::readInto<TraceStats>(kTimedJsonl);
   ASSERT_TRUE(stats.timed());
   EXPECT_TRUE(stats.durationRecorded());
   EXPECT_EQ(stats.duration(), 100);
@@ -546,8 +545,7 @@ TEST(AnyFormStats, TimedFiguresByHand) {
   const std::string cut = kTimedCsv.substr(0, kTimedCsv.rfind("100,"));
   MemorySource source(cut);
   AnyTraceReader reader(source);
-  for (TraceEvent event; reader.next(event);) fromCsv.add(event);
-  fromCsv.setRecorded(reader.recorded());
+  fromCsv.read(reader);
   EXPECT_FALSE(fromCsv.durationRecorded());
   EXPECT_EQ(fromCsv.duration(), 62.5);
   EXPECT_DOUBLE_EQ(fromCsv.joinRate(), 2 / 62.5);
@@ -565,8 +563,7 @@ TEST(AnyFormStats, StayQuantilesAreTheSmallestStayCoveringTheFraction) {
   }
   std::stable_sort(rows.begin(), rows.end());
   for (const auto& row : rows) text += row.second;
-  TraceStats stats;
-  for (const TraceEvent& event : readAny(text)) stats.add(event);
+  const auto stats = testing::readInto<TraceStats>(text);
   ASSERT_EQ(stats.stays().size(), 10u);
   EXPECT_EQ(stats.stayQuantile(0.10), 1);
   EXPECT_EQ(stats.stayQuantile(0.50), 5);
@@ -594,8 +591,7 @@ TEST(AnyFormStats, StaysCutOffByTheEndAreCountedNotDropped) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    TraceStats stats;
-    for (const TraceEvent& event : readAny(c.trace)) stats.add(event);
+    const auto stats = testing::readInto<TraceStats>(c.trace);
     EXPECT_EQ(stats.stays().size(), c.whole);
     EXPECT_EQ(stats.censoredStays(), c.censored);
     const std::string said = std::to_string(c.censored) + (c.censored == 1 ? " stay" : " stays") +
@@ -626,8 +622,7 @@ TEST(AnyFormStats, EveryRowHasAValueUnderEveryKey) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    TraceStats stats;
-    for (const TraceEvent& event : readAny(c.trace)) stats.add(event);
+    const auto stats = testing::readInto<TraceStats>(c.trace);
     EXPECT_EQ(fields(stats.csvRow("t")), fields(header));
     const std::string json = stats.json("t");
     std::istringstream keys(header.substr(0, header.size() - 1));
@@ -699,8 +694,7 @@ TEST(AnyFormTimedRuns, StatsOfAGeneratedRunMeasureWhatItWasAskedFor) {
           testing::shellQuoted(std::string(GROUPTRACE_GOLDEN_DIR) + "/dynamic/d000.params"),
       scratch);
   ASSERT_EQ(run.status, 0) << run.err;
-  TraceStats stats;
-  for (const TraceEvent& event : readAny(run.out)) stats.add(event);
+  const auto stats = testing::readInto<TraceStats>(run.out);
   ASSERT_EQ(stats.duration(), 7200);
   // Counts of about 3600: five standard deviations are 300, a rate of 0.042.
   EXPECT_NEAR(stats.joinRate(), 0.5, 0.042);

@@ -182,11 +182,6 @@ std::string record(int node, int session, bool join) {
          (join ? " : 1 : 5 : 5 : 5\n}\n" : " : 2 : 0 : 0 : 0\n}\n");
 }
 
-std::vector<TraceEvent> eventsOf(const std::string& text,
-                                 std::size_t bufferSize = TraceReader::kDefaultBufferSize) {
-  return testing::readEvents<TraceReader>(text, bufferSize);
-}
-
 const std::string& workedExample() {
   static const std::string text =
       testing::readFile(std::string(GROUPTRACE_GOLDEN_DIR) + "/000.out");
@@ -194,8 +189,7 @@ const std::string& workedExample() {
 }
 
 TEST(TraceStats, TheWorkedExampleByHand) {
-  TraceStats stats;
-  for (const auto& e : eventsOf(workedExample())) stats.add(e);
+  const auto stats = testing::readInto<TraceStats>(workedExample());
   EXPECT_EQ(stats.requests(), 7);
   EXPECT_EQ(stats.joins(TracePhase::beefUp), 2);
   EXPECT_EQ(stats.leaves(TracePhase::beefUp), 0);
@@ -232,8 +226,7 @@ TEST(TraceStats, TheWorkedExampleByHand) {
 
 TEST(TraceStats, ManySessionsAreSummarisedNotListed) {
   const std::string text = traceOf(30, 0, "", "", 0, 0);
-  TraceStats stats;
-  for (const auto& e : eventsOf(text)) stats.add(e);
+  const auto stats = testing::readInto<TraceStats>(text);
   const std::string report = stats.report();
   EXPECT_NE(report.find("at end           min 1"), std::string::npos) << report;
   EXPECT_EQ(report.find("session     source"), std::string::npos) << report;
@@ -271,9 +264,7 @@ TEST(XmlCheck, RejectsWhatAParserWould) {
 }
 
 std::string plotOf(const std::string& text, const std::string& caption) {
-  PlotRecorder plot;
-  for (const auto& e : eventsOf(text)) plot.add(e);
-  return plot.svg(caption);
+  return testing::readInto<PlotRecorder>(text).svg(caption);
 }
 
 std::size_t occurrences(const std::string& text, const std::string& what) {
@@ -488,8 +479,7 @@ TEST(SvgPlot, SubtitleAndFootnoteCanGo) {
   // 1563 requests: more than the plot's steps, so a step spans several.
   const std::string trace = testing::readFile(std::string(GROUPTRACE_GOLDEN_DIR) + "/009.out");
   auto plotted = [&](bool subtitle, bool footnote) {
-    PlotRecorder plot;
-    for (const auto& e : eventsOf(trace)) plot.add(e);
+    const auto plot = testing::readInto<PlotRecorder>(trace);
     PlotStyle style;
     style.subtitle = subtitle;
     style.footnote = footnote;
@@ -514,8 +504,7 @@ TEST(SvgPlot, SubtitleAndFootnoteCanGo) {
 TEST(SvgPlot, TitleAndSizeAreTheCallersAndTextScalesWithThePicture) {
   const std::string trace = testing::readFile(std::string(GROUPTRACE_GOLDEN_DIR) + "/009.out");
   auto plotSized = [&](int width, int height, const std::string& title) {
-    PlotRecorder plot;
-    for (const auto& e : eventsOf(trace)) plot.add(e);
+    const auto plot = testing::readInto<PlotRecorder>(trace);
     return plot.svg("009.out", PlotStyle{title, width, height});
   };
   const std::string big = plotSized(960, 540, "Figure 3");
@@ -553,8 +542,7 @@ TEST(SvgPlot, TitleAndSizeAreTheCallersAndTextScalesWithThePicture) {
 }
 
 TEST(SvgPlot, TextFromOutsideIsEscapedValidUtf8) {
-  PlotRecorder plot;
-  for (const auto& e : eventsOf(workedExample())) plot.add(e);
+  const auto plot = testing::readInto<PlotRecorder>(workedExample());
   const std::string svg = plot.svg("runs/\xff\xfe-caf\xc3\xa9.trace",
                                    PlotStyle{"a <b> & \"c\" \x01 d\xc0\xaf", 960, 540});
   EXPECT_EQ(xmlProblem(svg), "");
@@ -716,10 +704,8 @@ TEST(Wording, CountsTakeTheirNounInTheRightNumber) {
   EXPECT_EQ(traceCounts(3, 4, 3), "3 sessions, 7 requests (4 joins, 3 leaves)");
 
   // A trace of one session, one join and one leave, as stats reports it.
-  TraceStats stats;
-  for (const auto& e : eventsOf(traceOf(1, 2, record(1, 0, true), record(1, 0, false), 1, 1))) {
-    stats.add(e);
-  }
+  const auto stats =
+      testing::readInto<TraceStats>(traceOf(1, 2, record(1, 0, true), record(1, 0, false), 1, 1));
   EXPECT_EQ(stats.report().rfind("1 session, 2 requests (1 join, 1 leave); summary Trans 2\n", 0),
             0u)
       << stats.report();

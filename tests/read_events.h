@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "grouptrace/any_trace_reader.h"
 #include "grouptrace/memory_source.h"
 #include "grouptrace/trace_event.h"
 #include "grouptrace/trace_reader.h"
@@ -20,6 +21,16 @@ std::vector<TraceEvent> readEvents(const std::string& text,
   TraceEvent event;
   while (reader.next(event)) events.push_back(event);
   return events;
+}
+
+// One of inspect's recorders (stats, plot) that has read `text` whole.
+template <class Recorder>
+Recorder readInto(const std::string& text) {
+  MemorySource source(text);
+  AnyTraceReader reader(source);
+  Recorder recorder;
+  recorder.read(reader);
+  return recorder;
 }
 
 }  // namespace grouptrace::testing

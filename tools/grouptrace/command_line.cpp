@@ -17,7 +17,6 @@
 #include <system_error>
 
 #include "command_options.h"
-#include "help_text.h"
 #include "common/message_text.h"
 #include "dynamic/dynamic_options.h"
 #include "formats/format_table.h"
@@ -26,6 +25,7 @@
 #include "grouptrace/generator.h"
 #include "grouptrace/parameters.h"
 #include "grouptrace/version.h"
+#include "help_text.h"
 #include "io/atomic_file.h"
 #include "io/pipe_size.h"
 #include "io/sha256.h"

@@ -10,11 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "usage_error.h"
 #include "grouptrace/dynamic_model.h"
 #include "grouptrace/generator.h"
 #include "grouptrace/parameters.h"
 #include "grouptrace/types.h"
+#include "usage_error.h"
 
 namespace grouptrace {
 

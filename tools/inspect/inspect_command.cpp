@@ -21,7 +21,6 @@
 #include <system_error>
 #include <vector>
 
-#include "help_text.h"
 #include "common/message_text.h"
 #include "formats/format_table.h"
 #include "grouptrace/any_trace_reader.h"
@@ -33,6 +32,7 @@
 #include "grouptrace/trace_handler.h"
 #include "grouptrace/trace_reader.h"
 #include "grouptrace/version.h"
+#include "help_text.h"
 #include "inspect_options.h"
 #include "io/atomic_file.h"
 #include "io/digest_source.h"
@@ -329,9 +329,7 @@ std::string checkLine(const std::string& name, AnyTraceReader& reader) {
 std::string statsOutput(const InspectOptions& options, const std::string& input,
                         const std::string& name, AnyTraceReader& reader) {
   TraceStats stats;
-  TraceEvent event;
-  while (reader.next(event)) stats.add(event);
-  stats.setRecorded(reader.recorded());
+  stats.read(reader);
   switch (options.statsFormat) {
     case StatsFormat::json:
       return stats.json(input == "-" ? "<stdin>" : input);
@@ -371,9 +369,7 @@ int inspect(const InspectOptions& options, const std::string& input, const std::
       return writeStdout(statsOutput(options, input, name, reader)) ? kInspectOk : kInspectTrouble;
     case InspectCommand::plot: {
       PlotRecorder plot;
-      TraceEvent event;
-      while (reader.next(event)) plot.add(event);
-      plot.setRecorded(reader.recorded());
+      plot.read(reader);
       const std::string caption = options.input == "-" ? "standard input" : options.input;
       return writePicture(plot.svg(caption, options.style), file);
     }
@@ -558,9 +554,7 @@ int plotSeveral(const InspectOptions& options) {
     recorders.push_back(std::make_unique<PlotRecorder>(PlotRecorder::kBuckets, 0));
     try {
       AnyTraceReader reader(*source);
-      TraceEvent event;
-      while (reader.next(event)) recorders.back()->add(event);
-      recorders.back()->setRecorded(reader.recorded());
+      recorders.back()->read(reader);
     } catch (...) {
       return readFailure(name);
     }

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "usage_error.h"
 #include "grouptrace/generator.h"
 #include "svg_plot.h"
+#include "usage_error.h"
 
 namespace grouptrace {
 

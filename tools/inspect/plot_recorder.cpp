@@ -6,19 +6,26 @@
 
 namespace grouptrace {
 
-void PlotRecorder::step(std::int32_t session, int delta, const std::optional<double>& time) {
+void PlotRecorder::step(std::int32_t session, Count size, const std::optional<double>& time) {
   if (time) lastTime_ = *time;
-  sizes_->change(session, delta);
+  sizes_->set(session, size);
   series_->sample(*sizes_, lastTime_);
 }
 
-void PlotRecorder::add(const TraceEvent& event) {
+void PlotRecorder::read(AnyTraceReader& reader) {
+  for (TraceEvent event; reader.next(event);) add(event, reader);
+  durationRecorded_ = reader.recorded().duration;
+}
+
+// The reader has applied each request before handing it out: its group size
+// is the size after the request.
+void PlotRecorder::add(const TraceEvent& event, const AnyTraceReader& reader) {
   if (const auto* join = std::get_if<JoinRecord>(&event)) {
     ++facts_.joins;
-    step(join->session, +1, join->time);
+    step(join->session, reader.groupSize(join->session), join->time);
   } else if (const auto* leave = std::get_if<LeaveRecord>(&event)) {
     ++facts_.leaves;
-    step(leave->session, -1, leave->time);
+    step(leave->session, reader.groupSize(leave->session), leave->time);
   } else if (const auto* start = std::get_if<PhaseStart>(&event)) {
     const Count requests = facts_.joins + facts_.leaves;
     switch (start->phase) {

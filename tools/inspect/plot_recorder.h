@@ -26,22 +26,21 @@ class PlotRecorder {
   explicit PlotRecorder(std::size_t buckets = kBuckets, std::int32_t sessionLines = kSessionLines)
       : buckets_(buckets), sessionLines_(sessionLines) {}
 
-  // Takes the events of a sound trace, in order, as a TraceReader hands them out.
-  void add(const TraceEvent& event);
+  // Reads the trace to its summary, with the group sizes the reader keeps as
+  // it checks the trace. The reader's TraceError and read errors pass through.
+  void read(AnyTraceReader& reader);
 
   // The picture; the trace must have been read to its summary.
   std::string svg(const std::string& caption, const PlotStyle& style = {}) const;
 
   const GroupSizeSeries* series() const { return series_.get(); }
   bool timed() const { return facts_.timed; }
-  // What the trace's form recorded (AnyTraceReader::recorded()); everything
-  // unless told.
-  void setRecorded(const TraceRecorded& recorded) { durationRecorded_ = recorded.duration; }
   // A timed trace's duration (its last request's time where not recorded).
   double duration() const { return durationRecorded_ && duration_ ? *duration_ : lastTime_; }
 
  private:
-  void step(std::int32_t session, int delta, const std::optional<double>& time);
+  void add(const TraceEvent& event, const AnyTraceReader& reader);
+  void step(std::int32_t session, Count size, const std::optional<double>& time);
 
   std::size_t buckets_;
   std::int32_t sessionLines_;

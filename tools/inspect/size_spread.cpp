@@ -31,4 +31,10 @@ void SizeSpread::change(std::int32_t session, int delta) {
   }
 }
 
+void SizeSpread::set(std::int32_t session, Count size) {
+  const Count delta = size - this->size(session);
+  if (delta != 1 && delta != -1) throw std::logic_error("a group changes by one member at a time");
+  change(session, static_cast<int>(delta));
+}
+
 }  // namespace grouptrace

@@ -17,6 +17,8 @@ class SizeSpread {
 
   // One member more (+1) or fewer (-1).
   void change(std::int32_t session, int delta);
+  // The session's size after one member came or went, as a reader counted it.
+  void set(std::int32_t session, Count size);
 
   std::int32_t sessions() const { return static_cast<std::int32_t>(sizes_.size()); }
   Count size(std::int32_t session) const { return sizes_[static_cast<std::size_t>(session)]; }

@@ -88,12 +88,12 @@ std::string spreadLine(const char* label, std::int32_t sessions,
 
 }  // namespace
 
-void TraceStats::change(std::int32_t session, int delta) {
+void TraceStats::change(std::int32_t session, Count size) {
   Group& g = groups_[static_cast<std::size_t>(session)];
   ++steps_;
   // The size held still over the requests of other sessions since its last change.
   g.area += static_cast<double>(g.size) * static_cast<double>(steps_ - 1 - g.since);
-  g.size += delta;
+  g.size = size;
   g.largest = std::max(g.largest, g.size);
   g.area += static_cast<double>(g.size);
   g.since = steps_;
@@ -169,18 +169,25 @@ double TraceStats::timeMeanSize(std::int32_t session) const {
   return (g.timeArea + static_cast<double>(g.size) * (t - g.changed)) / t;
 }
 
-void TraceStats::add(const TraceEvent& event) {
+void TraceStats::read(AnyTraceReader& reader) {
+  for (TraceEvent event; reader.next(event);) add(event, reader);
+  recorded_ = reader.recorded();
+}
+
+// The reader has applied each request before handing it out: its group size
+// is the size after the request.
+void TraceStats::add(const TraceEvent& event, const AnyTraceReader& reader) {
   if (const auto* join = std::get_if<JoinRecord>(&event)) {
     ++joins_[index(phase_)];
     changeAt(join->session, join->node, +1, join->time);
-    change(join->session, +1);
+    change(join->session, reader.groupSize(join->session));
     band_.add(static_cast<std::int64_t>(join->band));
     delay_.add(static_cast<std::int64_t>(join->delay));
     hops_.add(join->hops);
   } else if (const auto* leave = std::get_if<LeaveRecord>(&event)) {
     ++leaves_[index(phase_)];
     changeAt(leave->session, leave->node, -1, leave->time);
-    change(leave->session, -1);
+    change(leave->session, reader.groupSize(leave->session));
   } else if (const auto* start = std::get_if<PhaseStart>(&event)) {
     phase_ = start->phase;
   } else if (const auto* entry = std::get_if<SessionEntry>(&event)) {

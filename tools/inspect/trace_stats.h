@@ -22,11 +22,10 @@ class TraceStats {
   // Up to this many sessions the report lists each one.
   static constexpr std::int32_t kListedSessions = 20;
 
-  // Takes the events of a sound trace, in order, as a TraceReader hands them out.
-  void add(const TraceEvent& event);
-  // What the trace's form recorded (AnyTraceReader::recorded()): figures from
-  // values it did not record are left out. Everything, unless told.
-  void setRecorded(const TraceRecorded& recorded) { recorded_ = recorded; }
+  // Reads the trace to its summary, with the group sizes the reader keeps as
+  // it checks the trace; figures from values its form did not record are left
+  // out. The reader's TraceError and read errors pass through.
+  void read(AnyTraceReader& reader);
 
   // The plain-text report; the trace must have been read to its summary.
   std::string report() const;
@@ -96,7 +95,8 @@ class TraceStats {
   const Group& group(std::int32_t session) const {
     return groups_[static_cast<std::size_t>(session)];
   }
-  void change(std::int32_t session, int delta);
+  void add(const TraceEvent& event, const AnyTraceReader& reader);
+  void change(std::int32_t session, Count size);
   void changeAt(std::int32_t session, NODEID node, int delta, const std::optional<double>& time);
 
   TraceHeader header_;
