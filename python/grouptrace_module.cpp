@@ -27,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/number_text.h"
 #include "common/run_monitor.h"
 #include "dynamic/dynamic_options.h"
 #include "formats/format_table.h"
@@ -230,8 +231,7 @@ std::int32_t parameterValue(py::handle value, std::size_t i) {
     int overflow = 0;
     const long long v = PyLong_AsLongLongAndOverflow(integer.ptr(), &overflow);
     if (v == -1 && PyErr_Occurred()) throw py::error_already_set();
-    if (overflow == 0 && v >= std::numeric_limits<std::int32_t>::min() &&
-        v <= std::numeric_limits<std::int32_t>::max()) {
+    if (overflow == 0 && v >= kInt32Min && v <= kInt32Max) {
       return static_cast<std::int32_t>(v);
     }
     std::string text = py::str(integer);
@@ -359,10 +359,9 @@ SEED_type seedValue(const py::object& seed) {
   if (!integer) throw py::error_already_set();
   int overflow = 0;
   const long long v = PyLong_AsLongLongAndOverflow(integer.ptr(), &overflow);
-  if (overflow != 0 || v < std::numeric_limits<SEED_type>::min() ||
-      v > std::numeric_limits<SEED_type>::max()) {
-    throw py::value_error("the seed " + std::string(py::str(integer)) +
-                          " is outside the signed 32-bit range (-2147483648 to 2147483647)");
+  if (overflow != 0 || v < kInt32Min || v > kInt32Max) {
+    throw py::value_error("the seed " + std::string(py::str(integer)) + " is outside " +
+                          std::string(kInt32RangeText));
   }
   return static_cast<SEED_type>(v);
 }

@@ -9,7 +9,6 @@
 
 #include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -21,12 +20,12 @@
 #include <utility>
 
 #include "common/message_text.h"
+#include "common/number_text.h"
 #include "grouptrace/topology.h"
 #include "io/atomic_file.h"
 #include "multicast-study.h"
 #include "ns3/command-line.h"
 #include "qos-tree.h"
-#include "reader/trace_text.h"
 
 namespace {
 
@@ -56,8 +55,9 @@ std::string Shown(const std::string& name, const std::string& text) {
 int64_t Whole(const std::string& name, const std::string& text, int64_t low, int64_t high,
               int64_t fallback, const char* what) {
   if (text.empty()) return fallback;
-  std::optional<int64_t> value = grouptrace::trace_text::parseInteger(text);
-  if (!value || *value < low || *value > high) {
+  const std::optional<int64_t> value =
+      grouptrace::parseInteger(text, grouptrace::IntegerForm::canonical, low, high);
+  if (!value) {
     Refuse(Shown(name, text) + ": " + what + ", a whole number from " + std::to_string(low) +
            " to " + std::to_string(high));
   }
@@ -68,11 +68,10 @@ int64_t Whole(const std::string& name, const std::string& text, int64_t low, int
 double Real(const std::string& name, const std::string& text, double low, bool lowIncluded,
             double high, double fallback, const char* what) {
   if (text.empty()) return fallback;
-  double value = 0;
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc() || ptr != end || !std::isfinite(value) ||
-      (lowIncluded ? value < low : value <= low) || value > high) {
+  const grouptrace::ReadNumber<double> read = grouptrace::readReal(text);
+  const double value = read.value;
+  if (!read.ok() || !std::isfinite(value) || (lowIncluded ? value < low : value <= low) ||
+      value > high) {
     char range[96];
     std::snprintf(range, sizeof range, lowIncluded ? "from %g to %g" : "above %g and at most %g",
                   low, high);

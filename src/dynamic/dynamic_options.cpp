@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/message_text.h"
+#include "common/number_text.h"
 #include "dynamic/portable_math.h"
 #include "dynamic/start_law.h"
 
@@ -44,13 +45,11 @@ std::vector<std::string_view> splitColons(std::string_view text) {
 // A decimal number, the whole of the text; the C locale's form whatever the
 // process locale.
 double number(std::string_view form, std::string_view whole, std::string_view text) {
-  double value = 0;
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (text.empty() || ptr != end || ec == std::errc::invalid_argument) refuseText(form, whole);
-  if (ec == std::errc::result_out_of_range) refuse(form, quoted(text) + " is out of range");
+  const ReadNumber<double> n = readReal(text);
+  if (n.status == NumberStatus::malformed) refuseText(form, whole);
+  if (n.status == NumberStatus::outOfRange) refuse(form, quoted(text) + " is out of range");
   // "-0" is 0: a duration of -0 would print its times as -0.
-  return value + 0.0;
+  return n.value + 0.0;
 }
 
 std::string shown(double v) {

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
+
+#include "common/number_text.h"
 
 namespace grouptrace {
 
@@ -16,15 +19,11 @@ std::uint64_t cgroupMemoryLimit(const char* path) {
   std::fclose(file);
   if (!read) return kNoMemoryLimit;
 
-  std::uint64_t limit = 0;
-  const char* c = line;
-  for (; *c >= '0' && *c <= '9'; ++c) {
-    const auto digit = static_cast<std::uint64_t>(*c - '0');
-    if (limit > (kNoMemoryLimit - digit) / 10) return kNoMemoryLimit;
-    limit = limit * 10 + digit;
-  }
-  const bool number = c != line && (*c == '\0' || *c == '\n');
-  return number ? limit : kNoMemoryLimit;
+  // "max", or a byte count in digits: anything else sets no limit we can use.
+  std::string_view text(line);
+  if (text.ends_with('\n')) text.remove_suffix(1);
+  const auto limit = parseInteger(text, IntegerForm::digits);
+  return limit ? static_cast<std::uint64_t>(*limit) : kNoMemoryLimit;
 }
 
 std::uint64_t availableMemory(std::span<const char* const> cgroupFiles) {

@@ -6,6 +6,7 @@
 
 #include "common/json_text.h"
 #include "common/message_text.h"
+#include "common/number_text.h"
 #include "dynamic/dynamic_options.h"
 #include "formats/format_table.h"
 #include "network/network_options.h"
@@ -228,8 +229,7 @@ Parameters parametersOf(const Json& object, std::string_view where) {
   for (std::size_t i = 0; i < kParameterTable.size(); ++i) {
     const std::string_view name = kParameterTable[i].name;
     parameterAt(p, i) = static_cast<std::int32_t>(
-        wholeNumber(member(object, name, where), name, std::numeric_limits<std::int32_t>::min(),
-                    std::numeric_limits<std::int32_t>::max()));
+        wholeNumber(member(object, name, where), name, kInt32Min, kInt32Max));
   }
   return p;
 }

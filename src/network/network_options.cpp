@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "common/message_text.h"
-#include "reader/trace_text.h"
+#include "common/number_text.h"
 
 namespace grouptrace::network {
 namespace {
@@ -41,8 +41,8 @@ PathSlack parsePathSlack(std::string_view form, std::string_view text) {
   if (!text.starts_with(kPrefix) || colon == std::string_view::npos) {
     refuse(form, "expected this form, found " + quoted(text));
   }
-  const auto low = trace_text::parseReal(text.substr(kPrefix.size(), colon - kPrefix.size()));
-  const auto high = trace_text::parseReal(text.substr(colon + 1));
+  const auto low = parseReal(text.substr(kPrefix.size(), colon - kPrefix.size()));
+  const auto high = parseReal(text.substr(colon + 1));
   if (!low || !high) refuse(form, "expected this form, found " + quoted(text));
   if (!std::isfinite(*low) || !std::isfinite(*high)) {
     refuse(form, "LO and HI must be finite, found " + quoted(text));
@@ -62,7 +62,7 @@ Placement parsePlacement(std::string_view text) {
   if (text == "uniform") return Placement{};
   if (!text.starts_with(kAffinity))
     refuse(kPlacementForm, "expected this form, found " + quoted(text));
-  const auto beta = trace_text::parseReal(text.substr(kAffinity.size()));
+  const auto beta = parseReal(text.substr(kAffinity.size()));
   if (!beta) refuse(kPlacementForm, "expected this form, found " + quoted(text));
   if (!std::isfinite(*beta)) refuse(kPlacementForm, "BETA must be finite, found " + quoted(text));
   return Placement{Placement::Kind::affinity, *beta};

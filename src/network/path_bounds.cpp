@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/number_text.h"
 #include "dynamic/philox.h"
 #include "network/network_options.h"
 
@@ -16,7 +17,7 @@ namespace {
 using dynamic::DrawStream;
 using dynamic::Purpose;
 
-constexpr double kLargest = std::numeric_limits<std::int32_t>::max();
+constexpr double kLargest = kInt32Max;
 
 std::string shown(double v) {
   char buffer[32];

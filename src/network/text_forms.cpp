@@ -7,6 +7,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "common/number_text.h"
 #include "network_draft.h"
 #include "reader/trace_text.h"
 
@@ -63,14 +64,14 @@ class DataLines {
 };
 
 bool isInteger(std::string_view text) {
-  return trace_text::parseInteger(text).has_value();
+  return parseInteger(text, IntegerForm::canonical).has_value();
 }
 
 // A count or a node number: a whole number from 0 up to `limit`; `what`
 // names it in the message.
 std::int64_t wholeNumber(std::string_view text, std::string_view what, std::int64_t limit,
                          const std::string& path, std::uint64_t line) {
-  const auto value = trace_text::parseInteger(text);
+  const auto value = parseInteger(text, IntegerForm::canonical);
   if (!value) {
     throw TopologyError(path, line,
                         std::string(what) + " must be a whole number, not " + quote(text));
@@ -104,7 +105,7 @@ void linkValues(const DataLine& line, std::size_t first, Topology::Link& link,
 
 double linkValue(std::string_view text, std::string_view what, const std::string& path,
                  std::uint64_t line) {
-  const auto value = trace_text::parseReal(text);
+  const auto value = parseReal(text);
   const std::string name = "the " + std::string(what) + " " + quote(text);
   if (!value) throw TopologyError(path, line, name + " is not a number");
   if (!std::isfinite(*value)) throw TopologyError(path, line, name + " is not finite");

@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "common/number_text.h"
 #include "grouptrace/file_source.h"
 #include "io/sha256.h"
 #include "network_draft.h"
@@ -164,7 +165,7 @@ Topology TopologyBuilder::build(NetworkDraft draft, TopologyFormat format, std::
       ++network.leftOut_;
       continue;
     }
-    if (network.links_.size() >= std::numeric_limits<std::int32_t>::max()) {
+    if (network.links_.size() >= static_cast<std::size_t>(kInt32Max)) {
       throw TopologyError(path, lineOfLink(i), "more links than this reader can hold");
     }
     network.links_.push_back(link);

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "common/number_text.h"
+
 namespace grouptrace {
 namespace {
 
@@ -51,7 +53,7 @@ class BoundedDecimal {
 
   double value() const {
     std::string text = negative_ ? "-" : "";
-    if (digits_.empty()) return std::strtod((text + "0").c_str(), nullptr);
+    if (digits_.empty()) return readReal(text + "0").value;
     text += "0.";
     text += digits_;
     if (sticky_) text += '1';
@@ -63,7 +65,8 @@ class BoundedDecimal {
         -kScaleBound, kScaleBound);
     text += 'e';
     text += std::to_string(scale);
-    return std::strtod(text.c_str(), nullptr);
+    // Past the range of a double: the infinity or the zero of its sign.
+    return readReal(text).value;
   }
 
  private:

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "common/message_text.h"
+#include "common/number_text.h"
 #include "grouptrace/memory_source.h"
 #include "parameters/parameter_stream.h"
 #include "parameters/parameter_table.h"
@@ -56,8 +57,8 @@ std::int32_t checkedValue(const myIO::Value& value, int index, std::uint64_t lin
   }
   // Truncation toward zero must land in the 32-bit range: -2147483648.9 still
   // does, -2147483649 does not.
-  constexpr double kBelow = static_cast<double>(std::numeric_limits<std::int32_t>::min()) - 1.0;
-  constexpr double kAbove = static_cast<double>(std::numeric_limits<std::int32_t>::max()) + 1.0;
+  constexpr double kBelow = static_cast<double>(kInt32Min) - 1.0;
+  constexpr double kAbove = static_cast<double>(kInt32Max) + 1.0;
   if (!(value.number > kBelow && value.number < kAbove)) {
     throw ParameterError(index, line, outOfRange(value.text));
   }

@@ -6,15 +6,14 @@
 #include <string>
 #include <utility>
 
+#include "common/number_text.h"
 #include "formats/format_table.h"
 #include "grouptrace/trace_error.h"
 
 namespace grouptrace {
 namespace {
 
-constexpr std::int64_t kLargestNode = std::numeric_limits<std::int32_t>::max() - 1;
-constexpr std::int64_t kInt32Min = std::numeric_limits<std::int32_t>::min();
-constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
+constexpr std::int64_t kLargestNode = kInt32Max - 1;
 
 std::string phaseText(TracePhase phase) {
   return std::string(phaseName(phase));

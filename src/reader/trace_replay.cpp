@@ -4,13 +4,11 @@
 #include <string>
 #include <utility>
 
+#include "common/number_text.h"
 #include "grouptrace/trace_error.h"
 
 namespace grouptrace {
 namespace {
-
-constexpr Count kInt32Min = std::numeric_limits<std::int32_t>::min();
-constexpr Count kInt32Max = std::numeric_limits<std::int32_t>::max();
 
 std::string str(Count value) {
   return std::to_string(value);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/message_text.h"
+#include "common/number_text.h"
 #include "dynamic/dynamic_options.h"
 #include "formats/format_table.h"
 #include "io/atomic_file.h"
@@ -127,19 +128,16 @@ std::string unknownOption(std::string_view arg, const std::vector<OptionSpec>& s
 }
 
 SEED_type seedOptionValue(std::string_view option, std::string_view text) {
-  std::string_view digits = text;
-  if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) digits.remove_prefix(1);
-  if (digits.empty() ||
-      !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+  const ReadNumber<std::int64_t> seed =
+      readInteger(text, IntegerForm::signedDigits, kInt32Min, kInt32Max);
+  if (seed.status == NumberStatus::malformed) {
     throw UsageError(std::string(option) + ": expected a whole number for the seed, found " +
                      shown(text));
   }
-  const auto seed = parseSeedArgument(std::string(text).c_str());
-  if (!seed) {
-    throw UsageError("the seed " + shown(text) +
-                     " is outside the signed 32-bit range (-2147483648 to 2147483647)");
+  if (seed.status == NumberStatus::outOfRange) {
+    throw UsageError("the seed " + shown(text) + " is outside " + std::string(kInt32RangeText));
   }
-  return *seed;
+  return static_cast<SEED_type>(seed.value);
 }
 
 TraceFormat formatValue(std::string_view text) {
@@ -216,8 +214,7 @@ CommandOptions parseCommandOptions(int argc, const char* const argv[]) {
       positionalSeen = true;
       const auto seed = parseSeedArgument(argv[i]);
       if (!seed) {
-        throw UsageError("the seed " + shown(arg) +
-                         " is outside the signed 32-bit range (-2147483648 to 2147483647)");
+        throw UsageError("the seed " + shown(arg) + " is outside " + std::string(kInt32RangeText));
       }
       setSeed(options, seedText, arg, *seed);
       continue;

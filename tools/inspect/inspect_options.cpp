@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "common/number_text.h"
 #include "formats/format_table.h"
 
 namespace grouptrace {
@@ -35,15 +36,12 @@ bool endsWithSvg(std::string_view name) {
 // Plain decimal digits within the bounds: "1e3", "+960" and "960px" are
 // mistakes to point out rather than sizes to guess.
 int sizeValue(std::string_view option, std::string_view text, int low, int high) {
-  int value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  const bool digits = !text.empty() && std::isdigit(static_cast<unsigned char>(text[0])) != 0;
-  if (!digits || error != std::errc() || end != text.data() + text.size() || value < low ||
-      value > high) {
+  const auto value = parseInteger(text, IntegerForm::digits, low, high);
+  if (!value) {
     throw UsageError(std::string(option) + " takes a whole number from " + std::to_string(low) +
                      " to " + std::to_string(high) + ", not \"" + std::string(text) + "\"");
   }
-  return value;
+  return static_cast<int>(*value);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "common/number_text.h"
 #include "formats/csv/csv_writer.h"
 #include "formats/format_writer.h"
 #include "grouptrace/trace_error.h"
@@ -19,9 +20,7 @@ using trace_text::quote;
 
 constexpr std::string_view kClassicColumns = "phase,kind,node,session,band,delay,hops";
 constexpr std::string_view kTimedColumns = "time,phase,kind,node,session,band,delay,hops";
-constexpr std::int64_t kLargestNode = std::numeric_limits<std::int32_t>::max() - 1;
-constexpr std::int64_t kInt32Min = std::numeric_limits<std::int32_t>::min();
-constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
+constexpr std::int64_t kLargestNode = kInt32Max - 1;
 
 std::optional<TracePhase> phaseNamed(std::string_view name) {
   for (int i = 0; i < 3; ++i) {
@@ -32,8 +31,8 @@ std::optional<TracePhase> phaseNamed(std::string_view name) {
 
 // A finite number in any form from_chars reads: the writer gives the shortest
 // text that reads back as the same double, and whole numbers in plain digits.
-std::optional<double> parseReal(std::string_view text) {
-  const auto value = trace_text::parseReal(text);
+std::optional<double> finiteReal(std::string_view text) {
+  const auto value = parseReal(text);
   if (!value || !std::isfinite(*value)) return std::nullopt;
   return value;
 }
@@ -83,16 +82,16 @@ class CsvRowParser final : public RowParser {
     const std::string_view* c = f;
     if (timed_) {
       if (f[0].empty()) fail(line, "the row has no time, which every row of a timed trace has");
-      parsed.time = parseReal(f[0]);
+      parsed.time = finiteReal(f[0]);
       if (!parsed.time) fail(line, "the time " + quote(f[0]) + " is not a number");
       ++c;
     }
     const std::string_view phase = c[0], kind = c[1];
-    const auto node = trace_text::parseInteger(c[2]);
+    const auto node = parseInteger(c[2], IntegerForm::canonical);
     if (!node || *node < 0 || *node > kLargestNode) {
       fail(line, "the node " + quote(c[2]) + " is not a node (0 to 2147483646)");
     }
-    const auto session = trace_text::parseInteger(c[3]);
+    const auto session = parseInteger(c[3], IntegerForm::canonical);
     if (!session) fail(line, "the session " + quote(c[3]) + " is not a whole number");
     parsed.node = *node;
     parsed.session = *session;
@@ -123,11 +122,11 @@ class CsvRowParser final : public RowParser {
     parsed.phase = *named;
     if (kind == "join") {
       parsed.kind = TraceRow::Kind::join;
-      const auto band = parseReal(c[4]);
+      const auto band = finiteReal(c[4]);
       if (!band) fail(line, "the band " + quote(c[4]) + " is not a number");
-      const auto delay = parseReal(c[5]);
+      const auto delay = finiteReal(c[5]);
       if (!delay) fail(line, "the delay " + quote(c[5]) + " is not a number");
-      const auto hops = trace_text::parseInteger(c[6]);
+      const auto hops = parseInteger(c[6], IntegerForm::canonical);
       if (!hops || *hops < kInt32Min || *hops > kInt32Max) {
         fail(line, "the hop count " + quote(c[6]) + " is not a 32-bit integer");
       }

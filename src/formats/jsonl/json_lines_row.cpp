@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/json_text.h"
+#include "common/number_text.h"
 #include "dynamic/dynamic_options.h"
 #include "grouptrace/trace_error.h"
 #include "reader/trace_text.h"
@@ -88,8 +89,6 @@ class RowParse {
   std::uint64_t line_;
 };
 
-constexpr std::int64_t kInt32Min = std::numeric_limits<std::int32_t>::min();
-constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
 constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t kInt64Min = std::numeric_limits<std::int64_t>::min();
 
@@ -151,8 +150,10 @@ class RequestScan {
   bool integer(std::int64_t& value) {
     const char* stop = integerPart(p_);
     if (stop == nullptr) return false;
-    const auto [at, error] = std::from_chars(p_, stop, value);
-    if (error != std::errc() || at != stop) return false;
+    const auto n =
+        parseInteger(std::string_view(p_, static_cast<std::size_t>(stop - p_)), IntegerForm::json);
+    if (!n) return false;
+    value = *n;
     p_ = stop;
     return true;
   }
@@ -169,8 +170,9 @@ class RequestScan {
       if (!digit(q)) return false;
       while (digit(q)) ++q;
     }
-    const auto [at, error] = std::from_chars(p_, q, value);
-    if (error != std::errc() || at != q || !std::isfinite(value)) return false;
+    const ReadNumber<double> n = readReal(std::string_view(p_, static_cast<std::size_t>(q - p_)));
+    if (!n.ok() || !std::isfinite(n.value)) return false;
+    value = n.value;
     p_ = q;
     return true;
   }

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/number_text.h"
 #include "formats/trace/trace_text_lines.h"
 #include "grouptrace/trace_error.h"
 #include "reader/line_source.h"
@@ -24,8 +25,6 @@ using namespace trace_format;
 
 constexpr std::string_view kMarkerNames[] = {"beef-up", "join-leave", "end-of-session"};
 
-constexpr std::int64_t kInt32Min = std::numeric_limits<std::int32_t>::min();
-constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
 // A network has at most 2^31 - 1 nodes, the largest count a parameter stream gives.
 constexpr std::int64_t kLargestNode = kInt32Max - 1;
 constexpr std::string_view kNodeRange =
@@ -416,7 +415,7 @@ bool TraceReader::Impl::readEvent(TraceEvent& event) {
         if (!text.starts_with(kAverageSize)) {
           expected(quote(std::string(kAverageSize) + "<size>"), text);
         }
-        const auto value = trace_text::parseInteger(text.substr(kAverageSize.size()));
+        const auto value = parseInteger(text.substr(kAverageSize.size()), IntegerForm::canonical);
         if (!value || *value < kInt32Min || *value > kInt32Max) {
           fail("the average group size " + quote(text.substr(kAverageSize.size())) +
                " is not a 32-bit integer");
@@ -428,7 +427,7 @@ bool TraceReader::Impl::readEvent(TraceEvent& event) {
       case Stage::ordered: {
         const std::string_view text = need("the ordered flag");
         if (!text.starts_with(kOrdered)) expected(quote(std::string(kOrdered) + "<flag>"), text);
-        const auto value = trace_text::parseInteger(text.substr(kOrdered.size()));
+        const auto value = parseInteger(text.substr(kOrdered.size()), IntegerForm::canonical);
         if (!value || *value < kInt32Min || *value > kInt32Max) {
           fail("the ordered flag " + quote(text.substr(kOrdered.size())) +
                " is not a 32-bit integer");
@@ -472,8 +471,8 @@ bool TraceReader::Impl::readEvent(TraceEvent& event) {
                        quote(kTableClose),
                    text);
         }
-        const auto session = trace_text::parseInteger(fields[0]);
-        const auto source = trace_text::parseInteger(fields[1]);
+        const auto session = parseInteger(fields[0], IntegerForm::canonical);
+        const auto source = parseInteger(fields[1], IntegerForm::canonical);
         if (!session) fail("the session " + quote(fields[0]) + " is not a whole number");
         if (*session != sessionCount()) {
           fail("session " + std::to_string(*session) + " in the table where session " +
@@ -592,11 +591,11 @@ void TraceReader::Impl::readRecord(TraceEvent& event) {
          (count > 6 ? std::string("more than 6") : std::to_string(count)) +
          " fields; it has 6: node : session : type : band : delay : hops");
   }
-  const auto node = trace_text::parseInteger(f[0]);
+  const auto node = parseInteger(f[0], IntegerForm::canonical);
   if (!node || *node < 0 || *node > kLargestNode) {
     fail("the node " + quote(f[0]) + " is not a node" + std::string(kNodeRange));
   }
-  const auto session = trace_text::parseInteger(f[1]);
+  const auto session = parseInteger(f[1], IntegerForm::canonical);
   if (!session) fail("the session " + quote(f[1]) + " is not a whole number");
   const std::int32_t s = sessionIndex(*session, "session");
   const std::string_view type = f[2];
@@ -606,7 +605,7 @@ void TraceReader::Impl::readRecord(TraceEvent& event) {
     if (!band) fail("the band " + quote(f[3]) + " is not a whole number as the trace writes it");
     const auto delay = trace_text::parseWholeReal(f[4]);
     if (!delay) fail("the delay " + quote(f[4]) + " is not a whole number as the trace writes it");
-    const auto hops = trace_text::parseInteger(f[5]);
+    const auto hops = parseInteger(f[5], IntegerForm::canonical);
     if (!hops || *hops < kInt32Min || *hops > kInt32Max) {
       fail("the hop count " + quote(f[5]) + " is not a 32-bit integer");
     }
@@ -715,10 +714,10 @@ void TraceReader::Impl::readSummary(std::string_view text, TraceEvent& event) {
   const std::size_t j = rest.find(kSummaryJoins);
   const std::size_t r = rest.find(kSummaryLeaves);
   if (j == std::string_view::npos || r == std::string_view::npos || r < j) expected(form, text);
-  const auto trans = trace_text::parseInteger(rest.substr(0, j));
-  const auto joins =
-      trace_text::parseInteger(rest.substr(j + kSummaryJoins.size(), r - j - kSummaryJoins.size()));
-  const auto leaves = trace_text::parseInteger(rest.substr(r + kSummaryLeaves.size()));
+  const auto trans = parseInteger(rest.substr(0, j), IntegerForm::canonical);
+  const auto joins = parseInteger(
+      rest.substr(j + kSummaryJoins.size(), r - j - kSummaryJoins.size()), IntegerForm::canonical);
+  const auto leaves = parseInteger(rest.substr(r + kSummaryLeaves.size()), IntegerForm::canonical);
   if (!trans || !joins || !leaves) expected(form, text);
   const std::uint64_t summaryLine = lines_.number();
   replay_.finish(*trans, *joins, *leaves, summaryLine);
