@@ -14,7 +14,7 @@ namespace grouptrace {
 //
 // The first row is also what an unknown opening is read as: the text reader's
 // message names the title it expected.
-const std::array<FormatEntry, 3> kFormatTable = {{
+constexpr FormatEntry kRows[] = {
     {TraceFormat::trace,
      "trace",
      "trace text",
@@ -57,7 +57,9 @@ const std::array<FormatEntry, 3> kFormatTable = {{
       .duration = true,
       .summary = true,
       .exactValues = true}},
-}};
+};
+
+const std::span<const FormatEntry> kFormatTable(kRows);
 
 const FormatEntry& formatEntry(TraceFormat format) {
   for (const FormatEntry& entry : kFormatTable) {

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -55,7 +55,8 @@ struct FormatEntry {
   FormatHolds holds;
 };
 
-extern const std::array<FormatEntry, 3> kFormatTable;
+// Its rows; a new format is a row, its size following.
+extern const std::span<const FormatEntry> kFormatTable;
 
 // How many first bytes tell every format apart.
 inline constexpr std::size_t kDetectionBytes = 23;

@@ -19,13 +19,13 @@ class AnyTraceReader::Impl {
   void start() {
     const FormatEntry* found = formatOpening(source_.readOpening(kDetectionBytes));
     // Anything else is left to the text reader, whose message names the title it expected.
-    entry_ = found != nullptr ? found : &formatEntry(TraceFormat::trace);
+    entry_ = found != nullptr ? found : &kFormatTable.front();
     reader_ = entry_->reader(source_, bufferSize_);
   }
 
   OpeningSource source_;
   std::size_t bufferSize_;
-  const FormatEntry* entry_ = &formatEntry(TraceFormat::trace);
+  const FormatEntry* entry_ = &kFormatTable.front();
   std::unique_ptr<FormReader> reader_;
   TraceHeader noHeader_;
 };

@@ -12,8 +12,8 @@
 namespace grouptrace {
 namespace {
 
-// "--format csv or --format jsonl": every format that can hold any trace read,
-// a timed one's times included.
+// "--format NAME or --format NAME": every format that can hold any trace
+// read, a timed one's times included.
 std::string exportFormats() {
   std::string list;
   for (const FormatEntry& entry : kFormatTable) {
