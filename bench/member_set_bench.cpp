@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "common/member_set.h"
+#include "member_set/member_set.h"
 
 namespace grouptrace {
 namespace {

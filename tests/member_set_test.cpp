@@ -1,4 +1,4 @@
-#include "common/member_set.h"
+#include "member_set/member_set.h"
 
 #include <gtest/gtest.h>
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "common/member_set.h"
-#include "common/word_select.h"
 #include "generator/flag_membership.h"
+#include "member_set/member_set.h"
+#include "member_set/word_select.h"
 
 namespace grouptrace {
 namespace {

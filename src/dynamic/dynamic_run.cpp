@@ -4,10 +4,10 @@
 #include <cmath>
 #include <deque>
 
-#include "common/member_set.h"
 #include "dynamic/philox.h"
 #include "dynamic/portable_math.h"
 #include "dynamic/start_law.h"
+#include "member_set/member_set.h"
 
 namespace grouptrace::dynamic {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "common/member_set.h"
 #include "grouptrace/types.h"
+#include "member_set/member_set.h"
 
 namespace grouptrace {
 

@@ -2,9 +2,9 @@
 
 #include <type_traits>
 
-#include "common/member_set.h"
 #include "generator/build_config.h"
 #include "generator/flag_membership.h"
+#include "member_set/member_set.h"
 
 namespace grouptrace {
 

@@ -9,12 +9,12 @@
 #include <string_view>
 #include <vector>
 
-#include "common/member_set.h"
 #include "form_reader.h"
 #include "grouptrace/byte_source.h"
 #include "grouptrace/generator.h"
 #include "grouptrace/trace_event.h"
 #include "line_source.h"
+#include "member_set/member_set.h"
 #include "trace_replay.h"
 
 namespace grouptrace {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "common/member_set.h"
 #include "grouptrace/trace_event.h"
 #include "grouptrace/types.h"
+#include "member_set/member_set.h"
 
 namespace grouptrace {
 

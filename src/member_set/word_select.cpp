@@ -1,4 +1,4 @@
-#include "common/word_select.h"
+#include "member_set/word_select.h"
 
 #include <cstdlib>
 #include <cstring>

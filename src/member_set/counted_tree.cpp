@@ -1,11 +1,11 @@
-#include "common/member_set.h"
-
 #include <algorithm>
-#include <bit>
 #include <cassert>
 #include <cstring>
 #include <new>
 
+#include "member_set/member_set.h"
+
+// The tree's general updates: allocation, splits, merges and root changes.
 namespace grouptrace {
 namespace {
 
@@ -13,30 +13,6 @@ using namespace member_set_detail;
 
 // Inner nodes other than the root never hold fewer children than this.
 constexpr int kFanMin = kFan / 2;
-
-// Every inner node but the root has at least kFanMin children and every leaf kLeafMin keys,
-// so a tree of height h holds at least 2 * 8^(h-1) * 31 members; 2^31 members stay under
-// height 10. Descents keep their path in fixed arrays of this depth.
-constexpr int kMaxHeight = 32;
-
-std::size_t leafBytes(int cap) {
-  return (static_cast<std::size_t>(cap) + 2) * sizeof(Key);
-}
-
-// Allocation failures come back as null so an update can obtain everything it needs before it
-// changes anything.
-Key* allocLeaf(int cap) noexcept {
-  Key* leaf = new (std::nothrow) Key[static_cast<std::size_t>(cap) + 2];
-  if (leaf != nullptr) {
-    leaf[0] = 0;
-    leaf[1] = cap;
-  }
-  return leaf;
-}
-
-void freeLeaf(Key* leaf) noexcept {
-  delete[] leaf;
-}
 
 Key lastKey(const void* node, bool isLeaf) {
   if (isLeaf) {
@@ -49,38 +25,6 @@ Key lastKey(const void* node, bool isLeaf) {
 
 int fillOf(const void* node, bool isLeaf) {
   return isLeaf ? leafSize(asLeaf(node)) : asInner(node)->n;
-}
-
-// Visits every node below root once, children before their parent, without recursion and
-// without allocating (the destructor relies on both).
-template <class LeafFn, class InnerFn>
-void forEachNode(void* root, int height, LeafFn onLeaf, InnerFn onInner) {
-  if (root == nullptr) return;
-  if (height == 0) {
-    onLeaf(asLeaf(root));
-    return;
-  }
-  Inner* stack[kMaxHeight];
-  int next[kMaxHeight];
-  int top = 0;
-  stack[0] = asInner(root);
-  next[0] = 0;
-  while (top >= 0) {
-    Inner* in = stack[top];
-    if (next[top] == in->n) {
-      onInner(in);
-      --top;
-      continue;
-    }
-    void* c = in->child[next[top]++];
-    if (top + 1 == height) {
-      onLeaf(asLeaf(c));
-    } else {
-      ++top;
-      stack[top] = asInner(c);
-      next[top] = 0;
-    }
-  }
 }
 
 // Evens out, or merges, the children a and a+1 of parent, one of which has fallen below its
@@ -177,195 +121,6 @@ void rebalance(Inner* parent, int a, bool leaves) {
 }
 
 }  // namespace
-
-MemberSet::MemberSet(NODEID nNodes) : nNodes_(nNodes) {
-  assert(nNodes >= 1);
-}
-
-MemberSet::MemberSet(MemberSet&& other) noexcept
-    : root_(other.root_),
-      word_(other.word_),
-      nNodes_(other.nNodes_),
-      size_(other.size_),
-      height_(other.height_),
-      generation_(other.generation_),
-      bitWords_(other.bitWords_) {
-  // The nodes are this set's now: the other's paths stop.
-  ++other.generation_;
-  other.word_ = 0;
-  other.root_ = nullptr;
-  other.size_ = 0;
-  other.height_ = 0;
-  other.bitWords_ = 0;
-}
-
-MemberSet& MemberSet::operator=(MemberSet&& other) noexcept {
-  if (this != &other) {
-    release();
-    root_ = other.root_;
-    word_ = other.word_;
-    nNodes_ = other.nNodes_;
-    size_ = other.size_;
-    height_ = other.height_;
-    bitWords_ = other.bitWords_;
-    // release() moved this set's generation on, and the other's paths stop too.
-    ++other.generation_;
-    other.root_ = nullptr;
-    other.size_ = 0;
-    other.height_ = 0;
-    other.bitWords_ = 0;
-    other.word_ = 0;
-  }
-  return *this;
-}
-
-MemberSet::~MemberSet() {
-  release();
-}
-
-void MemberSet::release() noexcept {
-  ++generation_;
-  if (inBits()) {
-    delete[] bits();
-  } else {
-    forEachNode(
-        root_, height_, [](Key* leaf) { freeLeaf(leaf); }, [](Inner* in) { delete in; });
-  }
-  root_ = nullptr;
-  word_ = 0;
-  size_ = 0;
-  height_ = 0;
-  bitWords_ = 0;
-}
-
-std::size_t MemberSet::memoryBytes() const {
-  if (inBits()) {
-    return static_cast<std::size_t>(capWords() + (countEntries(capWords()) + 1) / 2) *
-           sizeof(std::uint64_t);
-  }
-  std::size_t bytes = 0;
-  forEachNode(
-      root_, height_, [&bytes](Key* leaf) { bytes += leafBytes(leafCap(leaf)); },
-      [&bytes](Inner*) { bytes += sizeof(Inner); });
-  return bytes;
-}
-
-std::int64_t MemberSet::capacityFor(std::int64_t words) {
-  const auto step = static_cast<std::int64_t>(std::bit_ceil(static_cast<std::uint64_t>(words)) / 8);
-  return step <= 1 ? words : (words + step - 1) / step * step;
-}
-
-std::int64_t MemberSet::countEntries(std::int64_t cap) {
-  std::int64_t entries = blocksFor(cap);
-  std::int64_t total = entries;
-  while (entries > kCountFan) {
-    entries = (entries + kCountFan - 1) >> kFanShift;
-    total += entries;
-  }
-  return total;
-}
-
-std::uint64_t* MemberSet::allocBits(std::int64_t cap) noexcept {
-  const auto total = static_cast<std::size_t>(cap + (countEntries(cap) + 1) / 2);
-  return new (std::nothrow) std::uint64_t[total]();
-}
-
-void MemberSet::countAll() noexcept {
-  const std::uint64_t* w = bits();
-  std::uint32_t* c = counts();
-  std::int64_t entries = blocksFor(capWords());
-  for (std::int64_t b = 0; b < entries; ++b) {
-    std::uint32_t n = 0;
-    const std::int64_t end = std::min((b + 1) * kBlockWords, capWords());
-    for (std::int64_t i = b * kBlockWords; i < end; ++i)
-      n += static_cast<std::uint32_t>(countBits(w[i]));
-    c[b] = n;
-  }
-  while (entries > kCountFan) {
-    std::uint32_t* up = c + entries;
-    const std::int64_t upEntries = (entries + kCountFan - 1) >> kFanShift;
-    for (std::int64_t j = 0; j < upEntries; ++j) {
-      std::uint32_t n = 0;
-      const std::int64_t end = std::min((j + 1) * kCountFan, entries);
-      for (std::int64_t i = j * kCountFan; i < end; ++i) n += c[i];
-      up[j] = n;
-    }
-    c = up;
-    entries = upEntries;
-  }
-}
-
-void MemberSet::switchToBits() noexcept {
-  const int words = largestInTree() / 64 + 1;
-  const std::int64_t cap = capacityFor(words);
-  std::uint64_t* w = allocBits(cap);
-  if (w == nullptr) return;
-  ++generation_;
-  forEachNode(
-      root_, height_,
-      [w](Key* leaf) {
-        for (int i = 0; i < leafSize(leaf); ++i) {
-          const Key k = leafKeys(leaf)[i];
-          w[k >> 6] |= std::uint64_t{1} << (k & 63);
-        }
-        freeLeaf(leaf);
-      },
-      [](Inner* in) { delete in; });
-  root_ = w;
-  word_ = static_cast<std::uint64_t>(cap);
-  height_ = -1;
-  bitWords_ = words;
-  countAll();
-}
-
-void MemberSet::copyBitsToTree(MemberSet& tree) const {
-  // Appending in increasing order leaves the tree's nodes half full: within the bytes a member
-  // at which bits give way.
-  const std::uint64_t* words = bits();
-  for (int i = 0; i < bitWords_; ++i) {
-    for (std::uint64_t w = words[i]; w != 0; w &= w - 1) {
-      tree.insertInTree(static_cast<NODEID>(64 * i + std::countr_zero(w)));
-    }
-  }
-}
-
-bool MemberSet::insertBeyondBits(NODEID node) {
-  const int words = node / 64 + 1;
-  if (size_ + 1 >= words) {
-    if (words > capWords()) {
-      const std::int64_t cap = capacityFor(words);
-      std::uint64_t* w = allocBits(cap);
-      if (w == nullptr) throw std::bad_alloc();
-      std::memcpy(w, bits(), static_cast<std::size_t>(bitWords_) * sizeof(std::uint64_t));
-      delete[] bits();
-      root_ = w;
-      word_ = static_cast<std::uint64_t>(cap);
-      countAll();
-    }
-    bitWords_ = words;
-    bits()[node >> 6] |= std::uint64_t{1} << (node & 63);
-    addToCounts(node, 1);
-    ++size_;
-    return true;
-  }
-  // Too sparse for bits that far: the members go to a tree built aside, so that running out of
-  // memory leaves this set as it was.
-  MemberSet tree(nNodes_);
-  copyBitsToTree(tree);
-  tree.insertInTree(node);
-  *this = std::move(tree);
-  return true;
-}
-
-void MemberSet::switchToTree() noexcept {
-  MemberSet tree(nNodes_);
-  try {
-    copyBitsToTree(tree);
-  } catch (const std::bad_alloc&) {
-    return;
-  }
-  *this = std::move(tree);
-}
 
 bool MemberSet::insertAnywhere(NODEID node, bool fetchedAhead) {
   assert(0 <= node && node < nNodes_);
