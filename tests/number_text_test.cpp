@@ -61,6 +61,7 @@ TEST(NumberText, IntegersByFormAndBounds) {
       {" 1", F::signedDigits, kInt32Min, kInt32Max, kBad, 0},
       // atoi's reading of the seed argument, which stored scripts rely on.
       {" \t\n-12abc", F::leading, kInt32Min, kInt32Max, kOk, -12},
+      {"\v\f\r7", F::leading, kInt32Min, kInt32Max, kOk, 7},
       {"+3 4", F::leading, kInt32Min, kInt32Max, kOk, 3},
       {"abc", F::leading, kInt32Min, kInt32Max, kOk, 0},
       {"", F::leading, kInt32Min, kInt32Max, kOk, 0},

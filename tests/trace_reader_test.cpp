@@ -192,6 +192,10 @@ TEST(TraceReaderNumbers, RecordsReadInPlaceAgreeWithTheLineByLinePath) {
   for (const std::string& band : bands) agree(trace("5", "0", band, "0"));
   for (const std::string& hop : hops) agree(trace("5", "0", "0", hop));
   EXPECT_EQ(checked, static_cast<int>(nodes.size() + sessions.size() + bands.size() + hops.size()));
+  // A fraction, even one in the writer's own exponent form, is no band.
+  for (const char* band : {"5.5", "1e-05"}) {
+    EXPECT_EQ(outcome(trace("5", "0", band, "0"), 100).rfind("line ", 0), 0u) << band;
+  }
   // The paths agree on sound records too, not only by refusing alike.
   EXPECT_EQ(outcome(trace("1234567890", "0", "-999999", "-2147483648"), 100),
             trace("1234567890", "0", "-999999", "-2147483648"));

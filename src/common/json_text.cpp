@@ -39,8 +39,8 @@ Value parse(std::string_view text) {
       case Event::key:
         if (!open.back().insert(parsed.get<std::string>()).second) {
           throw ParseError(ParseError::Kind::duplicate,
-                           "the key \"" + shownText(parsed.get<std::string>(), 40) +
-                               "\" is given twice in one object");
+                           "the key " + quotedText(parsed.get<std::string>(), 40) +
+                               " is given twice in one object");
         }
         break;
       case Event::value:

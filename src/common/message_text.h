@@ -6,11 +6,13 @@
 
 namespace grouptrace {
 
-// What a message shows of text that came from outside (a value, an argument):
-// at most `limit` bytes, then "...", with every byte other than printable
-// ASCII written as \xNN, so that a control character, a byte-order mark or a
-// byte of another encoding is seen for what it is and the message stays one
-// readable line.
+// What a message shows of text that came from outside (a value, an argument,
+// a line of a file): at most `limit` bytes, then "...", with every byte other
+// than printable ASCII written as \xNN, so that a control character, a
+// byte-order mark or a byte of another encoding is seen for what it is and the
+// message stays one readable line. A quote or a backslash gets a backslash, so
+// that the text cannot end the quotes a message puts around it, nor pass for
+// one of the escapes.
 inline std::string shownText(std::string_view text, std::size_t limit) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string out;
@@ -20,10 +22,19 @@ inline std::string shownText(std::string_view text, std::size_t limit) {
       out += kHex[c >> 4];
       out += kHex[c & 0xf];
     } else {
+      if (c == '"' || c == '\\') out += '\\';
       out += static_cast<char>(c);
     }
   }
   if (text.size() > limit) out += "...";
+  return out;
+}
+
+// The same in double quotes: how a message names a value it refuses.
+inline std::string quotedText(std::string_view text, std::size_t limit = 72) {
+  std::string out(1, '"');
+  out += shownText(text, limit);
+  out += '"';
   return out;
 }
 

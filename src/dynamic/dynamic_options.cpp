@@ -21,11 +21,7 @@ namespace {
 
 // Text from outside as every message of the project shows it.
 std::string quoted(std::string_view text) {
-  // Appended, not added: GCC 12 warns wrongly about a copy in `"x" + s`.
-  std::string out(1, '"');
-  out += shownText(text, 64);
-  out += '"';
-  return out;
+  return quotedText(text, 64);
 }
 
 [[noreturn]] void refuseText(std::string_view form, std::string_view text) {

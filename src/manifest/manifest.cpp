@@ -222,8 +222,7 @@ Parameters parametersOf(const Json& object, std::string_view where) {
     bool known = false;
     for (const ParameterEntry& entry : kParameterTable) known = known || key == entry.name;
     if (!known)
-      throw ManifestError(std::string(where) + " has an unknown key \"" + shownText(key, 40) +
-                          "\"");
+      throw ManifestError(std::string(where) + " has an unknown key " + quotedText(key, 40));
   }
   Parameters p;
   for (std::size_t i = 0; i < kParameterTable.size(); ++i) {
@@ -239,8 +238,7 @@ void onlyKnownKeys(const Json& object) {
     bool known = false;
     for (const std::string_view k : kManifestKeys) known = known || key == k;
     for (const network::OptionEntry& e : network::kOptionTable) known = known || key == e.keyword;
-    if (!known)
-      throw ManifestError("the manifest has an unknown key \"" + shownText(key, 40) + "\"");
+    if (!known) throw ManifestError("the manifest has an unknown key " + quotedText(key, 40));
   }
 }
 
@@ -259,11 +257,11 @@ Manifest readManifest(std::string_view source) {
   m.config.parameters = parametersOf(member(json, "parameters", "the manifest"), "\"parameters\"");
   const std::string format = text(member(json, "format", "the manifest"), "format");
   const auto parsed = parseTraceFormat(format);
-  if (!parsed) throw ManifestError("unknown \"format\" \"" + shownText(format, 40) + "\"");
+  if (!parsed) throw ManifestError("unknown \"format\" " + quotedText(format, 40));
   m.config.format = *parsed;
   const std::string status = text(member(json, "status", "the manifest"), "status");
   if (status != "complete" && status != "stalled") {
-    throw ManifestError("unknown \"status\" \"" + shownText(status, 40) + "\"");
+    throw ManifestError("unknown \"status\" " + quotedText(status, 40));
   }
   m.run.status = status == "stalled" ? RunStatus::stalled : RunStatus::complete;
   m.run.trans = wholeNumber(member(json, "trans", "the manifest"), "trans", -kMaxCount, kMaxCount);
@@ -284,16 +282,16 @@ Manifest readManifest(std::string_view source) {
   if (json.contains("sha256")) {
     m.sha256 = text(json["sha256"], "sha256");
     if (m.sha256.size() != 64 || m.sha256.find_first_not_of("0123456789abcdef") != m.sha256.npos) {
-      throw ManifestError("\"sha256\" must be 64 lowercase hexadecimal digits, found \"" +
-                          shownText(m.sha256, 40) + "\"");
+      throw ManifestError("\"sha256\" must be 64 lowercase hexadecimal digits, found " +
+                          quotedText(m.sha256, 40));
     }
   }
   if (json.contains("model") || json.contains("dynamic")) {
     const std::string model = text(member(json, "model", "the manifest"), "model");
     const auto version = dynamic::parseModelVersion(model);
     if (!version) {
-      throw ManifestError("a run of the model \"" + shownText(model, 40) +
-                          "\", which this version does not make (it makes dynamic-1 and " +
+      throw ManifestError("a run of the model " + quotedText(model, 40) +
+                          ", which this version does not make (it makes dynamic-1 and " +
                           std::string(dynamic::kModelVersion) + ")");
     }
     const Json& options = member(json, "dynamic", "the manifest");
@@ -306,7 +304,7 @@ Manifest readManifest(std::string_view source) {
         if (key == e.keyword) entry = &e;
       }
       if (entry == nullptr) {
-        throw ManifestError("\"dynamic\" has an unknown key \"" + shownText(key, 40) + "\"");
+        throw ManifestError("\"dynamic\" has an unknown key " + quotedText(key, 40));
       }
       try {
         entry->apply(timed, text(value, key));

@@ -4,8 +4,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "common/message_text.h"
 #include "network_draft.h"
-#include "reader/trace_text.h"
 
 #ifdef GROUPTRACE_HAVE_LIBXML2
 #include <libxml/parser.h>
@@ -34,8 +34,6 @@ bool readsGraphml() {
 
 namespace network {
 namespace {
-
-using trace_text::quote;
 
 // The values of an edge that the network keeps, by GraphML key.
 enum class Role { delay, capacity, linkSpeedRaw };
@@ -177,7 +175,7 @@ NetworkDraft readGraphml(std::string_view text, const std::string& path) {
     if (!fresh) {
       throw TopologyError(
           path, lineOf(child),
-          "node " + quote(id) + " is declared twice, first on line " +
+          "node " + quotedText(id) + " is declared twice, first on line " +
               std::to_string(draft.nodeLines[static_cast<std::size_t>(at->second)]));
     }
     draft.ids.push_back(std::move(id));
@@ -195,7 +193,7 @@ NetworkDraft readGraphml(std::string_view text, const std::string& path) {
       const auto found = number.find(id);
       if (found == number.end()) {
         throw TopologyError(path, line,
-                            "an edge names node " + quote(id) + ", which no <node> declares");
+                            "an edge names node " + quotedText(id) + ", which no <node> declares");
       }
       *ends[side] = found->second;
     }

@@ -15,10 +15,7 @@ namespace {
 }
 
 std::string quoted(std::string_view text) {
-  std::string out(1, '"');
-  out += shownText(text, 64);
-  out += '"';
-  return out;
+  return quotedText(text, 64);
 }
 
 // The shortest text that reads back as the same double.

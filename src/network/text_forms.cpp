@@ -7,14 +7,12 @@
 #include <string>
 #include <unordered_map>
 
+#include "common/message_text.h"
 #include "common/number_text.h"
 #include "network_draft.h"
-#include "reader/trace_text.h"
 
 namespace grouptrace::network {
 namespace {
-
-using trace_text::quote;
 
 constexpr std::int64_t kMaxNode = std::numeric_limits<NODEID>::max();
 
@@ -74,7 +72,7 @@ std::int64_t wholeNumber(std::string_view text, std::string_view what, std::int6
   const auto value = parseInteger(text, IntegerForm::canonical);
   if (!value) {
     throw TopologyError(path, line,
-                        std::string(what) + " must be a whole number, not " + quote(text));
+                        std::string(what) + " must be a whole number, not " + quotedText(text));
   }
   if (*value < 0 || *value > limit) {
     throw TopologyError(path, line,
@@ -88,7 +86,7 @@ void requireFields(const DataLine& line, std::size_t least, std::size_t most, st
                    const std::string& path) {
   if (line.fields.size() < least || line.fields.size() > most) {
     throw TopologyError(path, line.number,
-                        "expected " + std::string(form) + ", found " + quote(line.text));
+                        "expected " + std::string(form) + ", found " + quotedText(line.text));
   }
 }
 
@@ -106,7 +104,7 @@ void linkValues(const DataLine& line, std::size_t first, Topology::Link& link,
 double linkValue(std::string_view text, std::string_view what, const std::string& path,
                  std::uint64_t line) {
   const auto value = parseReal(text);
-  const std::string name = "the " + std::string(what) + " " + quote(text);
+  const std::string name = "the " + std::string(what) + " " + quotedText(text);
   if (!value) throw TopologyError(path, line, name + " is not a number");
   if (!std::isfinite(*value)) throw TopologyError(path, line, name + " is not finite");
   if (*value < 0) throw TopologyError(path, line, name + " is negative");

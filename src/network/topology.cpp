@@ -9,11 +9,11 @@
 #include <unordered_set>
 #include <utility>
 
+#include "common/message_text.h"
 #include "common/number_text.h"
 #include "grouptrace/file_source.h"
 #include "io/sha256.h"
 #include "network_draft.h"
-#include "reader/trace_text.h"
 
 namespace grouptrace {
 namespace {
@@ -37,7 +37,7 @@ std::string whereText(const std::string& path, std::uint64_t line) {
 std::string nodeName(const Topology& network, const std::vector<std::uint64_t>& lines,
                      NODEID node) {
   const auto at = static_cast<std::size_t>(node);
-  const std::string shown = trace_text::quote(network.nodeId(node));
+  const std::string shown = quotedText(network.nodeId(node));
   const std::uint64_t line = at < lines.size() ? lines[at] : 0;
   return "node " + std::to_string(node) + " (" + shown +
          (line > 0 ? ", line " + std::to_string(line) : std::string()) + ")";

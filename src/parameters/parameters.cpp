@@ -20,7 +20,7 @@ constexpr std::size_t kShown = 40;
 static_assert(kShown < myIO::kTextKept, "a cut excerpt must be seen to be cut");
 
 std::string quoted(const std::string& text) {
-  return "\"" + shownText(text, kShown) + "\"";
+  return quotedText(text, kShown);
 }
 
 std::string outOfRange(const std::string& text) {

@@ -6,7 +6,7 @@
 #include <string_view>
 
 // The pieces of trace text the reader takes apart: reals exactly as the trace
-// writer prints them, and lines quoted for messages.
+// writer prints them.
 namespace grouptrace::trace_text {
 
 // A whole number as printf's %g writes it: plain digits below a million in
@@ -14,9 +14,5 @@ namespace grouptrace::trace_text {
 // -2.14748e+09). Empty for any other spelling, and for values outside the
 // 32-bit range that every bound of a run lies in.
 std::optional<double> parseWholeReal(std::string_view text);
-
-// The text in quotes for a message, with control bytes escaped and a long text
-// shortened.
-std::string quote(std::string_view text);
 
 }  // namespace grouptrace::trace_text

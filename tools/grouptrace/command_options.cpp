@@ -73,7 +73,7 @@ std::vector<OptionSpec> allOptions() {
 // An argument as a message shows it: quoted, escaped, and short enough for one
 // line whatever a script passed.
 std::string shown(std::string_view text) {
-  return "\"" + shownText(text, 40) + "\"";
+  return quotedText(text, 40);
 }
 
 bool isLetter(char c) {

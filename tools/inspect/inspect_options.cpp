@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "common/message_text.h"
 #include "common/number_text.h"
 #include "formats/format_table.h"
 
@@ -39,7 +40,7 @@ int sizeValue(std::string_view option, std::string_view text, int low, int high)
   const auto value = parseInteger(text, IntegerForm::digits, low, high);
   if (!value) {
     throw UsageError(std::string(option) + " takes a whole number from " + std::to_string(low) +
-                     " to " + std::to_string(high) + ", not \"" + std::string(text) + "\"");
+                     " to " + std::to_string(high) + ", not " + quotedText(text, 40));
   }
   return static_cast<int>(*value);
 }

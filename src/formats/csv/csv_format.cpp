@@ -6,17 +6,15 @@
 #include <string>
 #include <utility>
 
+#include "common/message_text.h"
 #include "common/number_text.h"
 #include "formats/csv/csv_writer.h"
 #include "formats/format_writer.h"
 #include "grouptrace/trace_error.h"
 #include "reader/row_trace_reader.h"
-#include "reader/trace_text.h"
 
 namespace grouptrace::csv_form {
 namespace {
-
-using trace_text::quote;
 
 constexpr std::string_view kClassicColumns = "phase,kind,node,session,band,delay,hops";
 constexpr std::string_view kTimedColumns = "time,phase,kind,node,session,band,delay,hops";
@@ -54,8 +52,8 @@ class CsvRowParser final : public RowParser {
       // read that as +infinity.
       parsed.header.duration = std::numeric_limits<double>::infinity();
     } else {
-      fail(line, "expected the CSV header row " + quote(kClassicColumns) + " or " +
-                     quote(kTimedColumns) + ", found " + quote(text));
+      fail(line, "expected the CSV header row " + quotedText(kClassicColumns) + " or " +
+                     quotedText(kTimedColumns) + ", found " + quotedText(text));
     }
     parsed.timed = timed_;
     return parsed;
@@ -83,31 +81,31 @@ class CsvRowParser final : public RowParser {
     if (timed_) {
       if (f[0].empty()) fail(line, "the row has no time, which every row of a timed trace has");
       parsed.time = finiteReal(f[0]);
-      if (!parsed.time) fail(line, "the time " + quote(f[0]) + " is not a number");
+      if (!parsed.time) fail(line, "the time " + quotedText(f[0]) + " is not a number");
       ++c;
     }
     const std::string_view phase = c[0], kind = c[1];
     const auto node = parseInteger(c[2], IntegerForm::canonical);
     if (!node || *node < 0 || *node > kLargestNode) {
-      fail(line, "the node " + quote(c[2]) + " is not a node (0 to 2147483646)");
+      fail(line, "the node " + quotedText(c[2]) + " is not a node (0 to 2147483646)");
     }
     const auto session = parseInteger(c[3], IntegerForm::canonical);
-    if (!session) fail(line, "the session " + quote(c[3]) + " is not a whole number");
+    if (!session) fail(line, "the session " + quotedText(c[3]) + " is not a whole number");
     parsed.node = *node;
     parsed.session = *session;
     auto requireEmpty = [&](std::string_view what) {
       if (!c[4].empty() || !c[5].empty() || !c[6].empty()) {
         fail(line,
              std::string(what) + " leaves band, delay and hops empty, found " +
-                 quote(std::string(c[4]) + "," + std::string(c[5]) + "," + std::string(c[6])));
+                 quotedText(std::string(c[4]) + "," + std::string(c[5]) + "," + std::string(c[6])));
       }
     };
     if (phase == "sessions") {
       if (kind != "source")
-        fail(line, "a row of the sessions part is a source, found kind " + quote(kind));
+        fail(line, "a row of the sessions part is a source, found kind " + quotedText(kind));
       if (parsed.time && *parsed.time != 0) {
         fail(line,
-             "a source row at time " + quote(f[0]) + ", where the sessions exist from time 0");
+             "a source row at time " + quotedText(f[0]) + ", where the sessions exist from time 0");
       }
       requireEmpty("a source row");
       parsed.kind = TraceRow::Kind::source;
@@ -116,19 +114,19 @@ class CsvRowParser final : public RowParser {
     }
     const auto named = phaseNamed(phase);
     if (!named) {
-      fail(line, "the phase " + quote(phase) +
+      fail(line, "the phase " + quotedText(phase) +
                      " is none of sessions, beef-up, join-leave and end-of-session");
     }
     parsed.phase = *named;
     if (kind == "join") {
       parsed.kind = TraceRow::Kind::join;
       const auto band = finiteReal(c[4]);
-      if (!band) fail(line, "the band " + quote(c[4]) + " is not a number");
+      if (!band) fail(line, "the band " + quotedText(c[4]) + " is not a number");
       const auto delay = finiteReal(c[5]);
-      if (!delay) fail(line, "the delay " + quote(c[5]) + " is not a number");
+      if (!delay) fail(line, "the delay " + quotedText(c[5]) + " is not a number");
       const auto hops = parseInteger(c[6], IntegerForm::canonical);
       if (!hops || *hops < kInt32Min || *hops > kInt32Max) {
-        fail(line, "the hop count " + quote(c[6]) + " is not a 32-bit integer");
+        fail(line, "the hop count " + quotedText(c[6]) + " is not a 32-bit integer");
       }
       parsed.band = *band;
       parsed.delay = *delay;
@@ -137,7 +135,7 @@ class CsvRowParser final : public RowParser {
       parsed.kind = TraceRow::Kind::leave;
       requireEmpty("a leave row");
     } else {
-      fail(line, "the kind " + quote(kind) + " of a request is neither join nor leave");
+      fail(line, "the kind " + quotedText(kind) + " of a request is neither join nor leave");
     }
     return parsed;
   }

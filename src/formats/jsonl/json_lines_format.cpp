@@ -2,11 +2,11 @@
 
 #include <utility>
 
+#include "common/message_text.h"
 #include "formats/format_writer.h"
 #include "formats/jsonl/json_lines_row.h"
 #include "formats/jsonl/json_lines_writer.h"
 #include "grouptrace/trace_error.h"
-#include "reader/trace_text.h"
 
 namespace grouptrace::json_lines_form {
 namespace {
@@ -19,7 +19,7 @@ class JsonLinesRowParser final : public RowParser {
       throw TraceError(line,
                        "expected the header object {\"kind\":\"header\",...} on the first "
                        "line, found " +
-                           trace_text::quote(text));
+                           quotedText(text));
     }
     return parsed;
   }

@@ -9,10 +9,10 @@
 #include <string_view>
 
 #include "common/json_text.h"
+#include "common/message_text.h"
 #include "common/number_text.h"
 #include "dynamic/dynamic_options.h"
 #include "grouptrace/trace_error.h"
-#include "reader/trace_text.h"
 
 // A well-kept parser, as for manifests: the rows are small, and a JSON line
 // may be written with other spacing or key order by tools that rewrite it.
@@ -21,7 +21,6 @@ namespace grouptrace {
 namespace {
 
 using Json = json::Value;
-using trace_text::quote;
 
 class RowParse {
  public:
@@ -44,7 +43,7 @@ class RowParse {
       bool known = false;
       for (const std::string_view key : keys) known = known || item.key() == key;
       if (!known) {
-        fail("a " + std::string(kind_) + " object has no key " + quote(item.key()));
+        fail("a " + std::string(kind_) + " object has no key " + quotedText(item.key()));
       }
     }
   }
@@ -196,11 +195,11 @@ TraceRow parseJsonLinesRow(std::string_view text, std::uint64_t line) {
     if (e.kind() != json::ParseError::Kind::syntax) throw TraceError(line, e.what());
   }
   if (!object.is_object()) {
-    throw TraceError(line, "expected a JSON object on the line, found " + quote(text));
+    throw TraceError(line, "expected a JSON object on the line, found " + quotedText(text));
   }
   const auto kindIt = object.find("kind");
   if (kindIt == object.end() || !kindIt->is_string()) {
-    throw TraceError(line, "the object has no \"kind\" naming what it is: " + quote(text));
+    throw TraceError(line, "the object has no \"kind\" naming what it is: " + quotedText(text));
   }
   const std::string kind = kindIt->get<std::string>();
   const RowParse p(object, kind, line);
@@ -215,7 +214,7 @@ TraceRow parseJsonLinesRow(std::string_view text, std::uint64_t line) {
       const std::string model = p.text("model");
       const auto version = dynamic::parseModelVersion(model);
       if (!version) {
-        p.fail("the header names the model " + quote(model) +
+        p.fail("the header names the model " + quotedText(model) +
                ", which this reader does not know (it reads dynamic-1 and " +
                std::string(dynamic::kModelVersion) +
                "): a later version of grouptrace wrote the trace");
@@ -243,7 +242,7 @@ TraceRow parseJsonLinesRow(std::string_view text, std::uint64_t line) {
   const bool source = kind == "source";
   const bool join = kind == "join";
   if (!source && !join && kind != "leave") {
-    p.fail("the kind " + quote(kind) + " is none of header, source, join, leave and summary");
+    p.fail("the kind " + quotedText(kind) + " is none of header, source, join, leave and summary");
   }
   if (join) {
     p.keysAmong({"time", "phase", "kind", "node", "session", "band", "delay", "hops"});
@@ -256,7 +255,7 @@ TraceRow parseJsonLinesRow(std::string_view text, std::uint64_t line) {
   row.session = p.integer("session", kInt64Min, kInt64Max);
   if (source) {
     if (phase != "sessions")
-      p.fail("a source object's phase is \"sessions\", found " + quote(phase));
+      p.fail("a source object's phase is \"sessions\", found " + quotedText(phase));
     if (row.time && *row.time != 0) p.fail("a source at a time other than 0");
     row.time.reset();
     row.kind = TraceRow::Kind::source;
@@ -270,7 +269,7 @@ TraceRow parseJsonLinesRow(std::string_view text, std::uint64_t line) {
     }
   }
   if (!named) {
-    p.fail("the phase " + quote(phase) + " of a " + kind +
+    p.fail("the phase " + quotedText(phase) + " of a " + kind +
            " is none of beef-up, join-leave and end-of-session");
   }
   if (join) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/message_text.h"
 #include "common/number_text.h"
 #include "formats/trace/trace_text_lines.h"
 #include "grouptrace/trace_error.h"
@@ -18,8 +19,6 @@
 
 namespace grouptrace {
 namespace {
-
-using trace_text::quote;
 
 using namespace trace_format;
 
@@ -358,7 +357,7 @@ void TraceReader::Impl::fail(const std::string& reason) {
 }
 
 void TraceReader::Impl::expected(std::string_view what, std::string_view found) {
-  std::string reason = "expected " + std::string(what) + ", found " + quote(found);
+  std::string reason = "expected " + std::string(what) + ", found " + quotedText(found);
   if (!found.empty() && found.back() == '\r') {
     reason += " (a carriage return ends the line; trace lines end with a bare newline)";
   }
@@ -400,24 +399,24 @@ bool TraceReader::Impl::readEvent(TraceEvent& event) {
     switch (stage_) {
       case Stage::title: {
         const std::string_view text = need("the header");
-        if (text != kTitle) expected(quote(kTitle) + " (the trace's first line)", text);
+        if (text != kTitle) expected(quotedText(kTitle) + " (the trace's first line)", text);
         stage_ = Stage::columns;
         break;
       }
       case Stage::columns: {
         const std::string_view text = need("the header's column line");
-        if (text != kColumns) expected("the column line " + quote(kColumns), text);
+        if (text != kColumns) expected("the column line " + quotedText(kColumns), text);
         stage_ = Stage::averageSize;
         break;
       }
       case Stage::averageSize: {
         const std::string_view text = need("the average group size");
         if (!text.starts_with(kAverageSize)) {
-          expected(quote(std::string(kAverageSize) + "<size>"), text);
+          expected(quotedText(std::string(kAverageSize) + "<size>"), text);
         }
         const auto value = parseInteger(text.substr(kAverageSize.size()), IntegerForm::canonical);
         if (!value || *value < kInt32Min || *value > kInt32Max) {
-          fail("the average group size " + quote(text.substr(kAverageSize.size())) +
+          fail("the average group size " + quotedText(text.substr(kAverageSize.size())) +
                " is not a 32-bit integer");
         }
         header_.avgSize = static_cast<std::int32_t>(*value);
@@ -426,10 +425,11 @@ bool TraceReader::Impl::readEvent(TraceEvent& event) {
       }
       case Stage::ordered: {
         const std::string_view text = need("the ordered flag");
-        if (!text.starts_with(kOrdered)) expected(quote(std::string(kOrdered) + "<flag>"), text);
+        if (!text.starts_with(kOrdered))
+          expected(quotedText(std::string(kOrdered) + "<flag>"), text);
         const auto value = parseInteger(text.substr(kOrdered.size()), IntegerForm::canonical);
         if (!value || *value < kInt32Min || *value > kInt32Max) {
-          fail("the ordered flag " + quote(text.substr(kOrdered.size())) +
+          fail("the ordered flag " + quotedText(text.substr(kOrdered.size())) +
                " is not a 32-bit integer");
         }
         header_.orderedJoinLeave = static_cast<std::int32_t>(*value);
@@ -441,7 +441,8 @@ bool TraceReader::Impl::readEvent(TraceEvent& event) {
       }
       case Stage::tableOpen: {
         const std::string_view text = need("the session table");
-        if (text != kTableOpen) expected("the session table's opening " + quote(kTableOpen), text);
+        if (text != kTableOpen)
+          expected("the session table's opening " + quotedText(kTableOpen), text);
         stage_ = Stage::table;
         break;
       }
@@ -455,11 +456,12 @@ bool TraceReader::Impl::readEvent(TraceEvent& event) {
           const std::string_view marker = need("the beef-up marker");
           if (marker != kMarkers[0]) {
             if (marker == kBlockOpen) {
-              fail("expected the beef-up marker " + quote(kMarkers[0]) + ", found " +
-                   quote(marker) + ": a group block beyond the " + std::to_string(sessionCount()) +
+              fail("expected the beef-up marker " + quotedText(kMarkers[0]) + ", found " +
+                   quotedText(marker) + ": a group block beyond the " +
+                   std::to_string(sessionCount()) +
                    " sessions of the table, or a record before the marker");
             }
-            expected("the beef-up marker " + quote(kMarkers[0]), marker);
+            expected("the beef-up marker " + quotedText(kMarkers[0]), marker);
           }
           startPhase(Stage::beefUp, TracePhase::beefUp, event);
           return true;
@@ -468,18 +470,18 @@ bool TraceReader::Impl::readEvent(TraceEvent& event) {
         if (!text.starts_with(kTableEntry) ||
             splitFields(text.substr(kTableEntry.size()), fields, 2) != 2) {
           expected("a session line \"S : <session> : <source>\" or the table's end " +
-                       quote(kTableClose),
+                       quotedText(kTableClose),
                    text);
         }
         const auto session = parseInteger(fields[0], IntegerForm::canonical);
         const auto source = parseInteger(fields[1], IntegerForm::canonical);
-        if (!session) fail("the session " + quote(fields[0]) + " is not a whole number");
+        if (!session) fail("the session " + quotedText(fields[0]) + " is not a whole number");
         if (*session != sessionCount()) {
           fail("session " + std::to_string(*session) + " in the table where session " +
                std::to_string(sessionCount()) + " comes next (sessions are listed from 0 up)");
         }
         if (!source || *source < 0 || *source > kLargestNode) {
-          fail("the source " + quote(fields[1]) + " is not a node" + std::string(kNodeRange));
+          fail("the source " + quotedText(fields[1]) + " is not a node" + std::string(kNodeRange));
         }
         if (sessionCount() == kInt32Max) fail("more sessions than a 32-bit index can number");
         replay_.addSession(static_cast<NODEID>(*source), lines_.number());
@@ -517,13 +519,14 @@ void TraceReader::Impl::readGroupBlocks() {
         fail("the beef-up marker after " + std::to_string(i) + " of the " + std::to_string(n) +
              " group blocks (one per session)");
       }
-      expected("the group block of session " + std::to_string(i) + " " + quote(kBlockOpen), open);
+      expected("the group block of session " + std::to_string(i) + " " + quotedText(kBlockOpen),
+               open);
     }
     const std::string wanted = std::string(kBlockIndex) + std::to_string(i);
     const std::string_view index = need("the group block's index line");
-    if (index != wanted) expected(quote(wanted), index);
+    if (index != wanted) expected(quotedText(wanted), index);
     const std::string_view close = need("the group block's closing brace");
-    if (close != kBlockClose) expected(quote(kBlockClose), close);
+    if (close != kBlockClose) expected(quotedText(kBlockClose), close);
   }
 }
 
@@ -549,8 +552,9 @@ bool TraceReader::Impl::readBody(std::string_view text, TraceEvent& event) {
   }
   const int marker = markerIndex(text);
   if (marker < 0) {
-    expected("a request record " + quote(kBlockOpen) + ", the next phase marker or the summary",
-             text);
+    expected(
+        "a request record " + quotedText(kBlockOpen) + ", the next phase marker or the summary",
+        text);
   }
   if (marker == current) fail("a second " + std::string(kMarkerNames[marker]) + " marker");
   if (marker < current) {
@@ -577,7 +581,7 @@ void TraceReader::Impl::readRecord(TraceEvent& event) {
     if (index == kRecordIndex.substr(0, kRecordIndex.size() - 1)) {
       fail("the record's index line lacks the blank that ends \"I : 0 \"");
     }
-    expected("the record's index line " + quote(kRecordIndex), index);
+    expected("the record's index line " + quotedText(kRecordIndex), index);
   }
   const std::string_view text = need("the request line");
   const std::uint64_t requestLine = lines_.number();
@@ -593,21 +597,23 @@ void TraceReader::Impl::readRecord(TraceEvent& event) {
   }
   const auto node = parseInteger(f[0], IntegerForm::canonical);
   if (!node || *node < 0 || *node > kLargestNode) {
-    fail("the node " + quote(f[0]) + " is not a node" + std::string(kNodeRange));
+    fail("the node " + quotedText(f[0]) + " is not a node" + std::string(kNodeRange));
   }
   const auto session = parseInteger(f[1], IntegerForm::canonical);
-  if (!session) fail("the session " + quote(f[1]) + " is not a whole number");
+  if (!session) fail("the session " + quotedText(f[1]) + " is not a whole number");
   const std::int32_t s = sessionIndex(*session, "session");
   const std::string_view type = f[2];
   if (type == "1") {
     JoinRecord join{static_cast<NODEID>(*node), s, 0, 0, 0, std::nullopt};
     const auto band = trace_text::parseWholeReal(f[3]);
-    if (!band) fail("the band " + quote(f[3]) + " is not a whole number as the trace writes it");
+    if (!band)
+      fail("the band " + quotedText(f[3]) + " is not a whole number as the trace writes it");
     const auto delay = trace_text::parseWholeReal(f[4]);
-    if (!delay) fail("the delay " + quote(f[4]) + " is not a whole number as the trace writes it");
+    if (!delay)
+      fail("the delay " + quotedText(f[4]) + " is not a whole number as the trace writes it");
     const auto hops = parseInteger(f[5], IntegerForm::canonical);
     if (!hops || *hops < kInt32Min || *hops > kInt32Max) {
-      fail("the hop count " + quote(f[5]) + " is not a 32-bit integer");
+      fail("the hop count " + quotedText(f[5]) + " is not a 32-bit integer");
     }
     join.band = *band;
     join.delay = *delay;
@@ -617,16 +623,16 @@ void TraceReader::Impl::readRecord(TraceEvent& event) {
   } else if (type == "2") {
     if (f[3] != "0" || f[4] != "0" || f[5] != "0") {
       fail("a leave record carries band, delay and hops \"0 : 0 : 0\", found " +
-           quote(std::string(f[3]) + " : " + std::string(f[4]) + " : " + std::string(f[5])));
+           quotedText(std::string(f[3]) + " : " + std::string(f[4]) + " : " + std::string(f[5])));
     }
     const LeaveRecord leave{static_cast<NODEID>(*node), s, std::nullopt};
     replay_.leave(leave.node, s, requestLine);
     event = leave;
   } else {
-    fail("the request type " + quote(type) + " is neither 1 (join) nor 2 (leave)");
+    fail("the request type " + quotedText(type) + " is neither 1 (join) nor 2 (leave)");
   }
   const std::string_view close = need("the request record's closing brace");
-  if (close != kBlockClose) expected("the record's closing " + quote(kBlockClose), close);
+  if (close != kBlockClose) expected("the record's closing " + quotedText(kBlockClose), close);
   eventLine_ = requestLine;
 }
 
