@@ -627,19 +627,29 @@ class SocketSink final : public ByteSink {
 // the trace. A table read from CSV, which holds no duration, average size or
 // summary, is checked as CSV, its summary against its records. Throws
 // TraceError, or std::invalid_argument for rows of no trace (replayTable).
-void checkTable(const TraceTable& table) {
+// What a table read from a form that leaves something out holds in its place
+// (see TraceRecorded) is checked as that form's reader gives it.
+void checkTable(const TraceTable& table, const TraceRecorded& recorded) {
   int ends[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
     throw std::system_error(errno, std::generic_category(), "socketpair");
   }
-  const bool fromCsv =
-      table.header.duration ? !std::isfinite(*table.header.duration) : table.header.avgSize == 0;
-  const TraceFormat format = fromCsv ? TraceFormat::csv : TraceFormat::jsonl;
+  const FormatEntry* form = nullptr;
+  for (const FormatEntry& entry : kFormatTable) {
+    if (entry.holds.times && entry.holds.exactValues &&
+        entry.holds.headerValues == recorded.headerValues &&
+        entry.holds.summary == recorded.summary) {
+      form = &entry;
+      break;
+    }
+  }
+  if (form == nullptr) throw std::invalid_argument("no form holds what the trace records");
+  const bool summaryCounted = !recorded.summary;
   std::exception_ptr writeFailure;
   std::thread writer([&] {
     try {
       SocketSink sink(ends[1]);
-      replayTable(table, *makeTraceWriter(format, sink));
+      replayTable(table, *makeTraceWriter(form->format, sink));
     } catch (const WriteError&) {
       // The reader stopped at a fault, which it reports.
     } catch (...) {
@@ -654,7 +664,7 @@ void checkTable(const TraceTable& table) {
     TraceEvent event;
     while (reader.next(event)) {
       const auto* summary = std::get_if<TraceSummary>(&event);
-      if (fromCsv && summary != nullptr && *summary != table.summary) {
+      if (summaryCounted && summary != nullptr && *summary != table.summary) {
         throw TraceError(reader.line(), "the summary differs from the records' counts");
       }
     }
@@ -678,8 +688,11 @@ class Trace {
   explicit Trace(std::shared_ptr<const TraceTable> table,
                  std::optional<Parameters> parameters = std::nullopt,
                  std::optional<SEED_type> seed = std::nullopt,
-                 std::optional<dynamic::DynamicOptions> dynamics = std::nullopt)
+                 std::optional<dynamic::DynamicOptions> dynamics = std::nullopt,
+                 std::optional<TraceRecorded> recorded = std::nullopt)
       : table_(std::move(table)), parameters_(parameters), seed_(seed), dynamics_(dynamics) {
+    // A generated trace records everything it has.
+    recorded_ = recorded.value_or(TraceRecorded{true, timed(), true, true});
     requests_ = table_->times.empty() ? rowArray(table_->requests, table_) : timedRows(*table_);
     makeReadOnly(requests_);
     // The table owns the sources too: an array over them whose base is not
@@ -721,7 +734,9 @@ class Trace {
         seed_ ? py::object(py::int_(*seed_)) : py::object(py::none()), times,
         t.header.duration ? py::object(py::float_(*t.header.duration)) : py::object(py::none()),
         t.summary.blocked, dynamics_ ? py::object(py::cast(*dynamics_)) : py::object(py::none()),
-        t.header.modelVersion);
+        t.header.modelVersion,
+        py::make_tuple(recorded_.headerValues, recorded_.duration, recorded_.counter,
+                       recorded_.summary));
   }
 
   static Trace fromState(const py::tuple& state) {
@@ -729,10 +744,12 @@ class Trace {
     std::optional<Parameters> parameters;
     std::optional<SEED_type> seed;
     std::optional<dynamic::DynamicOptions> dynamics;
+    TraceRecorded recorded;
     try {
-      // 15 items since the header carries its model version; a state of 14 is
-      // one pickled before.
-      if ((state.size() != 14 && state.size() != 15) || state[0].cast<int>() != 2) {
+      // 16 items since a trace says what its form recorded, 15 since the
+      // header carries its model version; the shorter are states pickled
+      // before.
+      if (state.size() < 14 || state.size() > 16 || state[0].cast<int>() != 2) {
         throw py::cast_error();
       }
       table->header.avgSize = state[1].cast<std::int32_t>();
@@ -761,10 +778,23 @@ class Trace {
       if (!state[8].is_none()) parameters = state[8].cast<Parameters>();
       if (!state[9].is_none()) seed = state[9].cast<SEED_type>();
       if (!state[13].is_none()) dynamics = state[13].cast<dynamic::DynamicOptions>();
-      if (state.size() == 15) {
+      if (state.size() >= 15) {
         table->header.modelVersion = state[14].cast<std::int32_t>();
       } else if (dynamics) {
         table->header.modelVersion = static_cast<std::int32_t>(dynamics->model);
+      }
+      if (state.size() == 16) {
+        const auto flags = state[15].cast<py::tuple>();
+        if (flags.size() != 4) throw py::cast_error();
+        recorded = TraceRecorded{flags[0].cast<bool>(), flags[1].cast<bool>(),
+                                 flags[2].cast<bool>(), flags[3].cast<bool>()};
+      } else {
+        // A state pickled before says it only by the values a CSV trace
+        // reads as: an infinite duration, or a classic header of zeros.
+        const bool fromCsv = table->header.duration ? !std::isfinite(*table->header.duration)
+                                                    : table->header.avgSize == 0;
+        recorded = recordedBy(formatEntry(fromCsv ? TraceFormat::csv : TraceFormat::jsonl),
+                              table->header.duration.has_value());
       }
     } catch (const py::cast_error&) {
       throw py::value_error("not the state of a grouptrace.Trace of this version");
@@ -774,14 +804,14 @@ class Trace {
     {
       py::gil_scoped_release release;
       try {
-        checkTable(*table);
+        checkTable(*table, recorded);
       } catch (const TraceError& e) {
         throw py::value_error(std::string("not the state of a sound trace: ") + e.what());
       } catch (const std::invalid_argument& e) {
         throw py::value_error(std::string("not the state of a sound trace: ") + e.what());
       }
     }
-    return Trace(std::move(table), parameters, seed, dynamics);
+    return Trace(std::move(table), parameters, seed, dynamics, recorded);
   }
   const py::array& requests() const { return requests_; }
   const py::array& sources() const { return sources_; }
@@ -852,6 +882,7 @@ class Trace {
   std::optional<Parameters> parameters_;
   std::optional<SEED_type> seed_;
   std::optional<dynamic::DynamicOptions> dynamics_;
+  TraceRecorded recorded_;
   py::array requests_;
   py::array sources_;
 };
@@ -986,7 +1017,9 @@ Trace readTraceFile(const py::object& pathObject, const py::object& manifestObje
       found.sha256 = digest.sha256();
     });
   }
-  if (!manifest) return Trace(std::move(table));
+  const TraceRecorded recorded = recordedBy(formatEntry(found.format.value_or(TraceFormat::trace)),
+                                            table->header.duration.has_value());
+  if (!manifest) return Trace(std::move(table), std::nullopt, std::nullopt, std::nullopt, recorded);
   found.timed = table->header.duration.has_value();
   found.summary = table->summary;
   const std::string faults = traceMismatches(*manifest, found);
@@ -995,7 +1028,7 @@ Trace readTraceFile(const py::object& pathObject, const py::object& manifestObje
                           faults.substr(2) + ")");
   }
   return Trace(std::move(table), manifest->config.parameters, manifest->config.seed,
-               manifest->config.dynamic);
+               manifest->config.dynamic, recorded);
 }
 
 void writeTraceFile(const Parameters& parameters, const py::object& seedObject,

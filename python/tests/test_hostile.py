@@ -107,6 +107,7 @@ def test_pickles_of_every_protocol_and_crafted_states():
         (state[:6] + (state[6] + 1,) + state[7:], "the summary counts J"),
         (("x",) * 14, "not the state of a grouptrace.Trace"),
         (state[:13], "not the state of a grouptrace.Trace"),
+        (state[:15] + ((True, False),), "not the state of a grouptrace.Trace"),
     ]
     for bad, message in faults:
         with pytest.raises(ValueError, match=message):

@@ -68,6 +68,15 @@ const FormatEntry& formatEntry(TraceFormat format) {
   return kFormatTable[0];
 }
 
+TraceRecorded recordedBy(const FormatEntry& entry, bool timed) {
+  TraceRecorded recorded;
+  recorded.headerValues = entry.holds.headerValues;
+  recorded.duration = timed && entry.holds.duration;
+  recorded.counter = entry.holds.counter;
+  recorded.summary = entry.holds.summary;
+  return recorded;
+}
+
 const FormatEntry& firstFormatHolding(bool FormatHolds::*holds) {
   for (const FormatEntry& entry : kFormatTable) {
     if (entry.holds.*holds) return entry;

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "common/run_monitor.h"
+#include "grouptrace/any_trace_reader.h"
 #include "grouptrace/byte_sink.h"
 #include "grouptrace/byte_source.h"
 #include "grouptrace/generator.h"
@@ -66,6 +67,10 @@ const FormatEntry& formatEntry(TraceFormat format);
 // The first format of the table that can hold what `holds` asks for: the
 // default of a run whose trace needs it (a timed run's times).
 const FormatEntry& firstFormatHolding(bool FormatHolds::*holds);
+
+// What a trace read from this format records, as AnyTraceReader::recorded
+// says.
+TraceRecorded recordedBy(const FormatEntry& entry, bool timed);
 
 // The format whose first bytes these are; null for none.
 const FormatEntry* formatOpening(std::string_view firstBytes);

@@ -45,13 +45,7 @@ TraceFormat AnyTraceReader::format() const {
   return impl_->entry_->format;
 }
 TraceRecorded AnyTraceReader::recorded() const {
-  const FormatHolds& holds = impl_->entry_->holds;
-  TraceRecorded recorded;
-  recorded.headerValues = holds.headerValues;
-  recorded.duration = timed() && holds.duration;
-  recorded.counter = holds.counter;
-  recorded.summary = holds.summary;
-  return recorded;
+  return recordedBy(*impl_->entry_, timed());
 }
 bool AnyTraceReader::timed() const {
   return impl_->reader_ ? impl_->reader_->timed() : false;
