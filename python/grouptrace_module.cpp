@@ -954,19 +954,11 @@ Trace generateTrace(const Parameters& parameters, const py::object& seedObject,
 // The manifest of read(..., manifest=), whole: small, so a bound keeps a
 // mistaken path (a trace, a device) from filling memory.
 Manifest manifestFile(const std::string& path) {
-  std::string text;
   py::gil_scoped_release release;
-  onPath(path, [&] {
-    FileSource file(path);
-    char block[4096];
-    for (std::size_t n; (n = file.read(block, sizeof block)) > 0;) {
-      text.append(block, n);
-      if (text.size() > (std::size_t{1} << 20)) break;
-    }
-  });
   try {
-    if (text.size() > (std::size_t{1} << 20)) throw ManifestError("over 1 MiB");
-    return readManifest(text);
+    Manifest manifest;
+    onPath(path, [&] { manifest = readManifestFile(path); });
+    return manifest;
   } catch (const ManifestError& e) {
     throw py::value_error(path + ": not a manifest: " + e.what());
   }

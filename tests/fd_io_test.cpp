@@ -10,6 +10,7 @@
 
 #include "grouptrace/memory_source.h"
 #include "io/atomic_file.h"
+#include "io/read_whole.h"
 #include "parameters/my_io.h"
 
 namespace grouptrace {
@@ -211,3 +212,42 @@ TEST(FdIo, WhatTheStreamReadAheadIsHandedOn) {
 
 }  // namespace
 }  // namespace grouptrace
+
+// A file read whole is taken up to its limit and refused one byte past it,
+// and a source that never ends is left soon after the limit.
+TEST(ReadWhole, TheLimitIsTheLastByteTaken) {
+  struct Case {
+    std::string prefix, rest;
+    std::size_t limit;
+    bool whole;
+  };
+  const Case cases[] = {
+      {"", "", 0, true},
+      {"", "x", 0, false},
+      {"", "abcd", 4, true},
+      {"", "abcde", 4, false},
+      {"ab", "cd", 4, true},
+      {"ab", "cde", 4, false},
+      {"", std::string(70000, 'z'), 70000, true},
+      {"", std::string(70001, 'z'), 70000, false},
+  };
+  for (const Case& c : cases) {
+    grouptrace::MemorySource source(c.rest);
+    std::string text = c.prefix;
+    EXPECT_EQ(grouptrace::readWhole(source, text, c.limit), c.whole) << c.rest.size();
+    if (c.whole) {
+      EXPECT_EQ(text, c.prefix + c.rest);
+    }
+  }
+  struct Endless final : grouptrace::ByteSource {
+    std::size_t given = 0;
+    std::size_t read(char* buffer, std::size_t size) override {
+      std::memset(buffer, 0, size);
+      given += size;
+      return size;
+    }
+  } endless;
+  std::string text;
+  EXPECT_FALSE(grouptrace::readWhole(endless, text, 100));
+  EXPECT_LE(endless.given, std::size_t{1} << 17);
+}

@@ -9,6 +9,8 @@
 #include "common/number_text.h"
 #include "dynamic/dynamic_options.h"
 #include "formats/format_table.h"
+#include "grouptrace/file_source.h"
+#include "io/read_whole.h"
 #include "network/network_options.h"
 #include "parameters/parameter_table.h"
 
@@ -414,6 +416,13 @@ bool sameTraces(std::string_view version, std::string_view ours) {
   const auto major = [](std::string_view v) { return v.substr(0, v.find('.')); };
   return !version.empty() && major(version) == major(ours) &&
          version.find_first_not_of("0123456789.") == std::string_view::npos;
+}
+
+Manifest readManifestFile(const std::string& path) {
+  FileSource file(path);
+  std::string text;
+  if (!readWhole(file, text, std::size_t{1} << 20)) throw ManifestError("over 1 MiB: no manifest");
+  return readManifest(text);
 }
 
 }  // namespace grouptrace

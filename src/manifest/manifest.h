@@ -44,6 +44,11 @@ class ManifestError : public std::runtime_error {
 // before it existed). Throws ManifestError.
 Manifest readManifest(std::string_view text);
 
+// The manifest in the file at `path`: std::system_error when the file cannot
+// be read, ManifestError when it holds no manifest, as one of over 1 MiB
+// (a trace or a device given by mistake) does not.
+Manifest readManifestFile(const std::string& path);
+
 // The parameters of a JSON parameter file: an object with the 13 parameter
 // names as keys, or a whole manifest, whose parameters are taken. Throws
 // ManifestError for unknown or missing keys and values that are not whole

@@ -12,6 +12,7 @@
 #include "common/message_text.h"
 #include "common/number_text.h"
 #include "grouptrace/file_source.h"
+#include "io/read_whole.h"
 #include "io/sha256.h"
 #include "network_draft.h"
 
@@ -79,18 +80,14 @@ constexpr std::size_t kMostTopologyBytes = std::size_t{256} << 20;
 
 std::string readFile(const std::string& path) {
   std::string text;
+  bool whole = false;
   try {
     FileSource source(path);
-    char buffer[1 << 16];
-    while (const std::size_t got = source.read(buffer, sizeof buffer)) {
-      if (got > kMostTopologyBytes - text.size()) {
-        throw TopologyError(path, 0, "over 256 MiB, larger than any network file this reads");
-      }
-      text.append(buffer, got);
-    }
+    whole = readWhole(source, text, kMostTopologyBytes);
   } catch (const std::system_error& e) {
     throw TopologyError(path, 0, e.code().message());
   }
+  if (!whole) throw TopologyError(path, 0, "over 256 MiB, larger than any network file this reads");
   return text;
 }
 

@@ -28,6 +28,7 @@
 #include "help_text.h"
 #include "io/atomic_file.h"
 #include "io/pipe_size.h"
+#include "io/read_whole.h"
 #include "io/sha256.h"
 #include "manifest/manifest.h"
 #include "network/network_options.h"
@@ -241,17 +242,13 @@ std::string missingParameters(const CommandOptions& options) {
 // A JSON parameter file whole: small, so a bound keeps a mistaken input (a
 // trace, a device) from filling memory.
 std::string readWhole(ByteSource& in, const std::string& where, std::string text = {}) {
-  constexpr std::size_t kMostBytes = std::size_t{1} << 20;
-  char buffer[4096];
+  bool whole = false;
   try {
-    for (std::size_t got;
-         text.size() <= kMostBytes && (got = in.read(buffer, sizeof buffer)) > 0;) {
-      text.append(buffer, got);
-    }
+    whole = readWhole(in, text, std::size_t{1} << 20);
   } catch (const std::system_error& e) {
     throw UsageError(where + "cannot read the parameters: " + std::strerror(e.code().value()));
   }
-  if (text.size() > kMostBytes) throw UsageError(where + "a JSON parameter file of over 1 MiB");
+  if (!whole) throw UsageError(where + "a JSON parameter file of over 1 MiB");
   return text;
 }
 

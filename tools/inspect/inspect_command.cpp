@@ -399,14 +399,7 @@ int verifyManifest(const InspectOptions& options) {
   const std::string shownManifest = shownPath(manifestPath);
   Manifest manifest;
   try {
-    FileSource file(manifestPath);
-    std::string text;
-    char block[4096];
-    for (std::size_t n; (n = file.read(block, sizeof block)) > 0;) {
-      text.append(block, n);
-      if (text.size() > (std::size_t{1} << 20)) throw ManifestError("over 1 MiB: no manifest");
-    }
-    manifest = readManifest(text);
+    manifest = readManifestFile(manifestPath);
   } catch (const std::system_error& e) {
     std::fprintf(stderr, "%s: cannot read: %s\n", shownManifest.c_str(),
                  e.code().message().c_str());
