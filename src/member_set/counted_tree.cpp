@@ -120,6 +120,157 @@ void rebalance(Inner* parent, int a, bool leaves) {
   parent->cnt[b] = pairCount - parent->cnt[a];
 }
 
+// A copy of a root leaf with no room left, twice its size up to full size; bad_alloc if refused.
+Key* grownLeaf(const Key* leaf) {
+  const int n = leafSize(leaf);
+  Key* grown = allocLeaf(std::min(2 * (leafCap(leaf) + 2) - 2, kLeafMax));
+  if (grown == nullptr) throw std::bad_alloc();
+  std::memcpy(leafKeys(grown), leafKeys(leaf), static_cast<std::size_t>(n) * sizeof(Key));
+  leafSize(grown) = n;
+  return grown;
+}
+
+// Counts one more member under child slot[d] of path[d] for each level d below `levels`, whose
+// largest key may now be `node`.
+void countOnPath(Inner* const* path, const int* slot, int levels, NODEID node) {
+  for (int d = levels - 1; d >= 0; --d) {
+    Inner* in = path[d];
+    const int j = slot[d];
+    ++in->cnt[j];
+    in->maxKey[j] = std::max(in->maxKey[j], node);
+  }
+}
+
+// Puts `node` at key `pos` of a leaf with room for it.
+void insertInLeaf(Key* leaf, int pos, NODEID node) {
+  const int n = leafSize(leaf);
+  Key* keys = leafKeys(leaf);
+  std::memmove(keys + pos + 1, keys + pos, static_cast<std::size_t>(n - pos) * sizeof(Key));
+  keys[pos] = node;
+  leafSize(leaf) = n + 1;
+}
+
+// What a split needs, obtained before anything changes.
+struct SplitNodes {
+  Key* rightLeaf;
+  Inner* inner[kMaxHeight + 1];
+  int innerLeft;
+};
+
+// A full leaf and `innerNeeded` inner nodes, or bad_alloc with nothing kept.
+void obtainSplitNodes(SplitNodes& nodes, int innerNeeded) {
+  nodes.rightLeaf = allocLeaf(kLeafMax);
+  int got = 0;
+  if (nodes.rightLeaf != nullptr) {
+    for (; got < innerNeeded; ++got) {
+      nodes.inner[got] = new (std::nothrow) Inner;
+      if (nodes.inner[got] == nullptr) break;
+    }
+  }
+  if (nodes.rightLeaf == nullptr || got < innerNeeded) {
+    for (int i = 0; i < got; ++i) delete nodes.inner[i];
+    freeLeaf(nodes.rightLeaf);
+    throw std::bad_alloc();
+  }
+  nodes.innerLeft = got;
+}
+
+// Carried up while levels split: the left part's count and largest key, and the new right
+// sibling with its count and largest key; no sibling once a level had room for it.
+struct SplitCarry {
+  std::int32_t leftCount;
+  Key leftMax;
+  void* newNode;
+  std::int32_t newCount;
+  Key newMax;
+};
+
+// The n + 1 keys of a full leaf and `node`: the left leaf keeps the lower half, the empty
+// `rightLeaf` takes the rest.
+SplitCarry splitLeaf(Key* leaf, Key* rightLeaf, int pos, NODEID node) {
+  const int n = leafSize(leaf);
+  constexpr int leftN = (kLeafMax + 1) / 2;
+  constexpr int rightN = kLeafMax + 1 - leftN;
+  Key* lk = leafKeys(leaf);
+  Key* rk = leafKeys(rightLeaf);
+  if (pos < leftN) {
+    std::memcpy(rk, lk + leftN - 1, static_cast<std::size_t>(rightN) * sizeof(Key));
+    std::memmove(lk + pos + 1, lk + pos, static_cast<std::size_t>(leftN - 1 - pos) * sizeof(Key));
+    lk[pos] = node;
+  } else {
+    const int head = pos - leftN;
+    std::memcpy(rk, lk + leftN, static_cast<std::size_t>(head) * sizeof(Key));
+    rk[head] = node;
+    std::memcpy(rk + head + 1, lk + pos, static_cast<std::size_t>(n - pos) * sizeof(Key));
+  }
+  leafSize(leaf) = leftN;
+  leafSize(rightLeaf) = rightN;
+  return {leftN, lk[leftN - 1], rightLeaf, rightN, rk[rightN - 1]};
+}
+
+// The carried sibling goes right of child j of `in`, which has room for it.
+void insertChild(Inner* in, int j, const SplitCarry& carry) {
+  const auto tail = static_cast<std::size_t>(in->n - j - 1);
+  std::memmove(in->cnt + j + 2, in->cnt + j + 1, tail * sizeof(in->cnt[0]));
+  std::memmove(in->maxKey + j + 2, in->maxKey + j + 1, tail * sizeof(Key));
+  std::memmove(in->child + j + 2, in->child + j + 1, tail * sizeof(void*));
+  in->cnt[j + 1] = carry.newCount;
+  in->maxKey[j + 1] = carry.newMax;
+  in->child[j + 1] = carry.newNode;
+  ++in->n;
+}
+
+// `in` is full: its kFan entries and the carried sibling, right of child j, are laid out in
+// order, then dealt to `in` and its new right sibling `sib`; the split is carried on up.
+SplitCarry splitInner(Inner* in, Inner* sib, int j, const SplitCarry& carry) {
+  std::int32_t cnt[kFan + 1];
+  Key maxKey[kFan + 1];
+  void* child[kFan + 1];
+  for (int i = 0, o = 0; i <= kFan; ++i) {
+    if (i == j + 1) {
+      cnt[i] = carry.newCount;
+      maxKey[i] = carry.newMax;
+      child[i] = carry.newNode;
+    } else {
+      cnt[i] = in->cnt[o];
+      maxKey[i] = in->maxKey[o];
+      child[i] = in->child[o];
+      ++o;
+    }
+  }
+  constexpr int leftK = (kFan + 1) / 2;
+  in->n = leftK;
+  sib->n = kFan + 1 - leftK;
+  SplitCarry up{0, 0, sib, 0, 0};
+  for (int i = 0; i < leftK; ++i) {
+    in->cnt[i] = cnt[i];
+    in->maxKey[i] = maxKey[i];
+    in->child[i] = child[i];
+    up.leftCount += cnt[i];
+  }
+  for (int i = leftK; i <= kFan; ++i) {
+    sib->cnt[i - leftK] = cnt[i];
+    sib->maxKey[i - leftK] = maxKey[i];
+    sib->child[i - leftK] = child[i];
+    up.newCount += cnt[i];
+  }
+  up.leftMax = in->maxKey[leftK - 1];
+  up.newMax = sib->maxKey[sib->n - 1];
+  return up;
+}
+
+// A root over the old one and the new sibling the split carried up to it.
+Inner* newRoot(Inner* top, void* oldRoot, const SplitCarry& carry) {
+  top->n = 2;
+  top->cnt[0] = carry.leftCount;
+  top->maxKey[0] = carry.leftMax;
+  top->child[0] = oldRoot;
+  top->cnt[1] = carry.newCount;
+  top->maxKey[1] = carry.newMax;
+  top->child[1] = carry.newNode;
+  return top;
+}
+
 }  // namespace
 
 bool MemberSet::insertAnywhere(NODEID node, bool fetchedAhead) {
@@ -192,14 +343,10 @@ NODEID MemberSet::insertNthAnywhere(Count k) {
 }
 
 void MemberSet::insertAt(Inner* const* path, const int* slot, Key* leaf, int pos, NODEID node) {
-  const int n = leafSize(leaf);
-  if (n < kLeafMax) {
-    if (n == leafCap(leaf)) {
-      // Only a root leaf is short; it doubles until full size.
-      Key* grown = allocLeaf(std::min(2 * (leafCap(leaf) + 2) - 2, kLeafMax));
-      if (grown == nullptr) throw std::bad_alloc();
-      std::memcpy(leafKeys(grown), leafKeys(leaf), static_cast<std::size_t>(n) * sizeof(Key));
-      leafSize(grown) = n;
+  if (leafSize(leaf) < kLeafMax) {
+    // Only a root leaf is short; it doubles until full size.
+    if (leafSize(leaf) == leafCap(leaf)) {
+      Key* grown = grownLeaf(leaf);
       if (height_ == 0) {
         root_ = grown;
       } else {
@@ -209,16 +356,8 @@ void MemberSet::insertAt(Inner* const* path, const int* slot, Key* leaf, int pos
       freeLeaf(leaf);
       leaf = grown;
     }
-    Key* keys = leafKeys(leaf);
-    std::memmove(keys + pos + 1, keys + pos, static_cast<std::size_t>(n - pos) * sizeof(Key));
-    keys[pos] = node;
-    leafSize(leaf) = n + 1;
-    for (int d = height_ - 1; d >= 0; --d) {
-      Inner* in = path[d];
-      const int j = slot[d];
-      ++in->cnt[j];
-      in->maxKey[j] = std::max(in->maxKey[j], node);
-    }
+    insertInLeaf(leaf, pos, node);
+    countOnPath(path, slot, height_, node);
     ++size_;
     return;
   }
@@ -229,123 +368,29 @@ void MemberSet::insertAt(Inner* const* path, const int* slot, Key* leaf, int pos
   while (firstSplit > 0 && path[firstSplit - 1]->n == kFan) --firstSplit;
   const int innerNeeded = height_ - firstSplit + (firstSplit == 0 ? 1 : 0);
   assert(firstSplit > 0 || height_ + 1 < kMaxHeight);
-  Inner* spare[kMaxHeight + 1];
-  Key* rightLeaf = allocLeaf(kLeafMax);
-  int got = 0;
-  if (rightLeaf != nullptr) {
-    for (; got < innerNeeded; ++got) {
-      spare[got] = new (std::nothrow) Inner;
-      if (spare[got] == nullptr) break;
-    }
-  }
-  if (rightLeaf == nullptr || got < innerNeeded) {
-    for (int i = 0; i < got; ++i) delete spare[i];
-    freeLeaf(rightLeaf);
-    throw std::bad_alloc();
-  }
+  SplitNodes spare;
+  obtainSplitNodes(spare, innerNeeded);
 
-  // n + 1 keys: the left leaf keeps the lower half, the new right leaf takes the rest.
-  constexpr int leftN = (kLeafMax + 1) / 2;
-  constexpr int rightN = kLeafMax + 1 - leftN;
-  Key* lk = leafKeys(leaf);
-  Key* rk = leafKeys(rightLeaf);
-  if (pos < leftN) {
-    std::memcpy(rk, lk + leftN - 1, static_cast<std::size_t>(rightN) * sizeof(Key));
-    std::memmove(lk + pos + 1, lk + pos, static_cast<std::size_t>(leftN - 1 - pos) * sizeof(Key));
-    lk[pos] = node;
-  } else {
-    const int head = pos - leftN;
-    std::memcpy(rk, lk + leftN, static_cast<std::size_t>(head) * sizeof(Key));
-    rk[head] = node;
-    std::memcpy(rk + head + 1, lk + pos, static_cast<std::size_t>(n - pos) * sizeof(Key));
-  }
-  leafSize(leaf) = leftN;
-  leafSize(rightLeaf) = rightN;
-
-  // Carried up while levels split: the left part's count and largest key, and the new right
-  // sibling with its count and largest key.
-  std::int32_t leftCount = leftN;
-  Key leftMax = lk[leftN - 1];
-  void* newNode = rightLeaf;
-  std::int32_t newCount = rightN;
-  Key newMax = rk[rightN - 1];
-
+  SplitCarry carry = splitLeaf(leaf, spare.rightLeaf, pos, node);
   int d = height_ - 1;
-  for (; d >= 0 && newNode != nullptr; --d) {
+  for (; d >= 0 && carry.newNode != nullptr; --d) {
     Inner* in = path[d];
     const int j = slot[d];
-    in->cnt[j] = leftCount;
-    in->maxKey[j] = leftMax;
+    in->cnt[j] = carry.leftCount;
+    in->maxKey[j] = carry.leftMax;
     if (in->n < kFan) {
-      const auto tail = static_cast<std::size_t>(in->n - j - 1);
-      std::memmove(in->cnt + j + 2, in->cnt + j + 1, tail * sizeof(in->cnt[0]));
-      std::memmove(in->maxKey + j + 2, in->maxKey + j + 1, tail * sizeof(Key));
-      std::memmove(in->child + j + 2, in->child + j + 1, tail * sizeof(void*));
-      in->cnt[j + 1] = newCount;
-      in->maxKey[j + 1] = newMax;
-      in->child[j + 1] = newNode;
-      ++in->n;
-      newNode = nullptr;
-      continue;
+      insertChild(in, j, carry);
+      carry.newNode = nullptr;
+    } else {
+      carry = splitInner(in, spare.inner[--spare.innerLeft], j, carry);
     }
-    // Full: lay out the kFan + 1 entries in order, then deal them to this node and its new
-    // right sibling.
-    std::int32_t cnt[kFan + 1];
-    Key maxKey[kFan + 1];
-    void* child[kFan + 1];
-    for (int i = 0, o = 0; i <= kFan; ++i) {
-      if (i == j + 1) {
-        cnt[i] = newCount;
-        maxKey[i] = newMax;
-        child[i] = newNode;
-      } else {
-        cnt[i] = in->cnt[o];
-        maxKey[i] = in->maxKey[o];
-        child[i] = in->child[o];
-        ++o;
-      }
-    }
-    Inner* sib = spare[--got];
-    constexpr int leftK = (kFan + 1) / 2;
-    in->n = leftK;
-    sib->n = kFan + 1 - leftK;
-    leftCount = 0;
-    for (int i = 0; i < leftK; ++i) {
-      in->cnt[i] = cnt[i];
-      in->maxKey[i] = maxKey[i];
-      in->child[i] = child[i];
-      leftCount += cnt[i];
-    }
-    newCount = 0;
-    for (int i = leftK; i <= kFan; ++i) {
-      sib->cnt[i - leftK] = cnt[i];
-      sib->maxKey[i - leftK] = maxKey[i];
-      sib->child[i - leftK] = child[i];
-      newCount += cnt[i];
-    }
-    leftMax = in->maxKey[leftK - 1];
-    newMax = sib->maxKey[sib->n - 1];
-    newNode = sib;
   }
-  for (; d >= 0; --d) {
-    Inner* in = path[d];
-    const int j = slot[d];
-    ++in->cnt[j];
-    in->maxKey[j] = std::max(in->maxKey[j], node);
-  }
-  if (newNode != nullptr) {
-    Inner* top = spare[--got];
-    top->n = 2;
-    top->cnt[0] = leftCount;
-    top->maxKey[0] = leftMax;
-    top->child[0] = root_;
-    top->cnt[1] = newCount;
-    top->maxKey[1] = newMax;
-    top->child[1] = newNode;
-    root_ = top;
+  countOnPath(path, slot, d + 1, node);
+  if (carry.newNode != nullptr) {
+    root_ = newRoot(spare.inner[--spare.innerLeft], root_, carry);
     ++height_;
   }
-  assert(got == 0);
+  assert(spare.innerLeft == 0);
   ++size_;
 }
 
