@@ -789,12 +789,12 @@ class Trace {
         recorded = TraceRecorded{flags[0].cast<bool>(), flags[1].cast<bool>(),
                                  flags[2].cast<bool>(), flags[3].cast<bool>()};
       } else {
-        // A state pickled before says it only by the values a CSV trace
-        // reads as: an infinite duration, or a classic header of zeros.
-        const bool fromCsv = table->header.duration ? !std::isfinite(*table->header.duration)
-                                                    : table->header.avgSize == 0;
-        recorded = recordedBy(formatEntry(fromCsv ? TraceFormat::csv : TraceFormat::jsonl),
-                              table->header.duration.has_value());
+        // A state pickled before says it only by what a trace read from a
+        // form that records none of these holds in their place: an
+        // infinite duration, or a classic header of zeros.
+        const bool none = table->header.duration ? !std::isfinite(*table->header.duration)
+                                                 : table->header.avgSize == 0;
+        recorded = TraceRecorded{!none, !none && table->header.duration.has_value(), !none, !none};
       }
     } catch (const py::cast_error&) {
       throw py::value_error("not the state of a grouptrace.Trace of this version");

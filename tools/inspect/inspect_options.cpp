@@ -145,14 +145,12 @@ InspectOptions parseInspectOptions(int argc, const char* const argv[]) {
       } else if (value == "csv") {
         options.statsFormat = StatsFormat::csv;
       } else {
-        throw UsageError("stats writes --format text, json or csv, not \"" + std::string(value) +
-                         "\"");
+        throw UsageError("stats writes --format text, json or csv, not " + quotedText(value, 40));
       }
     } else if (name == "--format") {
       const auto format = parseTraceFormat(value);
       if (!format || !formatEntry(*format).holds.times) {
-        throw UsageError("export writes " + exportFormats() + ", not \"" + std::string(value) +
-                         "\"");
+        throw UsageError("export writes " + exportFormats() + ", not " + quotedText(value, 40));
       }
       options.format = *format;
       haveFormat = true;
@@ -175,8 +173,8 @@ InspectOptions parseInspectOptions(int argc, const char* const argv[]) {
   if (plot && options.output != "-" && !endsWithSvg(options.output)) {
     throw UsageError(
         "plot writes SVG only: the output name must end in .svg (or be - for "
-        "standard output), not \"" +
-        options.output + "\"");
+        "standard output), not " +
+        quotedText(options.output, options.output.size()));
   }
   return options;
 }
