@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <numeric>
 #include <random>
+#include <stdexcept>
 #include <set>
 #include <string>
 #include <thread>
@@ -89,6 +90,13 @@ TEST(SizeSpread, ExtremesFollowEveryChange) {
     ASSERT_EQ(spread.max(), *std::max_element(sizes.begin(), sizes.end())) << i;
     ASSERT_DOUBLE_EQ(spread.mean(), std::accumulate(sizes.begin(), sizes.end(), 0.0) / 5);
   }
+  // Sizes come from a reader one request at a time: any other step is a fault to stop at.
+  const Count now = spread.size(0);
+  for (const Count size : {now, now + 2, now - 2}) {
+    EXPECT_THROW(spread.set(0, size), std::logic_error) << size;
+  }
+  spread.set(0, now + 1);
+  EXPECT_EQ(spread.size(0), now + 1);
 }
 
 // Feeds random steps to a series and to a plain record of every step, then
