@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <set>
 #include <string>
 #include <tuple>
@@ -220,6 +221,29 @@ TEST(PlacedRun, TimedJoinsGoWhereTheirAffinityPutsThemAndMoveNoOtherDraw) {
 // The program, either model: uniform placement is the run without the option,
 // byte for byte; an affinity is recorded and replayed to the same bytes; and
 // each text the option cannot run with is refused before anything is written.
+// A tree's size follows the network's: 10^5 trees of a network of 10^6 nodes
+// would take terabytes, though the sessions themselves fit. Refused before the
+// first event in both models, rather than ended by the kernel part way.
+TEST(PlacedRun, TreesThatCannotFitAreRefusedBeforeAnyEvent) {
+  const Network net = placement::testing::ring(1000000);
+  for (const bool timed : {false, true}) {
+    RunConfig config;
+    config.parameters =
+        Parameters{1000000, 100000, timed ? 0 : 1000, 0, 25, 1, 512, 64, 5, 50, 1, 6, 0};
+    config.seed = 9;
+    config.topology = TopologyChoice{"", std::nullopt, "", net};
+    config.placement = Placement{Placement::Kind::affinity, 1.0};
+    if (timed) {
+      config.dynamic.emplace();
+      config.dynamic->duration = 1000;
+      config.dynamic->holding.first = 100;
+    }
+    Events events;
+    EXPECT_THROW(generate(config, events), std::bad_alloc) << "timed " << timed;
+    EXPECT_TRUE(events.all.empty()) << "timed " << timed;
+  }
+}
+
 TEST(PlacedRun, TheProgramTakesRecordsAndRefusesPlacements) {
   const std::string dir = ::testing::TempDir() + "placed_run_test/";
   std::filesystem::create_directories(dir);
