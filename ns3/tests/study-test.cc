@@ -347,7 +347,10 @@ TEST(Study, RefusesWhatItCannotRunAndLeavesNothingBehind) {
       {t + "--csv=" + out + "/no/such/dir.csv", 2, "cannot create"},
       {t + "--csv=" + out + "/o.csv --json=" + out + "/./o.csv", 2,
        "/./o.csv: the same file as --csv"},
-      {t + "--stream=0 --csv=/dev/null --packets=/dev/null --json=/dev/null", 0, ""},
+      // Each option at the top of its range is taken.
+      {t + "--stream=0 --csv=/dev/null --packets=/dev/null --json=/dev/null --capacity=1e12 "
+           "--packetSize=65507",
+       0, ""},
       // Devices that never end are refused at a size no such file reaches.
       {"--params=/dev/zero", 2, "/dev/zero: a parameter file of over 1 MiB"},
       {t + "--topology=/dev/zero", 2, "/dev/zero: over 256 MiB"},
