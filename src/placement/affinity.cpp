@@ -28,13 +28,13 @@ constexpr std::size_t kSlack = 8;
 
 void TreeDistances::move(NODEID v, std::int32_t to, NODEID via) {
   const std::int32_t from = dist_[ix(v)];
+  // From here v's old entry no longer stands for it, its distance being
+  // another, so a compaction of its old list drops it.
   dist_[ix(v)] = to;
   via_[ix(v)] = via;
-  // Until it has its new entry, no entry stands for v.
-  slot_[ix(v)] = -1;
-  --count_[ix(from)];
-  if (from > 0 && listed_[ix(from)].size() >
-                      kEntriesPerNode * static_cast<std::size_t>(count_[ix(from)]) + kSlack) {
+  const std::int32_t left = --count_[ix(from)];
+  if (from > 0 &&
+      listed_[ix(from)].size() > kEntriesPerNode * static_cast<std::size_t>(left) + kSlack) {
     compact(from);
   }
   if (ix(to) >= count_.size()) {
@@ -46,9 +46,16 @@ void TreeDistances::move(NODEID v, std::int32_t to, NODEID via) {
     std::vector<NODEID>& into = listed_[ix(to)];
     slot_[ix(v)] = static_cast<std::int32_t>(into.size());
     into.push_back(v);
+  } else {
+    slot_[ix(v)] = -1;
   }
-  if (to > top_) top_ = to;
-  while (top_ > 0 && count_[ix(top_)] == 0) --top_;
+  // Only the class v left can have emptied, and only its emptying can lower
+  // the farthest distance.
+  if (to > top_) {
+    top_ = to;
+  } else if (left == 0 && from == top_) {
+    while (top_ > 0 && count_[ix(top_)] == 0) --top_;
+  }
 }
 
 void TreeDistances::compact(std::int32_t k) {
