@@ -100,6 +100,12 @@ def test_pickles_of_every_protocol_and_crafted_states():
 
     # A state is bytes anyone can write: it is taken only as a sound trace.
     state = classic.__getstate__()
+    # A generated trace records all its values; states pickled before the
+    # model version (14 items) and before the record (15) still load.
+    assert state[15] == (True, False, True, True)
+    assert timed.__getstate__()[15] == (True, True, True, True)
+    for old in (state[:14], state[:15]):
+        assert setstate(old).text() == classic.text()
     session, kind = 20, 29  # offsets in a row of REQUEST_DTYPE
     faults = [
         (crafted(state, session, "<i", 99), "session 99 is not in the session table"),
