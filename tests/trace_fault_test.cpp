@@ -247,6 +247,8 @@ TEST(TraceFaults, PhaseMarkersAndTheirRules) {
       {"summary before end of session", edited({{41, {}}}), 45,
        "summary line comes before the end-of-session marker"},
       {"beef-up marker missing", edited({{15, {}}}), 15, "beef-up marker"},
+      {"beef-up marker misspelt", edited({{15, {"// Start: Beef up sessions "}}}), 15,
+       "expected the beef-up marker"},
       {"leave in the beef-up phase", edited({{22, {"U : 1 : 0 : 2 : 0 : 0 : 0"}}}), 22,
        "a leave in the beef-up phase"},
       {"join in the end-of-session phase", edited({{44, {"U : 1 : 1 : 1 : 5 : 5 : 5"}}}), 44,
